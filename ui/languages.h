@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The interface texts of the settings window in its twelve languages. The language index is
+// the row of the language combo box and the value kept under "language" in Kavri.ini.
+namespace Languages {
+
+inline constexpr int Count = 12;
+inline constexpr int TextCount = 17;
+inline constexpr int German = 0;
+
+// Position of each text in a language's list, and the widget that shows it.
+enum TextRole : int {
+    WindowTitle = 0,   // title bar and native title
+    ModeGroupTitle,    // groupBox_2
+    PreviewGroupTitle, // groupBox_4
+    NormalMode,        // radioButton_normal
+    SpotLightMode,     // radioButton_spotLight
+    LaserMode,         // radioButton_laser
+    MagnifierMode,     // radioButton_magnifier
+    BackColorCaption,  // label_5
+    BackOpacityCaption, // label_6
+    ForeColorCaption,  // label_2
+    ForeOpacityCaption, // label
+    SizeCaption,       // label_7
+    ScaleCaption,      // label_9
+    TimerCaption,      // label_4
+    TimerUnit,         // label_8
+    MouseSpeedCaption, // label_3 (a control that is never shown)
+    SetTimerButton,    // pushButton_setTimer
+};
+
+constexpr bool isValid(int index)
+{
+    return index >= 0 && index < Count;
+}
+
+// The TextCount texts of one language in TextRole order; empty for an invalid index.
+QStringList texts(int index);
+
+// The message of the "insert the dongle" page; empty for an invalid index.
+QString insertText(int index);
+
+} // namespace Languages
