@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QByteArray>
+#include <QStringList>
+
+// Qt 5's Wayland backend cannot keep the overlay above other windows, cover the whole screen
+// or capture it. On a Wayland session that also runs XWayland, Kavri therefore asks for the
+// X11 (xcb) backend, unless the user has chosen a platform: QT_QPA_PLATFORM or -platform.
+namespace PlatformChoice {
+
+// The decision alone, from the environment values and the command-line arguments
+// (arguments[0] is the program name).
+bool shouldUseXcb(const QByteArray &waylandDisplay, const QByteArray &display,
+                  const QByteArray &qpaPlatform, const QStringList &arguments);
+
+// Reads the environment and the raw arguments and, when shouldUseXcb says so, sets
+// QT_QPA_PLATFORM=xcb. Must run before the QApplication is constructed. True when it did.
+bool preferXWayland(int argc, char **argv);
+
+} // namespace PlatformChoice
