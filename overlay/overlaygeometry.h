@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QPoint>
+#include <QRect>
+#include <QRegion>
+#include <QTransform>
+
+// Where the overlay's effects land on the screen. Kept apart from the widget so that the
+// circle boxes, the lens mapping, the dirty areas and the window shape can be checked
+// without a window. Modes are passed as plain integers because the overlay must cope with
+// values outside the known modes (they draw nothing).
+namespace OverlayGeometry {
+
+// Pixels round an effect's circle that antialiasing and the one-pixel pen may still touch.
+inline constexpr int AntialiasMargin = 2;
+
+// The box whose inscribed ellipse is the effect circle of `radius` centred on `centre`:
+// left centre.x - radius, top centre.y - radius, width and height 2 * radius.
+QRect circleRect(QPoint centre, int radius);
+
+// Whether the picture of `mode` moves with the pointer (spotlight, laser dot, lens).
+bool followsPointer(int mode);
+
+// The part of the overlay in which a paint of `mode` at `pointer` can differ from a paint at
+// any other pointer position; empty for modes that do not follow the pointer.
+QRect effectBounds(int mode, QPoint pointer, int radius);
+
+// What to repaint when only the pointer moved from `from` to `to`: the effect's old and new
+// bounds, limited to the overlay. Repainting just this gives the same pixels as a full paint.
+QRegion pointerMoveRegion(int mode, QPoint from, QPoint to, int radius, const QRect &overlay);
+
+// The square of the screen capture that the lens enlarges (before it is cut to the capture).
+QRect lensSourceRect(QPoint pointer, int radius);
+
+// Maps the piece copied from the capture into the lens: its pixel (u, v) lands on
+// (x - r*s + s*u, y - r*s + s*v). When the copy was cut at the capture's left or top edge,
+// the piece starts there, so the image in the lens shifts; the transform stays as it is.
+QTransform lensTransform(QPoint pointer, int radius, double scale);
+
+// The part of the overlay window the screen should show for a frame of `mode`. With a
+// compositing manager that is everything while an effect is displayed (translucent pixels
+// blend with the desktop). Without one, translucent pixels come out black, so only what the
+// effect really covers is shown: the darkening round the spotlight's hole, the laser dot,
+// the lens, the black screen. Nothing at all when no effect is displayed.
+QRegion shownRegion(int mode, const QRect &overlay, QPoint pointer, int radius, bool compositing);
+
+// Milliseconds between two pointer samples for a display of `refreshRate` frames a second;
+// an unknown or absurd rate falls back to 60 Hz.
+int frameIntervalMs(double refreshRate);
+
+} // namespace OverlayGeometry

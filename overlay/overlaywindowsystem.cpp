@@ -1,0 +1,32 @@
+#include "overlay/overlaywindowsystem.h"
+
+#ifdef KAVRI_OVERLAY_X11
+#include "overlay/x11overlaysystem.h"
+#endif
+
+#include <QGuiApplication>
+#include <QString>
+
+namespace {
+
+// Platforms that composite every window (and the offscreen one used for testing): translucent
+// pixels blend, so the window never needs clipping.
+class CompositedWindowSystem final : public OverlayWindowSystem
+{
+public:
+    bool isCompositing() override { return true; }
+    void setShownRegion(QWidget *, const QRegion &) override {}
+};
+
+} // namespace
+
+std::unique_ptr<OverlayWindowSystem> OverlayWindowSystem::forCurrentPlatform()
+{
+#ifdef KAVRI_OVERLAY_X11
+    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+        if (std::unique_ptr<OverlayWindowSystem> x11 = X11OverlaySystem::open())
+            return x11;
+    }
+#endif
+    return std::make_unique<CompositedWindowSystem>();
+}

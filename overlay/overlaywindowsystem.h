@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QRegion>
+
+#include <memory>
+
+class QWidget;
+
+// What the overlay needs from the window system beyond Qt: whether translucent pixels are
+// blended with the desktop, and a way to limit the window to the pixels it really draws.
+// On X11 without a compositing manager a translucent window is shown opaque (its transparent
+// pixels come out black), so the overlay clips its window to what it draws instead.
+class OverlayWindowSystem
+{
+public:
+    virtual ~OverlayWindowSystem() = default;
+
+    // True when translucent pixels of the overlay blend with what lies beneath.
+    virtual bool isCompositing() = 0;
+
+    // Limits what the screen shows of `window` to `region` (window coordinates); a region
+    // covering the whole window lifts the limit, an empty one shows nothing. The change is
+    // in effect on the screen when the call returns.
+    virtual void setShownRegion(QWidget *window, const QRegion &region) = 0;
+
+    // The implementation for the running platform: X11 when the application talks to an X
+    // server (and the program was built with Xlib), otherwise one that reports compositing
+    // and leaves the window alone, as on platforms that composite every window.
+    static std::unique_ptr<OverlayWindowSystem> forCurrentPlatform();
+};
