@@ -27,7 +27,7 @@ NAVY = (20, 46, 74)
 LASER_RED = (229, 57, 53)
 # What the settings window's background looks like on screen; the logo's soft edges are
 # blended against it because a GIF has only on/off transparency.
-WINDOW_BACK = (200, 200, 173)
+WINDOW_BACK = (191, 191, 165)
 
 FONT_CANDIDATES = {
     "logo": ["/usr/share/fonts/opentype/urw-base35/URWGothic-Demi.otf",
@@ -328,28 +328,35 @@ def make_preview():
     head = font("bold", 12 * k)
     d.text(((x0 + 10) * k, (y0 + 36) * k), "Sales 2024", font=head, fill=NAVY, anchor="ls")
     d.rectangle(((x0 + 10) * k, (y0 + 39) * k, (x0 + 62) * k, (y0 + 40) * k), fill=BLUE)
+    # Bullet lines run up to the chart, so the middle of the picture (where the preview
+    # draws its effects) holds both text and bars.
+    cx0, cy0, cx1, cy1 = 149, 58, 238, 150
     body = font("sans", 6 * k)
-    lines = ["Revenue up 18 %", "New markets: 4", "Churn below 2 %", "Team grew to 42",
-             "Next: product launch"]
+    lines = ["Sales up 18 % in 2023", "New markets: 4 regions", "Churn below 2 % a year",
+             "Team grew to 42 people", "Next: product launch"]
     for i, text in enumerate(lines):
         yy = (y0 + 52 + 11 * i) * k
         d.ellipse(((x0 + 11) * k, yy - 3.2 * k, (x0 + 13.5) * k, yy - 0.7 * k), fill=BLUE)
         d.text(((x0 + 17) * k, yy), text, font=body, fill=(50, 60, 75), anchor="ls")
+        end = x0 + 17 + d.textlength(text, font=body) / k
+        assert end < cx0 - 1, "bullet line runs into the chart: %s" % text
 
-    # Bar chart on the right half of the slide; its left bars sit under the centre.
-    cx0, cy0, cx1, cy1 = 138, 58, 236, 150
+    # Bar chart with its figures over the bars.
     d.rectangle((cx0 * k, cy0 * k, cx1 * k, cy1 * k), fill=(241, 245, 250))
     for gy in range(cy0 + 10, cy1, 16):
         d.line((cx0 * k, gy * k, cx1 * k, gy * k), fill=(205, 214, 226), width=k // 2)
     values = (38, 52, 46, 66, 60, 78)
     colours = ((70, 160, 230), (255, 150, 60), (70, 160, 230), (255, 150, 60),
                (70, 160, 230), (46, 190, 120))
+    figure = font("bold", 5 * k)
     for i, (v, col) in enumerate(zip(values, colours)):
-        bx = cx0 + 6 + 16 * i
-        d.rectangle((bx * k, (cy1 - 6 - v) * k, (bx + 10) * k, (cy1 - 6) * k), fill=col)
+        bx = cx0 + 4 + 14 * i
+        d.rectangle((bx * k, (cy1 - 6 - v) * k, (bx + 9) * k, (cy1 - 6) * k), fill=col)
+        d.text(((bx + 4.5) * k, (cy1 - 8 - v) * k), str(v), font=figure, fill=(60, 70, 90),
+               anchor="ms")
     d.line((cx0 * k, (cy1 - 6) * k, cx1 * k, (cy1 - 6) * k), fill=(90, 100, 120), width=k)
-    # Trend line with markers over the bars.
-    pts = [((cx0 + 11 + 16 * i) * k, (cy1 - 14 - v) * k) for i, v in enumerate(values)]
+    # Trend line with markers above the figures.
+    pts = [((cx0 + 8.5 + 14 * i) * k, (cy1 - 22 - v) * k) for i, v in enumerate(values)]
     d.line(pts, fill=(200, 40, 60), width=k, joint="curve")
     for px, py in pts:
         d.ellipse((px - 2 * k, py - 2 * k, px + 2 * k, py + 2 * k), fill=(255, 255, 255),

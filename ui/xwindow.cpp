@@ -85,8 +85,8 @@ XWindow::XWindow(QWidget *parent) : QDialog(parent)
     QFile sheet(QStringLiteral(":/Resource/skin.qss"));
     if (sheet.open(QIODevice::ReadOnly)) {
         const QByteArray bytes = sheet.readAll();
-        setStyleSheet(QString::fromUtf8(bytes.constData(), int(qstrnlen(bytes.constData(),
-                                                                          uint(bytes.size())))));
+        setStyleSheet(QString::fromUtf8(bytes.constData(),
+                                        int(qstrnlen(bytes.constData(), uint(bytes.size())))));
     }
 }
 
@@ -114,8 +114,7 @@ bool XWindow::eventFilter(QObject *watched, QEvent *event)
 
 void XWindow::mousePressEvent(QMouseEvent *event)
 {
-    if (titleTextLabel->geometry().contains(event->pos()) &&
-        event->button() == Qt::LeftButton) {
+    if (titleTextLabel->geometry().contains(event->pos()) && event->button() == Qt::LeftButton) {
         mousePressed = true;
         dragOffset = event->globalPos() - pos();
         event->accept();
