@@ -6,7 +6,8 @@ namespace {
 // UTF-8 text, quoted exactly as the window shows it: some entries keep a trailing space and
 // some languages borrow another language's words.
 const char *const kTexts[Languages::Count][Languages::TextCount] = {
-    { // 0 German
+    {
+        // 0 German
         "Zuvu Direvod Einstellungen ",
         "Modus",
         "Vorschaueffekt",
@@ -25,7 +26,8 @@ const char *const kTexts[Languages::Count][Languages::TextCount] = {
         "Mauszeiger DPI",
         "Aktivieren ",
     },
-    { // 1 English
+    {
+        // 1 English
         "Presenter setting",
         "Modus",
         "Preview effect",
@@ -44,7 +46,8 @@ const char *const kTexts[Languages::Count][Languages::TextCount] = {
         "Mouse speed",
         "Set",
     },
-    { // 2 French
+    {
+        // 2 French
         "Réglage pointeur",
         "Mode",
         "Effet d'aperçu",
@@ -63,7 +66,8 @@ const char *const kTexts[Languages::Count][Languages::TextCount] = {
         "le curseur DPI",
         "Activer",
     },
-    { // 3 Spanish
+    {
+        // 3 Spanish
         "Ajustes",
         "Modo",
         "Previsualizacion",
@@ -82,7 +86,8 @@ const char *const kTexts[Languages::Count][Languages::TextCount] = {
         "DPI puntero",
         "Activer",
     },
-    { // 4 Portuguese
+    {
+        // 4 Portuguese
         "Definições Apontador",
         "Modo",
         "Pré-Visualização",
@@ -101,7 +106,8 @@ const char *const kTexts[Languages::Count][Languages::TextCount] = {
         "Velocidade Cursor",
         "Ok",
     },
-    { // 5 Polish
+    {
+        // 5 Polish
         "Ustawienia prezentera",
         "Tryb",
         "Podgląd efektu",
@@ -120,7 +126,8 @@ const char *const kTexts[Languages::Count][Languages::TextCount] = {
         "Czułość myszy",
         "Ustaw",
     },
-    { // 6 Dutch
+    {
+        // 6 Dutch
         "Presenter instellingen",
         "Mode",
         "Preview effectt",
@@ -139,7 +146,8 @@ const char *const kTexts[Languages::Count][Languages::TextCount] = {
         "Muis snelheid",
         "Aktiveren",
     },
-    { // 7 Romanian
+    {
+        // 7 Romanian
         "Presenter setting",
         "Mod",
         "previzualizare",
@@ -158,7 +166,8 @@ const char *const kTexts[Languages::Count][Languages::TextCount] = {
         "Viteza mouse",
         "Activati",
     },
-    { // 8 Italian
+    {
+        // 8 Italian
         "Impostazioni",
         "Modalità",
         "Anteprima",
@@ -177,7 +186,8 @@ const char *const kTexts[Languages::Count][Languages::TextCount] = {
         "Velocità mouse",
         "Regolazione",
     },
-    { // 9 Czech
+    {
+        // 9 Czech
         "Nastavení",
         "Režim",
         "Náhled",
@@ -196,7 +206,8 @@ const char *const kTexts[Languages::Count][Languages::TextCount] = {
         "Citlivost myši",
         "Nastavit",
     },
-    { // 10 Slovak
+    {
+        // 10 Slovak
         "Nastavenia",
         "Režim",
         "Náhľad",
@@ -215,7 +226,8 @@ const char *const kTexts[Languages::Count][Languages::TextCount] = {
         "Rýchlosť myši",
         "Nastaviť",
     },
-    { // 11 Hungarian
+    {
+        // 11 Hungarian
         "Presenter setting",
         "Mód",
         "Előnézet ",
@@ -237,10 +249,12 @@ const char *const kTexts[Languages::Count][Languages::TextCount] = {
 };
 
 const char *const kInsertTexts[Languages::Count] = {
-    "Schließen Sie den Empfänger an den USB-Anschluss des Computers an, und schalten Sie den Präsenter vor der Verwendung ein.",
+    "Schließen Sie den Empfänger an den USB-Anschluss des Computers an, und schalten Sie den "
+    "Präsenter vor der Verwendung ein.",
     "Please insert the dongle",
     "Connectez le récepteur USB",
-    "Por favor, enchufe el receptor en un puerto USB del ordenador y encienda el presentador antes de su uso",
+    "Por favor, enchufe el receptor en un puerto USB del ordenador y encienda el presentador antes "
+    "de su uso",
     "Por favor ligue o recetor a uma ficha USB do computador, e ligue o apontador antes de usar",
     "Włóż odbiornik do gniazda USB komputera",
     "Steek Dongle in",
@@ -248,9 +262,9 @@ const char *const kInsertTexts[Languages::Count] = {
     "Inserire ricevitore",
     "Před použitím připojte přijímač do USB zásuvky počítače a zapněte prezentér.",
     "Pred použitím pripojte prijímač do USB zásuvky počítača a zapnite prezentér.",
-    "Csatlakoztassa az USB dongle-t a számítógép USB portjához és kapcsolja be a prezentert a használat előtt.",
+    "Csatlakoztassa az USB dongle-t a számítógép USB portjához és kapcsolja be a prezentert a "
+    "használat előtt.",
 };
-
 
 } // namespace
 

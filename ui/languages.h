@@ -13,23 +13,23 @@ inline constexpr int German = 0;
 
 // Position of each text in a language's list, and the widget that shows it.
 enum TextRole : int {
-    WindowTitle = 0,   // title bar and native title
-    ModeGroupTitle,    // groupBox_2
-    PreviewGroupTitle, // groupBox_4
-    NormalMode,        // radioButton_normal
-    SpotLightMode,     // radioButton_spotLight
-    LaserMode,         // radioButton_laser
-    MagnifierMode,     // radioButton_magnifier
-    BackColorCaption,  // label_5
+    WindowTitle = 0,    // title bar and native title
+    ModeGroupTitle,     // groupBox_2
+    PreviewGroupTitle,  // groupBox_4
+    NormalMode,         // radioButton_normal
+    SpotLightMode,      // radioButton_spotLight
+    LaserMode,          // radioButton_laser
+    MagnifierMode,      // radioButton_magnifier
+    BackColorCaption,   // label_5
     BackOpacityCaption, // label_6
-    ForeColorCaption,  // label_2
+    ForeColorCaption,   // label_2
     ForeOpacityCaption, // label
-    SizeCaption,       // label_7
-    ScaleCaption,      // label_9
-    TimerCaption,      // label_4
-    TimerUnit,         // label_8
-    MouseSpeedCaption, // label_3 (a control that is never shown)
-    SetTimerButton,    // pushButton_setTimer
+    SizeCaption,        // label_7
+    ScaleCaption,       // label_9
+    TimerCaption,       // label_4
+    TimerUnit,          // label_8
+    MouseSpeedCaption,  // label_3 (a control that is never shown)
+    SetTimerButton,     // pushButton_setTimer
 };
 
 constexpr bool isValid(int index)

@@ -28,9 +28,9 @@ bool isDialogMode(int mode)
 } // namespace
 
 MainDialog::MainDialog(QWidget *parent)
-    : XWindow(parent),
-      m_colorPicker([](const QColor &initial) {
-          return QColorDialog::getColor(initial, nullptr, QString(), QColorDialog::ColorDialogOptions());
+    : XWindow(parent), m_colorPicker([](const QColor &initial) {
+          return QColorDialog::getColor(initial, nullptr, QString(),
+                                        QColorDialog::ColorDialogOptions());
       }),
       m_exitFunction([](int status) { std::exit(status); })
 {
@@ -83,19 +83,20 @@ MainDialog::MainDialog(QWidget *parent)
     ui->stackedWidget->setAttribute(Qt::WA_ShowWithoutActivating);
     ui->widget_preview->setAttribute(Qt::WA_ShowWithoutActivating);
 
-    for (QWidget *w : {static_cast<QWidget *>(ui->widget_preview),
-                       static_cast<QWidget *>(ui->stackedWidget),
-                       static_cast<QWidget *>(ui->pushButton_foreColor),
-                       static_cast<QWidget *>(ui->horizontalSlider_foreOpacity),
-                       static_cast<QWidget *>(ui->pushButton_backColor),
-                       static_cast<QWidget *>(ui->radioButton_normal),
-                       static_cast<QWidget *>(ui->radioButton_spotLight),
-                       static_cast<QWidget *>(ui->radioButton_laser),
-                       static_cast<QWidget *>(ui->radioButton_magnifier),
-                       static_cast<QWidget *>(ui->stackedWidget),
-                       static_cast<QWidget *>(ui->horizontalSlider_backOpacity),
-                       static_cast<QWidget *>(ui->horizontalSlider_mouseSpeed),
-                       static_cast<QWidget *>(ui->pushButton_setTimer)})
+    const std::initializer_list<QWidget *> keyboardless = {ui->widget_preview,
+                                                           ui->stackedWidget,
+                                                           ui->pushButton_foreColor,
+                                                           ui->horizontalSlider_foreOpacity,
+                                                           ui->pushButton_backColor,
+                                                           ui->radioButton_normal,
+                                                           ui->radioButton_spotLight,
+                                                           ui->radioButton_laser,
+                                                           ui->radioButton_magnifier,
+                                                           ui->stackedWidget,
+                                                           ui->horizontalSlider_backOpacity,
+                                                           ui->horizontalSlider_mouseSpeed,
+                                                           ui->pushButton_setTimer};
+    for (QWidget *w : keyboardless)
         w->setFocusPolicy(Qt::NoFocus);
 
     ui->horizontalSlider_foreOpacity->setValue(m_foreOpacity);

@@ -1,0 +1,76 @@
+#pragma once
+
+#include "device/hidstatus.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QString>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QVariant>
+#include <QWidget>
+
+// Shared pieces of the settings-window suites: a fresh working directory per test (so
+// "./Kavri.ini" starts absent), the settings file as text and values, and key events in the
+// form the device thread reports them.
+namespace DialogTest {
+
+// The param of a HidKeyEvent: the key byte above the 0xFE marker.
+constexpr int keyParam(int keys)
+{
+    return (keys << 8) | 0xFE;
+}
+
+// Becomes the working directory while it lives.
+class WorkDir final
+{
+public:
+    WorkDir() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    ~WorkDir() { QDir::setCurrent(m_previous); }
+    WorkDir(const WorkDir &) = delete;
+    WorkDir &operator=(const WorkDir &) = delete;
+    bool isValid() const { return m_dir.isValid(); }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_previous;
+};
+
+inline void writeIni(const QByteArray &text)
+{
+    QFile file(QStringLiteral("Kavri.ini"));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text);
+}
+
+inline QByteArray iniText()
+{
+    QFile file(QStringLiteral("Kavri.ini"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.readAll();
+}
+
+inline QVariant iniValue(const char *key)
+{
+    QSettings settings(QStringLiteral("./Kavri.ini"), QSettings::IniFormat);
+    return settings.value(QString::fromLatin1(key));
+}
+
+inline QStringList iniKeys()
+{
+    QSettings settings(QStringLiteral("./Kavri.ini"), QSettings::IniFormat);
+    return settings.allKeys();
+}
+
+// A widget of the window by object name; null (and a failed check) when it is missing.
+template <class T> T *child(QWidget *root, const char *name)
+{
+    T *widget = root->findChild<T *>(QString::fromLatin1(name));
+    if (!widget)
+        qWarning("no %s named %s", T::staticMetaObject.className(), name);
+    return widget;
+}
+
+} // namespace DialogTest

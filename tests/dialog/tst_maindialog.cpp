@@ -1,0 +1,932 @@
+#include "dialogtesthelpers.h"
+
+#include "device/hidcontroller.h"
+#include "ui/languages.h"
+#include "ui/maindialog.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QSystemTrayIcon>
+#include <QtTest>
+
+#include <memory>
+
+using namespace DialogTest;
+
+namespace {
+
+// Every overlay command of the dialog, in the order emitted, as text.
+class CommandLog final : public QObject
+{
+public:
+    explicit CommandLog(MainDialog &dialog)
+    {
+        connect(&dialog, &MainDialog::setMode, this,
+                [this](ScreenMode m) { add(QStringLiteral("setMode(%1)").arg(int(m))); });
+        connect(&dialog, &MainDialog::showMode, this, [this](bool on) {
+            add(QStringLiteral("showMode(%1)").arg(on ? "true" : "false"));
+        });
+        connect(&dialog, &MainDialog::setForeColor, this,
+                [this](const QColor &c) { add(QStringLiteral("setForeColor(%1)").arg(c.name())); });
+        connect(&dialog, &MainDialog::setBackColor, this,
+                [this](const QColor &c) { add(QStringLiteral("setBackColor(%1)").arg(c.name())); });
+        connect(&dialog, &MainDialog::setForeOpacity, this,
+                [this](int v) { add(QStringLiteral("setForeOpacity(%1)").arg(v)); });
+        connect(&dialog, &MainDialog::setBackOpacity, this,
+                [this](int v) { add(QStringLiteral("setBackOpacity(%1)").arg(v)); });
+        connect(&dialog, &MainDialog::setCursorSize, this,
+                [this](int v) { add(QStringLiteral("setCursorSize(%1)").arg(v)); });
+        connect(&dialog, &MainDialog::SetRepaint, this,
+                [this] { add(QStringLiteral("SetRepaint()")); });
+        connect(&dialog, &MainDialog::setScaleRate, this,
+                [this](double v) { add(QStringLiteral("setScaleRate(%1)").arg(v)); });
+        connect(&dialog, &MainDialog::setMouseSpeed, this,
+                [this](double v) { add(QStringLiteral("setMouseSpeed(%1)").arg(v)); });
+        connect(&dialog, &MainDialog::SetLanguage, this,
+                [this](int v) { add(QStringLiteral("SetLanguage(%1)").arg(v)); });
+    }
+
+    QStringList take()
+    {
+        QStringList taken;
+        taken.swap(m_entries);
+        return taken;
+    }
+
+private:
+    void add(const QString &entry) { m_entries << entry; }
+    QStringList m_entries;
+};
+
+// The dialog with its key debounce on a clock the test moves by hand.
+struct KeyDriver
+{
+    explicit KeyDriver(MainDialog &d) : dialog(d)
+    {
+        dialog.setKeyClock([this] { return now; });
+    }
+    // A key event `afterMs` after the previous one.
+    void press(int keys, qint64 afterMs = 1000)
+    {
+        now += afterMs;
+        dialog.onUpdateHidStatus(HidKeyEvent, keyParam(keys));
+    }
+    MainDialog &dialog;
+    qint64 now = 0;
+};
+
+int checkedMode(MainDialog &dialog)
+{
+    const char *const names[] = {"radioButton_normal", "radioButton_spotLight", "radioButton_laser",
+                                 "radioButton_magnifier"};
+    int checked = -1;
+    for (int i = 0; i < 4; ++i) {
+        auto *radio = child<QRadioButton>(&dialog, names[i]);
+        if (radio && radio->isChecked()) {
+            if (checked >= 0)
+                return -2; // more than one
+            checked = i;
+        }
+    }
+    return checked;
+}
+
+// Enabled state of the back, fore, size and scale groups as four letters (E enabled, d not).
+QString groupStates(MainDialog &dialog)
+{
+    QString states;
+    for (const char *name : {"groupBox_back", "groupBox_fore", "groupBox_size", "groupBox_scale"}) {
+        auto *box = child<QGroupBox>(&dialog, name);
+        states += box && box->isEnabled() ? QLatin1Char('E') : QLatin1Char('d');
+    }
+    return states;
+}
+
+int pageIndex(MainDialog &dialog)
+{
+    auto *stack = child<QStackedWidget>(&dialog, "stackedWidget");
+    return stack ? stack->currentIndex() : -1;
+}
+
+} // namespace
+
+// The settings window's behaviour: restoring the settings, the presenter's key events, the
+// user's controls, the languages, the tray and closing.
+class TestMainDialog : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void startsFromNoFile();
+    void startsFromStoredFile_data();
+    void startsFromStoredFile();
+    void modeKeyStepsThroughModes();
+    void sizeKeys_data();
+    void sizeKeys();
+    void sizeKeyDebounce();
+    void blackScreen();
+    void sizeIsRememberedPerMode();
+    void effectKeyShowsAndHides();
+    void pageFollowsDeviceStatus();
+    void modeButtons();
+    void colourPicking();
+    void slidersReactToDraggingOnly();
+    void sleepTimer();
+    void languageTables();
+    void languageSwitching_data();
+    void languageSwitching();
+    void languageExactTexts();
+    void closeHidesAndTrayShows();
+    void exitStopsDeviceThreadFirst();
+
+private:
+    std::unique_ptr<WorkDir> m_workDir;
+};
+
+void TestMainDialog::initTestCase()
+{
+    Q_INIT_RESOURCE(kavri_res);
+    Q_INIT_RESOURCE(kavri_logo);
+}
+
+void TestMainDialog::init()
+{
+    m_workDir = std::make_unique<WorkDir>();
+    QVERIFY(m_workDir->isValid());
+}
+
+void TestMainDialog::cleanup()
+{
+    m_workDir.reset();
+}
+
+void TestMainDialog::startsFromNoFile()
+{
+    MainDialog dialog;
+
+    QCOMPARE(checkedMode(dialog), 0);
+    QCOMPARE(groupStates(dialog), QStringLiteral("dddd"));
+    QCOMPARE(pageIndex(dialog), 1);
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_foreOpacity")->value(), 200);
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_backOpacity")->value(), 200);
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(), 50);
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_scaleRate")->value(), 20);
+    QCOMPARE(child<QSpinBox>(&dialog, "spinBox_timer")->value(), 5);
+    QCOMPARE(child<QPushButton>(&dialog, "pushButton_foreColor")->palette().color(QPalette::Button),
+             QColor(255, 0, 0));
+    QCOMPARE(child<QPushButton>(&dialog, "pushButton_backColor")->palette().color(QPalette::Button),
+             QColor(0, 0, 0));
+    QCOMPARE(child<QComboBox>(&dialog, "comboBox_lang")->currentIndex(), 0);
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Zuvu Direvod Einstellungen "));
+    QCOMPARE(dialog.objectName(), QStringLiteral("MainDialog"));
+
+    // The mouse-speed control is never shown.
+    for (const char *hidden : {"groupBox_8", "label_3", "horizontalSlider_mouseSpeed"})
+        QVERIFY2(child<QWidget>(&dialog, hidden)->isHidden(), hidden);
+
+    // Only the language is written while the window is built.
+    QCOMPARE(iniKeys(), QStringList{QStringLiteral("language")});
+    QCOMPARE(iniValue("language").toInt(), 0);
+
+    auto *controller = dialog.findChild<HidController *>();
+    QVERIFY(controller);
+    QVERIFY(controller->isRunning());
+
+    // In the normal mode a size key moves from the spotlight's size, and nothing is stored.
+    QSignalSpy sizes(&dialog, &MainDialog::setCursorSize);
+    KeyDriver keys(dialog);
+    keys.press(KeySizeUp);
+    QCOMPARE(sizes.count(), 1);
+    QCOMPARE(sizes.at(0).at(0).toInt(), 60);
+    QCOMPARE(iniKeys(), QStringList{QStringLiteral("language")});
+}
+
+void TestMainDialog::startsFromStoredFile_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QString>("groups");
+    QTest::addColumn<int>("language");
+    QTest::addColumn<int>("foreSlider");
+    QTest::addColumn<int>("backSlider");
+    QTest::addColumn<int>("sizeSlider");
+    QTest::addColumn<int>("timer");
+    QTest::addColumn<QColor>("foreColor");
+    QTest::addColumn<QColor>("backColor");
+
+    QTest::newRow("stored state")
+        << QByteArray("[General]\nm_curMode=2\nm_foreColor=4278255360\nm_backColor=16711935\n"
+                      "m_foreOpacity=100\nm_backOpacity=150\nm_spotSize=60\nm_laserSize=40\n"
+                      "m_magnifierSize=80\nm_sleepTime=30\nlanguage=1\n")
+        << 2 << "dEEd" << 1 << 100 << 150 << 40 << 30 << QColor(0, 255, 0) << QColor(255, 0, 255);
+    QTest::newRow("magnifier, Hungarian")
+        << QByteArray("[General]\nm_curMode=3\nm_magnifierSize=120\nlanguage=11\n") << 3 << "ddEE"
+        << 11 << 200 << 200 << 120 << 5 << QColor(255, 0, 0) << QColor(0, 0, 0);
+    QTest::newRow("black screen stored by the overlay")
+        << QByteArray("[General]\nm_curMode=4\nm_spotSize=70\n") << 0 << "dddd" << 0 << 200 << 200
+        << 70 << 5 << QColor(255, 0, 0) << QColor(0, 0, 0);
+    QTest::newRow("negative mode") << QByteArray("[General]\nm_curMode=-1\n") << 0 << "dddd" << 0
+                                   << 200 << 200 << 50 << 5 << QColor(255, 0, 0) << QColor(0, 0, 0);
+    QTest::newRow("mode text") << QByteArray("[General]\nm_curMode=spot\nlanguage=2\n") << 0
+                               << "dddd" << 2 << 200 << 200 << 50 << 5 << QColor(255, 0, 0)
+                               << QColor(0, 0, 0);
+    QTest::newRow("language past the last")
+        << QByteArray("[General]\nlanguage=12\n") << 0 << "dddd" << 0 << 200 << 200 << 50 << 5
+        << QColor(255, 0, 0) << QColor(0, 0, 0);
+    QTest::newRow("negative language")
+        << QByteArray("[General]\nlanguage=-1\n") << 0 << "dddd" << 0 << 200 << 200 << 50 << 5
+        << QColor(255, 0, 0) << QColor(0, 0, 0);
+    QTest::newRow("language text") << QByteArray("[General]\nlanguage=abc\n") << 0 << "dddd" << 0
+                                   << 200 << 200 << 50 << 5 << QColor(255, 0, 0) << QColor(0, 0, 0);
+    QTest::newRow("values out of range")
+        << QByteArray("[General]\nm_curMode=1\nm_foreOpacity=300\nm_backOpacity=-20\n"
+                      "m_spotSize=500\nm_laserSize=-5\nm_magnifierSize=0\nm_sleepTime=1000\n")
+        << 1 << "EdEd" << 0 << 255 << 0 << 200 << 255 << QColor(255, 0, 0) << QColor(0, 0, 0);
+}
+
+void TestMainDialog::startsFromStoredFile()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(int, mode);
+    QFETCH(QString, groups);
+    QFETCH(int, language);
+    QFETCH(int, foreSlider);
+    QFETCH(int, backSlider);
+    QFETCH(int, sizeSlider);
+    QFETCH(int, timer);
+    QFETCH(QColor, foreColor);
+    QFETCH(QColor, backColor);
+
+    writeIni(ini);
+    QVariantMap storedBefore;
+    for (const QString &key : iniKeys())
+        storedBefore.insert(key, iniValue(key.toLatin1().constData()));
+
+    MainDialog dialog;
+
+    QCOMPARE(checkedMode(dialog), mode);
+    QCOMPARE(groupStates(dialog), groups);
+    QCOMPARE(child<QComboBox>(&dialog, "comboBox_lang")->currentIndex(), language);
+    QCOMPARE(dialog.windowTitle(), Languages::texts(language).at(Languages::WindowTitle));
+    QCOMPARE(child<QLabel>(&dialog, "label_10")->text(), Languages::insertText(language));
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_foreOpacity")->value(), foreSlider);
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_backOpacity")->value(), backSlider);
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(), sizeSlider);
+    QCOMPARE(child<QSpinBox>(&dialog, "spinBox_timer")->value(), timer);
+    QCOMPARE(child<QPushButton>(&dialog, "pushButton_foreColor")->palette().color(QPalette::Button),
+             foreColor);
+    QCOMPARE(child<QPushButton>(&dialog, "pushButton_backColor")->palette().color(QPalette::Button),
+             backColor);
+    QCOMPARE(pageIndex(dialog), 1);
+
+    // The window writes the language it applied and leaves every other key as it was.
+    QCOMPARE(iniValue("language").toInt(), language);
+    for (auto it = storedBefore.cbegin(); it != storedBefore.cend(); ++it)
+        if (it.key() != QLatin1String("language"))
+            QCOMPARE(iniValue(it.key().toLatin1().constData()), it.value());
+}
+
+void TestMainDialog::modeKeyStepsThroughModes()
+{
+    writeIni("[General]\nm_spotSize=60\nm_laserSize=20\nm_magnifierSize=80\n");
+    MainDialog dialog;
+    CommandLog log(dialog);
+    KeyDriver keys(dialog);
+
+    const struct
+    {
+        int mode;
+        int size;
+        const char *groups;
+    } steps[] = {
+        {1, 60, "EdEd"}, {2, 20, "dEEd"}, {3, 80, "ddEE"}, {0, 80, "dddd"}, {1, 60, "EdEd"}};
+    for (const auto &step : steps) {
+        keys.press(KeyModeSwitch);
+        QCOMPARE(log.take(), (QStringList{QStringLiteral("setCursorSize(%1)").arg(step.size),
+                                          QStringLiteral("setForeColor(#ff0000)"),
+                                          QStringLiteral("setMode(%1)").arg(step.mode),
+                                          QStringLiteral("showMode(false)")}));
+        QCOMPARE(checkedMode(dialog), step.mode);
+        QCOMPARE(groupStates(dialog), QString::fromLatin1(step.groups));
+        QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(),
+                 qBound(30, step.size, 200));
+    }
+
+    // Mode key with the effect key held: the new mode is shown at once.
+    keys.press(KeyModeSwitch | KeyEffectHeld);
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(20)", "setForeColor(#ff0000)", "setMode(2)",
+                                      "showMode(true)"}));
+}
+
+void TestMainDialog::sizeKeys_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<int>("startSize");
+    QTest::addColumn<int>("keys");
+    QTest::addColumn<int>("endSize");
+    QTest::addColumn<bool>("changed");
+
+    QTest::newRow("spot up") << 1 << 50 << int(KeySizeUp) << 60 << true;
+    QTest::newRow("spot up to the top") << 1 << 195 << int(KeySizeUp) << 200 << true;
+    QTest::newRow("spot up at the top") << 1 << 200 << int(KeySizeUp) << 200 << false;
+    QTest::newRow("laser down") << 2 << 50 << int(KeySizeDown) << 40 << true;
+    QTest::newRow("laser down to the bottom") << 2 << 15 << int(KeySizeDown) << 10 << true;
+    QTest::newRow("laser down at the bottom") << 2 << 10 << int(KeySizeDown) << 10 << false;
+    QTest::newRow("magnifier up and down is up")
+        << 3 << 100 << int(KeySizeUp | KeySizeDown) << 110 << true;
+    QTest::newRow("up with black screen")
+        << 3 << 100 << int(KeySizeUp | KeyBlackScreen) << 110 << true;
+    QTest::newRow("stored above the range, up") << 1 << 500 << int(KeySizeUp) << 500 << false;
+    QTest::newRow("stored above the range, down") << 1 << 500 << int(KeySizeDown) << 490 << true;
+    QTest::newRow("stored below the range, up") << 2 << -5 << int(KeySizeUp) << 5 << true;
+    QTest::newRow("normal mode up") << 0 << 50 << int(KeySizeUp) << 60 << true;
+}
+
+void TestMainDialog::sizeKeys()
+{
+    QFETCH(int, mode);
+    QFETCH(int, startSize);
+    QFETCH(int, keys);
+    QFETCH(int, endSize);
+    QFETCH(bool, changed);
+
+    const char *const sizeKeys[] = {"m_spotSize", "m_spotSize", "m_laserSize", "m_magnifierSize"};
+    writeIni(QStringLiteral("[General]\nm_curMode=%1\n%2=%3\n")
+                 .arg(mode)
+                 .arg(QLatin1String(sizeKeys[mode]))
+                 .arg(startSize)
+                 .toLatin1());
+    MainDialog dialog;
+    const QByteArray fileBefore = iniText();
+    QSignalSpy sizes(&dialog, &MainDialog::setCursorSize);
+    QSignalSpy modes(&dialog, &MainDialog::setMode);
+    QSignalSpy shows(&dialog, &MainDialog::showMode);
+    KeyDriver driver(dialog);
+
+    driver.press(keys);
+
+    if (changed) {
+        QCOMPARE(sizes.count(), 1);
+        QCOMPARE(sizes.at(0).at(0).toInt(), endSize);
+        QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(),
+                 qBound(30, endSize, 200));
+    } else {
+        QCOMPARE(sizes.count(), 0);
+    }
+    QCOMPARE(modes.count(), 0); // a size bit keeps the black screen away
+    QCOMPARE(shows.count(), 1);
+    QCOMPARE(shows.at(0).at(0).toBool(), false);
+
+    if (mode == 0)
+        QCOMPARE(iniText(), fileBefore); // the normal mode has no size to remember
+    else
+        QCOMPARE(iniValue(sizeKeys[mode]).toInt(), endSize);
+}
+
+void TestMainDialog::sizeKeyDebounce()
+{
+    writeIni("[General]\nm_curMode=1\nm_spotSize=50\n");
+    MainDialog dialog;
+    CommandLog log(dialog);
+    KeyDriver keys(dialog);
+
+    // A size key right after the clock started is bounce too.
+    keys.press(KeySizeUp, 10);
+    QCOMPARE(log.take(), QStringList());
+
+    keys.press(KeySizeUp, 1000);
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(60)", "showMode(false)"}));
+    QCOMPARE(iniValue("m_spotSize").toInt(), 60);
+
+    // 40 ms later: dropped as a whole, show/hide and the settings write included.
+    keys.press(KeySizeUp | KeyEffectHeld, 40);
+    QCOMPARE(log.take(), QStringList());
+    QCOMPARE(iniValue("m_spotSize").toInt(), 60);
+
+    // 60 ms after the dropped one: handled, as the dropped key restarted the clock.
+    keys.press(KeySizeDown | KeyEffectHeld, 60);
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(50)", "showMode(true)"}));
+
+    // 49 ms: dropped; exactly 50 ms after that: handled.
+    keys.press(KeySizeUp, 49);
+    QCOMPARE(log.take(), QStringList());
+    keys.press(KeySizeUp, 50);
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(60)", "showMode(false)"}));
+
+    // Keys without a size bit are never debounced.
+    keys.press(KeyEffectHeld, 1);
+    keys.press(KeyModeSwitch, 1);
+    QCOMPARE(log.take(), (QStringList{"showMode(true)", "setCursorSize(10)",
+                                      "setForeColor(#ff0000)", "setMode(2)", "showMode(false)"}));
+}
+
+void TestMainDialog::blackScreen()
+{
+    writeIni("[General]\nm_curMode=2\nm_laserSize=30\n");
+    MainDialog dialog;
+    CommandLog log(dialog);
+    KeyDriver keys(dialog);
+
+    keys.press(KeyBlackScreen);
+    QCOMPARE(log.take(), (QStringList{"setMode(4)", "showMode(false)"}));
+    // Only the overlay goes black: the window keeps its mode.
+    QCOMPARE(checkedMode(dialog), 2);
+    QCOMPARE(groupStates(dialog), QStringLiteral("dEEd"));
+
+    keys.press(KeyBlackScreen | KeyEffectHeld);
+    QCOMPARE(log.take(), (QStringList{"setMode(4)", "showMode(true)"}));
+
+    // With a size bit the black screen is not asked for.
+    keys.press(KeyBlackScreen | KeySizeDown);
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(20)", "showMode(false)"}));
+
+    // Mode key first, then the black screen.
+    keys.press(KeyModeSwitch | KeyBlackScreen);
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(50)", "setForeColor(#ff0000)", "setMode(3)",
+                                      "setMode(4)", "showMode(false)"}));
+    QCOMPARE(checkedMode(dialog), 3);
+
+    // The next mode key steps on from the window's mode, not from the black screen.
+    keys.press(KeyModeSwitch);
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(50)", "setForeColor(#ff0000)", "setMode(0)",
+                                      "showMode(false)"}));
+}
+
+void TestMainDialog::sizeIsRememberedPerMode()
+{
+    writeIni("[General]\nm_curMode=1\n");
+    MainDialog dialog;
+    QSignalSpy sizes(&dialog, &MainDialog::setCursorSize);
+    KeyDriver keys(dialog);
+
+    keys.press(KeySizeUp);
+    keys.press(KeySizeUp);
+    QCOMPARE(iniValue("m_spotSize").toInt(), 70);
+
+    keys.press(KeyModeSwitch); // laser, default 10
+    QCOMPARE(sizes.last().at(0).toInt(), 10);
+    QCOMPARE(iniValue("m_laserSize").toInt(), 10);
+    keys.press(KeySizeUp);
+    QCOMPARE(iniValue("m_laserSize").toInt(), 20);
+
+    keys.press(KeyModeSwitch); // magnifier, default 50
+    QCOMPARE(sizes.last().at(0).toInt(), 50);
+    keys.press(KeySizeDown);
+    QCOMPARE(iniValue("m_magnifierSize").toInt(), 40);
+
+    keys.press(KeyModeSwitch); // normal: keeps the magnifier's size, stores nothing
+    QCOMPARE(sizes.last().at(0).toInt(), 40);
+    keys.press(KeySizeUp);
+    QCOMPARE(sizes.last().at(0).toInt(), 50);
+    QCOMPARE(iniValue("m_magnifierSize").toInt(), 40);
+
+    keys.press(KeyModeSwitch); // back to the spotlight's remembered size
+    QCOMPARE(sizes.last().at(0).toInt(), 70);
+    keys.press(KeyModeSwitch);
+    QCOMPARE(sizes.last().at(0).toInt(), 20);
+    keys.press(KeyModeSwitch);
+    QCOMPARE(sizes.last().at(0).toInt(), 40);
+
+    QCOMPARE(iniValue("m_spotSize").toInt(), 70);
+    QCOMPARE(iniValue("m_laserSize").toInt(), 20);
+    QCOMPARE(iniValue("m_magnifierSize").toInt(), 40);
+
+    // The slider in the normal mode resizes the overlay's effect but stores nothing.
+    keys.press(KeyModeSwitch);
+    const QByteArray before = iniText();
+    emit child<QSlider>(&dialog, "horizontalSlider_cursorSize")->sliderMoved(150);
+    QCOMPARE(sizes.last().at(0).toInt(), 150);
+    QCOMPARE(iniText(), before);
+    // ... while in the laser mode it becomes the laser's size.
+    keys.press(KeyModeSwitch);
+    keys.press(KeyModeSwitch);
+    emit child<QSlider>(&dialog, "horizontalSlider_cursorSize")->sliderMoved(90);
+    QCOMPARE(sizes.last().at(0).toInt(), 90);
+    QCOMPARE(iniValue("m_laserSize").toInt(), 90);
+    keys.press(KeySizeUp);
+    QCOMPARE(sizes.last().at(0).toInt(), 100);
+}
+
+void TestMainDialog::effectKeyShowsAndHides()
+{
+    writeIni("[General]\nm_curMode=3\n");
+    MainDialog dialog;
+    QSignalSpy repaints(&dialog, &MainDialog::SetRepaint);
+    QSignalSpy shows(&dialog, &MainDialog::showMode);
+    KeyDriver keys(dialog);
+
+    auto showValues = [&shows] {
+        QList<bool> values;
+        for (const QList<QVariant> &args : qAsConst(shows))
+            values << args.at(0).toBool();
+        shows.clear();
+        return values;
+    };
+
+    // One press of the effect key in the magnifier: one fresh capture, shown on every poll.
+    for (int i = 0; i < 3; ++i)
+        keys.press(KeyEffectHeld, 50);
+    QCOMPARE(repaints.count(), 1);
+    QCOMPARE(showValues(), (QList<bool>{true, true, true}));
+
+    keys.press(0, 50);
+    QCOMPARE(showValues(), QList<bool>{false});
+    QCOMPARE(repaints.count(), 1);
+
+    // The next press captures again.
+    keys.press(KeyEffectHeld, 50);
+    keys.press(KeyEffectHeld | KeySizeUp, 50);
+    QCOMPARE(repaints.count(), 2);
+    QCOMPARE(showValues(), (QList<bool>{true, true}));
+
+    // Released, then held in another mode: no capture.
+    keys.press(KeyModeSwitch, 50);                 // normal
+    keys.press(KeyModeSwitch | KeyEffectHeld, 50); // spotlight
+    keys.press(KeyEffectHeld, 50);
+    QCOMPARE(repaints.count(), 2);
+    QCOMPARE(showValues(), (QList<bool>{false, true, true}));
+
+    // Stepping into the magnifier while the key is held asks for a capture.
+    keys.press(KeyModeSwitch | KeyEffectHeld, 50); // laser
+    keys.press(KeyModeSwitch | KeyEffectHeld, 50); // magnifier
+    QCOMPARE(repaints.count(), 3);
+    keys.press(KeyEffectHeld, 50);
+    QCOMPARE(repaints.count(), 3);
+}
+
+void TestMainDialog::pageFollowsDeviceStatus()
+{
+    MainDialog dialog;
+    QCOMPARE(pageIndex(dialog), 1);
+    dialog.onUpdateHidStatus(HidConnected, 0);
+    QCOMPARE(pageIndex(dialog), 0);
+    dialog.onUpdateHidStatus(HidKeyEvent, keyParam(KeyEffectHeld));
+    QCOMPARE(pageIndex(dialog), 0);
+    dialog.onUpdateHidStatus(HidStatus(7), 0);
+    QCOMPARE(pageIndex(dialog), 0);
+    dialog.onUpdateHidStatus(HidDisconnected, 0);
+    QCOMPARE(pageIndex(dialog), 1);
+    // Switching the language while the insert page shows changes its message at once.
+    child<QComboBox>(&dialog, "comboBox_lang")->setCurrentIndex(6);
+    QCOMPARE(child<QLabel>(&dialog, "label_10")->text(), QStringLiteral("Steek Dongle in"));
+    dialog.onUpdateHidStatus(HidConnected, 0);
+    QCOMPARE(pageIndex(dialog), 0);
+
+    // Other key bits and status values change nothing.
+    CommandLog log(dialog);
+    dialog.onUpdateHidStatus(HidStatus(3), keyParam(KeyModeSwitch));
+    QCOMPARE(log.take(), QStringList());
+    dialog.onUpdateHidStatus(HidKeyEvent, keyParam(0xE0));
+    QCOMPARE(log.take(), QStringList{"showMode(false)"});
+}
+
+void TestMainDialog::modeButtons()
+{
+    writeIni("[General]\nm_spotSize=60\nm_laserSize=20\nm_magnifierSize=80\n"
+             "m_foreColor=4278190335\n");
+    MainDialog dialog;
+    CommandLog log(dialog);
+
+    child<QRadioButton>(&dialog, "radioButton_laser")->click();
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(20)", "setForeColor(#0000ff)", "setMode(2)"}));
+    QCOMPARE(checkedMode(dialog), 2);
+    QCOMPARE(groupStates(dialog), QStringLiteral("dEEd"));
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(), 30);
+
+    child<QRadioButton>(&dialog, "radioButton_magnifier")->click();
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(80)", "setForeColor(#0000ff)", "setMode(3)"}));
+    QCOMPARE(groupStates(dialog), QStringLiteral("ddEE"));
+
+    child<QRadioButton>(&dialog, "radioButton_normal")->click();
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(80)", "setForeColor(#0000ff)", "setMode(0)"}));
+    QCOMPARE(groupStates(dialog), QStringLiteral("dddd"));
+
+    child<QRadioButton>(&dialog, "radioButton_spotLight")->click();
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(60)", "setForeColor(#0000ff)", "setMode(1)"}));
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(), 60);
+
+    // Called without a mode button as sender: the normal mode.
+    dialog.onModeBtnClicked();
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(60)", "setForeColor(#0000ff)", "setMode(0)"}));
+    QCOMPARE(checkedMode(dialog), 0);
+}
+
+void TestMainDialog::colourPicking()
+{
+    // Each colour button can only be used in the mode that shows its colour.
+    writeIni("[General]\nm_curMode=2\n");
+    MainDialog dialog;
+    auto *foreButton = child<QPushButton>(&dialog, "pushButton_foreColor");
+    auto *backButton = child<QPushButton>(&dialog, "pushButton_backColor");
+    auto *laser = child<QRadioButton>(&dialog, "radioButton_laser");
+    auto *spotLight = child<QRadioButton>(&dialog, "radioButton_spotLight");
+
+    QList<QColor> offered;
+    QColor answer(0, 0, 255);
+    dialog.setColorPicker([&](const QColor &initial) {
+        offered << initial;
+        return answer;
+    });
+    CommandLog log(dialog);
+
+    foreButton->click();
+    QCOMPARE(offered, QList<QColor>{QColor(255, 0, 0)});
+    QCOMPARE(log.take(), QStringList{"setForeColor(#0000ff)"});
+    QCOMPARE(foreButton->palette().color(QPalette::Button), QColor(0, 0, 255));
+
+    spotLight->click();
+    log.take();
+    answer = QColor(0, 128, 0);
+    backButton->click();
+    QCOMPARE(offered.last(), QColor(0, 0, 0));
+    QCOMPARE(log.take(), QStringList{"setBackColor(#008000)"});
+    QCOMPARE(backButton->palette().color(QPalette::Button), QColor(0, 128, 0));
+
+    // Cancelling gives an invalid colour: the user's colours stay and nothing is sent.
+    answer = QColor();
+    backButton->click();
+    QCOMPARE(offered.last(), QColor(0, 128, 0));
+    laser->click();
+    QCOMPARE(log.take(), (QStringList{"setCursorSize(10)", "setForeColor(#0000ff)", "setMode(2)"}));
+    foreButton->click();
+    QCOMPARE(offered.last(), QColor(0, 0, 255));
+    QCOMPARE(offered.size(), 4);
+    QCOMPARE(log.take(), QStringList());
+    QCOMPARE(foreButton->palette().color(QPalette::Button), QColor(0, 0, 255));
+    QCOMPARE(backButton->palette().color(QPalette::Button), QColor(0, 128, 0));
+
+    // The kept colour is still the one the next mode change sends.
+    spotLight->click();
+    QVERIFY(log.take().contains(QStringLiteral("setForeColor(#0000ff)")));
+
+    // Colours are stored by the overlay, not by the window.
+    QVERIFY(!iniKeys().contains(QStringLiteral("m_foreColor")));
+    QVERIFY(!iniKeys().contains(QStringLiteral("m_backColor")));
+}
+
+void TestMainDialog::slidersReactToDraggingOnly()
+{
+    writeIni("[General]\nm_curMode=1\n");
+    MainDialog dialog;
+    CommandLog log(dialog);
+    auto *fore = child<QSlider>(&dialog, "horizontalSlider_foreOpacity");
+    auto *back = child<QSlider>(&dialog, "horizontalSlider_backOpacity");
+    auto *size = child<QSlider>(&dialog, "horizontalSlider_cursorSize");
+    auto *scale = child<QSlider>(&dialog, "horizontalSlider_scaleRate");
+    auto *speed = child<QSlider>(&dialog, "horizontalSlider_mouseSpeed");
+
+    // Values set by code (and so by keys or clicks on the groove) reach no slot.
+    fore->setValue(10);
+    back->setValue(20);
+    size->setValue(100);
+    scale->setValue(30);
+    speed->setValue(10);
+    QCOMPARE(log.take(), QStringList());
+
+    emit fore->sliderMoved(120);
+    emit back->sliderMoved(0);
+    emit size->sliderMoved(180);
+    emit scale->sliderMoved(25);
+    emit speed->sliderMoved(30);
+    QCOMPARE(log.take(),
+             (QStringList{"setForeOpacity(120)", "setBackOpacity(0)", "setCursorSize(180)",
+                          "setScaleRate(2.5)", "setMouseSpeed(0.8)"}));
+    QCOMPARE(iniValue("m_spotSize").toInt(), 180);
+    // Opacities and the magnification are the overlay's to store.
+    for (const char *key : {"m_foreOpacity", "m_backOpacity", "m_scaleRate", "m_speed"})
+        QVERIFY2(!iniKeys().contains(QLatin1String(key)), key);
+
+    emit scale->sliderMoved(15);
+    emit scale->sliderMoved(40);
+    QCOMPARE(log.take(), (QStringList{"setScaleRate(1.5)", "setScaleRate(4)"}));
+
+    // The opacity sliders never take the keyboard focus.
+    QCOMPARE(fore->focusPolicy(), Qt::NoFocus);
+    QCOMPARE(back->focusPolicy(), Qt::NoFocus);
+}
+
+void TestMainDialog::sleepTimer()
+{
+    writeIni("[General]\nm_sleepTime=1000\n");
+    MainDialog dialog;
+    auto *spin = child<QSpinBox>(&dialog, "spinBox_timer");
+    QCOMPARE(spin->value(), 255);
+    // Shown clamped, but the stored value is only replaced when the user applies a time.
+    QCOMPARE(iniValue("m_sleepTime").toInt(), 1000);
+
+    spin->setValue(9);
+    QCOMPARE(iniValue("m_sleepTime").toInt(), 1000);
+    child<QPushButton>(&dialog, "pushButton_setTimer")->click();
+    QCOMPARE(iniValue("m_sleepTime").toInt(), 9);
+    QCOMPARE(iniText().count("m_sleepTime"), 1);
+
+    // No dongle: the write fails silently and the device thread keeps running.
+    QVERIFY(dialog.findChild<HidController *>()->isRunning());
+}
+
+void TestMainDialog::languageTables()
+{
+    QStringList withTrailingSpace;
+    for (int i = 0; i < Languages::Count; ++i) {
+        const QStringList texts = Languages::texts(i);
+        QCOMPARE(texts.size(), Languages::TextCount);
+        for (const QString &text : texts) {
+            QVERIFY2(!text.trimmed().isEmpty(), qPrintable(QString::number(i)));
+            if (text.endsWith(QLatin1Char(' ')))
+                withTrailingSpace << text;
+            QVERIFY(!text.startsWith(QLatin1Char(' ')));
+        }
+        QVERIFY(!Languages::insertText(i).isEmpty());
+        QCOMPARE(texts.at(Languages::TimerUnit), QStringLiteral("min"));
+    }
+    QCOMPARE(withTrailingSpace, (QStringList{"Zuvu Direvod Einstellungen ", "Standard ", "Timer ",
+                                             "Aktivieren ", QStringLiteral("Előnézet ")}));
+    QVERIFY(Languages::texts(-1).isEmpty());
+    QVERIFY(Languages::texts(12).isEmpty());
+    QVERIFY(Languages::insertText(12).isEmpty());
+
+    // Borrowed texts are kept as they are.
+    QCOMPARE(Languages::texts(1).at(Languages::ModeGroupTitle), QStringLiteral("Modus"));
+    QCOMPARE(Languages::texts(3).at(Languages::SetTimerButton), QStringLiteral("Activer"));
+    QCOMPARE(Languages::texts(7).at(Languages::WindowTitle), QStringLiteral("Presenter setting"));
+    QCOMPARE(Languages::texts(11).at(Languages::WindowTitle), QStringLiteral("Presenter setting"));
+}
+
+void TestMainDialog::languageSwitching_data()
+{
+    QTest::addColumn<int>("index");
+    for (int i = 0; i < Languages::Count; ++i)
+        QTest::addRow("%d", i) << i;
+}
+
+void TestMainDialog::languageSwitching()
+{
+    QFETCH(int, index);
+    // Start in another language so that every row is a real change.
+    const int startLanguage = index == 5 ? 4 : 5;
+    writeIni(QStringLiteral("[General]\nlanguage=%1\n").arg(startLanguage).toLatin1());
+    MainDialog dialog;
+    dialog.onUpdateHidStatus(HidConnected, 0);
+
+    child<QComboBox>(&dialog, "comboBox_lang")->setCurrentIndex(index);
+
+    const QStringList texts = Languages::texts(index);
+    using namespace Languages;
+    auto *titleLabel = child<QLabel>(&dialog, "titleTextLabel");
+    QVERIFY(titleLabel);
+    QCOMPARE(titleLabel->text(), texts.at(WindowTitle));
+    QCOMPARE(dialog.windowTitle(), texts.at(WindowTitle));
+    QCOMPARE(child<QGroupBox>(&dialog, "groupBox_2")->title(), texts.at(ModeGroupTitle));
+    QCOMPARE(child<QGroupBox>(&dialog, "groupBox_4")->title(), texts.at(PreviewGroupTitle));
+    const char *const buttons[] = {"radioButton_normal", "radioButton_spotLight",
+                                   "radioButton_laser", "radioButton_magnifier"};
+    for (int i = 0; i < 4; ++i)
+        QCOMPARE(child<QRadioButton>(&dialog, buttons[i])->text(), texts.at(NormalMode + i));
+    const struct
+    {
+        const char *name;
+        int role;
+    } labelRoles[] = {{"label_5", BackColorCaption}, {"label_6", BackOpacityCaption},
+                      {"label_2", ForeColorCaption}, {"label", ForeOpacityCaption},
+                      {"label_7", SizeCaption},      {"label_9", ScaleCaption},
+                      {"label_4", TimerCaption},     {"label_8", TimerUnit},
+                      {"label_3", MouseSpeedCaption}};
+    for (const auto &lr : labelRoles)
+        QCOMPARE(child<QLabel>(&dialog, lr.name)->text(), texts.at(lr.role));
+    auto *setTimer = child<QPushButton>(&dialog, "pushButton_setTimer");
+    QCOMPARE(setTimer->text(), texts.at(SetTimerButton));
+    QCOMPARE(setTimer->styleSheet(), QStringLiteral("text-align: left;"));
+    QCOMPARE(child<QLabel>(&dialog, "label_10")->text(), Languages::insertText(index));
+    QCOMPARE(iniValue("language").toInt(), index);
+
+    // What is not translated stays.
+    QCOMPARE(child<QComboBox>(&dialog, "comboBox_lang")->itemText(0), QStringLiteral("Deutsch "));
+    QCOMPARE(child<QComboBox>(&dialog, "comboBox_lang")->itemText(11), QStringLiteral("HU"));
+    auto *tray = dialog.findChild<QSystemTrayIcon *>();
+    QVERIFY(tray && tray->contextMenu());
+    QCOMPARE(tray->contextMenu()->actions().first()->text(), QStringLiteral("EXIT"));
+    QCOMPARE(child<QPushButton>(&dialog, "closeButton")->text(), QStringLiteral("X"));
+    QCOMPARE(pageIndex(dialog), 0);
+}
+
+void TestMainDialog::languageExactTexts()
+{
+    MainDialog dialog;
+    auto *combo = child<QComboBox>(&dialog, "comboBox_lang");
+
+    // German, from no file.
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Zuvu Direvod Einstellungen "));
+    QCOMPARE(child<QRadioButton>(&dialog, "radioButton_normal")->text(),
+             QStringLiteral("Standard "));
+    QCOMPARE(child<QRadioButton>(&dialog, "radioButton_spotLight")->text(), QStringLiteral("Spot"));
+    QCOMPARE(child<QRadioButton>(&dialog, "radioButton_laser")->text(),
+             QStringLiteral("Digital Pointer"));
+    QCOMPARE(child<QRadioButton>(&dialog, "radioButton_magnifier")->text(), QStringLiteral("Lupe"));
+    QCOMPARE(child<QPushButton>(&dialog, "pushButton_setTimer")->text(),
+             QStringLiteral("Aktivieren "));
+    QCOMPARE(child<QLabel>(&dialog, "label_7")->text(), QStringLiteral("Spot Größe"));
+    QCOMPARE(combo->currentText(), QStringLiteral("Deutsch "));
+
+    combo->setCurrentIndex(1);
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Presenter setting"));
+    QCOMPARE(child<QGroupBox>(&dialog, "groupBox_2")->title(), QStringLiteral("Modus"));
+    QCOMPARE(child<QGroupBox>(&dialog, "groupBox_4")->title(), QStringLiteral("Preview effect"));
+    QCOMPARE(child<QPushButton>(&dialog, "pushButton_setTimer")->text(), QStringLiteral("Set"));
+    QCOMPARE(child<QLabel>(&dialog, "label_10")->text(),
+             QStringLiteral("Please insert the dongle"));
+    QCOMPARE(iniValue("language").toInt(), 1);
+
+    combo->setCurrentIndex(11);
+    QCOMPARE(child<QGroupBox>(&dialog, "groupBox_4")->title(), QStringLiteral("Előnézet "));
+    QCOMPARE(child<QLabel>(&dialog, "label_4")->text(), QStringLiteral("Időzítés_perc"));
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Presenter setting"));
+
+    combo->setCurrentIndex(9);
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Nastavení"));
+    QCOMPARE(child<QRadioButton>(&dialog, "radioButton_spotLight")->text(),
+             QStringLiteral("Bodové světlo"));
+    QCOMPARE(child<QLabel>(&dialog, "label_10")->text(),
+             QStringLiteral("Před použitím připojte přijímač do USB zásuvky počítače a zapněte "
+                            "prezentér."));
+    QCOMPARE(iniValue("language").toInt(), 9);
+
+    // An index the tables do not have changes nothing and stores nothing.
+    dialog.onSelectLanguage(12);
+    dialog.onSelectLanguage(-1);
+    QCOMPARE(dialog.windowTitle(), QStringLiteral("Nastavení"));
+    QCOMPARE(iniValue("language").toInt(), 9);
+
+    // Applied again at the next start.
+    MainDialog second;
+    QCOMPARE(second.windowTitle(), QStringLiteral("Nastavení"));
+    QCOMPARE(child<QComboBox>(&second, "comboBox_lang")->currentIndex(), 9);
+}
+
+void TestMainDialog::closeHidesAndTrayShows()
+{
+    MainDialog dialog;
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+
+    QVERIFY(!dialog.close());
+    QVERIFY(dialog.isHidden());
+
+    dialog.show();
+    child<QPushButton>(&dialog, "closeButton")->click();
+    QVERIFY(dialog.isHidden());
+    QVERIFY(dialog.findChild<HidController *>()->isRunning());
+    auto *tray = dialog.findChild<QSystemTrayIcon *>();
+    QVERIFY(tray);
+    QVERIFY(tray->contextMenu());
+    QCOMPARE(tray->contextMenu()->actions().size(), 1);
+    QCOMPARE(tray->contextMenu()->actions().first()->text(), QStringLiteral("EXIT"));
+
+    dialog.onTaryClicked(QSystemTrayIcon::Context);
+    dialog.onTaryClicked(QSystemTrayIcon::MiddleClick);
+    QVERIFY(dialog.isHidden());
+    dialog.onTaryClicked(QSystemTrayIcon::Trigger);
+    QVERIFY(!dialog.isHidden());
+
+    dialog.close();
+    emit tray->activated(QSystemTrayIcon::DoubleClick);
+    QVERIFY(!dialog.isHidden());
+    // A click while shown leaves the window as it is.
+    dialog.setWindowState(Qt::WindowMinimized);
+    dialog.onTaryClicked(QSystemTrayIcon::Trigger);
+    QVERIFY(dialog.windowState() & Qt::WindowMinimized);
+}
+
+void TestMainDialog::exitStopsDeviceThreadFirst()
+{
+    MainDialog dialog;
+    auto *controller = dialog.findChild<HidController *>();
+    QVERIFY(controller->isRunning());
+
+    QList<int> statuses;
+    bool threadRanAtExit = true;
+    dialog.setExitFunction([&](int status) {
+        statuses << status;
+        threadRanAtExit = controller->isRunning();
+    });
+
+    auto *tray = dialog.findChild<QSystemTrayIcon *>();
+    tray->contextMenu()->actions().first()->trigger();
+    QCOMPARE(statuses, QList<int>{0});
+    QVERIFY(!threadRanAtExit);
+}
+
+QTEST_MAIN(TestMainDialog)
+#include "tst_maindialog.moc"

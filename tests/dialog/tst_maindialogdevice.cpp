@@ -1,0 +1,145 @@
+#include "dialogtesthelpers.h"
+
+#include "device/hidcontroller.h"
+#include "tests/fakes/fakedongle.h"
+#include "ui/maindialog.h"
+
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QStackedWidget>
+#include <QSystemTrayIcon>
+#include <QtTest>
+
+#include <memory>
+
+using namespace DialogTest;
+
+namespace {
+
+int pageIndex(MainDialog &dialog)
+{
+    auto *stack = child<QStackedWidget>(&dialog, "stackedWidget");
+    return stack ? stack->currentIndex() : -1;
+}
+
+// The device thread looks for the dongle about once a second.
+constexpr int DeviceTimeoutMs = 5000;
+
+} // namespace
+
+// The settings window with its real device thread in front of the stand-in dongle: the page
+// follows the dongle, key reports become overlay commands, the timer reaches the dongle.
+class TestMainDialogDevice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void dongleDrivesPageAndKeys();
+    void dongleArrivesLater();
+    void exitStopsPollingBeforeTheProcessEnds();
+
+private:
+    std::unique_ptr<WorkDir> m_workDir;
+};
+
+void TestMainDialogDevice::initTestCase()
+{
+    Q_INIT_RESOURCE(kavri_res);
+    Q_INIT_RESOURCE(kavri_logo);
+}
+
+void TestMainDialogDevice::init()
+{
+    m_workDir = std::make_unique<WorkDir>();
+    QVERIFY(m_workDir->isValid());
+}
+
+void TestMainDialogDevice::cleanup()
+{
+    m_workDir.reset();
+}
+
+void TestMainDialogDevice::dongleDrivesPageAndKeys()
+{
+    fakehid::FakeDongle dongle;
+    {
+        writeIni("[General]\nm_curMode=3\nm_sleepTime=12\n");
+        MainDialog dialog;
+        QSignalSpy shows(&dialog, &MainDialog::showMode);
+        QSignalSpy repaints(&dialog, &MainDialog::SetRepaint);
+
+        QCOMPARE(pageIndex(dialog), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(pageIndex(dialog), 0, DeviceTimeoutMs);
+        // The stored sleep time was not sent while the dongle was still closed.
+        QVERIFY(dongle.featureWrites().empty());
+
+        dongle.queueReads({fakehid::ReadAnswer::keyEvent(KeyEffectHeld),
+                           fakehid::ReadAnswer::keyEvent(KeyEffectHeld),
+                           fakehid::ReadAnswer::keyEvent(0)});
+        QTRY_COMPARE_WITH_TIMEOUT(shows.count(), 3, DeviceTimeoutMs);
+        QCOMPARE(shows.at(0).at(0).toBool(), true);
+        QCOMPARE(shows.at(1).at(0).toBool(), true);
+        QCOMPARE(shows.at(2).at(0).toBool(), false);
+        QCOMPARE(repaints.count(), 1);
+
+        child<QSpinBox>(&dialog, "spinBox_timer")->setValue(7);
+        child<QPushButton>(&dialog, "pushButton_setTimer")->click();
+        const std::vector<fakehid::FeatureWrite> writes = dongle.featureWrites();
+        QCOMPARE(writes.size(), std::size_t(1));
+        std::vector<unsigned char> expected(64, 0);
+        expected[0] = 0x12;
+        expected[1] = 7;
+        QVERIFY(writes.front().bytes == expected);
+        QCOMPARE(iniValue("m_sleepTime").toInt(), 7);
+        QVERIFY(dialog.findChild<HidController *>()->isRunning());
+
+        dongle.unplug();
+        QTRY_COMPARE_WITH_TIMEOUT(pageIndex(dialog), 1, DeviceTimeoutMs);
+    }
+    QVERIFY(dongle.misuses().empty());
+}
+
+void TestMainDialogDevice::dongleArrivesLater()
+{
+    MainDialog dialog;
+    auto *controller = dialog.findChild<HidController *>();
+    QSignalSpy statuses(controller, &HidController::updateHidStatus);
+    QTRY_VERIFY_WITH_TIMEOUT(statuses.count() >= 1, DeviceTimeoutMs);
+    QCoreApplication::processEvents();
+    QCOMPARE(pageIndex(dialog), 1);
+
+    fakehid::FakeDongle dongle;
+    QTRY_COMPARE_WITH_TIMEOUT(pageIndex(dialog), 0, DeviceTimeoutMs);
+}
+
+void TestMainDialogDevice::exitStopsPollingBeforeTheProcessEnds()
+{
+    fakehid::FakeDongle dongle;
+    MainDialog dialog;
+    QTRY_COMPARE_WITH_TIMEOUT(pageIndex(dialog), 0, DeviceTimeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(dongle.calls(fakehid::Call::GetFeatureReport) > 0, DeviceTimeoutMs);
+
+    auto *controller = dialog.findChild<HidController *>();
+    int pollsAtExit = -1;
+    bool runningAtExit = true;
+    dialog.setExitFunction([&](int status) {
+        QCOMPARE(status, 0);
+        runningAtExit = controller->isRunning();
+        pollsAtExit = dongle.calls(fakehid::Call::GetFeatureReport);
+    });
+    dialog.findChild<QSystemTrayIcon *>()->contextMenu()->actions().first()->trigger();
+    QVERIFY(!runningAtExit);
+    QVERIFY(pollsAtExit > 0);
+    // Nothing polls the dongle any more.
+    QTest::qWait(200);
+    QCOMPARE(dongle.calls(fakehid::Call::GetFeatureReport), pollsAtExit);
+}
+
+QTEST_MAIN(TestMainDialogDevice)
+#include "tst_maindialogdevice.moc"
