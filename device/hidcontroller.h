@@ -1,10 +1,12 @@
 #pragma once
 
+#include "device/hidpacer.h"
 #include "device/hidstatus.h"
 
 #include <QThread>
 
 #include <atomic>
+#include <memory>
 
 struct hid_device_;
 typedef struct hid_device_ hid_device;
@@ -20,12 +22,15 @@ class HidController final : public QThread
 
 public:
     explicit HidController(QObject *parent = nullptr);
+    // With the given pauses (tests shorten and observe them); the program uses the above.
+    HidController(std::unique_ptr<HidPacer> pacer, QObject *parent);
     ~HidController() override;
 
     // Main thread. Writes the sleep-timer report; true when the dongle took all 64 bytes.
     bool writeSleepTime(int value);
 
-    // Main thread. Asks the polling loop to end after its current turn; wait() joins it.
+    // Main thread. Ends the polling loop: a call to the dongle in progress finishes, a pause
+    // is cut short, nothing new starts; wait() joins it. Holds even right after start().
     void stop();
 
 signals:
@@ -36,8 +41,15 @@ protected:
 
 private:
     bool openDevice();
+    // Opens the interface chosen among the dongle's enumerated ones, or returns null.
+    static hid_device *openChosenInterface();
+    // Ends the loop after its current turn and joins it, keeping the handle.
+    void pauseLoop();
+    bool loopShouldRun() const;
 
     std::atomic<bool> m_opened{false};
     std::atomic<bool> m_running{false};
     hid_device *m_device = nullptr;
+
+    const std::unique_ptr<HidPacer> m_pacer;
 };

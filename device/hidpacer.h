@@ -1,0 +1,34 @@
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+
+// The pauses of the device thread: 1000 ms before each open attempt and 50 ms after every
+// turn. A stop cuts a pause short, so the owner's wait() does not sit out a whole reconnect
+// pause. Tests shorten every pause by a divisor and watch the requested periods; the
+// program uses the real ones.
+class HidPacer final
+{
+public:
+    // divisor: every pause lasts its period divided by this (1 = real time). observer, if
+    // set, hears each requested period (in ms) on the sleeping thread before the pause.
+    explicit HidPacer(int divisor = 1, std::function<void(int)> observer = {});
+
+    // Device thread. Pauses `ms` milliseconds; false when interrupt() ended the pause early
+    // or came before it.
+    bool sleep(int ms);
+
+    // Any thread. Ends the current pause and every later one until rearm().
+    void interrupt();
+
+    // Device thread, when a new loop begins.
+    void rearm();
+
+private:
+    const int m_divisor;
+    const std::function<void(int)> m_observer;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    bool m_interrupted = false;
+};
