@@ -1,7 +1,35 @@
+#include "app/alreadyrunningbox.h"
+#include "app/instanceguard.h"
+#include "app/overlaywiring.h"
+#include "app/platformchoice.h"
+#include "app/terminationwatcher.h"
+#include "overlay/screenwidget.h"
+#include "ui/maindialog.h"
+
 #include <QApplication>
 
 int main(int argc, char *argv[])
 {
+    // Qt picks its window-system backend when the application object is built.
+    PlatformChoice::preferXWayland(argc, argv);
+
     QApplication app(argc, argv);
-    return 0;
+    Q_INIT_RESOURCE(kavri_logo);
+    Q_INIT_RESOURCE(kavri_res);
+    // A kill or Ctrl+C ends the event loop, so the teardown below still runs.
+    TerminationWatcher terminationWatcher;
+
+    InstanceGuard guard;
+    if (!guard.acquire(&AlreadyRunningBox::show))
+        return 0;
+
+    MainDialog dialog(nullptr);
+    ScreenWidget overlay(&dialog);
+    dialog.show();
+    overlay.show();
+    OverlayWiring::connectDialogToOverlay(&dialog, &overlay);
+
+    // Leaving this scope destroys the overlay, then the dialog (which stops the device
+    // thread), then the guard's segment and semaphore, then the application object.
+    return app.exec();
 }

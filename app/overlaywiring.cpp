@@ -1,0 +1,13 @@
+#include "app/overlaywiring.h"
+
+#include "overlay/screenwidget.h"
+#include "ui/maindialog.h"
+
+namespace OverlayWiring {
+
+void connectDialogToOverlay(MainDialog *dialog, ScreenWidget *overlay)
+{
+    connectSignals(dialog, overlay);
+}
+
+} // namespace OverlayWiring

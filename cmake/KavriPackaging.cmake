@@ -1,0 +1,26 @@
+# Installation layout and the Debian package. `cmake --install` puts the program in bin/,
+# the menu entry and icon under share/, and the dongle's udev rule where the device folder
+# installs it; `cpack` (or the `package` target) wraps the same files in a .deb for /usr.
+include(GNUInstallDirs)
+
+add_subdirectory(${PROJECT_SOURCE_DIR}/packaging ${PROJECT_BINARY_DIR}/packaging)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME kavri)
+set(CPACK_PACKAGE_VENDOR "Kavri developers")
+set(CPACK_PACKAGE_CONTACT "Kavri developers <kavri@localhost>")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Spotlight, laser dot, magnifier and black screen for a wireless presenter")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Kavri is the desktop companion of a wireless presentation remote. It draws presentation\n effects over the screen that follow the mouse pointer and is the settings window for them\n and for the presenter.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Library dependencies (Qt 5, hidapi) are read from the program by dpkg-shlibdeps.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
