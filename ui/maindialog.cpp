@@ -36,6 +36,7 @@ MainDialog::MainDialog(QWidget *parent)
 {
     ui = new MainDialogUi;
     ui->setupUi(this);
+    useReadableDisabledText();
 
     m_repaintSent = false;
     setKeyClock(Clock());
@@ -469,6 +470,15 @@ const char *MainDialog::sizeKeyOfMode(int mode)
     default:
         return nullptr;
     }
+}
+
+void MainDialog::useReadableDisabledText()
+{
+    // The groups of the other modes are disabled. On the window's light beige background the
+    // style's pale disabled text all but vanishes; a mid grey keeps those captions readable
+    // while they still look inactive. (Under a style sheet a palette does not reach the
+    // children, so this is a rule on the container of the groups.)
+    ui->layoutWidget->setStyleSheet(QStringLiteral("QLabel:disabled { color: #787868; }"));
 }
 
 void MainDialog::paintColorButton(QPushButton *button, const QColor &color)

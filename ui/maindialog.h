@@ -93,6 +93,7 @@ private:
     // The remembered size of a mode with an effect size (1..3); null for any other mode.
     int *sizeMemberOfMode(int mode);
     static const char *sizeKeyOfMode(int mode);
+    void useReadableDisabledText();
     static void paintColorButton(QPushButton *button, const QColor &color);
 
     MainDialogUi *ui = nullptr;

@@ -149,6 +149,7 @@ private slots:
     void languageSwitching_data();
     void languageSwitching();
     void languageExactTexts();
+    void disabledCaptionsStayReadable();
     void closeHidesAndTrayShows();
     void exitStopsDeviceThreadFirst();
 
@@ -873,6 +874,26 @@ void TestMainDialog::languageExactTexts()
     MainDialog second;
     QCOMPARE(second.windowTitle(), QStringLiteral("Nastavení"));
     QCOMPARE(child<QComboBox>(&second, "comboBox_lang")->currentIndex(), 9);
+}
+
+void TestMainDialog::disabledCaptionsStayReadable()
+{
+    // In the normal mode every settings group is disabled; its captions must still be legible
+    // against the window's light background.
+    MainDialog dialog;
+    dialog.onUpdateHidStatus(HidConnected, 0);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    for (const char *name : {"label_5", "label_2", "label_7", "label_9"}) {
+        auto *label = child<QLabel>(&dialog, name);
+        QVERIFY(!label->isEnabled());
+        const QImage image = label->grab().toImage();
+        int darkest = 255;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                darkest = std::min(darkest, qGray(image.pixel(x, y)));
+        QVERIFY2(darkest < 150, qPrintable(QStringLiteral("%1: %2").arg(name).arg(darkest)));
+    }
 }
 
 void TestMainDialog::closeHidesAndTrayShows()
