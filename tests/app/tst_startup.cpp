@@ -1,0 +1,161 @@
+#include "app/alreadyrunningbox.h"
+#include "app/overlaywiring.h"
+#include "app/terminationwatcher.h"
+#include "overlay/screenwidget.h"
+#include "settings/settingsfile.h"
+#include "ui/maindialog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include <csignal>
+
+// The pieces main() is made of, with the real windows: the warning a second copy shows, the
+// settings window wired to the overlay, and the orderly end on a termination signal.
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir *m_dir = nullptr;
+    QString m_oldCwd;
+
+    static QByteArray settingsText()
+    {
+        QFile f(QStringLiteral("Kavri.ini"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Q_INIT_RESOURCE(kavri_logo);
+        Q_INIT_RESOURCE(kavri_res);
+    }
+    void init()
+    {
+        m_dir = new QTemporaryDir;
+        QVERIFY(m_dir->isValid());
+        m_oldCwd = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(m_dir->path()));
+    }
+    void cleanup()
+    {
+        QDir::setCurrent(m_oldCwd);
+        delete m_dir;
+        m_dir = nullptr;
+    }
+
+    void warningBoxSaysTheProgramRuns()
+    {
+        QString title, text;
+        QMessageBox::StandardButtons buttons;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        bool parentless = false;
+        // The box is modal: look at it from inside its own event loop, then dismiss it.
+        QTimer::singleShot(0, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box)
+                return;
+            title = box->windowTitle();
+            text = box->text();
+            buttons = box->standardButtons();
+            icon = box->icon();
+            parentless = box->parentWidget() == nullptr;
+            box->button(QMessageBox::Ok)->click();
+        });
+        AlreadyRunningBox::show();
+        QCOMPARE(title, QStringLiteral("Warning"));
+        QCOMPARE(text, QStringLiteral("Program hasbeen running!"));
+        QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(icon, QMessageBox::Information);
+        QVERIFY(parentless);
+    }
+
+    // What the dialog loaded is not pushed to the overlay at start; afterwards each of the
+    // dialog's signals reaches the overlay, which stores what it owns in the file.
+    void settingsWindowDrivesTheOverlay()
+    {
+        SettingsFile::writeInt("m_curMode", 2);
+        SettingsFile::writeInt("m_foreOpacity", 50);
+        SettingsFile::writeInt("m_laserSize", 70);
+
+        MainDialog dialog(nullptr);
+        ScreenWidget overlay(&dialog);
+        overlay.setFlashWait([](int) {});
+        overlay.setScreenGrabber([] { return QPixmap(8, 8); });
+        OverlayWiring::connectDialogToOverlay(&dialog, &overlay);
+
+        QCOMPARE(overlay.curMode(), ModeNormal);
+        QCOMPARE(overlay.foreOpacity(), 200);
+        QCOMPARE(overlay.cursorSize(), 20);
+
+        emit dialog.setForeOpacity(77);
+        emit dialog.setBackOpacity(66);
+        emit dialog.setForeColor(QColor(1, 2, 3));
+        emit dialog.setBackColor(QColor(4, 5, 6));
+        emit dialog.setCursorSize(33);
+        emit dialog.setScaleRate(3.5);
+        emit dialog.setMouseSpeed(1.25);
+        emit dialog.setMode(ModeSpotLight);
+        QCOMPARE(overlay.foreOpacity(), 77);
+        QCOMPARE(overlay.backOpacity(), 66);
+        QCOMPARE(overlay.foreColor(), QColor(1, 2, 3));
+        QCOMPARE(overlay.backColor(), QColor(4, 5, 6));
+        QCOMPARE(overlay.cursorSize(), 33);
+        QCOMPARE(overlay.scaleRate(), 3.5);
+        QCOMPARE(overlay.curMode(), ModeSpotLight);
+
+        emit dialog.showMode(true);
+        QCOMPARE(overlay.paintMode(), ModeSpotLight);
+        emit dialog.SetRepaint();
+        QCOMPARE(overlay.paintMode(), ModeMagnifier);
+        emit dialog.showMode(false);
+        QCOMPARE(overlay.paintMode(), ModeNormal);
+
+        const QList<QByteArray> lines = settingsText().split('\n');
+        QVERIFY(lines.contains("m_foreOpacity=77"));
+        QVERIFY(lines.contains("m_backOpacity=66"));
+        QVERIFY(lines.contains("m_curMode=1"));
+        QVERIFY(lines.contains("m_scaleRate=3.5"));
+        QVERIFY(lines.contains("m_speed=1.25"));
+    }
+
+    void terminationSignalEndsTheEventLoop_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+    void terminationSignalEndsTheEventLoop()
+    {
+        QFETCH(int, signalNumber);
+        {
+            TerminationWatcher watcher;
+            QVERIFY(watcher.isWatching());
+            QSignalSpy spy(&watcher, &TerminationWatcher::terminationRequested);
+            QTimer::singleShot(0, [signalNumber] { ::raise(signalNumber); });
+            // A safety net: if the signal were not turned into a quit, end the loop anyway
+            // and let the spy tell.
+            QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+            QCOMPARE(QCoreApplication::exec(), 0);
+            QCOMPARE(spy.count(), 1);
+            QCOMPARE(spy.first().first().toInt(), signalNumber);
+        }
+        // Once the watcher is gone the signal has its default handling again.
+        struct sigaction current = {};
+        QCOMPARE(::sigaction(signalNumber, nullptr, &current), 0);
+        QVERIFY(current.sa_handler == SIG_DFL);
+    }
+};
+
+QTEST_MAIN(TestStartup)
+#include "tst_startup.moc"

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// One run of the real kavri program for the end-to-end tests: a fresh working directory (so
+// "./Kavri.ini" starts absent), the virtual presenter preloaded in front of hidapi, and the
+// single-instance lock's key files in the suite's own directory, shared by all runs of the
+// suite (so copies see each other) and by no other Kavri on the machine.
+class KavriRun final
+{
+public:
+    struct Options {
+        bool donglePlugged = true;
+    };
+
+    KavriRun(const QString &display, const QString &lockDir, const QString &runtimeDir,
+             Options options);
+    ~KavriRun();
+    KavriRun(const KavriRun &) = delete;
+    KavriRun &operator=(const KavriRun &) = delete;
+
+    bool start();
+    qint64 pid() const { return m_process.processId(); }
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+    QProcess &process() { return m_process; }
+
+    // The virtual presenter: send a command line, read what the dongle saw.
+    void press(const QByteArray &command);
+    QByteArray dongleLog() const;
+    bool waitForDongleLog(const QByteArray &text, int timeoutMs) const;
+
+    QString workDir() const { return m_dir.path(); }
+    QByteArray settingsText() const;
+    bool waitForSettings(const QByteArray &line, int timeoutMs) const;
+
+    // Ends the run: SIGTERM and wait, or kill -9 and wait. True when the process ended.
+    bool terminate(int timeoutMs = 10000);
+    bool killHard();
+    bool waitForExit(int timeoutMs);
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QString m_display;
+    QString m_lockDir;
+    QString m_runtimeDir;
+    Options m_options;
+};
