@@ -12,6 +12,39 @@ QRect circleRect(QPoint centre, int radius)
     return QRect(centre.x() - radius, centre.y() - radius, 2 * radius, 2 * radius);
 }
 
+QRegion discRegion(const QRect &box)
+{
+    if (box.isEmpty())
+        return QRegion();
+    const double cx = box.x() + box.width() / 2.0;
+    const double cy = box.y() + box.height() / 2.0;
+    const double a = box.width() / 2.0;
+    const double b = box.height() / 2.0;
+    QRegion disc;
+    // Rows with the same span are merged into one rectangle.
+    QRect run;
+    for (int row = box.top(); row <= box.bottom(); ++row) {
+        const double dy = (row + 0.5 - cy) / b;
+        QRect span;
+        if (dy * dy <= 1.0) {
+            const double half = a * std::sqrt(1.0 - dy * dy);
+            const int left = static_cast<int>(std::ceil(cx - half - 0.5));
+            const int right = static_cast<int>(std::floor(cx + half - 0.5));
+            if (right >= left)
+                span = QRect(left, row, right - left + 1, 1);
+        }
+        if (!run.isEmpty() && !span.isEmpty() && span.left() == run.left() &&
+            span.right() == run.right()) {
+            run.setBottom(row);
+            continue;
+        }
+        disc += run;
+        run = span;
+    }
+    disc += run;
+    return disc;
+}
+
 bool followsPointer(int mode)
 {
     return mode == ModeSpotLight || mode == ModeLaser || mode == ModeMagnifier;
@@ -57,16 +90,18 @@ QRegion shownRegion(int mode, const QRect &overlay, QPoint pointer, int radius, 
     case ModeBlackScreen:
         return QRegion(overlay);
     default:
-        return QRegion();
+        // Nothing drawn. A compositor shows the transparent window as it is, and a window
+        // shape that comes and goes would have to be followed by every compositor.
+        return compositing ? QRegion(overlay) : QRegion();
     }
     if (compositing)
         return QRegion(overlay);
 
     const QRect circle = circleRect(pointer, radius);
-    const QRegion disc = circle.isEmpty() ? QRegion() : QRegion(circle, QRegion::Ellipse);
     if (mode == ModeSpotLight)
-        return QRegion(overlay).subtracted(disc);
-    return disc.intersected(overlay);
+        return QRegion(overlay).subtracted(discRegion(circle));
+    // The dot and the lens keep their one-pixel outline, which lies half outside the circle.
+    return discRegion(circle.adjusted(-1, -1, 1, 1)).intersected(overlay);
 }
 
 int frameIntervalMs(double refreshRate)

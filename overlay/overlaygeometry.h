@@ -18,6 +18,10 @@ inline constexpr int AntialiasMargin = 2;
 // left centre.x - radius, top centre.y - radius, width and height 2 * radius.
 QRect circleRect(QPoint centre, int radius);
 
+// The pixels whose centres lie inside the ellipse inscribed in `box`, as a region; exact to
+// the pixel, unlike the polygon behind QRegion::Ellipse.
+QRegion discRegion(const QRect &box);
+
 // Whether the picture of `mode` moves with the pointer (spotlight, laser dot, lens).
 bool followsPointer(int mode);
 
@@ -38,10 +42,10 @@ QRect lensSourceRect(QPoint pointer, int radius);
 QTransform lensTransform(QPoint pointer, int radius, double scale);
 
 // The part of the overlay window the screen should show for a frame of `mode`. With a
-// compositing manager that is everything while an effect is displayed (translucent pixels
-// blend with the desktop). Without one, translucent pixels come out black, so only what the
-// effect really covers is shown: the darkening round the spotlight's hole, the laser dot,
-// the lens, the black screen. Nothing at all when no effect is displayed.
+// compositing manager that is always the whole window (translucent pixels blend with the
+// desktop). Without one, translucent pixels come out black, so only what the effect really
+// covers is shown: the darkening round the spotlight's hole, the laser dot, the lens, the
+// black screen; nothing at all when no effect is displayed.
 QRegion shownRegion(int mode, const QRect &overlay, QPoint pointer, int radius, bool compositing);
 
 // Milliseconds between two pointer samples for a display of `refreshRate` frames a second;

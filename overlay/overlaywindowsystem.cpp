@@ -16,6 +16,8 @@ class CompositedWindowSystem final : public OverlayWindowSystem
 public:
     bool isCompositing() override { return true; }
     void setShownRegion(QWidget *, const QRegion &) override {}
+    void sync() override {}
+    void waitForRedrawBeneath() override {}
 };
 
 } // namespace

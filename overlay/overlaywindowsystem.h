@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QObject>
 #include <QRegion>
 
 #include <memory>
@@ -10,10 +11,12 @@ class QWidget;
 // blended with the desktop, and a way to limit the window to the pixels it really draws.
 // On X11 without a compositing manager a translucent window is shown opaque (its transparent
 // pixels come out black), so the overlay clips its window to what it draws instead.
-class OverlayWindowSystem
+class OverlayWindowSystem : public QObject
 {
+    Q_OBJECT
+
 public:
-    virtual ~OverlayWindowSystem() = default;
+    ~OverlayWindowSystem() override = default;
 
     // True when translucent pixels of the overlay blend with what lies beneath.
     virtual bool isCompositing() = 0;
@@ -23,8 +26,23 @@ public:
     // in effect on the screen when the call returns.
     virtual void setShownRegion(QWidget *window, const QRegion &region) = 0;
 
+    // Returns once the window system has received everything Qt drew or asked for so far.
+    // Needed where the overlay paints without returning to the event loop (the mode flash),
+    // since Qt may hold requests back until the loop runs again.
+    virtual void sync() = 0;
+
+    // Called after the overlay cleared what it displayed and before the screen is captured.
+    // An X server without compositing keeps no copy of covered pixels: the uncovered area
+    // holds the overlay's old picture until the windows beneath redraw it, and a compositing
+    // manager shows the cleared overlay only with its next frame. This gives them that time.
+    virtual void waitForRedrawBeneath() = 0;
+
     // The implementation for the running platform: X11 when the application talks to an X
     // server (and the program was built with Xlib), otherwise one that reports compositing
     // and leaves the window alone, as on platforms that composite every window.
     static std::unique_ptr<OverlayWindowSystem> forCurrentPlatform();
+
+signals:
+    // A compositing manager started or stopped: what the window may show has to be redone.
+    void compositingChanged();
 };

@@ -44,13 +44,19 @@ void sleepWithoutSpinning(int milliseconds)
 
 ScreenWidget::ScreenWidget(QWidget *parent)
     : QWidget(parent), m_pointerSource([] { return QCursor::pos(); }),
-      m_screenGrabber(grabPrimaryScreen), m_flashWait(sleepWithoutSpinning),
-      m_windowSystem(OverlayWindowSystem::forCurrentPlatform())
+      m_screenGrabber(grabPrimaryScreen), m_flashWait(sleepWithoutSpinning)
 {
-    // Input passes through the window (also through the frame a window manager may wrap
-    // round it) and the window never takes the keyboard focus from the presentation.
-    setWindowFlags(Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                   Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus);
+    setWindowSystem(OverlayWindowSystem::forCurrentPlatform());
+    // Input passes through the window and the window never takes the keyboard focus from the
+    // presentation.
+    Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                            Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus;
+    // An X11 window manager stacks a focused full-screen window (the presentation) above
+    // every "stay on top" window, wraps managed windows in frames that catch clicks, and may
+    // hand them the focus. Unmanaged, the overlay stays above and out of the way.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        flags |= Qt::BypassWindowManagerHint;
+    setWindowFlags(flags);
     setAttribute(Qt::WA_TranslucentBackground, true);
     setAttribute(Qt::WA_TransparentForMouseEvents, true);
     setAttribute(Qt::WA_MouseTracking, true);
@@ -73,8 +79,11 @@ ScreenWidget::ScreenWidget(QWidget *parent)
     // Create the native window and limit it to what it shows before it is mapped, so that a
     // desktop without compositing is not blacked out even for a moment.
     winId();
+    syncWindowSystem();
     applyShownRegion();
-    showFullScreen();
+    // showFullScreen() without its activateWindow(): the overlay must not take the focus.
+    setWindowState(windowState() | Qt::WindowFullScreen);
+    setVisible(true);
 }
 
 ScreenWidget::~ScreenWidget() = default;
@@ -97,6 +106,12 @@ void ScreenWidget::setFlashWait(BlockingWait wait)
 void ScreenWidget::setWindowSystem(std::unique_ptr<OverlayWindowSystem> windowSystem)
 {
     m_windowSystem = std::move(windowSystem);
+    if (m_windowSystem) {
+        connect(m_windowSystem.get(), &OverlayWindowSystem::compositingChanged, this, [this] {
+            m_shownRegionSet = false;
+            update();
+        });
+    }
     m_shownRegionSet = false;
     update();
 }
@@ -110,11 +125,13 @@ void ScreenWidget::onSetMode(ScreenMode mode)
     m_curMode = mode;
     setPaintMode(mode);
     repaint();
+    syncWindowSystem();
     // The event loop does not run while the mode is shown: input and device events wait.
     if (m_flashWait)
         m_flashWait(FlashMs);
     setPaintMode(ModeNormal);
     repaint();
+    syncWindowSystem();
     SettingsFile::writeInt(SettingsKeys::CurMode, m_curMode);
 }
 
@@ -280,8 +297,12 @@ void ScreenWidget::setPaintMode(ScreenMode mode)
 void ScreenWidget::captureScreen()
 {
     // Clear the overlay on the screen first, so the capture holds the desktop only.
+    const bool effectOnScreen = m_drawnMode >= ModeSpotLight && m_drawnMode <= ModeBlackScreen;
     setPaintMode(ModeNormal);
     repaint();
+    syncWindowSystem();
+    if (effectOnScreen && m_windowSystem)
+        m_windowSystem->waitForRedrawBeneath();
     setPaintMode(ModeMagnifier);
     m_screenPixmap = m_screenGrabber ? m_screenGrabber() : QPixmap();
 }
@@ -298,6 +319,12 @@ void ScreenWidget::fitToPrimaryScreen()
     m_origin = screen->geometry().topLeft();
     setGeometry(screen->geometry());
     update();
+}
+
+void ScreenWidget::syncWindowSystem()
+{
+    if (m_windowSystem)
+        m_windowSystem->sync();
 }
 
 QPoint ScreenWidget::sampledPointer() const

@@ -94,6 +94,7 @@ private:
     QPoint sampledPointer() const;
     QPoint framePosition(const QRegion &paintRegion);
     void applyShownRegion();
+    void syncWindowSystem();
     void setCursorShape(Qt::CursorShape shape);
 
     void paintNormal(QPainter &painter);

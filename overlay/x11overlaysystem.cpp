@@ -1,7 +1,9 @@
 #include "overlay/x11overlaysystem.h"
 
 #include <QByteArray>
+#include <QCursor>
 #include <QRect>
+#include <QThread>
 #include <QWidget>
 
 #include <vector>
@@ -9,11 +11,14 @@
 // Xlib last: its macros (None, Bool, Status, ...) clash with Qt's names.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/extensions/Xfixes.h>
 #include <X11/extensions/shape.h>
 
 namespace {
 
-constexpr qint64 CompositorRecheckMs = 250;
+// A few frames of a 60 Hz display: long enough for the windows beneath to answer their
+// expose events and for a compositing manager to draw its next frame.
+constexpr unsigned long RedrawBeneathMs = 60;
 
 // Xlib's default error handler ends the process. A request on a window that the X server
 // has already destroyed (the overlay is going away) must not take the program down.
@@ -36,26 +41,48 @@ std::unique_ptr<X11OverlaySystem> X11OverlaySystem::open()
         return nullptr;
     }
     XSetErrorHandler(ignoreXError);
-    return std::unique_ptr<X11OverlaySystem>(new X11OverlaySystem(display));
+    int fixesEventBase = -1;
+    if (!XFixesQueryExtension(display, &eventBase, &errorBase))
+        eventBase = -1;
+    fixesEventBase = eventBase;
+    return std::unique_ptr<X11OverlaySystem>(new X11OverlaySystem(display, fixesEventBase));
 }
 
-X11OverlaySystem::X11OverlaySystem(Display *display) : m_display(display)
+X11OverlaySystem::X11OverlaySystem(Display *display, int fixesEventBase)
+    : m_display(display), m_fixesEventBase(fixesEventBase)
 {
     const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
     m_compositorSelection = XInternAtom(display, name.constData(), False);
+    if (m_fixesEventBase >= 0) {
+        XFixesSelectSelectionInput(display, DefaultRootWindow(display), m_compositorSelection,
+                                   XFixesSetSelectionOwnerNotifyMask |
+                                       XFixesSelectionWindowDestroyNotifyMask |
+                                       XFixesSelectionClientCloseNotifyMask);
+        m_events = std::make_unique<QSocketNotifier>(ConnectionNumber(display),
+                                                     QSocketNotifier::Read);
+        connect(m_events.get(), &QSocketNotifier::activated, this,
+                &X11OverlaySystem::handleEvents);
+    }
+    m_compositing = askCompositorOwner();
 }
 
 X11OverlaySystem::~X11OverlaySystem()
 {
+    m_events.reset();
     XCloseDisplay(m_display);
+}
+
+bool X11OverlaySystem::askCompositorOwner()
+{
+    const bool owned = XGetSelectionOwner(m_display, m_compositorSelection) != 0;
+    handleEvents();
+    return owned;
 }
 
 bool X11OverlaySystem::isCompositing()
 {
-    if (!m_compositorChecked.isValid() || m_compositorChecked.elapsed() >= CompositorRecheckMs) {
-        m_compositing = XGetSelectionOwner(m_display, m_compositorSelection) != 0;
-        m_compositorChecked.start();
-    }
+    if (m_fixesEventBase < 0)
+        m_compositing = askCompositorOwner();
     return m_compositing;
 }
 
@@ -77,4 +104,39 @@ void X11OverlaySystem::setShownRegion(QWidget *window, const QRegion &region)
     }
     // Wait until the server has applied the shape, so that pixels Qt sends next land in it.
     XSync(m_display, False);
+    handleEvents();
+}
+
+void X11OverlaySystem::sync()
+{
+    // Qt buffers its X requests until the event loop runs. Qt offers no public call to push
+    // them out, but any request that waits for the server's answer does, and the answer comes
+    // only after the server has handled everything sent before. Asking where the pointer is
+    // is the cheapest such request.
+    QCursor::pos();
+}
+
+void X11OverlaySystem::waitForRedrawBeneath()
+{
+    QThread::msleep(RedrawBeneathMs);
+}
+
+void X11OverlaySystem::handleEvents()
+{
+    // Also called after requests that wait for an answer: Xlib may have read events into its
+    // queue then, and the socket would not report them again.
+    bool changed = false;
+    while (XPending(m_display) > 0) {
+        XEvent event;
+        XNextEvent(m_display, &event);
+        if (m_fixesEventBase >= 0 && event.type == m_fixesEventBase + XFixesSelectionNotify) {
+            const auto *notify = reinterpret_cast<XFixesSelectionNotifyEvent *>(&event);
+            const bool owned = notify->subtype == XFixesSetSelectionOwnerNotify &&
+                               notify->owner != 0;
+            changed = changed || owned != m_compositing;
+            m_compositing = owned;
+        }
+    }
+    if (changed)
+        emit compositingChanged();
 }

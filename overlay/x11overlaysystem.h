@@ -2,15 +2,16 @@
 
 #include "overlay/overlaywindowsystem.h"
 
-#include <QElapsedTimer>
+#include <QSocketNotifier>
 
 #include <memory>
 
 struct _XDisplay;
 
 // The overlay's X11 needs, served through a connection of its own to the X server that Qt
-// talks to: whether a compositing manager runs (it owns the selection _NET_WM_CM_S<screen>),
-// and the window's bounding shape, which limits the pixels the server shows.
+// talks to: whether a compositing manager runs (it owns the selection _NET_WM_CM_S<screen>;
+// the XFixes extension reports when that owner changes), and the window's bounding shape,
+// which limits the pixels the server shows.
 class X11OverlaySystem final : public OverlayWindowSystem
 {
 public:
@@ -23,14 +24,19 @@ public:
 
     bool isCompositing() override;
     void setShownRegion(QWidget *window, const QRegion &region) override;
+    void sync() override;
+    void waitForRedrawBeneath() override;
 
 private:
-    explicit X11OverlaySystem(_XDisplay *display);
+    X11OverlaySystem(_XDisplay *display, int fixesEventBase);
+    bool askCompositorOwner();
+    void handleEvents();
 
     _XDisplay *m_display = nullptr;
+    // First event number of XFixes, or -1 when the server lacks it (then the owner is asked
+    // on every query instead of being followed through events).
+    int m_fixesEventBase = -1;
     unsigned long m_compositorSelection = 0;
     bool m_compositing = false;
-    // The answer is asked again at most every few frames: a compositing manager may start or
-    // stop while the program runs, but asking on every frame would cost a round trip each.
-    QElapsedTimer m_compositorChecked;
+    std::unique_ptr<QSocketNotifier> m_events;
 };

@@ -1,0 +1,138 @@
+// A stand-in for the program under a real X server. Started with --desktop it only shows a
+// plain window that plays the desktop: it paints one known colour over the whole screen and
+// reports the clicks it receives. Started without arguments it shows the overlay, and
+// commands on standard input drive the overlay's slots; each command is answered with a line
+// on standard output once the slot has returned. The two run as separate processes, as the
+// presentation and Kavri would, so the desktop redraws while the overlay is busy.
+//
+//   mode N | show 0/1 | size N | fore R G B | back R G B | foreop N | backop N | repaint
+//   capture X Y (prints the colour of the magnifier's capture there) | state | quit
+
+#include "overlay/screenmode.h"
+#include "overlay/screenwidget.h"
+
+#include <QApplication>
+#include <QColor>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+void say(const QString &line)
+{
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
+
+class DesktopWindow final : public QWidget
+{
+public:
+    explicit DesktopWindow(QColor color) : m_color(color) {}
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), m_color);
+    }
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        say(QStringLiteral("press %1 %2").arg(event->globalPos().x()).arg(event->globalPos().y()));
+    }
+
+private:
+    QColor m_color;
+};
+
+QString describe(const QColor &c)
+{
+    return QStringLiteral("%1 %2 %3").arg(c.red()).arg(c.green()).arg(c.blue());
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QScreen *screen = QGuiApplication::primaryScreen();
+
+    if (app.arguments().contains(QStringLiteral("--desktop"))) {
+        DesktopWindow desktop(QColor(0, 160, 0));
+        desktop.setWindowFlags(Qt::FramelessWindowHint);
+        desktop.setGeometry(screen->geometry());
+        desktop.show();
+        desktop.activateWindow();
+        QTimer::singleShot(0, &app, [&] { say(QStringLiteral("ready %1").arg(desktop.winId())); });
+        return app.exec();
+    }
+
+    ScreenWidget overlay(nullptr);
+
+    const auto run = [&](const QByteArray &line) {
+        const QStringList words = QString::fromUtf8(line).simplified().split(QLatin1Char(' '));
+        const QString cmd = words.value(0);
+        const auto arg = [&](int i) { return words.value(i).toInt(); };
+        if (cmd == QLatin1String("mode")) {
+            overlay.onSetMode(static_cast<ScreenMode>(arg(1)));
+        } else if (cmd == QLatin1String("show")) {
+            overlay.onShowMode(arg(1) != 0);
+        } else if (cmd == QLatin1String("size")) {
+            overlay.onSetCursorSize(arg(1));
+        } else if (cmd == QLatin1String("fore")) {
+            overlay.onSetForeColor(QColor(arg(1), arg(2), arg(3)));
+        } else if (cmd == QLatin1String("back")) {
+            overlay.onSetBackColor(QColor(arg(1), arg(2), arg(3)));
+        } else if (cmd == QLatin1String("foreop")) {
+            overlay.onSetForeOpacity(arg(1));
+        } else if (cmd == QLatin1String("backop")) {
+            overlay.onSetBackOpacity(arg(1));
+        } else if (cmd == QLatin1String("repaint")) {
+            overlay.onSetRepaint();
+        } else if (cmd == QLatin1String("capture")) {
+            const QImage image = overlay.screenPixmap().toImage();
+            say(QStringLiteral("capture %1").arg(describe(image.pixelColor(arg(1), arg(2)))));
+            return;
+        } else if (cmd == QLatin1String("state")) {
+            say(QStringLiteral("state %1 %2")
+                    .arg(overlay.paintMode())
+                    .arg(overlay.isSamplingPointer() ? 1 : 0));
+            return;
+        } else if (cmd == QLatin1String("quit")) {
+            app.quit();
+        }
+        say(QStringLiteral("ok ") + cmd);
+    };
+
+    // Commands may arrive several in one read: split them into lines here.
+    QByteArray pending;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char buffer[4096];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            input.setEnabled(false);
+            app.quit();
+            return;
+        }
+        pending.append(buffer, static_cast<int>(n));
+        for (int eol = pending.indexOf('\n'); eol >= 0; eol = pending.indexOf('\n')) {
+            const QByteArray line = pending.left(eol);
+            pending.remove(0, eol + 1);
+            run(line);
+        }
+    });
+
+    // The driver waits for the screen to show what it expects, so "ready" only says that
+    // the windows exist.
+    QTimer::singleShot(0, &app, [&] {
+        say(QStringLiteral("ready %1").arg(overlay.winId()));
+    });
+    return app.exec();
+}
