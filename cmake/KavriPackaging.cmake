@@ -13,9 +13,10 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Spotlight, laser dot, magnifier and black screen for a wireless presenter")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Kavri is the desktop companion of a wireless presentation remote. It draws presentation\n effects over the screen that follow the mouse pointer and is the settings window for them\n and for the presenter.")
+    "Kavri is the desktop companion of a wireless presentation remote. It draws presentation effects over the screen that follow the mouse pointer (spotlight, laser dot, magnifier, black screen) and is the settings window for them and for the presenter.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Library dependencies (Qt 5, hidapi) are read from the program by dpkg-shlibdeps.
