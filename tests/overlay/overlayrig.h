@@ -1,0 +1,186 @@
+#pragma once
+
+#include "overlay/overlaywindowsystem.h"
+#include "overlay/screenwidget.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEvent>
+#include <QFile>
+#include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QTemporaryDir>
+#include <QVector>
+
+#include <functional>
+#include <memory>
+
+// Stands in for the window system: records what the overlay asks of it.
+class FakeWindowSystem final : public OverlayWindowSystem
+{
+public:
+    bool compositing = true;
+    QVector<QRegion> shownRegions;
+    int syncs = 0;
+    int redrawWaits = 0;
+
+    bool isCompositing() override { return compositing; }
+    void setShownRegion(QWidget *, const QRegion &region) override { shownRegions << region; }
+    void sync() override { ++syncs; }
+    void waitForRedrawBeneath() override { ++redrawWaits; }
+
+    void switchCompositing(bool on)
+    {
+        compositing = on;
+        emit compositingChanged();
+    }
+};
+
+// Every paint the overlay receives: when, which mode it drew and the area it covered.
+class PaintLog final : public QObject
+{
+public:
+    struct Entry
+    {
+        qint64 atMs;
+        ScreenMode mode;
+        QRegion region;
+        QString iniText;
+    };
+
+    explicit PaintLog(ScreenWidget *widget) : m_widget(widget)
+    {
+        m_clock.start();
+        widget->installEventFilter(this);
+    }
+    QVector<Entry> entries;
+    // Set to look at the settings file at every paint.
+    bool readIni = false;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_widget && event->type() == QEvent::Paint) {
+            QString ini;
+            if (readIni) {
+                QFile f(QStringLiteral("Kavri.ini"));
+                if (f.open(QIODevice::ReadOnly))
+                    ini = QString::fromUtf8(f.readAll());
+            }
+            // The filter runs before paintEvent: the mode is the one about to be drawn.
+            entries.push_back({m_clock.elapsed(), m_widget->paintMode(),
+                               static_cast<QPaintEvent *>(event)->region(), ini});
+        }
+        return false;
+    }
+
+private:
+    ScreenWidget *m_widget;
+    QElapsedTimer m_clock;
+};
+
+// An overlay whose pointer, screen capture, flash wait and window system are the test's.
+struct OverlayRig
+{
+    QPoint pointer{100, 100};
+    QPixmap capture;
+    int grabs = 0;
+    std::function<void()> onGrab;
+    QVector<int> waits;
+    std::function<void()> onWait;
+    FakeWindowSystem *windowSystem = nullptr;
+    std::unique_ptr<ScreenWidget> widget;
+
+    explicit OverlayRig(bool realFlashWait = false)
+    {
+        widget = std::make_unique<ScreenWidget>(nullptr);
+        widget->setPointerSource([this] { return pointer; });
+        widget->setScreenGrabber([this] {
+            ++grabs;
+            if (onGrab)
+                onGrab();
+            return capture;
+        });
+        if (!realFlashWait) {
+            widget->setFlashWait([this](int ms) {
+                waits << ms;
+                if (onWait)
+                    onWait();
+            });
+        }
+        auto fake = std::make_unique<FakeWindowSystem>();
+        windowSystem = fake.get();
+        widget->setWindowSystem(std::move(fake));
+    }
+    ScreenWidget &w() { return *widget; }
+};
+
+// The whole overlay drawn into an image with alpha, as a translucent window's surface:
+// fully transparent before the paint.
+inline QImage renderFrame(ScreenWidget &widget)
+{
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    widget.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+    return image;
+}
+
+// Repaints only `region` of an earlier frame the way the window's surface does: the area is
+// cleared to transparent first, then the overlay paints it.
+inline void repaintInto(QImage &frame, ScreenWidget &widget, const QRegion &region)
+{
+    {
+        QPainter clear(&frame);
+        clear.setCompositionMode(QPainter::CompositionMode_Source);
+        for (const QRect &r : region)
+            clear.fillRect(r, Qt::transparent);
+    }
+    widget.render(&frame, region.boundingRect().topLeft(), region, QWidget::RenderFlags());
+}
+
+// Whether `region` covers all of `rect` (QRegion::contains only asks for an overlap).
+inline bool covers(const QRegion &region, const QRect &rect)
+{
+    return QRegion(rect).subtracted(region).isEmpty();
+}
+
+// A capture whose every pixel tells where it came from.
+inline QPixmap coordinateCapture(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb(x & 0xFF, y & 0xFF, ((x >> 8) << 4) | (y >> 8)));
+    }
+    return QPixmap::fromImage(image);
+}
+
+inline QRgb coordinateColor(int x, int y)
+{
+    return qRgb(x & 0xFF, y & 0xFF, ((x >> 8) << 4) | (y >> 8));
+}
+
+inline QString iniText()
+{
+    QFile f(QDir::current().filePath(QStringLiteral("Kavri.ini")));
+    if (!f.open(QIODevice::ReadOnly))
+        return QString();
+    return QString::fromUtf8(f.readAll());
+}
+
+// Each test in a fresh working directory, so "./Kavri.ini" starts absent.
+class ScopedWorkDir
+{
+public:
+    ScopedWorkDir() : m_old(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
+    ~ScopedWorkDir() { QDir::setCurrent(m_old); }
+    bool isValid() const { return m_dir.isValid(); }
+    ScopedWorkDir(const ScopedWorkDir &) = delete;
+    ScopedWorkDir &operator=(const ScopedWorkDir &) = delete;
+
+private:
+    QTemporaryDir m_dir;
+    QString m_old;
+};

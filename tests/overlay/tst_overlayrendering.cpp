@@ -1,0 +1,360 @@
+#include "overlayrig.h"
+
+#include "overlay/overlaygeometry.h"
+#include "overlay/screenwidget.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+namespace {
+
+// A pixel of a premultiplied frame as a plain colour with its alpha.
+QColor colorAt(const QImage &frame, QPoint p)
+{
+    return QColor::fromRgba(qUnpremultiply(frame.pixel(p)));
+}
+
+bool allPixels(const QImage &frame, const std::function<bool(QRgb)> &test)
+{
+    for (int y = 0; y < frame.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(frame.constScanLine(y));
+        for (int x = 0; x < frame.width(); ++x) {
+            if (!test(line[x]))
+                return false;
+        }
+    }
+    return true;
+}
+
+QString firstDifference(const QImage &a, const QImage &b)
+{
+    for (int y = 0; y < a.height(); ++y) {
+        for (int x = 0; x < a.width(); ++x) {
+            if (a.pixel(x, y) != b.pixel(x, y)) {
+                return QStringLiteral("pixel %1,%2: %3 vs %4")
+                    .arg(x)
+                    .arg(y)
+                    .arg(a.pixel(x, y), 8, 16)
+                    .arg(b.pixel(x, y), 8, 16);
+            }
+        }
+    }
+    return QString();
+}
+
+// Shows `mode` (after its flash) with the pointer at `pointer`.
+void display(OverlayRig &rig, ScreenMode mode, QPoint pointer)
+{
+    rig.pointer = pointer;
+    rig.w().onSetMode(mode);
+    rig.w().onShowMode(true);
+}
+
+} // namespace
+
+// The pixels of every mode, drawn at known pointer positions, and the repaint limited to
+// where the pointer was and is.
+class TestOverlayRendering : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void normalModeIsFullyTransparent()
+    {
+        ScopedWorkDir dir;
+        OverlayRig rig;
+        rig.w().onSetBackColor(QColor(200, 10, 10));
+        const QImage frame = renderFrame(rig.w());
+        QVERIFY(allPixels(frame, [](QRgb p) { return qAlpha(p) == 0; }));
+        QCOMPARE(rig.w().cursor().shape(), Qt::ArrowCursor);
+    }
+
+    void spotlightDarkensAllButAHole_data()
+    {
+        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<QPoint>("inHole");   // a pixel just inside the hole's edge
+        QTest::addColumn<QPoint>("outside");  // a pixel just outside it
+        QTest::newRow("middle") << QPoint(300, 200) << QPoint(336, 200) << QPoint(343, 200);
+        QTest::newRow("top left corner") << QPoint(0, 0) << QPoint(26, 26) << QPoint(31, 31);
+        QTest::newRow("bottom right corner")
+            << QPoint(799, 599) << QPoint(772, 572) << QPoint(768, 568);
+        QTest::newRow("partly off the top") << QPoint(400, -20) << QPoint(400, 15)
+                                            << QPoint(400, 23);
+    }
+    void spotlightDarkensAllButAHole()
+    {
+        QFETCH(QPoint, pointer);
+        QFETCH(QPoint, inHole);
+        QFETCH(QPoint, outside);
+        ScopedWorkDir dir;
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        w.onSetBackColor(QColor(10, 20, 30));
+        w.onSetBackOpacity(180);
+        w.onSetCursorSize(40);
+        display(rig, ModeSpotLight, pointer);
+        const QImage frame = renderFrame(w);
+
+        QCOMPARE(w.mousePos(), pointer);
+        if (frame.rect().contains(pointer))
+            QVERIFY(qAlpha(frame.pixel(pointer)) <= 1);
+        QVERIFY(qAlpha(frame.pixel(inHole)) <= 1);
+        const QColor dark = colorAt(frame, outside);
+        QCOMPARE(dark.alpha(), 180);
+        QVERIFY(std::abs(dark.red() - 10) <= 1 && std::abs(dark.green() - 20) <= 1 &&
+                std::abs(dark.blue() - 30) <= 1);
+        // Far away the darkening everywhere, at the back opacity.
+        const QPoint far = pointer.x() < 400 ? QPoint(700, 500) : QPoint(100, 500);
+        QCOMPARE(colorAt(frame, far).alpha(), 180);
+        // The opacity stays in the stored back colour; the pointer is hidden.
+        QCOMPARE(w.backColor().alpha(), 180);
+        QCOMPARE(w.cursor().shape(), Qt::BlankCursor);
+    }
+
+    void laserDrawsADotOverAVeil_data()
+    {
+        QTest::addColumn<QPoint>("pointer");
+        QTest::newRow("middle") << QPoint(300, 200);
+        QTest::newRow("top left corner") << QPoint(0, 0);
+        QTest::newRow("right edge") << QPoint(799, 300);
+        QTest::newRow("bottom edge") << QPoint(50, 599);
+    }
+    void laserDrawsADotOverAVeil()
+    {
+        QFETCH(QPoint, pointer);
+        ScopedWorkDir dir;
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        w.onSetForeColor(QColor(0, 0, 255));
+        w.onSetForeOpacity(150);
+        w.onSetCursorSize(10);
+        display(rig, ModeLaser, pointer);
+        const QImage frame = renderFrame(w);
+
+        // No pixel is fully transparent.
+        QVERIFY(allPixels(frame, [](QRgb p) { return qAlpha(p) >= 1; }));
+        const QColor dot = colorAt(frame, pointer);
+        QVERIFY(std::abs(dot.alpha() - 150) <= 1); // over the veil of alpha 1
+        QVERIFY(dot.blue() >= 250 && dot.red() <= 3 && dot.green() <= 3);
+        const QPoint away = pointer + QPoint(pointer.x() < 400 ? 14 : -14, 0);
+        QCOMPARE(frame.pixel(away), qRgba(1, 1, 1, 1)); // white veil of alpha 1
+        QCOMPARE(w.foreColor().alpha(), 150);
+        QCOMPARE(w.cursor().shape(), Qt::BlankCursor);
+    }
+
+    void magnifierShowsTheCaptureEnlarged_data()
+    {
+        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<int>("radius");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<QPoint>("lensPixel");
+        QTest::addColumn<QPoint>("capturePixel");
+        QTest::newRow("centre") << QPoint(200, 150) << 30 << 2.0 << QPoint(200, 150)
+                                << QPoint(200, 150);
+        QTest::newRow("off centre, 2x") << QPoint(200, 150) << 30 << 2.0 << QPoint(210, 156)
+                                        << QPoint(205, 153);
+        // Within r of the left or top edge the copied piece starts at the edge: shifted.
+        QTest::newRow("left edge shift")
+            << QPoint(10, 150) << 30 << 2.0 << QPoint(10, 154) << QPoint(30, 152);
+        QTest::newRow("top edge shift")
+            << QPoint(200, 5) << 30 << 2.0 << QPoint(200, 5) << QPoint(200, 30);
+        // Near the right edge the piece is only cut short: still centred on the pointer.
+        QTest::newRow("right edge") << QPoint(790, 150) << 30 << 2.0 << QPoint(795, 150)
+                                    << QPoint(792, 150);
+        QTest::newRow("scale 1") << QPoint(300, 300) << 20 << 1.0 << QPoint(307, 303)
+                                 << QPoint(307, 303);
+        QTest::newRow("scale 1.5") << QPoint(400, 300) << 40 << 1.5 << QPoint(420, 300)
+                                   << QPoint(413, 300);
+        // Below 1 the enlarged piece is smaller than the lens and repeats inside it.
+        QTest::newRow("scale 0.75 repeats")
+            << QPoint(400, 300) << 40 << 0.75 << QPoint(430, 300) << QPoint(360, 300);
+    }
+    void magnifierShowsTheCaptureEnlarged()
+    {
+        QFETCH(QPoint, pointer);
+        QFETCH(int, radius);
+        QFETCH(double, scale);
+        QFETCH(QPoint, lensPixel);
+        QFETCH(QPoint, capturePixel);
+        ScopedWorkDir dir;
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        rig.capture = coordinateCapture(w.size());
+        w.onSetCursorSize(radius);
+        w.onSetScaleRate(scale);
+        display(rig, ModeMagnifier, pointer);
+        const QImage frame = renderFrame(w);
+
+        QCOMPARE(w.mousePos(), pointer);
+        QCOMPARE(frame.pixel(lensPixel),
+                 coordinateColor(capturePixel.x(), capturePixel.y()));
+        // Outside the lens the desktop shows: fully transparent.
+        const QPoint beyond = pointer + QPoint(pointer.x() < 400 ? radius + 3 : -radius - 3, 0);
+        QCOMPARE(qAlpha(frame.pixel(beyond)), 0);
+        QCOMPARE(qAlpha(frame.pixel(0, 599)), 0);
+        QCOMPARE(w.cursor().shape(), Qt::BlankCursor);
+    }
+
+    void magnifierRingTakesTheAlphaLeftByTheLaser()
+    {
+        ScopedWorkDir dir;
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        rig.capture = coordinateCapture(w.size());
+        w.onSetCursorSize(30);
+        w.onSetForeColor(QColor(255, 0, 0));
+        const QPoint p(300, 200);
+        // The ring's outer half lies on the pixel left of the circle.
+        const QPoint ring = p - QPoint(31, 0);
+
+        display(rig, ModeMagnifier, p);
+        const int opaqueAlpha = qAlpha(renderFrame(w).pixel(ring));
+        QVERIFY(opaqueAlpha > 60);
+
+        w.onSetForeOpacity(100);
+        display(rig, ModeLaser, p);
+        renderFrame(w);
+        QCOMPARE(w.foreColor().alpha(), 100); // left there by the laser paint
+        display(rig, ModeMagnifier, p);
+        const int laserAlpha = qAlpha(renderFrame(w).pixel(ring));
+        QVERIFY2(std::abs(laserAlpha - opaqueAlpha * 100.0 / 255.0) <= 3,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(laserAlpha).arg(opaqueAlpha)));
+
+        // A new opaque colour makes the ring opaque again.
+        w.onSetForeColor(QColor(255, 0, 0));
+        QCOMPARE(qAlpha(renderFrame(w).pixel(ring)), opaqueAlpha);
+    }
+
+    void blackScreenCoversEverything_data()
+    {
+        QTest::addColumn<int>("before");
+        QTest::addColumn<int>("cursor");
+        QTest::newRow("after the laser") << int(ModeLaser) << int(Qt::BlankCursor);
+        QTest::newRow("after nothing") << int(ModeNormal) << int(Qt::ArrowCursor);
+    }
+    void blackScreenCoversEverything()
+    {
+        QFETCH(int, before);
+        QFETCH(int, cursor);
+        ScopedWorkDir dir;
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        display(rig, static_cast<ScreenMode>(before), QPoint(5, 5));
+        renderFrame(w);
+        display(rig, ModeBlackScreen, QPoint(790, 10));
+        const QImage frame = renderFrame(w);
+        QVERIFY(allPixels(frame, [](QRgb p) { return p == qRgba(0, 0, 0, 255); }));
+        // The pointer shape stays as the previous paint left it.
+        QCOMPARE(int(w.cursor().shape()), cursor);
+    }
+
+    void pointerShapes_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("cursor");
+        QTest::newRow("normal") << int(ModeNormal) << int(Qt::ArrowCursor);
+        QTest::newRow("spotlight") << int(ModeSpotLight) << int(Qt::BlankCursor);
+        QTest::newRow("laser") << int(ModeLaser) << int(Qt::BlankCursor);
+        QTest::newRow("magnifier") << int(ModeMagnifier) << int(Qt::BlankCursor);
+    }
+    void pointerShapes()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, cursor);
+        ScopedWorkDir dir;
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        // Start from the other shape, so every row sees a change.
+        display(rig, mode == ModeNormal ? ModeLaser : ModeNormal, QPoint(50, 50));
+        renderFrame(w);
+        display(rig, static_cast<ScreenMode>(mode), QPoint(60, 60));
+        renderFrame(w);
+        QCOMPARE(int(w.cursor().shape()), cursor);
+    }
+
+    void unknownModeDrawsNothing()
+    {
+        ScopedWorkDir dir;
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        display(rig, ModeLaser, QPoint(50, 50));
+        renderFrame(w);
+        display(rig, static_cast<ScreenMode>(7), QPoint(60, 60));
+        const QImage frame = renderFrame(w);
+        QVERIFY(allPixels(frame, [](QRgb p) { return qAlpha(p) == 0; }));
+        QCOMPARE(w.cursor().shape(), Qt::BlankCursor);
+        QVERIFY(!w.isSamplingPointer());
+    }
+
+    void partialRepaintEqualsFullRepaint_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("radius");
+        QTest::addColumn<QPoint>("from");
+        QTest::addColumn<QPoint>("to");
+        QTest::addColumn<bool>("movesOnBeforePaint");
+        QTest::newRow("spotlight, small step")
+            << int(ModeSpotLight) << 50 << QPoint(300, 200) << QPoint(303, 201) << false;
+        QTest::newRow("spotlight, far") << int(ModeSpotLight) << 50 << QPoint(100, 100)
+                                        << QPoint(650, 500) << false;
+        QTest::newRow("spotlight, big, off the edge")
+            << int(ModeSpotLight) << 200 << QPoint(400, 300) << QPoint(790, 5) << false;
+        QTest::newRow("laser into the corner")
+            << int(ModeLaser) << 10 << QPoint(20, 20) << QPoint(0, 0) << false;
+        QTest::newRow("laser, diagonal step")
+            << int(ModeLaser) << 25 << QPoint(400, 300) << QPoint(417, 311) << false;
+        QTest::newRow("lens near the left edge")
+            << int(ModeMagnifier) << 50 << QPoint(200, 300) << QPoint(20, 310) << false;
+        QTest::newRow("lens, small step")
+            << int(ModeMagnifier) << 30 << QPoint(500, 300) << QPoint(502, 299) << false;
+        QTest::newRow("pointer moves on before the paint")
+            << int(ModeSpotLight) << 40 << QPoint(300, 200) << QPoint(320, 210) << true;
+    }
+    void partialRepaintEqualsFullRepaint()
+    {
+        QFETCH(int, mode);
+        QFETCH(int, radius);
+        QFETCH(QPoint, from);
+        QFETCH(QPoint, to);
+        QFETCH(bool, movesOnBeforePaint);
+        ScopedWorkDir dir;
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        rig.capture = coordinateCapture(w.size());
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.onSetCursorSize(radius);
+        w.onSetScaleRate(1.5);
+        display(rig, static_cast<ScreenMode>(mode), from);
+        PaintLog log(&w);
+        QTRY_VERIFY(!log.entries.isEmpty());
+        QImage frame = renderFrame(w);
+
+        // Only the pointer moves; the overlay schedules the repaint of the old and new place.
+        log.entries.clear();
+        rig.pointer = to;
+        w.followPointer();
+        if (movesOnBeforePaint)
+            rig.pointer = QPoint(700, 100);
+        QTRY_COMPARE(log.entries.size(), 1);
+        // The paint draws where it was planned for, even if the pointer moved on meanwhile.
+        QCOMPARE(w.mousePos(), to);
+        const QRegion painted = log.entries[0].region;
+        QVERIFY(!covers(painted, w.rect()));
+        QVERIFY(covers(painted, OverlayGeometry::effectBounds(mode, from, radius) & w.rect()));
+        QVERIFY(covers(painted, OverlayGeometry::effectBounds(mode, to, radius) & w.rect()));
+        int paintedArea = 0;
+        for (const QRect &r : painted)
+            paintedArea += r.width() * r.height();
+        QVERIFY2(paintedArea < w.width() * w.height() / 2,
+                 qPrintable(QStringLiteral("%1 pixels repainted").arg(paintedArea)));
+
+        rig.pointer = to;
+        repaintInto(frame, w, painted);
+        const QImage full = renderFrame(w);
+        QVERIFY2(frame == full, qPrintable(firstDifference(frame, full)));
+    }
+};
+
+QTEST_MAIN(TestOverlayRendering)
+#include "tst_overlayrendering.moc"

@@ -1,0 +1,477 @@
+#include "overlayrig.h"
+
+#include "overlay/screenwidget.h"
+
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QScreen>
+#include <QTimer>
+#include <QtTest>
+
+#include <ctime>
+
+namespace {
+
+double processCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
+}
+
+QString iniWith(const QString &line)
+{
+    return QStringLiteral("[General]\n") + line + QLatin1Char('\n');
+}
+
+} // namespace
+
+// The overlay's state, slots, settings writes, mode flash, capture and pointer following.
+class TestScreenWidget : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void startsAsClickThroughFullScreenOverlay()
+    {
+        ScopedWorkDir dir;
+        QVERIFY(dir.isValid());
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+
+        const Qt::WindowFlags flags = w.windowFlags();
+        QVERIFY(flags.testFlag(Qt::Tool));
+        QVERIFY(flags.testFlag(Qt::FramelessWindowHint));
+        QVERIFY(flags.testFlag(Qt::WindowStaysOnTopHint));
+        QVERIFY(flags.testFlag(Qt::WindowTransparentForInput));
+        QVERIFY(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
+        QVERIFY(w.testAttribute(Qt::WA_TranslucentBackground));
+        QVERIFY(w.testAttribute(Qt::WA_TransparentForMouseEvents));
+        QVERIFY(w.testAttribute(Qt::WA_MouseTracking));
+        QVERIFY(w.testAttribute(Qt::WA_ShowWithoutActivating));
+        QCOMPARE(w.focusPolicy(), Qt::NoFocus);
+        QVERIFY(w.isVisible());
+        QVERIFY(w.windowState().testFlag(Qt::WindowFullScreen));
+        QCOMPARE(w.geometry(), QGuiApplication::primaryScreen()->geometry());
+
+        QCOMPARE(w.paintMode(), ModeNormal);
+        QCOMPARE(w.curMode(), ModeNormal);
+        QCOMPARE(w.foreColor(), QColor(255, 255, 0));
+        QCOMPARE(w.backColor(), QColor(10, 10, 10));
+        QCOMPARE(w.foreOpacity(), 200);
+        QCOMPARE(w.backOpacity(), 200);
+        QCOMPARE(w.cursorSize(), 20);
+        QCOMPARE(w.scaleRate(), 2.0);
+        QVERIFY(w.screenPixmap().isNull());
+        QVERIFY(!w.isSamplingPointer());
+        // Building the overlay stores nothing.
+        QVERIFY(!QFile::exists(QStringLiteral("Kavri.ini")));
+
+        // The overlay stays shown when its parent window (the settings window) hides.
+        QWidget parent;
+        parent.show();
+        ScreenWidget child(&parent);
+        parent.hide();
+        QVERIFY(child.isVisible());
+    }
+
+    void slotsWriteTheirKey_data()
+    {
+        QTest::addColumn<int>("slot");
+        QTest::addColumn<QString>("expected"); // the file's one line; empty: no file
+        QTest::newRow("fore colour, alpha 128 stored as opaque")
+            << 0 << QStringLiteral("m_foreColor=4278255360");
+        QTest::newRow("back colour") << 1 << QStringLiteral("m_backColor=4278256131");
+        QTest::newRow("fore opacity") << 2 << QStringLiteral("m_foreOpacity=77");
+        QTest::newRow("back opacity") << 3 << QStringLiteral("m_backOpacity=0");
+        QTest::newRow("scale rate 2.5") << 4 << QStringLiteral("m_scaleRate=2.5");
+        QTest::newRow("scale rate 3.0") << 5 << QStringLiteral("m_scaleRate=3");
+        QTest::newRow("mouse speed") << 6 << QStringLiteral("m_speed=0.75");
+        QTest::newRow("mode laser") << 7 << QStringLiteral("m_curMode=2");
+        QTest::newRow("mode black screen") << 8 << QStringLiteral("m_curMode=4");
+        QTest::newRow("cursor size") << 9 << QString();
+        QTest::newRow("show mode") << 10 << QString();
+        QTest::newRow("repaint") << 11 << QString();
+        QTest::newRow("mode already selected") << 12 << QString();
+    }
+    void slotsWriteTheirKey()
+    {
+        QFETCH(int, slot);
+        QFETCH(QString, expected);
+        ScopedWorkDir dir;
+        QVERIFY(dir.isValid());
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        switch (slot) {
+        case 0: w.onSetForeColor(QColor(0, 255, 0, 128)); break;
+        case 1: w.onSetBackColor(QColor(1, 2, 3)); break;
+        case 2: w.onSetForeOpacity(77); break;
+        case 3: w.onSetBackOpacity(0); break;
+        case 4: w.onSetScaleRate(2.5); break;
+        case 5: w.onSetScaleRate(3.0); break;
+        case 6: w.onSetMouseSpeed(0.75); break;
+        case 7: w.onSetMode(ModeLaser); break;
+        case 8: w.onSetMode(ModeBlackScreen); break;
+        case 9: w.onSetCursorSize(33); break;
+        case 10: w.onShowMode(true); break;
+        case 11: w.onSetRepaint(); break;
+        case 12: w.onSetMode(ModeNormal); break;
+        }
+        if (expected.isEmpty())
+            QVERIFY(!QFile::exists(QStringLiteral("Kavri.ini")));
+        else
+            QCOMPARE(iniText(), iniWith(expected));
+    }
+
+    void slotsStoreTheirValue()
+    {
+        ScopedWorkDir dir;
+        QVERIFY(dir.isValid());
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        w.onSetForeColor(QColor(0, 255, 0, 128));
+        QCOMPARE(w.foreColor(), QColor(0, 255, 0, 128)); // alpha kept in memory
+        w.onSetBackColor(QColor(1, 2, 3));
+        QCOMPARE(w.backColor(), QColor(1, 2, 3));
+        w.onSetForeOpacity(77);
+        QCOMPARE(w.foreOpacity(), 77);
+        w.onSetBackOpacity(300); // out of range: used unchanged
+        QCOMPARE(w.backOpacity(), 300);
+        w.onSetCursorSize(33);
+        QCOMPARE(w.cursorSize(), 33);
+        w.onSetScaleRate(1.5);
+        QCOMPARE(w.scaleRate(), 1.5);
+        w.onSetMouseSpeed(1.25);
+        QCOMPARE(w.paintMode(), ModeNormal);
+        QCOMPARE(w.curMode(), ModeNormal);
+        QCOMPARE(rig.grabs, 0); // the magnifier was not displayed: no capture
+        QVERIFY(iniText().contains(QStringLiteral("m_speed=1.25\n")));
+        QVERIFY(iniText().contains(QStringLiteral("m_scaleRate=1.5\n")));
+        QVERIFY(iniText().contains(QStringLiteral("m_backOpacity=300\n")));
+    }
+
+    void setModeFlashesTheModeThenWrites()
+    {
+        ScopedWorkDir dir;
+        QVERIFY(dir.isValid());
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCoreApplication::processEvents();
+        PaintLog log(&w);
+        log.readIni = true;
+
+        // Right after construction the normal mode is already selected: nothing happens.
+        w.onSetMode(ModeNormal);
+        QVERIFY(log.entries.isEmpty());
+        QVERIFY(rig.waits.isEmpty());
+
+        ScreenMode modeDuringWait = ModeNormal;
+        QString iniDuringWait;
+        int syncsBeforeWait = -1;
+        rig.onWait = [&] {
+            modeDuringWait = w.paintMode();
+            iniDuringWait = iniText();
+            syncsBeforeWait = rig.windowSystem->syncs;
+        };
+        w.onSetMode(ModeLaser);
+        QCOMPARE(rig.waits, QVector<int>{600});
+        QCOMPARE(modeDuringWait, ModeLaser);
+        QVERIFY(!iniDuringWait.contains(QStringLiteral("m_curMode")));
+        // The flash was pushed to the screen before waiting (the event loop does not run).
+        QVERIFY(syncsBeforeWait >= 1);
+        // Painted at once, both times: first the dot, then nothing, before the key is written.
+        QCOMPARE(log.entries.size(), 2);
+        QCOMPARE(log.entries[0].mode, ModeLaser);
+        QCOMPARE(log.entries[1].mode, ModeNormal);
+        QCOMPARE(log.entries[0].region, QRegion(w.rect()));
+        QVERIFY(!log.entries[1].iniText.contains(QStringLiteral("m_curMode")));
+        QCOMPARE(iniText(), iniWith(QStringLiteral("m_curMode=2")));
+        QCOMPARE(w.paintMode(), ModeNormal);
+        QCOMPARE(w.curMode(), ModeLaser);
+
+        // Selecting it again shows and writes nothing.
+        QFile::remove(QStringLiteral("Kavri.ini"));
+        w.onSetMode(ModeLaser);
+        QCOMPARE(log.entries.size(), 2);
+        QCOMPARE(rig.waits.size(), 1);
+        QVERIFY(!QFile::exists(QStringLiteral("Kavri.ini")));
+
+        // Also for the black screen.
+        w.onSetMode(ModeBlackScreen);
+        QCOMPARE(rig.waits.size(), 2);
+        QCOMPARE(iniText(), iniWith(QStringLiteral("m_curMode=4")));
+        QFile::remove(QStringLiteral("Kavri.ini"));
+        w.onSetMode(ModeBlackScreen);
+        QCOMPARE(rig.waits.size(), 2);
+        QVERIFY(!QFile::exists(QStringLiteral("Kavri.ini")));
+    }
+
+    void flashHoldsTheModeWithoutRunningEventsOrSpinning()
+    {
+        ScopedWorkDir dir;
+        QVERIFY(dir.isValid());
+        OverlayRig rig(true);
+        ScreenWidget &w = rig.w();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QCoreApplication::processEvents();
+        PaintLog log(&w);
+
+        bool timerRan = false;
+        QTimer::singleShot(0, &w, [&] { timerRan = true; });
+        QCoreApplication::postEvent(&w, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, {}));
+
+        QElapsedTimer wall;
+        wall.start();
+        const double cpuBefore = processCpuMs();
+        w.onSetMode(ModeSpotLight);
+        const double cpuMs = processCpuMs() - cpuBefore;
+        const qint64 wallMs = wall.elapsed();
+
+        QVERIFY(!timerRan); // nothing queued ran while the mode was shown
+        QCOMPARE(log.entries.size(), 2);
+        QCOMPARE(log.entries[0].mode, ModeSpotLight);
+        QCOMPARE(log.entries[1].mode, ModeNormal);
+        QVERIFY2(log.entries[1].atMs - log.entries[0].atMs >= 600,
+                 qPrintable(QString::number(log.entries[1].atMs - log.entries[0].atMs)));
+        QVERIFY(wallMs >= 600);
+        // Waiting sleeps: far less processor time than wall time went by.
+        QVERIFY2(cpuMs < wallMs / 2.0, qPrintable(QStringLiteral("cpu %1 ms of %2 ms")
+                                                      .arg(cpuMs)
+                                                      .arg(wallMs)));
+        QTRY_VERIFY(timerRan); // the queued events run afterwards
+        QCOMPARE(w.curMode(), ModeSpotLight);
+    }
+
+    void captureIsTakenWithTheOverlayCleared()
+    {
+        ScopedWorkDir dir;
+        QVERIFY(dir.isValid());
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        rig.capture = coordinateCapture(w.size());
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.onSetMode(ModeSpotLight);
+        w.onShowMode(true);
+        PaintLog log(&w);
+        QTRY_VERIFY(!log.entries.isEmpty() && log.entries.last().mode == ModeSpotLight);
+
+        struct AtGrab
+        {
+            ScreenMode lastPainted;
+            QRegion lastRegion;
+            int redrawWaits;
+            int syncs;
+            double scale;
+        };
+        QVector<AtGrab> atGrab;
+        rig.onGrab = [&] {
+            atGrab.push_back({log.entries.last().mode, log.entries.last().region,
+                              rig.windowSystem->redrawWaits, rig.windowSystem->syncs,
+                              w.scaleRate()});
+        };
+
+        // Choosing the magnifier while the spotlight is displayed: cleared, then captured.
+        const int syncsBefore = rig.windowSystem->syncs;
+        w.onSetMode(ModeMagnifier);
+        QCOMPARE(rig.grabs, 1);
+        QCOMPARE(atGrab[0].lastPainted, ModeNormal);
+        QCOMPARE(atGrab[0].lastRegion, QRegion(w.rect()));
+        QVERIFY(atGrab[0].syncs > syncsBefore);
+        QCOMPARE(atGrab[0].redrawWaits, 1); // the spotlight was on the screen
+        QCOMPARE(w.screenPixmap().cacheKey(), rig.capture.cacheKey());
+        QCOMPARE(w.paintMode(), ModeNormal);
+        QCOMPARE(w.curMode(), ModeMagnifier);
+
+        // The effect key's press: capture (nothing was displayed, so no wait), then lens.
+        w.onSetRepaint();
+        QCOMPARE(rig.grabs, 2);
+        QCOMPARE(atGrab[1].lastPainted, ModeNormal);
+        QCOMPARE(atGrab[1].redrawWaits, 1);
+        QCOMPARE(w.paintMode(), ModeMagnifier);
+        QVERIFY(!QFile::exists(QStringLiteral("Kavri.ini")) ||
+                !iniText().contains(QStringLiteral("m_scale")));
+
+        // A new magnification while the lens is displayed: a new capture first.
+        QTRY_VERIFY(log.entries.last().mode == ModeMagnifier);
+        w.onSetScaleRate(3.0);
+        QCOMPARE(rig.grabs, 3);
+        QCOMPARE(atGrab[2].scale, 2.0);
+        QCOMPARE(atGrab[2].lastPainted, ModeNormal);
+        QCOMPARE(atGrab[2].redrawWaits, 2);
+        QCOMPARE(w.paintMode(), ModeMagnifier);
+        QCOMPARE(w.scaleRate(), 3.0);
+
+        // While it is not displayed: no capture.
+        w.onShowMode(false);
+        w.onSetScaleRate(2.5);
+        QCOMPARE(rig.grabs, 3);
+
+        // A failed capture leaves no image; the lens still paints (its ring only).
+        rig.capture = QPixmap();
+        w.onSetRepaint();
+        QVERIFY(w.screenPixmap().isNull());
+        const QImage frame = renderFrame(w);
+        QCOMPARE(qAlpha(frame.pixel(w.mousePos())), 0);
+    }
+
+    void showModeShowsTheSelectedMode()
+    {
+        ScopedWorkDir dir;
+        QVERIFY(dir.isValid());
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        w.onShowMode(true);
+        QCOMPARE(w.paintMode(), ModeNormal); // nothing selected yet
+        w.onSetMode(ModeLaser);
+        QCOMPARE(w.paintMode(), ModeNormal);
+        w.onShowMode(true);
+        QCOMPARE(w.paintMode(), ModeLaser);
+        w.onShowMode(false);
+        QCOMPARE(w.paintMode(), ModeNormal);
+        QCOMPARE(w.curMode(), ModeLaser);
+    }
+
+    void inputClearsTheDisplayButKeepsTheMode_data()
+    {
+        QTest::addColumn<int>("eventType");
+        QTest::newRow("mouse press") << int(QEvent::MouseButtonPress);
+        QTest::newRow("mouse release") << int(QEvent::MouseButtonRelease);
+        QTest::newRow("key press") << int(QEvent::KeyPress);
+        QTest::newRow("key release") << int(QEvent::KeyRelease);
+    }
+    void inputClearsTheDisplayButKeepsTheMode()
+    {
+        QFETCH(int, eventType);
+        ScopedWorkDir dir;
+        QVERIFY(dir.isValid());
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.onSetMode(ModeLaser);
+        w.onShowMode(true);
+        QCOMPARE(w.paintMode(), ModeLaser);
+
+        const auto type = static_cast<QEvent::Type>(eventType);
+        if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
+            QKeyEvent event(type, Qt::Key_Space, Qt::NoModifier);
+            QCoreApplication::sendEvent(&w, &event);
+        } else {
+            QMouseEvent event(type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                              Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(&w, &event);
+        }
+        QCOMPARE(w.paintMode(), ModeNormal);
+        QCOMPARE(w.curMode(), ModeLaser);
+        QVERIFY(!w.isSamplingPointer());
+        w.onShowMode(true);
+        QCOMPARE(w.paintMode(), ModeLaser);
+    }
+
+    void followsThePointerOnlyWhileAnEffectIsDisplayed()
+    {
+        ScopedWorkDir dir;
+        QVERIFY(dir.isValid());
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(!w.isSamplingPointer());
+
+        w.onSetMode(ModeSpotLight);
+        QVERIFY(!w.isSamplingPointer()); // the flash is over: nothing displayed
+        PaintLog log(&w);
+        w.onShowMode(true);
+        QVERIFY(w.isSamplingPointer());
+        QTRY_VERIFY(!log.entries.isEmpty());
+        QCOMPARE(w.mousePos(), QPoint(100, 100));
+
+        // The pointer moves with no slot called: the overlay follows by itself and repaints
+        // only round the old and the new place.
+        log.entries.clear();
+        rig.pointer = QPoint(400, 300);
+        QTRY_COMPARE(w.mousePos(), QPoint(400, 300));
+        QVERIFY(!log.entries.isEmpty());
+        QVERIFY(!covers(log.entries.last().region, w.rect()));
+        // Radius 20 plus the antialiasing margin round (100, 100) and (400, 300).
+        QVERIFY(covers(log.entries.last().region, QRect(378, 278, 44, 44)));
+        QVERIFY(covers(log.entries.last().region, QRect(78, 78, 44, 44)));
+        QVERIFY(!log.entries.last().region.contains(QPoint(250, 200)));
+
+        // A still pointer is sampled but costs no repaint.
+        log.entries.clear();
+        QTest::qWait(100);
+        QVERIFY(log.entries.isEmpty());
+
+        // A mouse move that reaches the overlay repaints at the new place as well.
+        rig.pointer = QPoint(200, 150);
+        QMouseEvent move(QEvent::MouseMove, QPointF(200, 150), QPointF(200, 150), Qt::NoButton,
+                         Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(&w, &move);
+        QTRY_COMPARE(w.mousePos(), QPoint(200, 150));
+
+        // The effect key's repeated show: nothing moved, nothing repainted.
+        QCoreApplication::processEvents();
+        log.entries.clear();
+        for (int i = 0; i < 5; ++i)
+            w.onShowMode(true);
+        QCoreApplication::processEvents();
+        QVERIFY(log.entries.isEmpty());
+
+        // Nothing displayed or a picture that ignores the pointer: nothing is sampled.
+        w.onShowMode(false);
+        QVERIFY(!w.isSamplingPointer());
+        w.onSetMode(ModeBlackScreen);
+        w.onShowMode(true);
+        QVERIFY(!w.isSamplingPointer());
+        w.onSetMode(ModeMagnifier);
+        w.onShowMode(true);
+        QVERIFY(w.isSamplingPointer());
+        w.onShowMode(false);
+        QVERIFY(!w.isSamplingPointer());
+    }
+
+    void withoutCompositorTheWindowShowsOnlyWhatIsDrawn()
+    {
+        ScopedWorkDir dir;
+        QVERIFY(dir.isValid());
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        FakeWindowSystem &ws = *rig.windowSystem;
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_VERIFY(!ws.shownRegions.isEmpty());
+        QCOMPARE(ws.shownRegions.last(), QRegion(w.rect())); // compositing: whole window
+
+        ws.switchCompositing(false);
+        QTRY_VERIFY(ws.shownRegions.last().isEmpty()); // nothing displayed: nothing shown
+
+        rig.pointer = QPoint(300, 200);
+        w.onSetCursorSize(40);
+        w.onSetMode(ModeSpotLight);
+        QVERIFY(ws.shownRegions.last().isEmpty()); // after the flash
+        w.onShowMode(true);
+        QTRY_VERIFY(!ws.shownRegions.last().isEmpty());
+        QVERIFY(!ws.shownRegions.last().contains(QPoint(300, 200)));
+        QVERIFY(ws.shownRegions.last().contains(QPoint(0, 0)));
+
+        // The hole moves with the pointer.
+        rig.pointer = QPoint(500, 400);
+        QTRY_VERIFY(!ws.shownRegions.last().contains(QPoint(500, 400)));
+        QVERIFY(ws.shownRegions.last().contains(QPoint(300, 200)));
+
+        w.onSetMode(ModeBlackScreen);
+        w.onShowMode(true);
+        QTRY_COMPARE(ws.shownRegions.last(), QRegion(w.rect()));
+
+        w.onShowMode(false);
+        QTRY_VERIFY(ws.shownRegions.last().isEmpty());
+
+        // A compositing manager starts: the whole window again.
+        ws.switchCompositing(true);
+        QTRY_COMPARE(ws.shownRegions.last(), QRegion(w.rect()));
+    }
+};
+
+QTEST_MAIN(TestScreenWidget)
+#include "tst_screenwidget.moc"
