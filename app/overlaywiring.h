@@ -12,8 +12,7 @@ namespace OverlayWiring {
 
 // Written once for any pair of classes with these members, so that tests can check each
 // signal against a recording receiver.
-template <class Dialog, class Overlay>
-void connectSignals(Dialog *dialog, Overlay *overlay)
+template <class Dialog, class Overlay> void connectSignals(Dialog *dialog, Overlay *overlay)
 {
     QObject::connect(dialog, &Dialog::setMode, overlay, &Overlay::onSetMode);
     QObject::connect(dialog, &Dialog::showMode, overlay, &Overlay::onShowMode);

@@ -31,7 +31,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Sample {
+struct Sample
+{
     double startMs = -1;
     double rssMb = -1;
 };
@@ -60,8 +61,8 @@ bool startXvfb(pid_t *pid, std::string *display)
             const int devnull = open("/dev/null", O_WRONLY);
             dup2(devnull, 1);
             dup2(devnull, 2);
-            execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", "1280x800x24", "-nolisten",
-                   "tcp", static_cast<char *>(nullptr));
+            execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+                   static_cast<char *>(nullptr));
             _exit(127);
         }
         for (int i = 0; i < 200; ++i) {
@@ -118,7 +119,10 @@ bool fileContains(const std::string &path, const std::string &text)
     return all.str().find(text) != std::string::npos;
 }
 
-int errorHandler(Display *, XErrorEvent *) { return 0; } // windows may vanish under us
+int errorHandler(Display *, XErrorEvent *)
+{
+    return 0;
+} // windows may vanish under us
 
 // Runs one program and measures it. `windows`: how many top-level windows it maps.
 Sample measure(Display *dpy, const std::string &display, const std::string &program,

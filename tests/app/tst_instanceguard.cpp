@@ -101,8 +101,12 @@ private slots:
     void init()
     {
         ++counter;
-        m_semKey = QStringLiteral("KavriTestSem_%1_%2").arg(QCoreApplication::applicationPid()).arg(counter);
-        m_memKey = QStringLiteral("KavriTestMem_%1_%2").arg(QCoreApplication::applicationPid()).arg(counter);
+        m_semKey = QStringLiteral("KavriTestSem_%1_%2")
+                       .arg(QCoreApplication::applicationPid())
+                       .arg(counter);
+        m_memKey = QStringLiteral("KavriTestMem_%1_%2")
+                       .arg(QCoreApplication::applicationPid())
+                       .arg(counter);
         m_ownSemaphore = new QSystemSemaphore(m_semKey, 1, QSystemSemaphore::Open);
     }
     void cleanup()
@@ -117,7 +121,10 @@ private slots:
         m_helpers.clear();
         // A helper killed while holding the lock leaves the segment; adopting and dropping it
         // removes it from the system.
-        { InstanceGuard sweep(m_semKey, m_memKey); sweep.acquire(nullptr); }
+        {
+            InstanceGuard sweep(m_semKey, m_memKey);
+            sweep.acquire(nullptr);
+        }
         delete m_ownSemaphore;
         m_ownSemaphore = nullptr;
     }
@@ -199,7 +206,8 @@ private slots:
         QCOMPARE(answerOf(refused), QByteArray("refused"));
         InstanceGuard waiting(m_semKey, m_memKey);
         int refusals = 0;
-        auto blocked = std::async(std::launch::async, [&] { return waiting.acquire([&] { ++refusals; }); });
+        auto blocked =
+            std::async(std::launch::async, [&] { return waiting.acquire([&] { ++refusals; }); });
         QCOMPARE(blocked.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
 
         // Killed there, its hold on the semaphore is undone by the kernel.
@@ -248,7 +256,8 @@ private slots:
 
 int main(int argc, char *argv[])
 {
-    if (argc == 4 && (qstrcmp(argv[1], "--hold") == 0 || qstrcmp(argv[1], "--refuse-and-hang") == 0))
+    if (argc == 4 &&
+        (qstrcmp(argv[1], "--hold") == 0 || qstrcmp(argv[1], "--refuse-and-hang") == 0))
         return runHelper(argv[1], QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     QCoreApplication app(argc, argv);
     TestInstanceGuard test;

@@ -67,10 +67,9 @@ private slots:
         emit dialog.SetLanguage(3);
 
         // Same thread, so every slot ran inside its emission, in emission order.
-        const QStringList expected{"mode 2",          "show 1",          "fore #010203",
-                                   "back #040506",    "foreOpacity 11",  "backOpacity 22",
-                                   "size 33",         "repaint",         "scale 2.5",
-                                   "speed 0.75"};
+        const QStringList expected{
+            "mode 2",         "show 1",  "fore #010203", "back #040506", "foreOpacity 11",
+            "backOpacity 22", "size 33", "repaint",      "scale 2.5",    "speed 0.75"};
         QCOMPARE(overlay.calls, expected);
         // disconnect() answers whether there was anything to cut.
         QVERIFY(!QObject::disconnect(&dialog, &WiringDialog::SetLanguage, nullptr, nullptr));

@@ -16,12 +16,12 @@ private slots:
         QTest::addColumn<bool>("useXcb");
 
         const QStringList plain{"kavri"};
-        QTest::newRow("wayland with xwayland") << QByteArray("wayland-0") << QByteArray(":0")
-                                               << QByteArray() << plain << true;
-        QTest::newRow("plain x11 session") << QByteArray() << QByteArray(":0") << QByteArray()
-                                           << plain << false;
-        QTest::newRow("wayland without xwayland") << QByteArray("wayland-0") << QByteArray()
-                                                  << QByteArray() << plain << false;
+        QTest::newRow("wayland with xwayland")
+            << QByteArray("wayland-0") << QByteArray(":0") << QByteArray() << plain << true;
+        QTest::newRow("plain x11 session")
+            << QByteArray() << QByteArray(":0") << QByteArray() << plain << false;
+        QTest::newRow("wayland without xwayland")
+            << QByteArray("wayland-0") << QByteArray() << QByteArray() << plain << false;
         QTest::newRow("user set QT_QPA_PLATFORM") << QByteArray("wayland-0") << QByteArray(":0")
                                                   << QByteArray("wayland") << plain << false;
         QTest::newRow("user passed -platform")
@@ -33,9 +33,9 @@ private slots:
         QTest::newRow("program name is not an option")
             << QByteArray("wayland-0") << QByteArray(":0") << QByteArray()
             << QStringList{"-platform"} << true;
-        QTest::newRow("other arguments") << QByteArray("wayland-0") << QByteArray(":0")
-                                         << QByteArray() << QStringList{"kavri", "-style", "fusion"}
-                                         << true;
+        QTest::newRow("other arguments")
+            << QByteArray("wayland-0") << QByteArray(":0") << QByteArray()
+            << QStringList{"kavri", "-style", "fusion"} << true;
     }
     void decision()
     {

@@ -101,9 +101,8 @@ bool DesktopSession::start()
     if (!startHelper(m_windowManager, QStringLiteral("openbox"), {}) ||
         !startHelper(m_compositor, QStringLiteral("xcompmgr"), {}) ||
         !startHelper(m_tray, QStringLiteral("trayer"),
-                     {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width",
-                      "120", "--height", "24", "--SetDockType", "true", "--transparent",
-                      "false"}))
+                     {"--edge", "top", "--align", "right", "--widthtype", "pixel", "--width", "120",
+                      "--height", "24", "--SetDockType", "true", "--transparent", "false"}))
         return false;
 
     // Ready when the window manager and the tray have claimed their selections.
@@ -145,9 +144,10 @@ QList<DesktopSession::Window> DesktopSession::windowsOf(qint64 pid) const
         int format;
         unsigned long items, after;
         unsigned char *data = nullptr;
-        if (XGetWindowProperty(m_connection, w, pidAtom, 0, 1, False, XA_CARDINAL, &type,
-                               &format, &items, &after, &data) == Success &&
-            data && items == 1 && static_cast<qint64>(*reinterpret_cast<unsigned long *>(data)) == pid) {
+        if (XGetWindowProperty(m_connection, w, pidAtom, 0, 1, False, XA_CARDINAL, &type, &format,
+                               &items, &after, &data) == Success &&
+            data && items == 1 &&
+            static_cast<qint64>(*reinterpret_cast<unsigned long *>(data)) == pid) {
             Window found;
             found.id = w;
             XWindowAttributes attributes;
@@ -159,11 +159,11 @@ QList<DesktopSession::Window> DesktopSession::windowsOf(qint64 pid) const
                 found.mapped = attributes.map_state == IsViewable;
             }
             unsigned char *name = nullptr;
-            if (XGetWindowProperty(m_connection, w, nameAtom, 0, 1024, False, utf8, &type,
-                                   &format, &items, &after, &name) == Success &&
+            if (XGetWindowProperty(m_connection, w, nameAtom, 0, 1024, False, utf8, &type, &format,
+                                   &items, &after, &name) == Success &&
                 name)
-                found.title = QString::fromUtf8(reinterpret_cast<char *>(name),
-                                                static_cast<int>(items));
+                found.title =
+                    QString::fromUtf8(reinterpret_cast<char *>(name), static_cast<int>(items));
             if (name)
                 XFree(name);
             result << found;
@@ -220,8 +220,7 @@ bool DesktopSession::xdotool(const QStringList &arguments) const
     env.insert(QStringLiteral("DISPLAY"), m_display);
     p.setProcessEnvironment(env);
     p.start(QStringLiteral("xdotool"), arguments);
-    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit &&
-           p.exitCode() == 0;
+    return p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
 }
 
 bool DesktopSession::movePointer(const QPoint &where) const
@@ -236,6 +235,5 @@ bool DesktopSession::click(const QPoint &where, int button) const
 
 bool DesktopSession::activateAndType(unsigned long window, const QString &key) const
 {
-    return xdotool({"windowactivate", "--sync", QString::number(window)}) &&
-           xdotool({"key", key});
+    return xdotool({"windowactivate", "--sync", QString::number(window)}) && xdotool({"key", key});
 }

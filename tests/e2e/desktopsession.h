@@ -19,7 +19,8 @@ struct _XDisplay;
 class DesktopSession final
 {
 public:
-    struct Window {
+    struct Window
+    {
         unsigned long id = 0;
         QString title;
         QRect rect; // in root (screen) coordinates

@@ -14,7 +14,8 @@
 class KavriRun final
 {
 public:
-    struct Options {
+    struct Options
+    {
         bool donglePlugged = true;
     };
 

@@ -238,7 +238,8 @@ private slots:
 
         // A place beside the settings window, on the plain desktop.
         const QPoint pointer(dialog.rect.left() / 2, dialog.rect.center().y());
-        const QPoint far(m_desktop->screenSize().width() - 40, m_desktop->screenSize().height() - 40);
+        const QPoint far(m_desktop->screenSize().width() - 40,
+                         m_desktop->screenSize().height() - 40);
         QVERIFY(m_desktop->movePointer(pointer));
         QTest::qWait(200);
         const QImage before = m_desktop->grab();
@@ -250,17 +251,22 @@ private slots:
         run->press("tap mode");
         QVERIFY(run->waitForSettings("m_curMode=1", 5000));
         run->press("hold effect");
-        QVERIFY2(waitForPixel(far, [&](QRgb c) { return luminance(c) < luminance(plainFar) / 2; }, &seen),
+        QVERIFY2(waitForPixel(
+                     far, [&](QRgb c) { return luminance(c) < luminance(plainFar) / 2; }, &seen),
                  qPrintable("far from the pointer not darkened: " + describe(seen)));
-        QVERIFY2(waitForPixel(pointer, [&](QRgb c) { return near(c, plainAtPointer); }, &seen),
+        QVERIFY2(waitForPixel(
+                     pointer, [&](QRgb c) { return near(c, plainAtPointer); }, &seen),
                  qPrintable("the spotlight's hole is not round the pointer: " + describe(seen)));
         const QPoint outsideHole = pointer + QPoint(0, 120);
-        QVERIFY2(waitForPixel(outsideHole, [&](QRgb c) {
-                     return luminance(c) < luminance(before.pixel(outsideHole)) / 2;
-                 }, &seen),
-                 qPrintable("not darkened just outside the hole: " + describe(seen)));
+        QVERIFY2(
+            waitForPixel(
+                outsideHole,
+                [&](QRgb c) { return luminance(c) < luminance(before.pixel(outsideHole)) / 2; },
+                &seen),
+            qPrintable("not darkened just outside the hole: " + describe(seen)));
         run->press("release");
-        QVERIFY2(waitForPixel(far, [&](QRgb c) { return near(c, plainFar); }, &seen),
+        QVERIFY2(waitForPixel(
+                     far, [&](QRgb c) { return near(c, plainFar); }, &seen),
                  qPrintable("the spotlight stays after the key is let go: " + describe(seen)));
 
         // Laser dot: mode key again (1 -> 2); the dot is red, the rest of the screen untouched.
@@ -286,14 +292,15 @@ private slots:
         QVERIFY(m_desktop->movePointer(lensCentre));
         QTest::qWait(200);
         const QImage plain = m_desktop->grab();
-        const QPoint probe = lensCentre + QPoint(30, 0);     // inside the window
-        const QPoint source = lensCentre + QPoint(15, 0);    // what 2x shows there: the desktop
+        const QPoint probe = lensCentre + QPoint(30, 0);  // inside the window
+        const QPoint source = lensCentre + QPoint(15, 0); // what 2x shows there: the desktop
         QVERIFY2(!near(plain.pixel(probe), plain.pixel(source), 30),
                  "window and desktop look alike here; the lens cannot be seen");
         run->press("tap mode");
         QVERIFY(run->waitForSettings("m_curMode=3", 5000));
         run->press("hold effect");
-        QVERIFY2(waitForPixel(probe, [&](QRgb c) { return near(c, plain.pixel(source), 20); }, &seen),
+        QVERIFY2(waitForPixel(
+                     probe, [&](QRgb c) { return near(c, plain.pixel(source), 20); }, &seen),
                  qPrintable("no magnified picture round the pointer: " + describe(seen) +
                             " instead of " + describe(plain.pixel(source))));
         run->press("release");
@@ -303,7 +310,8 @@ private slots:
         run->press("tap black");
         QVERIFY(run->waitForSettings("m_curMode=4", 5000));
         run->press("hold effect");
-        QVERIFY(waitForPixel(far, [](QRgb c) { return luminance(c) < 8; }, &seen));
+        QVERIFY(waitForPixel(
+            far, [](QRgb c) { return luminance(c) < 8; }, &seen));
         const QImage black = m_desktop->grab();
         QCOMPARE(countPixels(black, black.rect(), [](QRgb c) { return luminance(c) >= 8; }), 0);
         run->press("release");
@@ -394,7 +402,8 @@ private slots:
         bool found = false;
         while (!found && t.elapsed() < 10000) {
             for (const DesktopSession::Window &w : m_desktop->windowsOf(run->pid()))
-                if (w.mapped && w.rect.width() <= 32 && w.rect.height() <= 32 && w.rect.width() > 4) {
+                if (w.mapped && w.rect.width() <= 32 && w.rect.height() <= 32 &&
+                    w.rect.width() > 4) {
                     icon = w;
                     found = true;
                 }
@@ -411,9 +420,9 @@ private slots:
         t.restart();
         while (!found && t.elapsed() < 5000) {
             for (const DesktopSession::Window &w : m_desktop->windowsOf(run->pid())) {
-                const bool wasShown = std::any_of(beforeMenu.begin(), beforeMenu.end(), [&](const DesktopSession::Window &b) {
-                    return b.id == w.id && b.mapped;
-                });
+                const bool wasShown = std::any_of(
+                    beforeMenu.begin(), beforeMenu.end(),
+                    [&](const DesktopSession::Window &b) { return b.id == w.id && b.mapped; });
                 if (w.mapped && !wasShown && w.rect.height() < 100 && w.rect != icon.rect) {
                     menu = w;
                     found = true;

@@ -12,7 +12,7 @@ namespace {
 constexpr auto ReadPeriod = std::chrono::milliseconds(20);
 // Longer than three poll periods of the device thread.
 constexpr auto ExitWatch = std::chrono::milliseconds(200);
-}
+} // namespace
 
 VirtualPresenter::VirtualPresenter(std::string controlPath, bool startPlugged)
     : m_controlPath(std::move(controlPath))
@@ -159,7 +159,8 @@ void VirtualPresenter::reportDongleActivity()
     const std::vector<std::string> opened = m_dongle->openedPaths();
     for (; m_reportedOpens < opened.size(); ++m_reportedOpens)
         logLine("opened " + opened[m_reportedOpens]);
-    for (const int closed = m_dongle->handlesClosed(); m_reportedCloses < closed; ++m_reportedCloses)
+    for (const int closed = m_dongle->handlesClosed(); m_reportedCloses < closed;
+         ++m_reportedCloses)
         logLine("closed");
 
     const std::vector<fakehid::FeatureWrite> writes = m_dongle->featureWrites();
