@@ -69,8 +69,15 @@ bool startXvfb(pid_t *pid, std::string *display)
             if (waitpid(*pid, nullptr, WNOHANG) == *pid)
                 break; // it gave up: display taken meanwhile
             if (access(socket.c_str(), F_OK) == 0) {
-                *display = name;
-                return true;
+                // Ours only if the lock names our server (another may have won the display).
+                std::ifstream lockFile(lock);
+                long owner = 0;
+                lockFile >> owner;
+                if (owner == *pid) {
+                    *display = name;
+                    return true;
+                }
+                break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(25));
         }

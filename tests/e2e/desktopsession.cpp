@@ -78,10 +78,20 @@ bool DesktopSession::start()
         while (t.elapsed() < 5000 && m_server.state() == QProcess::Running &&
                !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
             QThread::msleep(20);
-        if (m_server.state() == QProcess::Running)
+        // Another server may have won this display at the same moment: it is ours only if
+        // the lock file names our server.
+        QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(n));
+        const bool ours = lock.open(QIODevice::ReadOnly) &&
+                          lock.readAll().trimmed().toLongLong() == m_server.processId();
+        if (m_server.state() == QProcess::Running && ours) {
             m_display = QStringLiteral(":%1").arg(n);
-        else
-            m_server.waitForFinished(1000);
+            break;
+        }
+        if (m_server.state() == QProcess::Running) {
+            m_server.kill();
+            m_server.waitForFinished(3000);
+        }
+        m_server.waitForFinished(1000);
     }
     if (m_display.isEmpty()) {
         m_why = QStringLiteral("no free X display between :70 and :99");
