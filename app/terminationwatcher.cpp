@@ -43,8 +43,15 @@ TerminationWatcher::TerminationWatcher(QObject *parent) : QObject(parent)
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int s : WatchedSignals)
+    for (int s : WatchedSignals) {
+        // A signal ignored by whoever started us stays ignored (nohup, a shell's background
+        // job): the user asked for the program to survive it.
+        struct sigaction previous = {};
+        if (::sigaction(s, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(s, &action, nullptr);
+        m_handled |= 1u << s;
+    }
 }
 
 TerminationWatcher::~TerminationWatcher()
@@ -52,7 +59,8 @@ TerminationWatcher::~TerminationWatcher()
     if (!m_notifier)
         return;
     for (int s : WatchedSignals)
-        ::signal(s, SIG_DFL);
+        if (m_handled & (1u << s))
+            ::signal(s, SIG_DFL);
     delete m_notifier;
     m_notifier = nullptr;
     ::close(signalWriteFd);

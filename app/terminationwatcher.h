@@ -14,7 +14,7 @@ class TerminationWatcher final : public QObject
 
 public:
     explicit TerminationWatcher(QObject *parent = nullptr);
-    // Restores the default handling of the signals.
+    // Restores the default handling of the signals it handled.
     ~TerminationWatcher() override;
 
     bool isWatching() const { return m_notifier != nullptr; }
@@ -28,4 +28,5 @@ private:
     void onSignalByte();
 
     QSocketNotifier *m_notifier = nullptr;
+    unsigned int m_handled = 0; // bit n: this watcher handles signal n
 };

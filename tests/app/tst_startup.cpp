@@ -142,10 +142,10 @@ private slots:
             TerminationWatcher watcher;
             QVERIFY(watcher.isWatching());
             QSignalSpy spy(&watcher, &TerminationWatcher::terminationRequested);
-            QTimer::singleShot(0, [signalNumber] { ::raise(signalNumber); });
+            QTimer::singleShot(0, &watcher, [signalNumber] { ::raise(signalNumber); });
             // A safety net: if the signal were not turned into a quit, end the loop anyway
             // and let the spy tell.
-            QTimer::singleShot(5000, [] { QCoreApplication::exit(99); });
+            QTimer::singleShot(5000, &watcher, [] { QCoreApplication::exit(99); });
             QCOMPARE(QCoreApplication::exec(), 0);
             QCOMPARE(spy.count(), 1);
             QCOMPARE(spy.first().first().toInt(), signalNumber);
@@ -154,6 +154,24 @@ private slots:
         struct sigaction current = {};
         QCOMPARE(::sigaction(signalNumber, nullptr, &current), 0);
         QVERIFY(current.sa_handler == SIG_DFL);
+    }
+
+    // Started with a signal ignored (nohup), the program keeps ignoring it.
+    void ignoredSignalStaysIgnored()
+    {
+        ::signal(SIGHUP, SIG_IGN);
+        {
+            TerminationWatcher watcher;
+            QSignalSpy spy(&watcher, &TerminationWatcher::terminationRequested);
+            QTimer::singleShot(0, &watcher, [] { ::raise(SIGHUP); });
+            QTimer::singleShot(300, &watcher, [] { QCoreApplication::exit(7); });
+            QCOMPARE(QCoreApplication::exec(), 7);
+            QCOMPARE(spy.count(), 0);
+        }
+        struct sigaction current = {};
+        QCOMPARE(::sigaction(SIGHUP, nullptr, &current), 0);
+        QVERIFY(current.sa_handler == SIG_IGN);
+        ::signal(SIGHUP, SIG_DFL);
     }
 };
 
