@@ -37,6 +37,7 @@ HidController::~HidController()
         stop();
         wait();
     }
+    takeOverFromLoop();
     if (m_device) {
         hid_close(m_device);
         m_device = nullptr;
@@ -78,6 +79,12 @@ void HidController::pauseLoop()
     m_running = false;
     requestInterruption();
     wait();
+    takeOverFromLoop();
+}
+
+void HidController::takeOverFromLoop() const
+{
+    m_loopEnded.load(std::memory_order_acquire);
 }
 
 bool HidController::loopShouldRun() const
@@ -111,6 +118,7 @@ void HidController::run()
         if (!m_pacer->sleep(PollPauseMs))
             break;
     }
+    m_loopEnded.store(true, std::memory_order_release);
 }
 
 bool HidController::openDevice()

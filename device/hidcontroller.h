@@ -46,10 +46,16 @@ private:
     // Ends the loop after its current turn and joins it, keeping the handle.
     void pauseLoop();
     bool loopShouldRun() const;
+    // After the loop was joined: the thread's last writes are ours to read.
+    void takeOverFromLoop() const;
 
     std::atomic<bool> m_opened{false};
     std::atomic<bool> m_running{false};
     hid_device *m_device = nullptr;
 
     const std::unique_ptr<HidPacer> m_pacer;
+    // Set (release) by the loop as it ends, read (acquire) by the main thread once wait()
+    // returned, before it touches m_device or the pacer. wait() orders this already, but
+    // through Qt's own lock, which ThreadSanitizer cannot see into; this pair it can check.
+    std::atomic<bool> m_loopEnded{true};
 };

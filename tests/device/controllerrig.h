@@ -4,6 +4,7 @@
 #include "fakedongle.h"
 
 #include <QObject>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
 #include <QThread>
@@ -12,7 +13,6 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
-#include <regex>
 #include <string>
 
 // Shared pieces of the controller suites: a receiver that records what reaches the main
@@ -111,9 +111,12 @@ inline std::string misuseText(const fakehid::FakeDongle &dongle)
     return out;
 }
 
+// Whether the whole of `text` matches the regular expression.
 inline bool matches(const std::string &text, const std::string &pattern)
 {
-    return std::regex_match(text, std::regex(pattern));
+    const QRegularExpression re(
+        QRegularExpression::anchoredPattern(QString::fromStdString(pattern)));
+    return re.match(QString::fromStdString(text)).hasMatch();
 }
 
 // The statuses the controller owes for the fake's log: C or D for each open attempt, and a
