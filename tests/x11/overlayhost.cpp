@@ -6,8 +6,10 @@
 // presentation and Kavri would, so the desktop redraws while the overlay is busy.
 //
 //   mode N | show 0/1 | size N | fore R G B | back R G B | foreop N | backop N | repaint
-//   capture X Y (prints the colour of the magnifier's capture there) | state | quit
+//   capture X Y (prints the colour of the magnifier's capture there) | state
+//   compositing (prints whether a compositing manager runs) | quit
 
+#include "overlay/overlaywindowsystem.h"
 #include "overlay/screenmode.h"
 #include "overlay/screenwidget.h"
 
@@ -74,6 +76,7 @@ int main(int argc, char *argv[])
     }
 
     ScreenWidget overlay(nullptr);
+    const std::unique_ptr<OverlayWindowSystem> probe = OverlayWindowSystem::forCurrentPlatform();
 
     const auto run = [&](const QByteArray &line) {
         const QStringList words = QString::fromUtf8(line).simplified().split(QLatin1Char(' '));
@@ -98,6 +101,9 @@ int main(int argc, char *argv[])
         } else if (cmd == QLatin1String("capture")) {
             const QImage image = overlay.screenPixmap().toImage();
             say(QStringLiteral("capture %1").arg(describe(image.pixelColor(arg(1), arg(2)))));
+            return;
+        } else if (cmd == QLatin1String("compositing")) {
+            say(QStringLiteral("compositing %1").arg(probe->isCompositing() ? 1 : 0));
             return;
         } else if (cmd == QLatin1String("state")) {
             say(QStringLiteral("state %1 %2")
