@@ -17,8 +17,7 @@ constexpr int ReconnectPauseMs = 1000;
 constexpr int PollPauseMs = 50;
 } // namespace
 
-HidController::HidController(QObject *parent)
-    : HidController(std::make_unique<HidPacer>(), parent)
+HidController::HidController(QObject *parent) : HidController(std::make_unique<HidPacer>(), parent)
 {
 }
 

@@ -157,10 +157,12 @@ int main(int argc, char *argv[])
         const double referenceCpu = reference.stop();
         const int reads = dongle.calls(fakehid::Call::GetFeatureReport) - reads0;
         std::printf("%s %.1f s, %d polls\n", what, seconds, reads);
-        std::printf("  controller thread CPU: %.3f ms per s = %.4f %% of one core (goal < 0.2 %%)\n",
-                    cpu / seconds, cpu / seconds / 10.0);
-        std::printf("  a bare thread sleeping 50 ms in a loop, alongside: %.3f ms per s = %.4f %%\n",
-                    referenceCpu / seconds, referenceCpu / seconds / 10.0);
+        std::printf(
+            "  controller thread CPU: %.3f ms per s = %.4f %% of one core (goal < 0.2 %%)\n",
+            cpu / seconds, cpu / seconds / 10.0);
+        std::printf(
+            "  a bare thread sleeping 50 ms in a loop, alongside: %.3f ms per s = %.4f %%\n",
+            referenceCpu / seconds, referenceCpu / seconds / 10.0);
     };
 
     measure("Polling, no key events:");

@@ -142,8 +142,7 @@ constexpr int FastDivisor = 40;
 // A controller whose pauses are shortened and written into the fake's log as
 // "sleep <ms>", with its statuses recorded on the main thread.
 inline std::unique_ptr<HidController> makeController(fakehid::FakeDongle &dongle,
-                                                     StatusLog &statuses,
-                                                     int divisor = FastDivisor)
+                                                     StatusLog &statuses, int divisor = FastDivisor)
 {
     auto pacer = std::make_unique<HidPacer>(
         divisor, [&dongle](int ms) { dongle.note("sleep " + std::to_string(ms)); });

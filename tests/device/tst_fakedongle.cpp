@@ -38,9 +38,9 @@ private slots:
         dongle.setOtherDevices({mouse});
 
         hid_device_info *list = hid_enumerate(0x7045, 0x1820);
-        QCOMPARE(pathsOf(list), (std::vector<std::string>{"/dev/hidraw2", "/dev/hidraw3",
-                                                          "/dev/hidraw3", "/dev/hidraw3",
-                                                          "/dev/hidraw3"}));
+        QCOMPARE(pathsOf(list),
+                 (std::vector<std::string>{"/dev/hidraw2", "/dev/hidraw3", "/dev/hidraw3",
+                                           "/dev/hidraw3", "/dev/hidraw3"}));
         QCOMPARE(list->vendor_id, 0x7045);
         QCOMPARE(list->next->interface_number, 1);
         QCOMPARE(dongle.enumerationEntriesLive(), 5);

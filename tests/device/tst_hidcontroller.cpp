@@ -123,8 +123,8 @@ private slots:
             i.answersPoll = false;
         twoTagged.insert(twoTagged.begin() + 1, interfaceAt("\\\\?\\hid#mi_00&col04#a", false));
         twoTagged.push_back(interfaceAt("\\\\?\\hid#mi_02&col04#b", true));
-        QTest::newRow("windows form: the later of two &col04") << twoTagged
-                                                               << "\\\\?\\hid#mi_02&col04#b";
+        QTest::newRow("windows form: the later of two &col04")
+            << twoTagged << "\\\\?\\hid#mi_02&col04#b";
 
         QTest::newRow("windows form without &col04: the first")
             << std::vector<fakehid::Interface>{interfaceAt("\\\\?\\hid#mi_01&col01#a", true),
@@ -216,10 +216,10 @@ private slots:
         QTest::addColumn<QString>("statuses");
         QTest::addColumn<bool>("reconnect");
 
-        QTest::newRow("effect key") << std::vector<ReadAnswer>{ReadAnswer::keyEvent(0x10)}
-                                    << "C K10fe" << false;
-        QTest::newRow("key byte zero") << std::vector<ReadAnswer>{ReadAnswer::keyEvent(0x00)}
-                                       << "C K00fe" << false;
+        QTest::newRow("effect key")
+            << std::vector<ReadAnswer>{ReadAnswer::keyEvent(0x10)} << "C K10fe" << false;
+        QTest::newRow("key byte zero")
+            << std::vector<ReadAnswer>{ReadAnswer::keyEvent(0x00)} << "C K00fe" << false;
         QTest::newRow("two-byte answer")
             << std::vector<ReadAnswer>{ReadAnswer::keyEvent(0x11, 2)} << "C K11fe" << false;
         QTest::newRow("identifier echoed, no marker")
@@ -232,10 +232,10 @@ private slots:
         QTest::newRow("one byte after a key event")
             << std::vector<ReadAnswer>{ReadAnswer::keyEvent(0x08), ReadAnswer::shortRead(1)}
             << "C K08fe C" << true;
-        QTest::newRow("nothing read") << std::vector<ReadAnswer>{ReadAnswer::shortRead(0)}
-                                      << "C C" << true;
-        QTest::newRow("read error") << std::vector<ReadAnswer>{ReadAnswer::failure()} << "C C"
-                                    << true;
+        QTest::newRow("nothing read")
+            << std::vector<ReadAnswer>{ReadAnswer::shortRead(0)} << "C C" << true;
+        QTest::newRow("read error")
+            << std::vector<ReadAnswer>{ReadAnswer::failure()} << "C C" << true;
     }
     void pollAnswers()
     {
@@ -276,8 +276,7 @@ private slots:
         QTest::newRow("0") << 0 << 0 << true << "64" << QByteArray::fromHex("120000");
         QTest::newRow("refused") << 5 << -1 << false << "-1" << QByteArray::fromHex("120500");
         QTest::newRow("short count") << 9 << 30 << false << "30" << QByteArray::fromHex("120900");
-        QTest::newRow("count above 64") << 5 << 65 << true << "65"
-                                        << QByteArray::fromHex("120500");
+        QTest::newRow("count above 64") << 5 << 65 << true << "65" << QByteArray::fromHex("120500");
     }
     void sleepTimeWrite()
     {
@@ -316,7 +315,8 @@ private slots:
 
         const auto log = dongle.log();
         const std::string t = tokens(log);
-        QVERIFY2(matches(t, R"(S O\+ s( R\+ s)+ W( R\+ s)+)"), (t + "\n" + readableLog(log)).c_str());
+        QVERIFY2(matches(t, R"(S O\+ s( R\+ s)+ W( R\+ s)+)"),
+                 (t + "\n" + readableLog(log)).c_str());
         QCOMPARE(dongle.handlesOpened(), 1);
         QVERIFY2(dongle.misuses().empty(), misuseText(dongle).c_str());
         QTRY_COMPARE(statuses.text(), QStringLiteral("C"));

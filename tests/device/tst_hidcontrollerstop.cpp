@@ -20,7 +20,8 @@ namespace {
 // loop that missed the stop would never come back.
 constexpr qint64 StopBoundMs = 1100;
 
-qint64 msBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to)
+qint64 msBetween(std::chrono::steady_clock::time_point from,
+                 std::chrono::steady_clock::time_point to)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
 }

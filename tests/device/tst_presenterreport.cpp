@@ -41,11 +41,10 @@ private slots:
         const QByteArray held = QByteArray::fromHex("fe10") + QByteArray(62, '\0');
         QTest::newRow("effect key held") << 64 << held << true << 0x10FE;
         QTest::newRow("no key bit") << 64 << QByteArray::fromHex("fe00") << true << 0x00FE;
-        QTest::newRow("mode switch with effect key") << 64 << QByteArray::fromHex("fe11") << true
-                                                     << 0x11FE;
+        QTest::newRow("mode switch with effect key")
+            << 64 << QByteArray::fromHex("fe11") << true << 0x11FE;
         QTest::newRow("all bits") << 64 << QByteArray::fromHex("feff") << true << 0xFFFE;
-        QTest::newRow("two bytes are enough") << 2 << QByteArray::fromHex("fe08") << true
-                                              << 0x08FE;
+        QTest::newRow("two bytes are enough") << 2 << QByteArray::fromHex("fe08") << true << 0x08FE;
         QTest::newRow("identifier echoed") << 64 << QByteArray::fromHex("1210") << false << 0;
         QTest::newRow("other first byte") << 64 << QByteArray::fromHex("fd10") << false << 0;
         QTest::newRow("one byte, even with the marker")

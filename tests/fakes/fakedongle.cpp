@@ -16,7 +16,8 @@
 #include <unordered_set>
 
 // A handle handed out by the fake. Its fields change only under its dongle's lock.
-struct hid_device_ {
+struct hid_device_
+{
     std::shared_ptr<fakehid::FakeDongle::State> state;
     int number = 0;
     std::string path;
@@ -30,7 +31,8 @@ namespace fakehid {
 
 using Clock = std::chrono::steady_clock;
 
-struct FakeDongle::State {
+struct FakeDongle::State
+{
     mutable std::mutex mutex;
     std::condition_variable changed;
 
@@ -89,10 +91,7 @@ struct FakeDongle::State {
         changed.notify_all();
     }
 
-    void misuse(std::string what)
-    {
-        misuses.push_back(std::move(what));
-    }
+    void misuse(std::string what) { misuses.push_back(std::move(what)); }
 
     void initImplicitly()
     {
@@ -132,7 +131,8 @@ namespace {
 
 // The C functions find the current dongle and validate handles here. Never destroyed, so
 // that a thread still inside the library at process exit finds it intact.
-struct Registry {
+struct Registry
+{
     std::mutex mutex;
     std::shared_ptr<FakeDongle::State> current;
     std::shared_ptr<FakeDongle::State> nobody; // served while no dongle object lives
@@ -497,8 +497,7 @@ bool FakeDongle::waitForCalls(Call call, int count, std::chrono::milliseconds ti
 {
     std::unique_lock<std::mutex> lock(m_state->mutex);
     const auto k = static_cast<std::size_t>(call);
-    return m_state->changed.wait_for(lock, timeout,
-                                     [&] { return m_state->completed[k] >= count; });
+    return m_state->changed.wait_for(lock, timeout, [&] { return m_state->completed[k] >= count; });
 }
 
 void FakeDongle::note(const std::string &text)
@@ -754,8 +753,7 @@ int getFeatureReport(hid_device_ *device, unsigned char *data, std::size_t lengt
                            }
                            const std::size_t n = std::min(answer.bytes.size(), length);
                            std::copy_n(answer.bytes.begin(), n, data);
-                           const int result =
-                               std::min(answer.result, static_cast<int>(length));
+                           const int result = std::min(answer.result, static_cast<int>(length));
                            if (result > 1) {
                                text = hex(data, 2);
                                if (data[0] == 0xFE)

@@ -39,7 +39,8 @@ constexpr int CallKinds = static_cast<int>(Call::Note) + 1;
 const char *callName(Call call);
 
 // One entry of the system's HID enumeration (one top-level collection).
-struct Interface {
+struct Interface
+{
     std::string path;
     unsigned short vendorId = DongleVendorId;
     unsigned short productId = DongleProductId;
@@ -61,7 +62,8 @@ std::vector<Interface> windowsDongle();
 std::vector<Interface> linuxDongle();
 
 // What one hid_get_feature_report returns.
-struct ReadAnswer {
+struct ReadAnswer
+{
     int result = 64;                  // the call's result (clamped to the caller's length)
     std::vector<unsigned char> bytes; // copied to the caller's buffer (clamped likewise)
 
@@ -71,7 +73,8 @@ struct ReadAnswer {
     static ReadAnswer shortRead(int result);                            // 0, 1, ...
 };
 
-struct LogEntry {
+struct LogEntry
+{
     Call call = Call::Note;
     int handle = 0;   // handle number (1, 2, ... in order of opening), 0 for none
     int result = 0;   // count, -1, entries enumerated, or for opens the new handle's number
@@ -84,7 +87,8 @@ struct LogEntry {
 // A short readable form: "open_path /dev/hidraw3 -> #1", "get_feature #1 12/64 -> 64 [fe10]"
 std::string toString(const LogEntry &entry);
 
-struct FeatureWrite {
+struct FeatureWrite
+{
     int handle = 0;
     int result = 0;
     std::vector<unsigned char> bytes;

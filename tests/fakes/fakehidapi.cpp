@@ -50,8 +50,7 @@ int HID_API_EXPORT HID_API_CALL hid_get_feature_report(hid_device *dev, unsigned
     return fakehid::api::getFeatureReport(dev, data, length);
 }
 
-int HID_API_EXPORT HID_API_CALL hid_send_feature_report(hid_device *dev,
-                                                        const unsigned char *data,
+int HID_API_EXPORT HID_API_CALL hid_send_feature_report(hid_device *dev, const unsigned char *data,
                                                         size_t length)
 {
     return fakehid::api::sendFeatureReport(dev, data, length);
