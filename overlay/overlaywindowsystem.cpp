@@ -18,6 +18,7 @@ public:
     void setShownRegion(QWidget *, const QRegion &) override {}
     void sync() override {}
     void waitForRedrawBeneath() override {}
+    void setPointerHidden(bool) override {}
 };
 
 } // namespace

@@ -37,6 +37,11 @@ public:
     // manager shows the cleared overlay only with its next frame. This gives them that time.
     virtual void waitForRedrawBeneath() = 0;
 
+    // Hides or shows the mouse pointer over the overlay. A window that lets input through
+    // does not own the pointer on X11, so the pointer shape set on the widget is not the one
+    // the user sees there.
+    virtual void setPointerHidden(bool hidden) = 0;
+
     // The implementation for the running platform: X11 when the application talks to an X
     // server (and the program was built with Xlib), otherwise one that reports compositing
     // and leaves the window alone, as on platforms that composite every window.

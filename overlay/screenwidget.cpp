@@ -373,6 +373,8 @@ void ScreenWidget::setCursorShape(Qt::CursorShape shape)
     if (testAttribute(Qt::WA_SetCursor) && cursor().shape() == shape)
         return;
     setCursor(shape);
+    if (m_windowSystem)
+        m_windowSystem->setPointerHidden(shape == Qt::BlankCursor);
 }
 
 void ScreenWidget::paintNormal(QPainter &painter)

@@ -34,17 +34,15 @@ std::unique_ptr<X11OverlaySystem> X11OverlaySystem::open()
     Display *display = XOpenDisplay(nullptr);
     if (!display)
         return nullptr;
-    int eventBase = 0;
+    int shapeEventBase = 0;
     int errorBase = 0;
-    if (!XShapeQueryExtension(display, &eventBase, &errorBase)) {
+    int fixesEventBase = 0;
+    if (!XShapeQueryExtension(display, &shapeEventBase, &errorBase) ||
+        !XFixesQueryExtension(display, &fixesEventBase, &errorBase)) {
         XCloseDisplay(display);
         return nullptr;
     }
     XSetErrorHandler(ignoreXError);
-    int fixesEventBase = -1;
-    if (!XFixesQueryExtension(display, &eventBase, &errorBase))
-        eventBase = -1;
-    fixesEventBase = eventBase;
     return std::unique_ptr<X11OverlaySystem>(new X11OverlaySystem(display, fixesEventBase));
 }
 
@@ -53,17 +51,14 @@ X11OverlaySystem::X11OverlaySystem(Display *display, int fixesEventBase)
 {
     const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
     m_compositorSelection = XInternAtom(display, name.constData(), False);
-    if (m_fixesEventBase >= 0) {
-        XFixesSelectSelectionInput(display, DefaultRootWindow(display), m_compositorSelection,
-                                   XFixesSetSelectionOwnerNotifyMask |
-                                       XFixesSelectionWindowDestroyNotifyMask |
-                                       XFixesSelectionClientCloseNotifyMask);
-        m_events = std::make_unique<QSocketNotifier>(ConnectionNumber(display),
-                                                     QSocketNotifier::Read);
-        connect(m_events.get(), &QSocketNotifier::activated, this,
-                &X11OverlaySystem::handleEvents);
-    }
-    m_compositing = askCompositorOwner();
+    XFixesSelectSelectionInput(display, DefaultRootWindow(display), m_compositorSelection,
+                               XFixesSetSelectionOwnerNotifyMask |
+                                   XFixesSelectionWindowDestroyNotifyMask |
+                                   XFixesSelectionClientCloseNotifyMask);
+    m_events = std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
+    connect(m_events.get(), &QSocketNotifier::activated, this, &X11OverlaySystem::handleEvents);
+    m_compositing = XGetSelectionOwner(display, m_compositorSelection) != 0;
+    handleEvents();
 }
 
 X11OverlaySystem::~X11OverlaySystem()
@@ -72,17 +67,8 @@ X11OverlaySystem::~X11OverlaySystem()
     XCloseDisplay(m_display);
 }
 
-bool X11OverlaySystem::askCompositorOwner()
-{
-    const bool owned = XGetSelectionOwner(m_display, m_compositorSelection) != 0;
-    handleEvents();
-    return owned;
-}
-
 bool X11OverlaySystem::isCompositing()
 {
-    if (m_fixesEventBase < 0)
-        m_compositing = askCompositorOwner();
     return m_compositing;
 }
 
@@ -121,6 +107,19 @@ void X11OverlaySystem::waitForRedrawBeneath()
     QThread::msleep(RedrawBeneathMs);
 }
 
+void X11OverlaySystem::setPointerHidden(bool hidden)
+{
+    // The server counts hide requests per client: keep them balanced.
+    if (hidden == m_pointerHidden)
+        return;
+    if (hidden)
+        XFixesHideCursor(m_display, DefaultRootWindow(m_display));
+    else
+        XFixesShowCursor(m_display, DefaultRootWindow(m_display));
+    XFlush(m_display);
+    m_pointerHidden = hidden;
+}
+
 void X11OverlaySystem::handleEvents()
 {
     // Also called after requests that wait for an answer: Xlib may have read events into its
@@ -129,7 +128,7 @@ void X11OverlaySystem::handleEvents()
     while (XPending(m_display) > 0) {
         XEvent event;
         XNextEvent(m_display, &event);
-        if (m_fixesEventBase >= 0 && event.type == m_fixesEventBase + XFixesSelectionNotify) {
+        if (event.type == m_fixesEventBase + XFixesSelectionNotify) {
             const auto *notify = reinterpret_cast<XFixesSelectionNotifyEvent *>(&event);
             const bool owned = notify->subtype == XFixesSetSelectionOwnerNotify &&
                                notify->owner != 0;

@@ -10,12 +10,13 @@ struct _XDisplay;
 
 // The overlay's X11 needs, served through a connection of its own to the X server that Qt
 // talks to: whether a compositing manager runs (it owns the selection _NET_WM_CM_S<screen>;
-// the XFixes extension reports when that owner changes), and the window's bounding shape,
-// which limits the pixels the server shows.
+// the XFixes extension reports when that owner changes), the window's bounding shape, which
+// limits the pixels the server shows, and hiding the pointer (XFixes; the server shows it
+// again by itself should the program end without doing so).
 class X11OverlaySystem final : public OverlayWindowSystem
 {
 public:
-    // Null when no X display can be opened or the server lacks the shape extension.
+    // Null when no X display can be opened or the server lacks the shape or XFixes extension.
     static std::unique_ptr<X11OverlaySystem> open();
     ~X11OverlaySystem() override;
 
@@ -26,17 +27,16 @@ public:
     void setShownRegion(QWidget *window, const QRegion &region) override;
     void sync() override;
     void waitForRedrawBeneath() override;
+    void setPointerHidden(bool hidden) override;
 
 private:
     X11OverlaySystem(_XDisplay *display, int fixesEventBase);
-    bool askCompositorOwner();
     void handleEvents();
 
     _XDisplay *m_display = nullptr;
-    // First event number of XFixes, or -1 when the server lacks it (then the owner is asked
-    // on every query instead of being followed through events).
-    int m_fixesEventBase = -1;
+    int m_fixesEventBase = 0; // first event number of the XFixes extension
     unsigned long m_compositorSelection = 0;
     bool m_compositing = false;
+    bool m_pointerHidden = false;
     std::unique_ptr<QSocketNotifier> m_events;
 };

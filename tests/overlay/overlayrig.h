@@ -25,11 +25,13 @@ public:
     QVector<QRegion> shownRegions;
     int syncs = 0;
     int redrawWaits = 0;
+    bool pointerHidden = false;
 
     bool isCompositing() override { return compositing; }
     void setShownRegion(QWidget *, const QRegion &region) override { shownRegions << region; }
     void sync() override { ++syncs; }
     void waitForRedrawBeneath() override { ++redrawWaits; }
+    void setPointerHidden(bool hidden) override { pointerHidden = hidden; }
 
     void switchCompositing(bool on)
     {

@@ -247,6 +247,7 @@ private slots:
         QVERIFY(allPixels(frame, [](QRgb p) { return p == qRgba(0, 0, 0, 255); }));
         // The pointer shape stays as the previous paint left it.
         QCOMPARE(int(w.cursor().shape()), cursor);
+        QCOMPARE(rig.windowSystem->pointerHidden, cursor == Qt::BlankCursor);
     }
 
     void pointerShapes_data()
@@ -271,6 +272,8 @@ private slots:
         display(rig, static_cast<ScreenMode>(mode), QPoint(60, 60));
         renderFrame(w);
         QCOMPARE(int(w.cursor().shape()), cursor);
+        // The window lets input through, so the window system hides the pointer as well.
+        QCOMPARE(rig.windowSystem->pointerHidden, cursor == Qt::BlankCursor);
     }
 
     void unknownModeDrawsNothing()
