@@ -19,6 +19,7 @@ public:
     void sync() override {}
     void waitForRedrawBeneath() override {}
     void setPointerHidden(bool) override {}
+    void keepAbove(QWidget *) override {}
 };
 
 } // namespace

@@ -42,6 +42,10 @@ public:
     // the user sees there.
     virtual void setPointerHidden(bool hidden) = 0;
 
+    // Keeps `window` above the other application windows, also above windows mapped after it
+    // when no window manager (or one that ignores "stay on top") does so.
+    virtual void keepAbove(QWidget *window) = 0;
+
     // The implementation for the running platform: X11 when the application talks to an X
     // server (and the program was built with Xlib), otherwise one that reports compositing
     // and leaves the window alone, as on platforms that composite every window.

@@ -80,6 +80,8 @@ ScreenWidget::ScreenWidget(QWidget *parent)
     // desktop without compositing is not blacked out even for a moment.
     winId();
     syncWindowSystem();
+    if (m_windowSystem)
+        m_windowSystem->keepAbove(this);
     applyShownRegion();
     // showFullScreen() without its activateWindow(): the overlay must not take the focus.
     setWindowState(windowState() | Qt::WindowFullScreen);

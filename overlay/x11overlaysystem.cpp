@@ -120,21 +120,43 @@ void X11OverlaySystem::setPointerHidden(bool hidden)
     m_pointerHidden = hidden;
 }
 
+void X11OverlaySystem::keepAbove(QWidget *window)
+{
+    m_keptAbove = static_cast<Window>(window->winId());
+    // Told of every window that is mapped or restacked at the top level.
+    XSelectInput(m_display, DefaultRootWindow(m_display), SubstructureNotifyMask);
+    XFlush(m_display);
+}
+
 void X11OverlaySystem::handleEvents()
 {
     // Also called after requests that wait for an answer: Xlib may have read events into its
     // queue then, and the socket would not report them again.
     bool changed = false;
+    bool raise = false;
     while (XPending(m_display) > 0) {
         XEvent event;
         XNextEvent(m_display, &event);
-        if (event.type == m_fixesEventBase + XFixesSelectionNotify) {
+        // An application window came up or moved in the stack: go back on top. Windows that
+        // bypass the window manager (menus, tooltips, screen lockers) are left above.
+        if (event.type == MapNotify) {
+            raise = raise || (event.xmap.window != m_keptAbove && !event.xmap.override_redirect);
+        } else if (event.type == ConfigureNotify) {
+            raise = raise || (event.xconfigure.window != m_keptAbove &&
+                              !event.xconfigure.override_redirect);
+        } else if (event.type == CirculateNotify) {
+            raise = raise || event.xcirculate.window != m_keptAbove;
+        } else if (event.type == m_fixesEventBase + XFixesSelectionNotify) {
             const auto *notify = reinterpret_cast<XFixesSelectionNotifyEvent *>(&event);
             const bool owned = notify->subtype == XFixesSetSelectionOwnerNotify &&
                                notify->owner != 0;
             changed = changed || owned != m_compositing;
             m_compositing = owned;
         }
+    }
+    if (raise && m_keptAbove != 0) {
+        XRaiseWindow(m_display, m_keptAbove);
+        XFlush(m_display);
     }
     if (changed)
         emit compositingChanged();

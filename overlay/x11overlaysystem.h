@@ -11,8 +11,8 @@ struct _XDisplay;
 // The overlay's X11 needs, served through a connection of its own to the X server that Qt
 // talks to: whether a compositing manager runs (it owns the selection _NET_WM_CM_S<screen>;
 // the XFixes extension reports when that owner changes), the window's bounding shape, which
-// limits the pixels the server shows, and hiding the pointer (XFixes; the server shows it
-// again by itself should the program end without doing so).
+// limits the pixels the server shows, hiding the pointer (XFixes; the server shows it again
+// by itself should the program end without doing so), and keeping the window on top.
 class X11OverlaySystem final : public OverlayWindowSystem
 {
 public:
@@ -28,6 +28,7 @@ public:
     void sync() override;
     void waitForRedrawBeneath() override;
     void setPointerHidden(bool hidden) override;
+    void keepAbove(QWidget *window) override;
 
 private:
     X11OverlaySystem(_XDisplay *display, int fixesEventBase);
@@ -38,5 +39,6 @@ private:
     unsigned long m_compositorSelection = 0;
     bool m_compositing = false;
     bool m_pointerHidden = false;
+    unsigned long m_keptAbove = 0; // the overlay's window, raised when others come up
     std::unique_ptr<QSocketNotifier> m_events;
 };

@@ -32,6 +32,7 @@ public:
     void sync() override { ++syncs; }
     void waitForRedrawBeneath() override { ++redrawWaits; }
     void setPointerHidden(bool hidden) override { pointerHidden = hidden; }
+    void keepAbove(QWidget *) override {}
 
     void switchCompositing(bool on)
     {
