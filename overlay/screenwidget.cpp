@@ -65,8 +65,7 @@ ScreenWidget::ScreenWidget(QWidget *parent)
 
     m_followTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_followTimer, &QTimer::timeout, this, &ScreenWidget::followPointer);
-    connect(qApp, &QGuiApplication::primaryScreenChanged, this,
-            &ScreenWidget::fitToPrimaryScreen);
+    connect(qApp, &QGuiApplication::primaryScreenChanged, this, &ScreenWidget::fitToPrimaryScreen);
 
     // Full screen by geometry as well: without a window manager nobody acts on the
     // full-screen request and the window would keep a default size.
@@ -315,8 +314,8 @@ void ScreenWidget::fitToPrimaryScreen()
     if (!screen)
         return;
     disconnect(m_screenGeometryConnection);
-    m_screenGeometryConnection = connect(screen, &QScreen::geometryChanged, this,
-                                         &ScreenWidget::fitToPrimaryScreen);
+    m_screenGeometryConnection =
+        connect(screen, &QScreen::geometryChanged, this, &ScreenWidget::fitToPrimaryScreen);
     m_followTimer.setInterval(OverlayGeometry::frameIntervalMs(screen->refreshRate()));
     m_origin = screen->geometry().topLeft();
     setGeometry(screen->geometry());
@@ -361,8 +360,8 @@ void ScreenWidget::applyShownRegion()
     if (!m_windowSystem)
         return;
     const QRegion region =
-        OverlayGeometry::shownRegion(m_paintMode, rect(), QPoint(m_mouseX, m_mouseY),
-                                     m_cursorSize, m_windowSystem->isCompositing());
+        OverlayGeometry::shownRegion(m_paintMode, rect(), QPoint(m_mouseX, m_mouseY), m_cursorSize,
+                                     m_windowSystem->isCompositing());
     if (m_shownRegionSet && region == m_shownRegion)
         return;
     m_windowSystem->setShownRegion(this, region);

@@ -142,14 +142,14 @@ void X11OverlaySystem::handleEvents()
         if (event.type == MapNotify) {
             raise = raise || (event.xmap.window != m_keptAbove && !event.xmap.override_redirect);
         } else if (event.type == ConfigureNotify) {
-            raise = raise || (event.xconfigure.window != m_keptAbove &&
-                              !event.xconfigure.override_redirect);
+            raise = raise ||
+                    (event.xconfigure.window != m_keptAbove && !event.xconfigure.override_redirect);
         } else if (event.type == CirculateNotify) {
             raise = raise || event.xcirculate.window != m_keptAbove;
         } else if (event.type == m_fixesEventBase + XFixesSelectionNotify) {
             const auto *notify = reinterpret_cast<XFixesSelectionNotifyEvent *>(&event);
-            const bool owned = notify->subtype == XFixesSetSelectionOwnerNotify &&
-                               notify->owner != 0;
+            const bool owned =
+                notify->subtype == XFixesSetSelectionOwnerNotify && notify->owner != 0;
             changed = changed || owned != m_compositing;
             m_compositing = owned;
         }

@@ -1,6 +1,6 @@
 // Prints what the overlay costs, per mode, at 1920 x 1080 and 3840 x 2160: a full repaint, a
-// repaint after the pointer moved (median frames), and the processor time used per second while the mode is
-// displayed and the pointer stands still (for the normal mode: while nothing is displayed).
+// repaint after the pointer moved (median frames), and the processor time used per second while the
+// mode is displayed and the pointer stands still (for the normal mode: while nothing is displayed).
 // Runs on whatever platform Qt picks (offscreen for ./dev bench; xcb under an X server).
 
 #include "overlay/screenmode.h"
@@ -63,11 +63,16 @@ struct Figures
 const char *modeName(ScreenMode mode)
 {
     switch (mode) {
-    case ModeNormal: return "normal";
-    case ModeSpotLight: return "spotlight";
-    case ModeLaser: return "laser";
-    case ModeMagnifier: return "magnifier";
-    case ModeBlackScreen: return "black screen";
+    case ModeNormal:
+        return "normal";
+    case ModeSpotLight:
+        return "spotlight";
+    case ModeLaser:
+        return "laser";
+    case ModeMagnifier:
+        return "magnifier";
+    case ModeBlackScreen:
+        return "black screen";
     }
     return "?";
 }

@@ -54,8 +54,8 @@ private slots:
 
     void pointerMoveRepaintsOldAndNewPlaceOnly()
     {
-        const QRegion moved = pointerMoveRegion(ModeSpotLight, QPoint(100, 100),
-                                                QPoint(600, 400), 20, m_screen);
+        const QRegion moved =
+            pointerMoveRegion(ModeSpotLight, QPoint(100, 100), QPoint(600, 400), 20, m_screen);
         for (const QPoint p : {QPoint(100, 100), QPoint(600, 400)}) {
             const QRect bounds = effectBounds(ModeSpotLight, p, 20);
             QVERIFY(QRegion(bounds).subtracted(moved).isEmpty());
@@ -72,8 +72,7 @@ private slots:
         QVERIFY(pointerMoveRegion(ModeLaser, QPoint(5, 5), QPoint(5, 5), 20, m_screen).isEmpty());
         QVERIFY(pointerMoveRegion(ModeBlackScreen, QPoint(5, 5), QPoint(50, 5), 20, m_screen)
                     .isEmpty());
-        QVERIFY(pointerMoveRegion(ModeNormal, QPoint(5, 5), QPoint(50, 5), 20, m_screen)
-                    .isEmpty());
+        QVERIFY(pointerMoveRegion(ModeNormal, QPoint(5, 5), QPoint(50, 5), 20, m_screen).isEmpty());
 
         // At the edge the area is cut to the overlay.
         const QRegion edge =
@@ -90,8 +89,8 @@ private slots:
         QTest::addColumn<double>("scale");
         QTest::addColumn<QPointF>("piecePixel");
         QTest::addColumn<QPointF>("screenPoint");
-        QTest::newRow("centre, 2x") << QPoint(200, 150) << 30 << 2.0 << QPointF(30, 30)
-                                    << QPointF(200, 150);
+        QTest::newRow("centre, 2x")
+            << QPoint(200, 150) << 30 << 2.0 << QPointF(30, 30) << QPointF(200, 150);
         QTest::newRow("corner of piece, 2x")
             << QPoint(200, 150) << 30 << 2.0 << QPointF(0, 0) << QPointF(140, 90);
         QTest::newRow("fractional scale")
@@ -148,8 +147,8 @@ private slots:
     {
         const QPoint p(300, 200);
         // With a compositor the whole window is always shown: translucency does the rest.
-        for (int mode : {int(ModeNormal), int(ModeSpotLight), int(ModeLaser),
-                         int(ModeMagnifier), int(ModeBlackScreen), 7})
+        for (int mode : {int(ModeNormal), int(ModeSpotLight), int(ModeLaser), int(ModeMagnifier),
+                         int(ModeBlackScreen), 7})
             QCOMPARE(shownRegion(mode, m_screen, p, 30, true), QRegion(m_screen));
 
         // Without one: nothing while nothing is displayed...

@@ -73,14 +73,14 @@ private slots:
     void spotlightDarkensAllButAHole_data()
     {
         QTest::addColumn<QPoint>("pointer");
-        QTest::addColumn<QPoint>("inHole");   // a pixel just inside the hole's edge
-        QTest::addColumn<QPoint>("outside");  // a pixel just outside it
+        QTest::addColumn<QPoint>("inHole");  // a pixel just inside the hole's edge
+        QTest::addColumn<QPoint>("outside"); // a pixel just outside it
         QTest::newRow("middle") << QPoint(300, 200) << QPoint(336, 200) << QPoint(343, 200);
         QTest::newRow("top left corner") << QPoint(0, 0) << QPoint(26, 26) << QPoint(31, 31);
         QTest::newRow("bottom right corner")
             << QPoint(799, 599) << QPoint(772, 572) << QPoint(768, 568);
-        QTest::newRow("partly off the top") << QPoint(400, -20) << QPoint(400, 15)
-                                            << QPoint(400, 23);
+        QTest::newRow("partly off the top")
+            << QPoint(400, -20) << QPoint(400, 15) << QPoint(400, 23);
     }
     void spotlightDarkensAllButAHole()
     {
@@ -152,20 +152,20 @@ private slots:
         QTest::addColumn<QPoint>("capturePixel");
         QTest::newRow("centre") << QPoint(200, 150) << 30 << 2.0 << QPoint(200, 150)
                                 << QPoint(200, 150);
-        QTest::newRow("off centre, 2x") << QPoint(200, 150) << 30 << 2.0 << QPoint(210, 156)
-                                        << QPoint(205, 153);
+        QTest::newRow("off centre, 2x")
+            << QPoint(200, 150) << 30 << 2.0 << QPoint(210, 156) << QPoint(205, 153);
         // Within r of the left or top edge the copied piece starts at the edge: shifted.
         QTest::newRow("left edge shift")
             << QPoint(10, 150) << 30 << 2.0 << QPoint(10, 154) << QPoint(30, 152);
         QTest::newRow("top edge shift")
             << QPoint(200, 5) << 30 << 2.0 << QPoint(200, 5) << QPoint(200, 30);
         // Near the right edge the piece is only cut short: still centred on the pointer.
-        QTest::newRow("right edge") << QPoint(790, 150) << 30 << 2.0 << QPoint(795, 150)
-                                    << QPoint(792, 150);
+        QTest::newRow("right edge")
+            << QPoint(790, 150) << 30 << 2.0 << QPoint(795, 150) << QPoint(792, 150);
         QTest::newRow("scale 1") << QPoint(300, 300) << 20 << 1.0 << QPoint(307, 303)
                                  << QPoint(307, 303);
-        QTest::newRow("scale 1.5") << QPoint(400, 300) << 40 << 1.5 << QPoint(420, 300)
-                                   << QPoint(413, 300);
+        QTest::newRow("scale 1.5")
+            << QPoint(400, 300) << 40 << 1.5 << QPoint(420, 300) << QPoint(413, 300);
         // Below 1 the enlarged piece is smaller than the lens and repeats inside it.
         QTest::newRow("scale 0.75 repeats")
             << QPoint(400, 300) << 40 << 0.75 << QPoint(430, 300) << QPoint(360, 300);
@@ -187,8 +187,7 @@ private slots:
         const QImage frame = renderFrame(w);
 
         QCOMPARE(w.mousePos(), pointer);
-        QCOMPARE(frame.pixel(lensPixel),
-                 coordinateColor(capturePixel.x(), capturePixel.y()));
+        QCOMPARE(frame.pixel(lensPixel), coordinateColor(capturePixel.x(), capturePixel.y()));
         // Outside the lens the desktop shows: fully transparent.
         const QPoint beyond = pointer + QPoint(pointer.x() < 400 ? radius + 3 : -radius - 3, 0);
         QCOMPARE(qAlpha(frame.pixel(beyond)), 0);
@@ -299,8 +298,8 @@ private slots:
         QTest::addColumn<bool>("movesOnBeforePaint");
         QTest::newRow("spotlight, small step")
             << int(ModeSpotLight) << 50 << QPoint(300, 200) << QPoint(303, 201) << false;
-        QTest::newRow("spotlight, far") << int(ModeSpotLight) << 50 << QPoint(100, 100)
-                                        << QPoint(650, 500) << false;
+        QTest::newRow("spotlight, far")
+            << int(ModeSpotLight) << 50 << QPoint(100, 100) << QPoint(650, 500) << false;
         QTest::newRow("spotlight, big, off the edge")
             << int(ModeSpotLight) << 200 << QPoint(400, 300) << QPoint(790, 5) << false;
         QTest::newRow("laser into the corner")

@@ -10,6 +10,7 @@
 #include <QtTest>
 
 #include <ctime>
+#include <functional>
 
 namespace {
 
@@ -20,12 +21,16 @@ double processCpuMs()
     return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
 }
 
+using SlotCall = std::function<void(ScreenWidget &)>;
+
 QString iniWith(const QString &line)
 {
     return QStringLiteral("[General]\n") + line + QLatin1Char('\n');
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(SlotCall)
 
 // The overlay's state, slots, settings writes, mode flash, capture and pointer following.
 class TestScreenWidget : public QObject
@@ -79,46 +84,46 @@ private slots:
 
     void slotsWriteTheirKey_data()
     {
-        QTest::addColumn<int>("slot");
+        QTest::addColumn<SlotCall>("call");
         QTest::addColumn<QString>("expected"); // the file's one line; empty: no file
         QTest::newRow("fore colour, alpha 128 stored as opaque")
-            << 0 << QStringLiteral("m_foreColor=4278255360");
-        QTest::newRow("back colour") << 1 << QStringLiteral("m_backColor=4278256131");
-        QTest::newRow("fore opacity") << 2 << QStringLiteral("m_foreOpacity=77");
-        QTest::newRow("back opacity") << 3 << QStringLiteral("m_backOpacity=0");
-        QTest::newRow("scale rate 2.5") << 4 << QStringLiteral("m_scaleRate=2.5");
-        QTest::newRow("scale rate 3.0") << 5 << QStringLiteral("m_scaleRate=3");
-        QTest::newRow("mouse speed") << 6 << QStringLiteral("m_speed=0.75");
-        QTest::newRow("mode laser") << 7 << QStringLiteral("m_curMode=2");
-        QTest::newRow("mode black screen") << 8 << QStringLiteral("m_curMode=4");
-        QTest::newRow("cursor size") << 9 << QString();
-        QTest::newRow("show mode") << 10 << QString();
-        QTest::newRow("repaint") << 11 << QString();
-        QTest::newRow("mode already selected") << 12 << QString();
+            << SlotCall([](ScreenWidget &w) { w.onSetForeColor(QColor(0, 255, 0, 128)); })
+            << QStringLiteral("m_foreColor=4278255360");
+        QTest::newRow("back colour")
+            << SlotCall([](ScreenWidget &w) { w.onSetBackColor(QColor(1, 2, 3)); })
+            << QStringLiteral("m_backColor=4278256131");
+        QTest::newRow("fore opacity") << SlotCall([](ScreenWidget &w) { w.onSetForeOpacity(77); })
+                                      << QStringLiteral("m_foreOpacity=77");
+        QTest::newRow("back opacity") << SlotCall([](ScreenWidget &w) { w.onSetBackOpacity(0); })
+                                      << QStringLiteral("m_backOpacity=0");
+        QTest::newRow("scale rate 2.5") << SlotCall([](ScreenWidget &w) { w.onSetScaleRate(2.5); })
+                                        << QStringLiteral("m_scaleRate=2.5");
+        QTest::newRow("scale rate 3.0") << SlotCall([](ScreenWidget &w) { w.onSetScaleRate(3.0); })
+                                        << QStringLiteral("m_scaleRate=3");
+        QTest::newRow("mouse speed") << SlotCall([](ScreenWidget &w) { w.onSetMouseSpeed(0.75); })
+                                     << QStringLiteral("m_speed=0.75");
+        QTest::newRow("mode laser") << SlotCall([](ScreenWidget &w) { w.onSetMode(ModeLaser); })
+                                    << QStringLiteral("m_curMode=2");
+        QTest::newRow("mode black screen")
+            << SlotCall([](ScreenWidget &w) { w.onSetMode(ModeBlackScreen); })
+            << QStringLiteral("m_curMode=4");
+        QTest::newRow("cursor size")
+            << SlotCall([](ScreenWidget &w) { w.onSetCursorSize(33); }) << QString();
+        QTest::newRow("show mode")
+            << SlotCall([](ScreenWidget &w) { w.onShowMode(true); }) << QString();
+        QTest::newRow("repaint") << SlotCall([](ScreenWidget &w) { w.onSetRepaint(); })
+                                 << QString();
+        QTest::newRow("mode already selected")
+            << SlotCall([](ScreenWidget &w) { w.onSetMode(ModeNormal); }) << QString();
     }
     void slotsWriteTheirKey()
     {
-        QFETCH(int, slot);
+        QFETCH(SlotCall, call);
         QFETCH(QString, expected);
         ScopedWorkDir dir;
         QVERIFY(dir.isValid());
         OverlayRig rig;
-        ScreenWidget &w = rig.w();
-        switch (slot) {
-        case 0: w.onSetForeColor(QColor(0, 255, 0, 128)); break;
-        case 1: w.onSetBackColor(QColor(1, 2, 3)); break;
-        case 2: w.onSetForeOpacity(77); break;
-        case 3: w.onSetBackOpacity(0); break;
-        case 4: w.onSetScaleRate(2.5); break;
-        case 5: w.onSetScaleRate(3.0); break;
-        case 6: w.onSetMouseSpeed(0.75); break;
-        case 7: w.onSetMode(ModeLaser); break;
-        case 8: w.onSetMode(ModeBlackScreen); break;
-        case 9: w.onSetCursorSize(33); break;
-        case 10: w.onShowMode(true); break;
-        case 11: w.onSetRepaint(); break;
-        case 12: w.onSetMode(ModeNormal); break;
-        }
+        call(rig.w());
         if (expected.isEmpty())
             QVERIFY(!QFile::exists(QStringLiteral("Kavri.ini")));
         else
@@ -238,9 +243,8 @@ private slots:
                  qPrintable(QString::number(log.entries[1].atMs - log.entries[0].atMs)));
         QVERIFY(wallMs >= 600);
         // Waiting sleeps: far less processor time than wall time went by.
-        QVERIFY2(cpuMs < wallMs / 2.0, qPrintable(QStringLiteral("cpu %1 ms of %2 ms")
-                                                      .arg(cpuMs)
-                                                      .arg(wallMs)));
+        QVERIFY2(cpuMs < wallMs / 2.0,
+                 qPrintable(QStringLiteral("cpu %1 ms of %2 ms").arg(cpuMs).arg(wallMs)));
         QTRY_VERIFY(timerRan); // the queued events run afterwards
         QCOMPARE(w.curMode(), ModeSpotLight);
     }
@@ -359,8 +363,8 @@ private slots:
             QKeyEvent event(type, Qt::Key_Space, Qt::NoModifier);
             QCoreApplication::sendEvent(&w, &event);
         } else {
-            QMouseEvent event(type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
-                              Qt::LeftButton, Qt::NoModifier);
+            QMouseEvent event(type, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+                              Qt::NoModifier);
             QCoreApplication::sendEvent(&w, &event);
         }
         QCOMPARE(w.paintMode(), ModeNormal);

@@ -137,8 +137,6 @@ int main(int argc, char *argv[])
 
     // The driver waits for the screen to show what it expects, so "ready" only says that
     // the windows exist.
-    QTimer::singleShot(0, &app, [&] {
-        say(QStringLiteral("ready %1").arg(overlay.winId()));
-    });
+    QTimer::singleShot(0, &app, [&] { say(QStringLiteral("ready %1").arg(overlay.winId())); });
     return app.exec();
 }

@@ -186,8 +186,7 @@ private slots:
         if (m_xvfb.isEmpty())
             QSKIP("Xvfb is not installed");
         for (const char *tool : {"openbox", "xcompmgr", "xdotool", "import", "xprop", "xwininfo"}) {
-            QVERIFY2(!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty(),
-                     tool);
+            QVERIFY2(!QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty(), tool);
         }
         m_shotDir = qEnvironmentVariable("KAVRI_X11_SHOTS");
     }
@@ -208,8 +207,7 @@ private slots:
         m_rowTag = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), '_');
 
         // An X server of its own on a free display number, so parallel runs don't clash.
-        Child xvfb(m_xvfb,
-                   {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"},
+        Child xvfb(m_xvfb, {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"},
                    QProcessEnvironment::systemEnvironment());
         QVERIFY(xvfb.started());
         const QString display = xvfb.waitLine(QString(), 10000);
@@ -225,18 +223,17 @@ private slots:
             wm = std::make_unique<Child>(QStringLiteral("openbox"), QStringList{"--sm-disable"},
                                          m_env);
             QVERIFY(wm->started());
-            QTRY_VERIFY2_WITH_TIMEOUT(run(QStringLiteral("xprop"),
-                                          {"-root", "_NET_SUPPORTING_WM_CHECK"}, m_env)
-                                          .contains(QStringLiteral("window id")),
-                                      qPrintable(QStringLiteral("openbox state %1, exit %2")
-                                                     .arg(wm->process().state())
-                                                     .arg(wm->process().exitCode())),
-                                      20000);
+            QTRY_VERIFY2_WITH_TIMEOUT(
+                run(QStringLiteral("xprop"), {"-root", "_NET_SUPPORTING_WM_CHECK"}, m_env)
+                    .contains(QStringLiteral("window id")),
+                qPrintable(QStringLiteral("openbox state %1, exit %2")
+                               .arg(wm->process().state())
+                               .arg(wm->process().exitCode())),
+                20000);
         }
         std::unique_ptr<Child> compositing;
         if (compositor) {
-            compositing = std::make_unique<Child>(QStringLiteral("xcompmgr"), QStringList{},
-                                                  m_env);
+            compositing = std::make_unique<Child>(QStringLiteral("xcompmgr"), QStringList{}, m_env);
             QVERIFY(compositing->started());
         }
 
@@ -336,9 +333,8 @@ private slots:
         overlay.send("show 0");
         overlay.send("mode 1");
         overlay.send("show 1");
-        QVERIFY(screenShows(QStringLiteral("spotlight-again"), [](const QImage &s) {
-            return spotlightAt(s, QPoint(400, 300));
-        }));
+        QVERIFY(screenShows(QStringLiteral("spotlight-again"),
+                            [](const QImage &s) { return spotlightAt(s, QPoint(400, 300)); }));
         overlay.send("mode 3");
         QVERIFY(!overlay.waitLine(QStringLiteral("ok mode")).isEmpty());
         overlay.send("capture 100 100");
