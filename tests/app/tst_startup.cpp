@@ -5,13 +5,14 @@
 #include "settings/settingsfile.h"
 #include "ui/maindialog.h"
 
+#include "common/initext.h"
+#include "common/kavriresources.h"
+#include "common/workdir.h"
+
 #include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -24,34 +25,12 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir *m_dir = nullptr;
-    QString m_oldCwd;
-
-    static QByteArray settingsText()
-    {
-        QFile f(QStringLiteral("Kavri.ini"));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-    }
+    KavriTest::WorkDir m_workDir;
 
 private slots:
-    void initTestCase()
-    {
-        Q_INIT_RESOURCE(kavri_logo);
-        Q_INIT_RESOURCE(kavri_res);
-    }
-    void init()
-    {
-        m_dir = new QTemporaryDir;
-        QVERIFY(m_dir->isValid());
-        m_oldCwd = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir->path()));
-    }
-    void cleanup()
-    {
-        QDir::setCurrent(m_oldCwd);
-        delete m_dir;
-        m_dir = nullptr;
-    }
+    void initTestCase() { initKavriResources(); }
+    void init() { QVERIFY(m_workDir.enter()); }
+    void cleanup() { m_workDir.leave(); }
 
     void warningBoxSaysTheProgramRuns()
     {
@@ -120,7 +99,7 @@ private slots:
         emit dialog.showMode(false);
         QCOMPARE(overlay.paintMode(), ModeNormal);
 
-        const QList<QByteArray> lines = settingsText().split('\n');
+        const QList<QByteArray> lines = KavriTest::iniBytes().split('\n');
         QVERIFY(lines.contains("m_foreOpacity=77"));
         QVERIFY(lines.contains("m_backOpacity=66"));
         QVERIFY(lines.contains("m_curMode=1"));

@@ -3,8 +3,8 @@
 #include "device/hidcontroller.h"
 #include "fakedongle.h"
 
-#include <QDir>
-#include <QTemporaryDir>
+#include "common/workdir.h"
+
 #include <QtTest>
 
 #include <thread>
@@ -61,8 +61,7 @@ class TestHidController : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir *m_dir = nullptr;
-    QString m_oldCwd;
+    KavriTest::WorkDir m_workDir;
 
 private slots:
     void initTestCase()
@@ -78,19 +77,8 @@ private slots:
         QCOMPARE(QMetaType::sizeOf(id), int(sizeof(int)));
     }
 
-    void init()
-    {
-        m_dir = new QTemporaryDir;
-        QVERIFY(m_dir->isValid());
-        m_oldCwd = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir->path()));
-    }
-    void cleanup()
-    {
-        QDir::setCurrent(m_oldCwd);
-        delete m_dir;
-        m_dir = nullptr;
-    }
+    void init() { QVERIFY(m_workDir.enter()); }
+    void cleanup() { m_workDir.leave(); }
 
     void constructionAndEarlyWriteTouchNothing()
     {

@@ -3,9 +3,9 @@
 #include "device/hidcontroller.h"
 #include "fakedongle.h"
 
-#include <QDir>
+#include "common/workdir.h"
+
 #include <QElapsedTimer>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <thread>
@@ -45,23 +45,11 @@ class TestHidControllerStop : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir *m_dir = nullptr;
-    QString m_oldCwd;
+    KavriTest::WorkDir m_workDir;
 
 private slots:
-    void init()
-    {
-        m_dir = new QTemporaryDir;
-        QVERIFY(m_dir->isValid());
-        m_oldCwd = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir->path()));
-    }
-    void cleanup()
-    {
-        QDir::setCurrent(m_oldCwd);
-        delete m_dir;
-        m_dir = nullptr;
-    }
+    void init() { QVERIFY(m_workDir.enter()); }
+    void cleanup() { m_workDir.leave(); }
 
     // The loop raises its run flag when it begins; a stop that came earlier must still hold.
     void stopRightAfterStart()

@@ -1,10 +1,16 @@
 #include "settings/settingsfile.h"
 #include "settings/settingskeys.h"
 
+#include "common/initext.h"
+#include "common/workdir.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
+
+using KavriTest::iniText;
+using KavriTest::writeIni;
 
 // Each test runs in a fresh working directory, so "./Kavri.ini" is a new file there.
 class TestSettingsFile : public QObject
@@ -12,37 +18,11 @@ class TestSettingsFile : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir *m_dir = nullptr;
-    QString m_oldCwd;
-
-    QString fileText() const
-    {
-        QFile f(QDir::current().filePath("Kavri.ini"));
-        if (!f.open(QIODevice::ReadOnly))
-            return QString();
-        return QString::fromUtf8(f.readAll());
-    }
-    void writeFileText(const QByteArray &text) const
-    {
-        QFile f(QDir::current().filePath("Kavri.ini"));
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(text);
-    }
+    KavriTest::WorkDir m_workDir;
 
 private slots:
-    void init()
-    {
-        m_dir = new QTemporaryDir;
-        QVERIFY(m_dir->isValid());
-        m_oldCwd = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir->path()));
-    }
-    void cleanup()
-    {
-        QDir::setCurrent(m_oldCwd);
-        delete m_dir;
-        m_dir = nullptr;
-    }
+    void init() { QVERIFY(m_workDir.enter()); }
+    void cleanup() { m_workDir.leave(); }
 
     void defaultsWithoutFile()
     {
@@ -70,7 +50,7 @@ private slots:
         SettingsFile::writeDouble(SettingsKeys::Speed, 2.5);
         SettingsFile::writeInt(SettingsKeys::CurMode, 2);
         SettingsFile::writeInt(SettingsKeys::Language, 0);
-        const QString text = fileText();
+        const QString text = iniText();
         QVERIFY2(text.startsWith("[General]"), qPrintable(text));
         // The alpha of a colour never reaches the file: rgb() is always opaque.
         QVERIFY2(text.contains("m_foreColor=4294901760\n"), qPrintable(text));
@@ -81,8 +61,8 @@ private slots:
         QVERIFY2(text.contains("language=0\n"), qPrintable(text));
         // Each write is on disk before the call returns, and rewriting replaces the value.
         SettingsFile::writeInt(SettingsKeys::CurMode, 3);
-        QVERIFY(fileText().contains("m_curMode=3\n"));
-        QVERIFY(!fileText().contains("m_curMode=2"));
+        QVERIFY(iniText().contains("m_curMode=3\n"));
+        QVERIFY(!iniText().contains("m_curMode=2"));
     }
 
     void roundTrip()
@@ -142,7 +122,7 @@ private slots:
     void storedTextReadsAs()
     {
         QFETCH(QByteArray, file);
-        writeFileText(file);
+        writeIni(file);
         const StoredSettings s = SettingsFile::load();
         QTEST(s.curMode, "curMode");
         QTEST(s.foreColor, "foreColor");
@@ -160,7 +140,7 @@ private slots:
         QCOMPARE(SettingsFile::load().spotSize, 50);
         SettingsFile::writeInt(SettingsKeys::SpotSize, 88);
         QVERIFY(QFile::exists(QDir(other.path()).filePath("Kavri.ini")));
-        QVERIFY(QDir::setCurrent(m_dir->path()));
+        QVERIFY(QDir::setCurrent(m_workDir.path()));
         QCOMPARE(SettingsFile::load().spotSize, 77);
     }
 };

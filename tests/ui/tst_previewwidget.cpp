@@ -1,10 +1,11 @@
 #include "ui/previewwidget.h"
 
-#include <QDir>
+#include "common/kavriresources.h"
+#include "common/workdir.h"
+
 #include <QFile>
 #include <QImage>
 #include <QPixmapCache>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cmath>
@@ -60,8 +61,7 @@ class TestPreViewWidget : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir *m_dir = nullptr;
-    QString m_oldCwd;
+    KavriTest::WorkDir m_workDir;
     QImage m_picture;
 
     // Largest channel difference between a rendering and the bare picture, over the pixels
@@ -80,25 +80,13 @@ private:
 private slots:
     void initTestCase()
     {
-        Q_INIT_RESOURCE(kavri_logo);
-        Q_INIT_RESOURCE(kavri_res);
+        initKavriResources();
         m_picture = QImage(QStringLiteral(":/Resource/preview_normal.jpg"))
                         .convertToFormat(QImage::Format_RGB32);
         QCOMPARE(m_picture.size(), QSize(300, 200));
     }
-    void init()
-    {
-        m_dir = new QTemporaryDir;
-        QVERIFY(m_dir->isValid());
-        m_oldCwd = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir->path()));
-    }
-    void cleanup()
-    {
-        QDir::setCurrent(m_oldCwd);
-        delete m_dir;
-        m_dir = nullptr;
-    }
+    void init() { QVERIFY(m_workDir.enter()); }
+    void cleanup() { m_workDir.leave(); }
 
     void bareModes_data()
     {

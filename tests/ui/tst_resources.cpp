@@ -1,3 +1,6 @@
+#include "common/kavriresources.h"
+#include "common/workdir.h"
+
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -6,7 +9,6 @@
 #include <QImageReader>
 #include <QRegularExpression>
 #include <QSet>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <vector>
@@ -240,28 +242,12 @@ class TestResources : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir *m_dir = nullptr;
-    QString m_oldCwd;
+    KavriTest::WorkDir m_workDir;
 
 private slots:
-    void initTestCase()
-    {
-        Q_INIT_RESOURCE(kavri_logo);
-        Q_INIT_RESOURCE(kavri_res);
-    }
-    void init()
-    {
-        m_dir = new QTemporaryDir;
-        QVERIFY(m_dir->isValid());
-        m_oldCwd = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir->path()));
-    }
-    void cleanup()
-    {
-        QDir::setCurrent(m_oldCwd);
-        delete m_dir;
-        m_dir = nullptr;
-    }
+    void initTestCase() { initKavriResources(); }
+    void init() { QVERIFY(m_workDir.enter()); }
+    void cleanup() { m_workDir.leave(); }
 
     void bundlesHoldTheNamedEntries()
     {

@@ -1,14 +1,15 @@
 #include "ui/xwindow.h"
 
+#include "common/kavriresources.h"
+#include "common/workdir.h"
+
 #include <QDialog>
-#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QVBoxLayout>
 #include <QtTest>
 
@@ -58,8 +59,7 @@ class TestXWindow : public QObject
     Q_OBJECT
 
 private:
-    QTemporaryDir *m_dir = nullptr;
-    QString m_oldCwd;
+    KavriTest::WorkDir m_workDir;
 
     static void showAt(QWidget *w, const QRect &geometry)
     {
@@ -69,24 +69,9 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        Q_INIT_RESOURCE(kavri_logo);
-        Q_INIT_RESOURCE(kavri_res);
-    }
-    void init()
-    {
-        m_dir = new QTemporaryDir;
-        QVERIFY(m_dir->isValid());
-        m_oldCwd = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(m_dir->path()));
-    }
-    void cleanup()
-    {
-        QDir::setCurrent(m_oldCwd);
-        delete m_dir;
-        m_dir = nullptr;
-    }
+    void initTestCase() { initKavriResources(); }
+    void init() { QVERIFY(m_workDir.enter()); }
+    void cleanup() { m_workDir.leave(); }
 
     void frameIsBuilt()
     {
