@@ -2,11 +2,12 @@
 
 #include "device/hidstatus.h"
 
-#include <QDir>
-#include <QFile>
+#include "common/initext.h"
+#include "common/kavriresources.h"
+#include "common/workdir.h"
+
 #include <QSettings>
 #include <QString>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QVariant>
 #include <QWidget>
@@ -22,35 +23,9 @@ constexpr int keyParam(int keys)
     return (keys << 8) | 0xFE;
 }
 
-// Becomes the working directory while it lives.
-class WorkDir final
-{
-public:
-    WorkDir() : m_previous(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
-    ~WorkDir() { QDir::setCurrent(m_previous); }
-    WorkDir(const WorkDir &) = delete;
-    WorkDir &operator=(const WorkDir &) = delete;
-    bool isValid() const { return m_dir.isValid(); }
-
-private:
-    QTemporaryDir m_dir;
-    QString m_previous;
-};
-
-inline void writeIni(const QByteArray &text)
-{
-    QFile file(QStringLiteral("Kavri.ini"));
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text);
-}
-
-inline QByteArray iniText()
-{
-    QFile file(QStringLiteral("Kavri.ini"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArray();
-    return file.readAll();
-}
+using KavriTest::iniBytes;
+using KavriTest::WorkDir;
+using KavriTest::writeIni;
 
 inline QVariant iniValue(const char *key)
 {

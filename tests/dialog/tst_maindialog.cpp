@@ -126,9 +126,9 @@ class TestMainDialog : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { initKavriResources(); }
+    void init() { QVERIFY(m_workDir.enter()); }
+    void cleanup() { m_workDir.leave(); }
 
     void startsFromNoFile();
     void startsFromStoredFile_data();
@@ -154,25 +154,8 @@ private slots:
     void exitStopsDeviceThreadFirst();
 
 private:
-    std::unique_ptr<WorkDir> m_workDir;
+    WorkDir m_workDir;
 };
-
-void TestMainDialog::initTestCase()
-{
-    Q_INIT_RESOURCE(kavri_res);
-    Q_INIT_RESOURCE(kavri_logo);
-}
-
-void TestMainDialog::init()
-{
-    m_workDir = std::make_unique<WorkDir>();
-    QVERIFY(m_workDir->isValid());
-}
-
-void TestMainDialog::cleanup()
-{
-    m_workDir.reset();
-}
 
 void TestMainDialog::startsFromNoFile()
 {
@@ -371,7 +354,7 @@ void TestMainDialog::sizeKeys()
                  .arg(startSize)
                  .toLatin1());
     MainDialog dialog;
-    const QByteArray fileBefore = iniText();
+    const QByteArray fileBefore = iniBytes();
     QSignalSpy sizes(&dialog, &MainDialog::setCursorSize);
     QSignalSpy modes(&dialog, &MainDialog::setMode);
     QSignalSpy shows(&dialog, &MainDialog::showMode);
@@ -392,7 +375,7 @@ void TestMainDialog::sizeKeys()
     QCOMPARE(shows.at(0).at(0).toBool(), false);
 
     if (mode == 0)
-        QCOMPARE(iniText(), fileBefore); // the normal mode has no size to remember
+        QCOMPARE(iniBytes(), fileBefore); // the normal mode has no size to remember
     else
         QCOMPARE(iniValue(sizeKeys[mode]).toInt(), endSize);
 }
@@ -507,10 +490,10 @@ void TestMainDialog::sizeIsRememberedPerMode()
 
     // The slider in the normal mode resizes the overlay's effect but stores nothing.
     keys.press(KeyModeSwitch);
-    const QByteArray before = iniText();
+    const QByteArray before = iniBytes();
     emit child<QSlider>(&dialog, "horizontalSlider_cursorSize")->sliderMoved(150);
     QCOMPARE(sizes.last().at(0).toInt(), 150);
-    QCOMPARE(iniText(), before);
+    QCOMPARE(iniBytes(), before);
     // ... while in the laser mode it becomes the laser's size.
     keys.press(KeyModeSwitch);
     keys.press(KeyModeSwitch);
@@ -732,7 +715,7 @@ void TestMainDialog::sleepTimer()
     QCOMPARE(iniValue("m_sleepTime").toInt(), 1000);
     child<QPushButton>(&dialog, "pushButton_setTimer")->click();
     QCOMPARE(iniValue("m_sleepTime").toInt(), 9);
-    QCOMPARE(iniText().count("m_sleepTime"), 1);
+    QCOMPARE(iniBytes().count("m_sleepTime"), 1);
 
     // No dongle: the write fails silently and the device thread keeps running.
     QVERIFY(dialog.findChild<HidController *>()->isRunning());

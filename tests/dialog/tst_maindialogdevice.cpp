@@ -36,34 +36,17 @@ class TestMainDialogDevice : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    void initTestCase() { initKavriResources(); }
+    void init() { QVERIFY(m_workDir.enter()); }
+    void cleanup() { m_workDir.leave(); }
 
     void dongleDrivesPageAndKeys();
     void dongleArrivesLater();
     void exitStopsPollingBeforeTheProcessEnds();
 
 private:
-    std::unique_ptr<WorkDir> m_workDir;
+    WorkDir m_workDir;
 };
-
-void TestMainDialogDevice::initTestCase()
-{
-    Q_INIT_RESOURCE(kavri_res);
-    Q_INIT_RESOURCE(kavri_logo);
-}
-
-void TestMainDialogDevice::init()
-{
-    m_workDir = std::make_unique<WorkDir>();
-    QVERIFY(m_workDir->isValid());
-}
-
-void TestMainDialogDevice::cleanup()
-{
-    m_workDir.reset();
-}
 
 void TestMainDialogDevice::dongleDrivesPageAndKeys()
 {
