@@ -3,15 +3,15 @@
 #include "overlay/overlaywindowsystem.h"
 #include "overlay/screenwidget.h"
 
-#include <QDir>
+#include "common/initext.h"
+#include "common/workdir.h"
+
 #include <QElapsedTimer>
 #include <QEvent>
-#include <QFile>
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPixmap>
-#include <QTemporaryDir>
 #include <QVector>
 
 #include <functional>
@@ -66,12 +66,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == m_widget && event->type() == QEvent::Paint) {
-            QString ini;
-            if (readIni) {
-                QFile f(QStringLiteral("Kavri.ini"));
-                if (f.open(QIODevice::ReadOnly))
-                    ini = QString::fromUtf8(f.readAll());
-            }
+            const QString ini = readIni ? KavriTest::iniText() : QString();
             // The filter runs before paintEvent: the mode is the one about to be drawn.
             entries.push_back({m_clock.elapsed(), m_widget->paintMode(),
                                static_cast<QPaintEvent *>(event)->region(), ini});
@@ -165,25 +160,6 @@ inline QRgb coordinateColor(int x, int y)
     return qRgb(x & 0xFF, y & 0xFF, ((x >> 8) << 4) | (y >> 8));
 }
 
-inline QString iniText()
-{
-    QFile f(QDir::current().filePath(QStringLiteral("Kavri.ini")));
-    if (!f.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(f.readAll());
-}
-
 // Each test in a fresh working directory, so "./Kavri.ini" starts absent.
-class ScopedWorkDir
-{
-public:
-    ScopedWorkDir() : m_old(QDir::currentPath()) { QDir::setCurrent(m_dir.path()); }
-    ~ScopedWorkDir() { QDir::setCurrent(m_old); }
-    bool isValid() const { return m_dir.isValid(); }
-    ScopedWorkDir(const ScopedWorkDir &) = delete;
-    ScopedWorkDir &operator=(const ScopedWorkDir &) = delete;
-
-private:
-    QTemporaryDir m_dir;
-    QString m_old;
-};
+using KavriTest::iniText;
+using KavriTest::WorkDir;

@@ -62,7 +62,8 @@ class TestOverlayRendering : public QObject
 private slots:
     void normalModeIsFullyTransparent()
     {
-        ScopedWorkDir dir;
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         rig.w().onSetBackColor(QColor(200, 10, 10));
         const QImage frame = renderFrame(rig.w());
@@ -87,7 +88,8 @@ private slots:
         QFETCH(QPoint, pointer);
         QFETCH(QPoint, inHole);
         QFETCH(QPoint, outside);
-        ScopedWorkDir dir;
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         w.onSetBackColor(QColor(10, 20, 30));
@@ -123,7 +125,8 @@ private slots:
     void laserDrawsADotOverAVeil()
     {
         QFETCH(QPoint, pointer);
-        ScopedWorkDir dir;
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         w.onSetForeColor(QColor(0, 0, 255));
@@ -177,7 +180,8 @@ private slots:
         QFETCH(double, scale);
         QFETCH(QPoint, lensPixel);
         QFETCH(QPoint, capturePixel);
-        ScopedWorkDir dir;
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         rig.capture = coordinateCapture(w.size());
@@ -197,7 +201,8 @@ private slots:
 
     void magnifierRingTakesTheAlphaLeftByTheLaser()
     {
-        ScopedWorkDir dir;
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         rig.capture = coordinateCapture(w.size());
@@ -236,7 +241,8 @@ private slots:
     {
         QFETCH(int, before);
         QFETCH(int, cursor);
-        ScopedWorkDir dir;
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         display(rig, static_cast<ScreenMode>(before), QPoint(5, 5));
@@ -262,7 +268,8 @@ private slots:
     {
         QFETCH(int, mode);
         QFETCH(int, cursor);
-        ScopedWorkDir dir;
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         // Start from the other shape, so every row sees a change.
@@ -277,7 +284,8 @@ private slots:
 
     void unknownModeDrawsNothing()
     {
-        ScopedWorkDir dir;
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         display(rig, ModeLaser, QPoint(50, 50));
@@ -320,7 +328,8 @@ private slots:
         QFETCH(QPoint, from);
         QFETCH(QPoint, to);
         QFETCH(bool, movesOnBeforePaint);
-        ScopedWorkDir dir;
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         rig.capture = coordinateCapture(w.size());

@@ -40,8 +40,8 @@ class TestScreenWidget : public QObject
 private slots:
     void startsAsClickThroughFullScreenOverlay()
     {
-        ScopedWorkDir dir;
-        QVERIFY(dir.isValid());
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -120,8 +120,8 @@ private slots:
     {
         QFETCH(SlotCall, call);
         QFETCH(QString, expected);
-        ScopedWorkDir dir;
-        QVERIFY(dir.isValid());
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         call(rig.w());
         if (expected.isEmpty())
@@ -132,8 +132,8 @@ private slots:
 
     void slotsStoreTheirValue()
     {
-        ScopedWorkDir dir;
-        QVERIFY(dir.isValid());
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         w.onSetForeColor(QColor(0, 255, 0, 128));
@@ -159,8 +159,8 @@ private slots:
 
     void setModeFlashesTheModeThenWrites()
     {
-        ScopedWorkDir dir;
-        QVERIFY(dir.isValid());
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -216,8 +216,8 @@ private slots:
 
     void flashHoldsTheModeWithoutRunningEventsOrSpinning()
     {
-        ScopedWorkDir dir;
-        QVERIFY(dir.isValid());
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig(true);
         ScreenWidget &w = rig.w();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -251,8 +251,8 @@ private slots:
 
     void captureIsTakenWithTheOverlayCleared()
     {
-        ScopedWorkDir dir;
-        QVERIFY(dir.isValid());
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         rig.capture = coordinateCapture(w.size());
@@ -323,8 +323,8 @@ private slots:
 
     void showModeShowsTheSelectedMode()
     {
-        ScopedWorkDir dir;
-        QVERIFY(dir.isValid());
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         w.onShowMode(true);
@@ -349,8 +349,8 @@ private slots:
     void inputClearsTheDisplayButKeepsTheMode()
     {
         QFETCH(int, eventType);
-        ScopedWorkDir dir;
-        QVERIFY(dir.isValid());
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -376,8 +376,8 @@ private slots:
 
     void followsThePointerOnlyWhileAnEffectIsDisplayed()
     {
-        ScopedWorkDir dir;
-        QVERIFY(dir.isValid());
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -438,8 +438,8 @@ private slots:
 
     void withoutCompositorTheWindowShowsOnlyWhatIsDrawn()
     {
-        ScopedWorkDir dir;
-        QVERIFY(dir.isValid());
+        WorkDir dir;
+        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         FakeWindowSystem &ws = *rig.windowSystem;
