@@ -1,5 +1,7 @@
 #include "desktopsession.h"
 
+#include "common/childprocess.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
@@ -17,17 +19,6 @@ int ignoreXErrors(Display *, XErrorEvent *)
     return 0; // windows come and go while they are listed
 }
 
-void stopProcess(QProcess &p)
-{
-    if (p.state() == QProcess::NotRunning)
-        return;
-    p.terminate();
-    if (!p.waitForFinished(3000)) {
-        p.kill();
-        p.waitForFinished(3000);
-    }
-}
-
 } // namespace
 
 DesktopSession::DesktopSession() = default;
@@ -36,10 +27,10 @@ DesktopSession::~DesktopSession()
 {
     if (m_connection)
         XCloseDisplay(m_connection);
-    stopProcess(m_tray);
-    stopProcess(m_compositor);
-    stopProcess(m_windowManager);
-    stopProcess(m_server);
+    KavriTest::stopProcess(m_tray, 3000);
+    KavriTest::stopProcess(m_compositor, 3000);
+    KavriTest::stopProcess(m_windowManager, 3000);
+    KavriTest::stopProcess(m_server, 3000);
 }
 
 bool DesktopSession::startHelper(QProcess &process, const QString &program,

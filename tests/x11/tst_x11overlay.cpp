@@ -3,6 +3,8 @@
 // (xcompmgr), then a plain "desktop" window and the overlay in separate processes. The
 // checks look at screenshots of the root window and at where clicks and focus go.
 
+#include "common/childprocess.h"
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QImage>
@@ -38,16 +40,7 @@ public:
         m_process.setStandardErrorFile(QProcess::nullDevice());
         m_process.start();
     }
-    ~Child()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.terminate();
-            if (!m_process.waitForFinished(2000)) {
-                m_process.kill();
-                m_process.waitForFinished(2000);
-            }
-        }
-    }
+    ~Child() { KavriTest::stopProcess(m_process, 2000); }
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
 
