@@ -59,11 +59,15 @@ class TestOverlayRendering : public QObject
 {
     Q_OBJECT
 
+private:
+    WorkDir m_workDir;
+
 private slots:
+    void init() { QVERIFY(m_workDir.enter()); }
+    void cleanup() { m_workDir.leave(); }
+
     void normalModeIsFullyTransparent()
     {
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         rig.w().onSetBackColor(QColor(200, 10, 10));
         const QImage frame = renderFrame(rig.w());
@@ -88,8 +92,6 @@ private slots:
         QFETCH(QPoint, pointer);
         QFETCH(QPoint, inHole);
         QFETCH(QPoint, outside);
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         w.onSetBackColor(QColor(10, 20, 30));
@@ -125,8 +127,6 @@ private slots:
     void laserDrawsADotOverAVeil()
     {
         QFETCH(QPoint, pointer);
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         w.onSetForeColor(QColor(0, 0, 255));
@@ -180,8 +180,6 @@ private slots:
         QFETCH(double, scale);
         QFETCH(QPoint, lensPixel);
         QFETCH(QPoint, capturePixel);
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         rig.capture = coordinateCapture(w.size());
@@ -201,8 +199,6 @@ private slots:
 
     void magnifierRingTakesTheAlphaLeftByTheLaser()
     {
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         rig.capture = coordinateCapture(w.size());
@@ -241,8 +237,6 @@ private slots:
     {
         QFETCH(int, before);
         QFETCH(int, cursor);
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         display(rig, static_cast<ScreenMode>(before), QPoint(5, 5));
@@ -268,8 +262,6 @@ private slots:
     {
         QFETCH(int, mode);
         QFETCH(int, cursor);
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         // Start from the other shape, so every row sees a change.
@@ -284,8 +276,6 @@ private slots:
 
     void unknownModeDrawsNothing()
     {
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         display(rig, ModeLaser, QPoint(50, 50));
@@ -328,8 +318,6 @@ private slots:
         QFETCH(QPoint, from);
         QFETCH(QPoint, to);
         QFETCH(bool, movesOnBeforePaint);
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         rig.capture = coordinateCapture(w.size());

@@ -37,11 +37,15 @@ class TestScreenWidget : public QObject
 {
     Q_OBJECT
 
+private:
+    WorkDir m_workDir;
+
 private slots:
+    void init() { QVERIFY(m_workDir.enter()); }
+    void cleanup() { m_workDir.leave(); }
+
     void startsAsClickThroughFullScreenOverlay()
     {
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -120,8 +124,6 @@ private slots:
     {
         QFETCH(SlotCall, call);
         QFETCH(QString, expected);
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         call(rig.w());
         if (expected.isEmpty())
@@ -132,8 +134,6 @@ private slots:
 
     void slotsStoreTheirValue()
     {
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         w.onSetForeColor(QColor(0, 255, 0, 128));
@@ -159,8 +159,6 @@ private slots:
 
     void setModeFlashesTheModeThenWrites()
     {
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -216,8 +214,6 @@ private slots:
 
     void flashHoldsTheModeWithoutRunningEventsOrSpinning()
     {
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig(true);
         ScreenWidget &w = rig.w();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -251,8 +247,6 @@ private slots:
 
     void captureIsTakenWithTheOverlayCleared()
     {
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         rig.capture = coordinateCapture(w.size());
@@ -323,8 +317,6 @@ private slots:
 
     void showModeShowsTheSelectedMode()
     {
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         w.onShowMode(true);
@@ -349,8 +341,6 @@ private slots:
     void inputClearsTheDisplayButKeepsTheMode()
     {
         QFETCH(int, eventType);
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -376,8 +366,6 @@ private slots:
 
     void followsThePointerOnlyWhileAnEffectIsDisplayed()
     {
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
@@ -438,8 +426,6 @@ private slots:
 
     void withoutCompositorTheWindowShowsOnlyWhatIsDrawn()
     {
-        WorkDir dir;
-        QVERIFY(dir.enter());
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         FakeWindowSystem &ws = *rig.windowSystem;
