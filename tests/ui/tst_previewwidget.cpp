@@ -34,6 +34,16 @@ QRgb blend(QRgb under, const QColor &over, int alpha)
                 mix(qBlue(under), over.blue()));
 }
 
+// `picture` with `over` laid across every pixel at `alpha`.
+QImage blended(const QImage &picture, const QColor &over, int alpha)
+{
+    QImage result = picture;
+    for (int y = 0; y < result.height(); ++y)
+        for (int x = 0; x < result.width(); ++x)
+            result.setPixel(x, y, blend(picture.pixel(x, y), over, alpha));
+    return result;
+}
+
 QImage render(PreViewWidget &w)
 {
     return w.grab().toImage().convertToFormat(QImage::Format_RGB32);
@@ -135,10 +145,7 @@ private slots:
         w.setEffect(ModeSpotLight, passed, opacity, QColor(255, 255, 0), 200);
         const QImage shot = render(w);
 
-        QImage shaded = m_picture;
-        for (int y = 0; y < shaded.height(); ++y)
-            for (int x = 0; x < shaded.width(); ++x)
-                shaded.setPixel(x, y, blend(m_picture.pixel(x, y), back, opacity));
+        const QImage shaded = blended(m_picture, back, opacity);
 
         QCOMPARE(worstDifference(shot, m_picture,
                                  [](int x, int y) { return distanceFromCentre(x, y) < 38.5; }),
@@ -169,10 +176,7 @@ private slots:
         w.setEffect(ModeLaser, QColor(0, 0, 0), 255, passed, opacity);
         const QImage shot = render(w);
 
-        QImage dotted = m_picture;
-        for (int y = 0; y < dotted.height(); ++y)
-            for (int x = 0; x < dotted.width(); ++x)
-                dotted.setPixel(x, y, blend(m_picture.pixel(x, y), fore, opacity));
+        const QImage dotted = blended(m_picture, fore, opacity);
 
         QVERIFY(worstDifference(shot, dotted,
                                 [](int x, int y) { return distanceFromCentre(x, y) < 38.0; }) <= 2);
