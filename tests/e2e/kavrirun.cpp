@@ -6,6 +6,31 @@
 #include <QThread>
 
 #include <csignal>
+#include <functional>
+
+namespace {
+
+QByteArray fileText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Looks every 20 ms until `done` holds; false when `timeoutMs` passed first. The program
+// writes its files on its own schedule, so the test can only watch for the result.
+bool pollUntil(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+} // namespace
 
 KavriRun::KavriRun(const QString &display, const QString &lockDir, const QString &runtimeDir,
                    Options options)
@@ -50,38 +75,22 @@ void KavriRun::press(const QByteArray &command)
 
 QByteArray KavriRun::dongleLog() const
 {
-    QFile log(m_dir.filePath(QStringLiteral("vdongle.log")));
-    return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+    return fileText(m_dir.filePath(QStringLiteral("vdongle.log")));
 }
 
 bool KavriRun::waitForDongleLog(const QByteArray &text, int timeoutMs) const
 {
-    QElapsedTimer t;
-    t.start();
-    while (!dongleLog().contains(text)) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
+    return pollUntil([&] { return dongleLog().contains(text); }, timeoutMs);
 }
 
 QByteArray KavriRun::settingsText() const
 {
-    QFile ini(m_dir.filePath(QStringLiteral("Kavri.ini")));
-    return ini.open(QIODevice::ReadOnly) ? ini.readAll() : QByteArray();
+    return fileText(m_dir.filePath(QStringLiteral("Kavri.ini")));
 }
 
 bool KavriRun::waitForSettings(const QByteArray &line, int timeoutMs) const
 {
-    QElapsedTimer t;
-    t.start();
-    while (!settingsText().split('\n').contains(line)) {
-        if (t.elapsed() > timeoutMs)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
+    return pollUntil([&] { return settingsText().split('\n').contains(line); }, timeoutMs);
 }
 
 bool KavriRun::terminate(int timeoutMs)
