@@ -12,6 +12,10 @@ int main(int argc, char *argv[])
 {
     // Qt picks its window-system backend when the application object is built.
     PlatformChoice::preferXWayland(argc, argv);
+    // Kavri paints with QPainter only. Without this Qt gives every window a surface that could
+    // host OpenGL and, on X11, loads the GL driver stack (tens of megabytes, tens of
+    // milliseconds) when the first window is created, for nothing.
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
 
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(kavri_logo);

@@ -76,8 +76,11 @@ ScreenWidget::ScreenWidget(QWidget *parent)
     m_plannedPointer = pointer;
 
     // Create the native window and limit it to what it shows before it is mapped, so that a
-    // desktop without compositing is not blacked out even for a moment.
-    winId();
+    // desktop without compositing is not blacked out even for a moment. create(), not
+    // winId(): winId() marks the overlay a native widget, and Qt then gives every widget
+    // beside it under the settings window a native window of its own as well (the title bar,
+    // the form), which costs start-up time, X resources and repaint speed.
+    create();
     syncWindowSystem();
     if (m_windowSystem)
         m_windowSystem->keepAbove(this);
