@@ -62,6 +62,8 @@ QString describe(const QColor &c)
 
 int main(int argc, char *argv[])
 {
+    // The same raster-only surfaces as the program itself, so the overlay is tested as it runs.
+    QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     QApplication app(argc, argv);
     QScreen *screen = QGuiApplication::primaryScreen();
 
