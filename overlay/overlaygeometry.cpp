@@ -1,6 +1,6 @@
 #include "overlay/overlaygeometry.h"
 
-#include "overlay/screenmode.h"
+#include "presenter/screenmode.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "device/hidstatus.h"
-#include "overlay/screenmode.h"
+#include "presenter/screenmode.h"
 #include "ui/xwindow.h"
 
 #include <QColor>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "overlay/screenmode.h"
+#include "presenter/screenmode.h"
 
 #include <QColor>
 #include <QPixmap>

@@ -3,7 +3,7 @@
 // mode is displayed and the pointer stands still (for the normal mode: while nothing is displayed).
 // Runs on whatever platform Qt picks (offscreen for ./dev bench; xcb under an X server).
 
-#include "overlay/screenmode.h"
+#include "presenter/screenmode.h"
 #include "overlay/screenwidget.h"
 
 #include <QApplication>

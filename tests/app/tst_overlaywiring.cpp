@@ -1,5 +1,5 @@
 #include "app/overlaywiring.h"
-#include "overlay/screenmode.h"
+#include "presenter/screenmode.h"
 
 #include <QColor>
 #include <QStringList>

@@ -1,6 +1,13 @@
 #include "dialogtesthelpers.h"
 
-#include "ui/maindialogui.h"
+#include "ui/maindialogform.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStackedWidget>
 
 #include <QDialog>
 #include <QLayout>
@@ -11,7 +18,7 @@
 
 using namespace DialogTest;
 
-// The widget tree of the settings window as built by MainDialogUi::setupUi on a plain dialog:
+// The widget tree of the settings window as the form builds it on a plain dialog:
 // names, classes, nesting, layouts, sizes, ranges, fonts and the design-time texts that the
 // window's behaviour and style sheet rely on.
 class TestMainDialogForm : public QObject
@@ -39,20 +46,25 @@ private:
         return m_form->findChild<QWidget *>(QString::fromLatin1(name));
     }
 
+    template <typename T> T *child(const char *name) const
+    {
+        T *widget = m_form->findChild<T *>(QString::fromLatin1(name));
+        if (!widget)
+            qFatal("no %s in the form", name);
+        return widget;
+    }
+
     std::unique_ptr<QDialog> m_form;
-    std::unique_ptr<MainDialogUi> m_ui;
 };
 
 void TestMainDialogForm::init()
 {
     m_form = std::make_unique<QDialog>();
-    m_ui = std::make_unique<MainDialogUi>();
-    m_ui->setupUi(m_form.get());
+    MainDialogForm::setUp(m_form.get());
 }
 
 void TestMainDialogForm::cleanup()
 {
-    m_ui.reset();
     m_form.reset();
 }
 
@@ -62,16 +74,15 @@ void TestMainDialogForm::formItself()
     QCOMPARE(m_form->size(), QSize(620, 662));
     QCOMPARE(m_form->minimumSize(), QSize(610, 630));
     QCOMPARE(m_form->maximumSize(), QSize(652, 662));
-    QCOMPARE(m_ui->stackedWidget->currentIndex(), 0);
-    QCOMPARE(m_ui->stackedWidget->count(), 2);
-    QCOMPARE(m_ui->stackedWidget->widget(0), m_ui->page);
-    QCOMPARE(m_ui->stackedWidget->widget(1), m_ui->page_2);
+    QCOMPARE(child<QStackedWidget>("stackedWidget")->currentIndex(), 0);
+    QCOMPARE(child<QStackedWidget>("stackedWidget")->count(), 2);
+    QCOMPARE(child<QStackedWidget>("stackedWidget")->widget(0), child<QWidget>("page"));
+    QCOMPARE(child<QStackedWidget>("stackedWidget")->widget(1), child<QWidget>("page_2"));
 
     // A form that already has a name keeps it.
     QDialog named;
     named.setObjectName(QStringLiteral("Other"));
-    MainDialogUi ui;
-    ui.setupUi(&named);
+    MainDialogForm::setUp(&named);
     QCOMPARE(named.objectName(), QStringLiteral("Other"));
 }
 
@@ -142,7 +153,7 @@ void TestMainDialogForm::pageStacking()
 {
     // Later siblings lie above earlier ones: the language box is the page's last child.
     QStringList order;
-    for (QObject *child : m_ui->page->children())
+    for (QObject *child : child<QWidget>("page")->children())
         if (child->isWidgetType())
             order << child->objectName();
     QCOMPARE(order, (QStringList{"groupBox_2", "groupBox_4", "layoutWidget", "comboBox_lang"}));
@@ -441,53 +452,53 @@ void TestMainDialogForm::fonts()
         QCOMPARE(w->font().resolve(), uint(QFont::FamilyResolved));
     }
 
-    for (QRadioButton *radio : {m_ui->radioButton_normal, m_ui->radioButton_spotLight,
-                                m_ui->radioButton_laser, m_ui->radioButton_magnifier}) {
+    for (QRadioButton *radio : {child<QRadioButton>("radioButton_normal"), child<QRadioButton>("radioButton_spotLight"),
+                                child<QRadioButton>("radioButton_laser"), child<QRadioButton>("radioButton_magnifier")}) {
         QCOMPARE(radio->font().family(), QStringLiteral("Calibri"));
         QCOMPARE(radio->font().pointSize(), 12);
         QVERIFY(radio->font().bold());
         QCOMPARE(radio->font().weight(), 75);
     }
 
-    QCOMPARE(m_ui->label_10->font().family(), QStringLiteral("Arial"));
-    QCOMPARE(m_ui->label_10->font().pointSize(), 20);
-    QVERIFY(!m_ui->label_7->testAttribute(Qt::WA_SetFont));
+    QCOMPARE(child<QLabel>("label_10")->font().family(), QStringLiteral("Arial"));
+    QCOMPARE(child<QLabel>("label_10")->font().pointSize(), 20);
+    QVERIFY(!child<QLabel>("label_7")->testAttribute(Qt::WA_SetFont));
 }
 
 void TestMainDialogForm::designTexts()
 {
     QCOMPARE(m_form->windowTitle(), QStringLiteral("激光笔配置"));
-    QCOMPARE(m_ui->groupBox_2->title(), QStringLiteral("模式选择"));
-    QCOMPARE(m_ui->radioButton_normal->text(), QStringLiteral("正常"));
-    QCOMPARE(m_ui->radioButton_spotLight->text(), QStringLiteral("聚光灯"));
-    QCOMPARE(m_ui->radioButton_laser->text(), QStringLiteral("激光束"));
-    QCOMPARE(m_ui->radioButton_magnifier->text(), QStringLiteral("放大镜"));
-    QCOMPARE(m_ui->groupBox_4->title(), QStringLiteral("预览效果"));
-    QCOMPARE(m_ui->label_3->text(), QStringLiteral("鼠标速度"));
-    QCOMPARE(m_ui->label_5->text(), QStringLiteral("背景颜色"));
-    QCOMPARE(m_ui->label_6->text(), QStringLiteral("透明度"));
-    QCOMPARE(m_ui->label_2->text(), QStringLiteral("前景颜色"));
-    QCOMPARE(m_ui->label->text(), QStringLiteral("透明度"));
-    QCOMPARE(m_ui->label_7->text(), QStringLiteral("斑点大小"));
-    QCOMPARE(m_ui->label_9->text(), QStringLiteral("放大倍数"));
-    QCOMPARE(m_ui->label_4->text(), QStringLiteral("定时设置"));
-    QCOMPARE(m_ui->label_8->text(), QStringLiteral("分"));
-    QCOMPARE(m_ui->pushButton_setTimer->text(), QStringLiteral("设置"));
-    QCOMPARE(m_ui->label_10->text(), QStringLiteral("请插入设备"));
+    QCOMPARE(child<QGroupBox>("groupBox_2")->title(), QStringLiteral("模式选择"));
+    QCOMPARE(child<QRadioButton>("radioButton_normal")->text(), QStringLiteral("正常"));
+    QCOMPARE(child<QRadioButton>("radioButton_spotLight")->text(), QStringLiteral("聚光灯"));
+    QCOMPARE(child<QRadioButton>("radioButton_laser")->text(), QStringLiteral("激光束"));
+    QCOMPARE(child<QRadioButton>("radioButton_magnifier")->text(), QStringLiteral("放大镜"));
+    QCOMPARE(child<QGroupBox>("groupBox_4")->title(), QStringLiteral("预览效果"));
+    QCOMPARE(child<QLabel>("label_3")->text(), QStringLiteral("鼠标速度"));
+    QCOMPARE(child<QLabel>("label_5")->text(), QStringLiteral("背景颜色"));
+    QCOMPARE(child<QLabel>("label_6")->text(), QStringLiteral("透明度"));
+    QCOMPARE(child<QLabel>("label_2")->text(), QStringLiteral("前景颜色"));
+    QCOMPARE(child<QLabel>("label")->text(), QStringLiteral("透明度"));
+    QCOMPARE(child<QLabel>("label_7")->text(), QStringLiteral("斑点大小"));
+    QCOMPARE(child<QLabel>("label_9")->text(), QStringLiteral("放大倍数"));
+    QCOMPARE(child<QLabel>("label_4")->text(), QStringLiteral("定时设置"));
+    QCOMPARE(child<QLabel>("label_8")->text(), QStringLiteral("分"));
+    QCOMPARE(child<QPushButton>("pushButton_setTimer")->text(), QStringLiteral("设置"));
+    QCOMPARE(child<QLabel>("label_10")->text(), QStringLiteral("请插入设备"));
     for (QGroupBox *box :
-         {m_ui->groupBox_8, m_ui->groupBox_back, m_ui->groupBox_fore, m_ui->groupBox,
-          m_ui->groupBox_size, m_ui->groupBox_scale, m_ui->groupBox1, m_ui->groupBox_timer})
+         {child<QGroupBox>("groupBox_8"), child<QGroupBox>("groupBox_back"), child<QGroupBox>("groupBox_fore"), child<QGroupBox>("groupBox"),
+          child<QGroupBox>("groupBox_size"), child<QGroupBox>("groupBox_scale"), child<QGroupBox>("groupBox1"), child<QGroupBox>("groupBox_timer")})
         QVERIFY2(box->title().isEmpty(), qPrintable(box->objectName()));
-    QVERIFY(m_ui->pushButton_backColor->text().isEmpty());
-    QVERIFY(m_ui->pushButton_foreColor->text().isEmpty());
+    QVERIFY(child<QPushButton>("pushButton_backColor")->text().isEmpty());
+    QVERIFY(child<QPushButton>("pushButton_foreColor")->text().isEmpty());
 
     const QStringList items{"Deutsch ", "English", "FR", "ES", "PT", "PL",
                             "NL",       "RO",      "IT", "CS", "SK", "HU"};
     QStringList actual;
-    for (int i = 0; i < m_ui->comboBox_lang->count(); ++i) {
-        actual << m_ui->comboBox_lang->itemText(i);
-        QVERIFY(m_ui->comboBox_lang->itemIcon(i).isNull());
-        QVERIFY(!m_ui->comboBox_lang->itemData(i).isValid());
+    for (int i = 0; i < child<QComboBox>("comboBox_lang")->count(); ++i) {
+        actual << child<QComboBox>("comboBox_lang")->itemText(i);
+        QVERIFY(child<QComboBox>("comboBox_lang")->itemIcon(i).isNull());
+        QVERIFY(!child<QComboBox>("comboBox_lang")->itemData(i).isValid());
     }
     QCOMPARE(actual, items);
 }

@@ -1,5 +1,5 @@
 #include "overlay/overlaygeometry.h"
-#include "overlay/screenmode.h"
+#include "presenter/screenmode.h"
 
 #include <QtTest>
 

@@ -10,7 +10,7 @@
 //   compositing (prints whether a compositing manager runs) | quit
 
 #include "overlay/overlaywindowsystem.h"
-#include "overlay/screenmode.h"
+#include "presenter/screenmode.h"
 #include "overlay/screenwidget.h"
 
 #include <QApplication>
