@@ -8,6 +8,7 @@ namespace OverlayWiring {
 void connectDialogToOverlay(MainDialog *dialog, ScreenWidget *overlay)
 {
     connectSignals(dialog, overlay);
+    overlay->applySettings(dialog->presenterState()->effectSettings());
 }
 
 } // namespace OverlayWiring

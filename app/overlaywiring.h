@@ -26,7 +26,9 @@ template <class Dialog, class Overlay> void connectSignals(Dialog *dialog, Overl
     QObject::connect(dialog, &Dialog::setMouseSpeed, overlay, &Overlay::onSetMouseSpeed);
 }
 
-// The program's own wiring: the settings window to the overlay.
+// The program's own wiring: the settings window to the overlay. The overlay then takes what
+// the window restored (mode, colours, opacities, size, magnification) once, without a flash
+// and without a write, so the settings shown are the settings in effect.
 void connectDialogToOverlay(MainDialog *dialog, ScreenWidget *overlay);
 
 } // namespace OverlayWiring

@@ -2,8 +2,6 @@
 
 #include "overlay/overlaygeometry.h"
 #include "overlay/overlaywindowsystem.h"
-#include "settings/settingsfile.h"
-#include "settings/settingskeys.h"
 
 #include <QBrush>
 #include <QCursor>
@@ -92,6 +90,17 @@ ScreenWidget::ScreenWidget(QWidget *parent)
 
 ScreenWidget::~ScreenWidget() = default;
 
+void ScreenWidget::applySettings(const EffectSettings &settings)
+{
+    m_curMode = settings.mode;
+    m_foreColor = settings.foreColor;
+    m_backColor = settings.backColor;
+    m_foreOpacity = settings.foreOpacity;
+    m_backOpacity = settings.backOpacity;
+    m_cursorSize = settings.cursorSize;
+    m_scaleRate = settings.scaleRate;
+}
+
 void ScreenWidget::setPointerSource(PointerSource source)
 {
     m_pointerSource = std::move(source);
@@ -136,7 +145,6 @@ void ScreenWidget::onSetMode(ScreenMode mode)
     setPaintMode(ModeNormal);
     repaint();
     syncWindowSystem();
-    SettingsFile::writeInt(SettingsKeys::CurMode, m_curMode);
 }
 
 void ScreenWidget::onShowMode(bool enable)
@@ -155,28 +163,24 @@ void ScreenWidget::onSetForeColor(QColor color)
 {
     m_foreColor = color;
     update();
-    SettingsFile::writeColor(SettingsKeys::ForeColor, color);
 }
 
 void ScreenWidget::onSetBackColor(QColor color)
 {
     m_backColor = color;
     update();
-    SettingsFile::writeColor(SettingsKeys::BackColor, color);
 }
 
 void ScreenWidget::onSetForeOpacity(int opacity)
 {
     m_foreOpacity = opacity;
     update();
-    SettingsFile::writeInt(SettingsKeys::ForeOpacity, opacity);
 }
 
 void ScreenWidget::onSetBackOpacity(int opacity)
 {
     m_backOpacity = opacity;
     update();
-    SettingsFile::writeInt(SettingsKeys::BackOpacity, opacity);
 }
 
 void ScreenWidget::onSetCursorSize(int size)
@@ -197,13 +201,11 @@ void ScreenWidget::onSetScaleRate(double scale)
         captureScreen();
     m_scaleRate = scale;
     update();
-    SettingsFile::writeDouble(SettingsKeys::ScaleRate, scale);
 }
 
-void ScreenWidget::onSetMouseSpeed(double speed)
+void ScreenWidget::onSetMouseSpeed(double)
 {
     update();
-    SettingsFile::writeDouble(SettingsKeys::Speed, speed);
 }
 
 void ScreenWidget::followPointer()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "presenter/effectsettings.h"
 #include "presenter/screenmode.h"
 
 #include <QColor>
@@ -47,6 +48,10 @@ public:
     void setScreenGrabber(ScreenGrabber grabber);
     void setFlashWait(BlockingWait wait);
     void setWindowSystem(std::unique_ptr<OverlayWindowSystem> windowSystem);
+
+    // Takes mode, colours, opacities, size and magnification at once, as the settings window
+    // has them at start: no flash, nothing stored, nothing displayed.
+    void applySettings(const EffectSettings &settings);
 
     // Samples the pointer and, if it moved since the last frame, repaints the old and the new
     // place of a displayed effect. Runs by itself at the display's refresh rate while an

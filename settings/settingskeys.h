@@ -1,34 +1,36 @@
 #pragma once
 
-// Names and defaults of everything Kavri keeps in its INI file. The file holds plain
-// top-level keys; the defaults are only used when a key is missing and are never
-// written back.
+#include <QtGlobal>
+
+// One key of the settings file: its name, the type its value is kept in and the value used
+// while the file does not have the key. Defaults are never written back.
+template <typename T> struct SettingKey final
+{
+    const char *name;
+    T defaultValue;
+};
+
+// A colour as the file keeps it: QColor::rgb(), 0xAARRGGBB with the alpha byte always 0xFF.
+using StoredColor = quint32;
+
+// Everything Kavri keeps in its INI file: plain top-level keys. How a value is written is
+// decided by its type: int and double as numbers, a colour as an unsigned number (up to
+// 4294967295).
 namespace SettingsKeys {
 
-inline constexpr char FileName[] = "./Kavri.ini";
+inline constexpr char FileName[] = "Kavri.ini";
 
-inline constexpr char CurMode[] = "m_curMode";
-inline constexpr char ForeColor[] = "m_foreColor";
-inline constexpr char BackColor[] = "m_backColor";
-inline constexpr char ForeOpacity[] = "m_foreOpacity";
-inline constexpr char BackOpacity[] = "m_backOpacity";
-inline constexpr char SpotSize[] = "m_spotSize";
-inline constexpr char LaserSize[] = "m_laserSize";
-inline constexpr char MagnifierSize[] = "m_magnifierSize";
-inline constexpr char ScaleRate[] = "m_scaleRate";
-inline constexpr char SleepTime[] = "m_sleepTime";
-inline constexpr char Speed[] = "m_speed";
-inline constexpr char Language[] = "language";
-
-inline constexpr int DefaultCurMode = 0;
-inline constexpr unsigned int DefaultForeColor = 0xFFFF0000u; // opaque red
-inline constexpr unsigned int DefaultBackColor = 0xFF000000u; // opaque black
-inline constexpr int DefaultForeOpacity = 200;
-inline constexpr int DefaultBackOpacity = 200;
-inline constexpr int DefaultSpotSize = 50;
-inline constexpr int DefaultLaserSize = 10;
-inline constexpr int DefaultMagnifierSize = 50;
-inline constexpr int DefaultSleepTime = 5;
-inline constexpr int DefaultLanguage = 0;
+inline constexpr SettingKey<int> CurMode{"m_curMode", 0};
+inline constexpr SettingKey<StoredColor> ForeColor{"m_foreColor", 0xFFFF0000u}; // opaque red
+inline constexpr SettingKey<StoredColor> BackColor{"m_backColor", 0xFF000000u}; // opaque black
+inline constexpr SettingKey<int> ForeOpacity{"m_foreOpacity", 200};
+inline constexpr SettingKey<int> BackOpacity{"m_backOpacity", 200};
+inline constexpr SettingKey<int> SpotSize{"m_spotSize", 50};
+inline constexpr SettingKey<int> LaserSize{"m_laserSize", 10};
+inline constexpr SettingKey<int> MagnifierSize{"m_magnifierSize", 50};
+inline constexpr SettingKey<double> ScaleRate{"m_scaleRate", 2.0};
+inline constexpr SettingKey<int> SleepTime{"m_sleepTime", 5};
+inline constexpr SettingKey<double> Speed{"m_speed", 1.0};
+inline constexpr SettingKey<int> Language{"language", 0};
 
 } // namespace SettingsKeys

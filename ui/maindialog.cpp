@@ -1,8 +1,8 @@
 #include "ui/maindialog.h"
 
 #include "device/hidcontroller.h"
-#include "settings/settingsfile.h"
-#include "settings/settingskeys.h"
+#include "device/presenterreport.h"
+#include "settings/settingsstore.h"
 #include "ui/languages.h"
 #include "ui/maindialogui.h"
 
@@ -16,18 +16,15 @@
 #include <QRadioButton>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
-namespace {
-
-bool isDialogMode(int mode)
+MainDialog::MainDialog(QWidget *parent)
+    : MainDialog(std::make_unique<SettingsStore>(SettingsStore::defaultPath()), parent)
 {
-    return mode >= ModeNormal && mode <= ModeMagnifier;
 }
 
-} // namespace
-
-MainDialog::MainDialog(QWidget *parent)
+MainDialog::MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent)
     : XWindow(parent), m_colorPicker([](const QColor &initial) {
           return QColorDialog::getColor(initial, nullptr, QString(),
                                         QColorDialog::ColorDialogOptions());
@@ -38,31 +35,18 @@ MainDialog::MainDialog(QWidget *parent)
     ui->setupUi(this);
     useReadableDisabledText();
 
-    m_repaintSent = false;
-    setKeyClock(Clock());
-
     m_hidController = new HidController(this);
     connect(m_hidController, &HidController::updateHidStatus, this, &MainDialog::onUpdateHidStatus);
 
-    const StoredSettings stored = SettingsFile::load();
-    // The overlay also stores the black screen (4) as its mode; the window only knows 0..3
-    // and starts in the normal mode for anything else.
-    m_curMode = isDialogMode(stored.curMode) ? stored.curMode : int(ModeNormal);
-    m_foreColor = stored.foreColor;
-    m_backColor = stored.backColor;
-    m_foreOpacity = stored.foreOpacity;
-    m_backOpacity = stored.backOpacity;
-    m_spotSize = stored.spotSize;
-    m_laserSize = stored.laserSize;
-    m_magnifierSize = stored.magnifierSize;
-    m_sleepTime = stored.sleepTime;
-    // The normal mode has no size of its own; until a size key or the slider changes it, it
-    // carries the spotlight's, the mode that comes next.
-    m_cursorSize = m_spotSize;
+    m_store = std::move(store);
+    m_state = new PresenterState(*m_store, this);
+    // Stored sleep times outside the spin box's range are brought into it.
+    m_sleepTime = std::clamp(m_store->value(SettingsKeys::SleepTime), ui->spinBox_timer->minimum(),
+                             ui->spinBox_timer->maximum());
 
     for (int i = 0; i < Languages::Count; ++i)
         m_insertTexts << Languages::insertText(i);
-    int language = SettingsFile::readLanguage();
+    int language = m_store->value(SettingsKeys::Language);
     if (!Languages::isValid(language))
         language = Languages::German;
     ui->label_10->setText(m_insertTexts.at(language));
@@ -78,8 +62,6 @@ MainDialog::MainDialog(QWidget *parent)
     ui->label_3->hide();
     ui->groupBox_8->hide();
     ui->groupBox_timer->setGeometry(1, 1, 268, 66);
-
-    paintColorButton(ui->pushButton_foreColor, m_foreColor);
 
     ui->stackedWidget->setAttribute(Qt::WA_ShowWithoutActivating);
     ui->widget_preview->setAttribute(Qt::WA_ShowWithoutActivating);
@@ -100,16 +82,11 @@ MainDialog::MainDialog(QWidget *parent)
     for (QWidget *w : keyboardless)
         w->setFocusPolicy(Qt::NoFocus);
 
-    ui->horizontalSlider_foreOpacity->setValue(m_foreOpacity);
-    paintColorButton(ui->pushButton_backColor, m_backColor);
-
     m_modeButtons = {ui->radioButton_normal, ui->radioButton_spotLight, ui->radioButton_laser,
                      ui->radioButton_magnifier};
-    m_modeButtons[m_curMode]->setChecked(true);
 
     // The insert page stays until the device thread reports the dongle.
     ui->stackedWidget->setCurrentIndex(1);
-    ui->horizontalSlider_backOpacity->setValue(m_backOpacity);
 
     m_trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/Resource/logo_min.png")), this);
     m_trayIcon->setVisible(true);
@@ -145,12 +122,16 @@ MainDialog::MainDialog(QWidget *parent)
         m_langTexts[i] = Languages::texts(i);
     onSelectLanguage(language);
 
-    // Restoring the mode goes through the button's own signal so that the slot sees the
-    // button as its sender, exactly as for a click.
-    emit m_modeButtons[m_curMode]->clicked(false);
-
-    emit ui->horizontalSlider_foreOpacity->sliderMoved(m_foreOpacity);
-    emit ui->horizontalSlider_backOpacity->sliderMoved(m_backOpacity);
+    // The controls show the restored state. Nothing is sent to the overlay here: main() hands
+    // the whole state over once the overlay is connected.
+    paintColorButton(ui->pushButton_foreColor, m_state->foreColor());
+    paintColorButton(ui->pushButton_backColor, m_state->backColor());
+    ui->horizontalSlider_foreOpacity->setValue(m_state->foreOpacity());
+    ui->horizontalSlider_backOpacity->setValue(m_state->backOpacity());
+    ui->horizontalSlider_scaleRate->setValue(int(std::lround(m_state->scaleRate() * 10)));
+    ui->horizontalSlider_cursorSize->setValue(m_state->cursorSize());
+    showSelectedMode(m_state->mode());
+    bindState();
 
     ui->spinBox_timer->setValue(m_sleepTime);
     // The dongle is not open yet, so this sends nothing; the stored time reaches the dongle
@@ -167,6 +148,25 @@ MainDialog::~MainDialog()
     delete ui;
 }
 
+void MainDialog::bindState()
+{
+    // The state's commands for the overlay are the window's signals.
+    connect(m_state, &PresenterState::overlayMode, this, &MainDialog::setMode);
+    connect(m_state, &PresenterState::overlayShow, this, &MainDialog::showMode);
+    connect(m_state, &PresenterState::overlayForeColor, this, &MainDialog::setForeColor);
+    connect(m_state, &PresenterState::overlayBackColor, this, &MainDialog::setBackColor);
+    connect(m_state, &PresenterState::overlayForeOpacity, this, &MainDialog::setForeOpacity);
+    connect(m_state, &PresenterState::overlayBackOpacity, this, &MainDialog::setBackOpacity);
+    connect(m_state, &PresenterState::overlayCursorSize, this, &MainDialog::setCursorSize);
+    connect(m_state, &PresenterState::overlayRecapture, this, &MainDialog::SetRepaint);
+    connect(m_state, &PresenterState::overlayScaleRate, this, &MainDialog::setScaleRate);
+    connect(m_state, &PresenterState::overlayMouseSpeed, this, &MainDialog::setMouseSpeed);
+    // The controls follow what the presenter's keys change.
+    connect(m_state, &PresenterState::modeChanged, this, &MainDialog::showSelectedMode);
+    connect(m_state, &PresenterState::cursorSizeChanged, ui->horizontalSlider_cursorSize,
+            &QSlider::setValue);
+}
+
 void MainDialog::setColorPicker(ColorPicker picker)
 {
     m_colorPicker = std::move(picker);
@@ -174,13 +174,7 @@ void MainDialog::setColorPicker(ColorPicker picker)
 
 void MainDialog::setKeyClock(Clock clock)
 {
-    if (clock) {
-        m_keyClock = std::move(clock);
-    } else {
-        m_keyTimer.start();
-        m_keyClock = [this] { return m_keyTimer.elapsed(); };
-    }
-    m_lastSizeKeyMs = m_keyClock();
+    m_state->setKeyClock(std::move(clock));
 }
 
 void MainDialog::setExitFunction(ExitFunction exitFunction)
@@ -196,69 +190,12 @@ void MainDialog::onUpdateHidStatus(HidStatus status, int param)
         break;
     case HidDisconnected:
         ui->stackedWidget->setCurrentIndex(1);
+        // Whatever the presenter held up goes away with it.
+        m_state->releaseKeys();
         break;
     case HidKeyEvent:
-        handleKeyEvent((param >> 8) & 0xFF);
+        m_state->handleKeys(PresenterReport::keyByte(param));
         break;
-    }
-}
-
-void MainDialog::handleKeyEvent(int keys)
-{
-    if (keys & KeyModeSwitch) {
-        if (m_curMode == ModeMagnifier) {
-            m_curMode = ModeNormal;
-        } else {
-            m_curMode += 1;
-            m_cursorSize = *sizeMemberOfMode(m_curMode);
-        }
-        ui->horizontalSlider_cursorSize->setValue(m_cursorSize);
-        emit setCursorSize(m_cursorSize);
-        emit setForeColor(m_foreColor);
-        m_modeButtons[m_curMode]->setChecked(true);
-        emit setMode(ScreenMode(m_curMode));
-        updatePreview();
-        enableModeGroups(m_curMode);
-    }
-
-    if (keys & (KeySizeUp | KeySizeDown)) {
-        const qint64 now = m_keyClock();
-        const qint64 sinceLast = now - m_lastSizeKeyMs;
-        m_lastSizeKeyMs = now;
-        if (sinceLast < SizeKeyDebounceMs)
-            return;
-
-        const int before = m_cursorSize;
-        if (keys & KeySizeUp) {
-            if (m_cursorSize < MaxKeySize)
-                m_cursorSize = std::min(m_cursorSize + KeySizeStep, MaxKeySize);
-        } else if (m_cursorSize > MinKeySize) {
-            m_cursorSize = std::max(m_cursorSize - KeySizeStep, MinKeySize);
-        }
-        if (m_cursorSize != before) {
-            ui->horizontalSlider_cursorSize->setValue(m_cursorSize);
-            emit setCursorSize(m_cursorSize);
-        }
-    } else if (keys & KeyBlackScreen) {
-        // Only the overlay goes black; the window's own mode stays as it is.
-        emit setMode(ModeBlackScreen);
-    }
-
-    if (int *size = sizeMemberOfMode(m_curMode)) {
-        *size = m_cursorSize;
-        SettingsFile::writeInt(sizeKeyOfMode(m_curMode), m_cursorSize);
-    }
-
-    if (keys & KeyEffectHeld) {
-        // The magnifier shows a capture of the screen: ask for a fresh one once per press.
-        if (m_curMode == ModeMagnifier && !m_repaintSent) {
-            emit SetRepaint();
-            m_repaintSent = true;
-        }
-        emit showMode(true);
-    } else {
-        emit showMode(false);
-        m_repaintSent = false;
     }
 }
 
@@ -285,93 +222,64 @@ void MainDialog::onTrayExitClicked()
 void MainDialog::onModeBtnClicked()
 {
     const auto *button = qobject_cast<QRadioButton *>(sender());
-    const QString name = button ? button->objectName() : QString();
-    int mode = ModeNormal;
-    if (name == QLatin1String("radioButton_spotLight")) {
-        mode = ModeSpotLight;
-        m_cursorSize = m_spotSize;
-    } else if (name == QLatin1String("radioButton_laser")) {
-        mode = ModeLaser;
-        m_cursorSize = m_laserSize;
-    } else if (name == QLatin1String("radioButton_magnifier")) {
-        mode = ModeMagnifier;
-        m_cursorSize = m_magnifierSize;
-    }
-    m_curMode = mode;
-
-    ui->horizontalSlider_cursorSize->setValue(m_cursorSize);
-    emit setCursorSize(m_cursorSize);
-    emit setForeColor(m_foreColor);
-
-    enableModeGroups(m_curMode);
-    updatePreview();
-
-    m_modeButtons[m_curMode]->setChecked(true);
-    emit setMode(ScreenMode(m_curMode));
+    const auto found = std::find(m_modeButtons.begin(), m_modeButtons.end(), button);
+    m_state->selectMode(found == m_modeButtons.end() ? int(ModeNormal)
+                                                     : int(found - m_modeButtons.begin()));
 }
 
 void MainDialog::onForeColorBtnClicked()
 {
-    const QColor picked = m_colorPicker ? m_colorPicker(m_foreColor) : QColor();
+    const QColor picked = m_colorPicker ? m_colorPicker(m_state->foreColor()) : QColor();
     // A cancelled dialog gives an invalid colour: keep the one the user had.
     if (!picked.isValid())
         return;
-    m_foreColor = picked;
-    paintColorButton(ui->pushButton_foreColor, m_foreColor);
-    emit setForeColor(m_foreColor);
+    paintColorButton(ui->pushButton_foreColor, picked);
+    m_state->setForeColor(picked);
     updatePreview();
 }
 
 void MainDialog::onBackColorBtnClicked()
 {
-    const QColor picked = m_colorPicker ? m_colorPicker(m_backColor) : QColor();
+    const QColor picked = m_colorPicker ? m_colorPicker(m_state->backColor()) : QColor();
     if (!picked.isValid())
         return;
-    m_backColor = picked;
-    paintColorButton(ui->pushButton_backColor, m_backColor);
-    emit setBackColor(m_backColor);
+    paintColorButton(ui->pushButton_backColor, picked);
+    m_state->setBackColor(picked);
     updatePreview();
 }
 
 void MainDialog::onForeOpacitySliderMoved(int position)
 {
-    m_foreOpacity = position;
-    emit setForeOpacity(position);
+    m_state->setForeOpacity(position);
     updatePreview();
 }
 
 void MainDialog::onBackOpacitySliderMoved(int position)
 {
-    m_backOpacity = position;
-    emit setBackOpacity(position);
+    m_state->setBackOpacity(position);
     updatePreview();
 }
 
 void MainDialog::onCursorSizeSliderMoved(int position)
 {
-    if (int *size = sizeMemberOfMode(m_curMode)) {
-        *size = position;
-        SettingsFile::writeInt(sizeKeyOfMode(m_curMode), position);
-    }
-    m_cursorSize = position;
-    emit setCursorSize(m_cursorSize);
+    m_state->setCursorSize(position);
 }
 
 void MainDialog::onScaleRateSliderMoved(int position)
 {
-    emit setScaleRate(position / 10.0);
+    m_state->setScaleRate(position / 10.0);
 }
 
 void MainDialog::onMouseFeedingSliderMoved(int position)
 {
-    emit setMouseSpeed(position / 100.0 + 0.5);
+    m_state->setMouseSpeed(position / 100.0 + 0.5);
 }
 
 void MainDialog::onSetTimer()
 {
     m_sleepTime = ui->spinBox_timer->value();
     m_hidController->writeSleepTime(m_sleepTime);
-    SettingsFile::writeInt(SettingsKeys::SleepTime, m_sleepTime);
+    m_store->setValue(SettingsKeys::SleepTime, m_sleepTime);
 }
 
 void MainDialog::onSelectLanguage(int index)
@@ -400,7 +308,7 @@ void MainDialog::onSelectLanguage(int index)
     ui->pushButton_setTimer->setText(texts[SetTimerButton]);
     ui->pushButton_setTimer->setStyleSheet(QStringLiteral("text-align: left;"));
 
-    SettingsFile::writeInt(SettingsKeys::Language, index);
+    m_store->setValue(SettingsKeys::Language, index);
     ui->label_10->setText(m_insertTexts.at(index));
 }
 
@@ -409,6 +317,13 @@ void MainDialog::closeEvent(QCloseEvent *event)
     // The window lives in the tray: closing only hides it.
     hide();
     event->ignore();
+}
+
+void MainDialog::showSelectedMode(int mode)
+{
+    m_modeButtons[mode]->setChecked(true);
+    enableModeGroups(mode);
+    updatePreview();
 }
 
 void MainDialog::enableModeGroups(int mode)
@@ -440,36 +355,9 @@ void MainDialog::enableModeGroups(int mode)
 
 void MainDialog::updatePreview()
 {
-    ui->widget_preview->setEffect(ScreenMode(m_curMode), m_backColor, m_backOpacity, m_foreColor,
-                                  m_foreOpacity);
-}
-
-int *MainDialog::sizeMemberOfMode(int mode)
-{
-    switch (mode) {
-    case ModeSpotLight:
-        return &m_spotSize;
-    case ModeLaser:
-        return &m_laserSize;
-    case ModeMagnifier:
-        return &m_magnifierSize;
-    default:
-        return nullptr;
-    }
-}
-
-const char *MainDialog::sizeKeyOfMode(int mode)
-{
-    switch (mode) {
-    case ModeSpotLight:
-        return SettingsKeys::SpotSize;
-    case ModeLaser:
-        return SettingsKeys::LaserSize;
-    case ModeMagnifier:
-        return SettingsKeys::MagnifierSize;
-    default:
-        return nullptr;
-    }
+    ui->widget_preview->setEffect(ScreenMode(m_state->mode()), m_state->backColor(),
+                                  m_state->backOpacity(), m_state->foreColor(),
+                                  m_state->foreOpacity());
 }
 
 void MainDialog::useReadableDisabledText()

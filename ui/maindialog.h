@@ -1,18 +1,20 @@
 #pragma once
 
 #include "device/hidstatus.h"
+#include "presenter/presenterstate.h"
 #include "presenter/screenmode.h"
 #include "ui/xwindow.h"
 
 #include <QColor>
-#include <QElapsedTimer>
 #include <QStringList>
 #include <QSystemTrayIcon>
 
 #include <array>
 #include <functional>
+#include <memory>
 
 class HidController;
+class SettingsStore;
 class MainDialogUi;
 class QAction;
 class QCloseEvent;
@@ -20,11 +22,12 @@ class QMenu;
 class QPushButton;
 class QRadioButton;
 
-// The settings window and the hub of the program: it restores the settings, owns the device
-// thread and the tray icon, turns the presenter's key events and the user's changes into
-// commands for the overlay (its signals; main() connects them), and keeps the effect sizes,
-// the sleep time and the language in Kavri.ini. Closing it only hides it; the tray brings it
-// back and the tray menu's "EXIT" ends the program.
+// The settings window. It owns the settings store, the presenter's state, the device thread
+// and the tray icon. Its controls show the presenter's state and change it; the state turns
+// the user's changes and the presenter's key events into commands for the overlay, which
+// leave the window as its signals (main() connects them). The window keeps the sleep time and
+// the language itself. Closing it only hides it; the tray brings it back and the tray menu's
+// "EXIT" ends the program.
 class MainDialog final : public XWindow
 {
     Q_OBJECT
@@ -37,8 +40,14 @@ public:
     // Ends the process with the given status.
     using ExitFunction = std::function<void(int status)>;
 
+    // Uses the settings file at SettingsStore::defaultPath().
     explicit MainDialog(QWidget *parent = nullptr);
+    explicit MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent = nullptr);
     ~MainDialog() override;
+
+    // What the window shows; main() hands its effect settings to the overlay at start.
+    PresenterState *presenterState() const { return m_state; }
+    SettingsStore &settingsStore() const { return *m_store; }
 
     // Seams for tests and embedding: how colours are picked, how time is read for the size
     // key debounce (the clock counts as started when it is set), and how "EXIT" ends the
@@ -48,11 +57,11 @@ public:
     void setExitFunction(ExitFunction exitFunction);
 
     // Size keys arriving closer together than this are dropped as key bounce.
-    static constexpr qint64 SizeKeyDebounceMs = 50;
+    static constexpr qint64 SizeKeyDebounceMs = PresenterState::SizeKeyDebounceMs;
     // Range and step of the effect size reachable with the presenter's size keys.
-    static constexpr int MinKeySize = 10;
-    static constexpr int MaxKeySize = 200;
-    static constexpr int KeySizeStep = 10;
+    static constexpr int MinKeySize = PresenterState::MinSize;
+    static constexpr int MaxKeySize = PresenterState::MaxSize;
+    static constexpr int KeySizeStep = PresenterState::SizeStep;
 
 signals:
     void setMode(ScreenMode mode);
@@ -87,12 +96,10 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void handleKeyEvent(int keys);
+    void bindState();
+    void showSelectedMode(int mode);
     void enableModeGroups(int mode);
     void updatePreview();
-    // The remembered size of a mode with an effect size (1..3); null for any other mode.
-    int *sizeMemberOfMode(int mode);
-    static const char *sizeKeyOfMode(int mode);
     void useReadableDisabledText();
     static void paintColorButton(QPushButton *button, const QColor &color);
 
@@ -102,27 +109,13 @@ private:
     QAction *m_exitAction = nullptr;
     std::array<QRadioButton *, 4> m_modeButtons{};
     HidController *m_hidController = nullptr;
-
-    int m_curMode = ModeNormal;
-    QColor m_foreColor;
-    QColor m_backColor;
-    int m_foreOpacity = 0;
-    int m_backOpacity = 0;
-    int m_cursorSize = 0;
-    int m_spotSize = 0;
-    int m_laserSize = 0;
-    int m_magnifierSize = 0;
-    bool m_repaintSent = false;
+    std::unique_ptr<SettingsStore> m_store;
+    PresenterState *m_state = nullptr;
     int m_sleepTime = 0;
 
     static constexpr int LanguageSlots = 20;
     std::array<QStringList, LanguageSlots> m_langTexts;
     QStringList m_insertTexts;
-
-    // Debounce of the size keys: the time of the previous size key (or of the clock's start).
-    QElapsedTimer m_keyTimer;
-    Clock m_keyClock;
-    qint64 m_lastSizeKeyMs = 0;
 
     ColorPicker m_colorPicker;
     ExitFunction m_exitFunction;

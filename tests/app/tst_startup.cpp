@@ -2,7 +2,6 @@
 #include "app/overlaywiring.h"
 #include "app/terminationwatcher.h"
 #include "overlay/screenwidget.h"
-#include "settings/settingsfile.h"
 #include "ui/maindialog.h"
 
 #include "common/initext.h"
@@ -12,6 +11,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -58,53 +58,61 @@ private slots:
         QVERIFY(parentless);
     }
 
-    // What the dialog loaded is not pushed to the overlay at start; afterwards each of the
-    // dialog's signals reaches the overlay, which stores what it owns in the file.
-    void settingsWindowDrivesTheOverlay()
+    // The overlay starts with what the window restored, and nothing is written for it; the
+    // stored spotlight shows on the first hold of the effect key, the first mode key goes on
+    // from the stored mode, and the stored magnification is the lens's. Afterwards each of
+    // the window's signals reaches the overlay.
+    void storedSettingsAreInEffectFromTheStart()
     {
-        SettingsFile::writeInt("m_curMode", 2);
-        SettingsFile::writeInt("m_foreOpacity", 50);
-        SettingsFile::writeInt("m_laserSize", 70);
+        KavriTest::writeIni("[General]\nm_curMode=1\nm_backOpacity=100\nm_backColor=4278190335\n"
+                            "m_spotSize=70\nm_magnifierSize=40\nm_scaleRate=4\nlanguage=0\n");
+        const QByteArray stored = KavriTest::iniBytes();
 
         MainDialog dialog(nullptr);
         ScreenWidget overlay(&dialog);
-        overlay.setFlashWait([](int) {});
+        int flashes = 0;
+        overlay.setFlashWait([&](int) { ++flashes; });
         overlay.setScreenGrabber([] { return QPixmap(8, 8); });
         OverlayWiring::connectDialogToOverlay(&dialog, &overlay);
 
-        QCOMPARE(overlay.curMode(), ModeNormal);
-        QCOMPARE(overlay.foreOpacity(), 200);
-        QCOMPARE(overlay.cursorSize(), 20);
+        QCOMPARE(overlay.curMode(), ModeSpotLight);
+        QCOMPARE(overlay.backOpacity(), 100);
+        QCOMPARE(overlay.backColor().rgb(), QColor(0, 0, 255).rgb());
+        QCOMPARE(overlay.cursorSize(), 70);
+        QCOMPARE(overlay.scaleRate(), 4.0);
+        QCOMPARE(overlay.paintMode(), ModeNormal);
+        QCOMPARE(flashes, 0);
+        QCOMPARE(KavriTest::iniBytes(), stored);
+
+        const auto key = [&](int keys) {
+            dialog.onUpdateHidStatus(HidKeyEvent, (keys << 8) | 0xFE);
+        };
+        key(KeyEffectHeld);
+        QCOMPARE(overlay.paintMode(), ModeSpotLight);
+        key(0);
+        QCOMPARE(overlay.paintMode(), ModeNormal);
+        QCOMPARE(KavriTest::iniBytes(), stored); // holding and letting go writes nothing
+
+        key(KeyModeSwitch);
+        QCOMPARE(overlay.curMode(), ModeLaser);
+        QVERIFY(dialog.findChild<QRadioButton *>("radioButton_laser")->isChecked());
+        key(KeyModeSwitch);
+        key(KeyEffectHeld);
+        QCOMPARE(overlay.paintMode(), ModeMagnifier);
+        QCOMPARE(overlay.cursorSize(), 40);
+        QCOMPARE(overlay.scaleRate(), 4.0);
+        key(0);
 
         emit dialog.setForeOpacity(77);
-        emit dialog.setBackOpacity(66);
         emit dialog.setForeColor(QColor(1, 2, 3));
-        emit dialog.setBackColor(QColor(4, 5, 6));
         emit dialog.setCursorSize(33);
         emit dialog.setScaleRate(3.5);
-        emit dialog.setMouseSpeed(1.25);
-        emit dialog.setMode(ModeSpotLight);
         QCOMPARE(overlay.foreOpacity(), 77);
-        QCOMPARE(overlay.backOpacity(), 66);
         QCOMPARE(overlay.foreColor(), QColor(1, 2, 3));
-        QCOMPARE(overlay.backColor(), QColor(4, 5, 6));
         QCOMPARE(overlay.cursorSize(), 33);
         QCOMPARE(overlay.scaleRate(), 3.5);
-        QCOMPARE(overlay.curMode(), ModeSpotLight);
-
-        emit dialog.showMode(true);
-        QCOMPARE(overlay.paintMode(), ModeSpotLight);
-        emit dialog.SetRepaint();
-        QCOMPARE(overlay.paintMode(), ModeMagnifier);
-        emit dialog.showMode(false);
-        QCOMPARE(overlay.paintMode(), ModeNormal);
-
         const QList<QByteArray> lines = KavriTest::iniBytes().split('\n');
-        QVERIFY(lines.contains("m_foreOpacity=77"));
-        QVERIFY(lines.contains("m_backOpacity=66"));
-        QVERIFY(lines.contains("m_curMode=1"));
-        QVERIFY(lines.contains("m_scaleRate=3.5"));
-        QVERIFY(lines.contains("m_speed=1.25"));
+        QVERIFY(lines.contains("m_curMode=3"));
     }
 
     void terminationSignalEndsTheEventLoop_data()

@@ -452,8 +452,9 @@ void TestMainDialogForm::fonts()
         QCOMPARE(w->font().resolve(), uint(QFont::FamilyResolved));
     }
 
-    for (QRadioButton *radio : {child<QRadioButton>("radioButton_normal"), child<QRadioButton>("radioButton_spotLight"),
-                                child<QRadioButton>("radioButton_laser"), child<QRadioButton>("radioButton_magnifier")}) {
+    for (QRadioButton *radio :
+         {child<QRadioButton>("radioButton_normal"), child<QRadioButton>("radioButton_spotLight"),
+          child<QRadioButton>("radioButton_laser"), child<QRadioButton>("radioButton_magnifier")}) {
         QCOMPARE(radio->font().family(), QStringLiteral("Calibri"));
         QCOMPARE(radio->font().pointSize(), 12);
         QVERIFY(radio->font().bold());
@@ -485,9 +486,10 @@ void TestMainDialogForm::designTexts()
     QCOMPARE(child<QLabel>("label_8")->text(), QStringLiteral("分"));
     QCOMPARE(child<QPushButton>("pushButton_setTimer")->text(), QStringLiteral("设置"));
     QCOMPARE(child<QLabel>("label_10")->text(), QStringLiteral("请插入设备"));
-    for (QGroupBox *box :
-         {child<QGroupBox>("groupBox_8"), child<QGroupBox>("groupBox_back"), child<QGroupBox>("groupBox_fore"), child<QGroupBox>("groupBox"),
-          child<QGroupBox>("groupBox_size"), child<QGroupBox>("groupBox_scale"), child<QGroupBox>("groupBox1"), child<QGroupBox>("groupBox_timer")})
+    for (QGroupBox *box : {child<QGroupBox>("groupBox_8"), child<QGroupBox>("groupBox_back"),
+                           child<QGroupBox>("groupBox_fore"), child<QGroupBox>("groupBox"),
+                           child<QGroupBox>("groupBox_size"), child<QGroupBox>("groupBox_scale"),
+                           child<QGroupBox>("groupBox1"), child<QGroupBox>("groupBox_timer")})
         QVERIFY2(box->title().isEmpty(), qPrintable(box->objectName()));
     QVERIFY(child<QPushButton>("pushButton_backColor")->text().isEmpty());
     QVERIFY(child<QPushButton>("pushButton_foreColor")->text().isEmpty());

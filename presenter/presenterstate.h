@@ -1,0 +1,116 @@
+#pragma once
+
+#include "presenter/effectsettings.h"
+#include "presenter/screenmode.h"
+
+#include <QColor>
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <array>
+#include <functional>
+
+class SettingsStore;
+
+// What the presenter and the user have chosen: the selected mode, the effect size of each
+// mode, colours, opacities and magnification, and the rules by which the presenter's keys
+// change them. It restores its values from the settings store, writes every change the user
+// makes back to it, and turns each change and each key into the overlay's commands (the
+// overlay* signals, to be connected to the overlay's slots of the same meaning). The settings
+// window shows this state and calls it; nothing here knows about widgets.
+class PresenterState final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // A monotonic clock in milliseconds, used to debounce the presenter's size keys.
+    using Clock = std::function<qint64()>;
+
+    // Size keys arriving closer together than this are dropped as key bounce.
+    static constexpr qint64 SizeKeyDebounceMs = 50;
+    // Range and step of the effect size; stored sizes are brought into this range.
+    static constexpr int MinSize = 10;
+    static constexpr int MaxSize = 200;
+    static constexpr int SizeStep = 10;
+    // Range of the magnification.
+    static constexpr double MinScaleRate = 1.5;
+    static constexpr double MaxScaleRate = 4.0;
+
+    explicit PresenterState(SettingsStore &store, QObject *parent = nullptr);
+
+    // The selected mode, one of ModeNormal..ModeMagnifier (never the black screen).
+    int mode() const { return m_mode; }
+    // The size of the selected mode's effect.
+    int cursorSize() const { return m_cursorSize; }
+    QColor foreColor() const { return m_foreColor; }
+    QColor backColor() const { return m_backColor; }
+    int foreOpacity() const { return m_foreOpacity; }
+    int backOpacity() const { return m_backOpacity; }
+    double scaleRate() const { return m_scaleRate; }
+    // Everything the overlay draws with, as it stands now.
+    EffectSettings effectSettings() const;
+
+    // Replaces the debounce clock (the clock counts as started when it is set); an empty
+    // clock means the real monotonic one.
+    void setKeyClock(Clock clock);
+
+    // The user's choices in the settings window.
+    void selectMode(int mode);
+    void setForeColor(const QColor &color);
+    void setBackColor(const QColor &color);
+    void setForeOpacity(int opacity);
+    void setBackOpacity(int opacity);
+    void setCursorSize(int size);
+    void setScaleRate(double scale);
+    void setMouseSpeed(double speed);
+
+    // One key event of the presenter: the bits of its key byte (see KeyBit).
+    void handleKeys(int keys);
+    // The dongle went away (pulled out, flat battery): whatever it was holding up is let go.
+    void releaseKeys();
+
+signals:
+    // The selected mode changed; the size shown for the selected mode changed.
+    void modeChanged(int mode);
+    void cursorSizeChanged(int size);
+
+    // Commands for the overlay.
+    void overlayMode(ScreenMode mode);
+    void overlayShow(bool enable);
+    void overlayForeColor(QColor color);
+    void overlayBackColor(QColor color);
+    void overlayForeOpacity(int opacity);
+    void overlayBackOpacity(int opacity);
+    void overlayCursorSize(int size);
+    void overlayRecapture();
+    void overlayScaleRate(double scale);
+    void overlayMouseSpeed(double speed);
+
+private:
+    void changeMode(int mode);
+    void commandMode(ScreenMode mode);
+    void commandForeColor();
+    void showCursorSize();
+    void rememberCursorSize();
+    void showEffect(bool held);
+
+    SettingsStore &m_store;
+    int m_mode = ModeNormal;
+    // What the overlay was last told to show when an effect is displayed.
+    ScreenMode m_overlayMode = ModeNormal;
+    // Remembered effect size per mode; ModeNormal has none of its own and keeps the size the
+    // window last showed.
+    std::array<int, 4> m_sizes{};
+    int m_cursorSize = 0;
+    QColor m_foreColor;
+    QColor m_backColor;
+    int m_foreOpacity = 0;
+    int m_backOpacity = 0;
+    double m_scaleRate = 2.0;
+    // The overlay was asked for a fresh capture during the current hold of the effect key.
+    bool m_recaptureSent = false;
+
+    QElapsedTimer m_keyTimer;
+    Clock m_keyClock;
+    qint64 m_lastSizeKeyMs = 0;
+};

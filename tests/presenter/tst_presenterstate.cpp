@@ -1,0 +1,229 @@
+#include "device/hidstatus.h"
+#include "presenter/presenterstate.h"
+#include "settings/settingsstore.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+#include <memory>
+
+using StateCall = std::function<void(PresenterState &)>;
+Q_DECLARE_METATYPE(StateCall)
+
+// The presenter's state without any window: what reaches the overlay, what reaches the
+// settings file and when, and the values restored from a file.
+class TestPresenterState : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+    int m_files = 0;
+    std::unique_ptr<SettingsStore> m_store;
+
+    PresenterState &makeState(const QByteArray &file = QByteArray())
+    {
+        if (!file.isNull()) {
+            QFile out(m_path);
+            if (out.open(QIODevice::WriteOnly))
+                out.write(file);
+        }
+        m_store = std::make_unique<SettingsStore>(m_path);
+        m_state = std::make_unique<PresenterState>(*m_store);
+        m_state->setKeyClock([this] { return m_now; });
+        return *m_state;
+    }
+    QString fileText() const
+    {
+        QFile in(m_path);
+        return in.open(QIODevice::ReadOnly) ? QString::fromUtf8(in.readAll()) : QString();
+    }
+    std::unique_ptr<PresenterState> m_state;
+    qint64 m_now = 0;
+
+private slots:
+    void init()
+    {
+        m_path = m_dir.filePath(QStringLiteral("Kavri-%1.ini").arg(++m_files));
+        m_now = 1000;
+    }
+    void cleanup()
+    {
+        m_state.reset();
+        m_store.reset();
+    }
+
+    // Each of the user's changes goes to the file once; the alpha of a colour is not stored.
+    void changesReachOverlayAndFile_data()
+    {
+        QTest::addColumn<StateCall>("call");
+        QTest::addColumn<QString>("line"); // the file's one line; empty: no file
+        QTest::newRow("fore colour, alpha 128 stored as opaque")
+            << StateCall([](PresenterState &s) { s.setForeColor(QColor(0, 255, 0, 128)); })
+            << QStringLiteral("m_foreColor=4278255360");
+        QTest::newRow("back colour")
+            << StateCall([](PresenterState &s) { s.setBackColor(QColor(1, 2, 3)); })
+            << QStringLiteral("m_backColor=4278256131");
+        QTest::newRow("fore opacity") << StateCall([](PresenterState &s) { s.setForeOpacity(77); })
+                                      << QStringLiteral("m_foreOpacity=77");
+        QTest::newRow("back opacity") << StateCall([](PresenterState &s) { s.setBackOpacity(0); })
+                                      << QStringLiteral("m_backOpacity=0");
+        QTest::newRow("scale rate 2.5") << StateCall([](PresenterState &s) { s.setScaleRate(2.5); })
+                                        << QStringLiteral("m_scaleRate=2.5");
+        QTest::newRow("scale rate 3.0") << StateCall([](PresenterState &s) { s.setScaleRate(3.0); })
+                                        << QStringLiteral("m_scaleRate=3");
+        QTest::newRow("mouse speed") << StateCall([](PresenterState &s) { s.setMouseSpeed(0.75); })
+                                     << QStringLiteral("m_speed=0.75");
+        QTest::newRow("size in the normal mode")
+            << StateCall([](PresenterState &s) { s.setCursorSize(33); }) << QString();
+        QTest::newRow("black screen key")
+            << StateCall([](PresenterState &s) { s.handleKeys(KeyBlackScreen); })
+            << QStringLiteral("m_curMode=4");
+        QTest::newRow("effect key held and let go") << StateCall([](PresenterState &s) {
+            s.handleKeys(KeyEffectHeld);
+            s.handleKeys(0);
+        }) << QString();
+        QTest::newRow("normal mode selected again")
+            << StateCall([](PresenterState &s) { s.selectMode(ModeNormal); })
+            << QStringLiteral("m_foreColor=4294901760");
+    }
+    void changesReachOverlayAndFile()
+    {
+        QFETCH(StateCall, call);
+        QFETCH(QString, line);
+        PresenterState &state = makeState();
+        call(state);
+        if (line.isEmpty())
+            QVERIFY(!QFile::exists(m_path));
+        else
+            QCOMPARE(fileText(), QStringLiteral("[General]\n%1\n").arg(line));
+        // Repeating the same change writes nothing more.
+        const int writes = m_store->writeCount();
+        call(state);
+        QCOMPARE(m_store->writeCount(), writes);
+    }
+
+    // The stored mode is the overlay's: written after the overlay took the new mode (and
+    // showed it), only when it changes, the black screen as 4.
+    void modeIsStoredAfterTheOverlayTookIt()
+    {
+        PresenterState &state = makeState("[General]\nm_curMode=2\n");
+        QCOMPARE(state.mode(), int(ModeLaser));
+        QStringList seen;
+        connect(&state, &PresenterState::overlayMode, this, [&](ScreenMode mode) {
+            seen << QStringLiteral("%1 %2").arg(mode).arg(fileText());
+        });
+        state.selectMode(ModeLaser);      // already the overlay's mode
+        state.handleKeys(KeyBlackScreen); // the overlay goes black, the selection stays
+        state.handleKeys(KeyBlackScreen);
+        state.handleKeys(KeyModeSwitch); // laser -> magnifier
+        QCOMPARE(state.mode(), int(ModeMagnifier));
+        // Selecting a mode also sends (and stores) the fore colour, before the mode.
+        // Each key event also stores the size of the selected mode.
+        const QString fore = QStringLiteral("m_foreColor=4294901760\n");
+        const QString laser = QStringLiteral("m_laserSize=10\n");
+        QCOMPARE(seen, (QStringList{"2 [General]\nm_curMode=2\n" + fore,
+                                    "4 [General]\nm_curMode=2\n" + fore,
+                                    "4 [General]\nm_curMode=4\n" + fore + laser,
+                                    "3 [General]\nm_curMode=4\n" + fore + laser}));
+        QVERIFY(fileText().contains(QStringLiteral("m_curMode=3\n")));
+    }
+
+    // Holding the effect key (twenty events a second) writes nothing; the lens gets one fresh
+    // capture per press; a dongle that goes away lets go of what it held.
+    void holdingTheEffectKey()
+    {
+        PresenterState &state = makeState("[General]\nm_curMode=3\nm_magnifierSize=70\n");
+        const int writesBefore = m_store->writeCount();
+        QSignalSpy shows(&state, &PresenterState::overlayShow);
+        QSignalSpy captures(&state, &PresenterState::overlayRecapture);
+        for (int i = 0; i < 200; ++i)
+            state.handleKeys(KeyEffectHeld);
+        QCOMPARE(m_store->writeCount(), writesBefore);
+        QCOMPARE(captures.count(), 1);
+        QCOMPARE(shows.count(), 200);
+        QCOMPARE(shows.last().first().toBool(), true);
+
+        state.releaseKeys();
+        QCOMPARE(shows.last().first().toBool(), false);
+        QCOMPARE(state.mode(), int(ModeMagnifier));
+        state.handleKeys(KeyEffectHeld);
+        QCOMPARE(captures.count(), 2);
+    }
+
+    // Stored values outside a control's range come back inside it; values inside stay.
+    void storedValuesAreBroughtIntoRange_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("foreOpacity");
+        QTest::addColumn<int>("backOpacity");
+        QTest::addColumn<double>("scale");
+        QTest::newRow("inside") << QByteArray(
+                                       "[General]\nm_curMode=2\nm_laserSize=30\n"
+                                       "m_foreOpacity=0\nm_backOpacity=255\nm_scaleRate=1.5\n")
+                                << 2 << 30 << 0 << 255 << 1.5;
+        QTest::newRow("beyond int")
+            << QByteArray("[General]\nm_curMode=2\nm_laserSize=-2147483649\n"
+                          "m_foreOpacity=300\nm_backOpacity=-1\nm_scaleRate=9\n")
+            << 2 << 10 << 255 << 0 << 4.0;
+        QTest::newRow("smallest int")
+            << QByteArray("[General]\nm_curMode=1\nm_spotSize=-2147483648\n"
+                          "m_scaleRate=0.5\n")
+            << 1 << 10 << 200 << 200 << 1.5;
+        QTest::newRow("black screen and nan")
+            << QByteArray("[General]\nm_curMode=4\nm_spotSize=500\nm_scaleRate=nan\n") << 0 << 200
+            << 200 << 200 << 2.0;
+    }
+    void storedValuesAreBroughtIntoRange()
+    {
+        QFETCH(QByteArray, file);
+        const PresenterState &state = makeState(file);
+        const EffectSettings effect = state.effectSettings();
+        QTEST(int(effect.mode), "mode");
+        QTEST(effect.cursorSize, "size");
+        QTEST(effect.foreOpacity, "foreOpacity");
+        QTEST(effect.backOpacity, "backOpacity");
+        QTEST(effect.scaleRate, "scale");
+        QVERIFY(!m_store->writeCount());
+    }
+
+    // Mode key and size keys without any window: the mode steps round, each mode keeps its
+    // size, the size keys stay within 10..200 and a bounced key is dropped whole.
+    void keyRules()
+    {
+        PresenterState &state = makeState("[General]\nm_spotSize=190\nm_laserSize=10\n");
+        QSignalSpy sizes(&state, &PresenterState::overlayCursorSize);
+        QSignalSpy shows(&state, &PresenterState::overlayShow);
+        QList<int> modes;
+        for (int i = 0; i < 5; ++i) {
+            state.handleKeys(KeyModeSwitch);
+            modes << state.mode();
+        }
+        QCOMPARE(modes, (QList<int>{1, 2, 3, 0, 1}));
+        QCOMPARE(sizes.at(0).first().toInt(), 190);
+        QCOMPARE(sizes.at(1).first().toInt(), 10);
+        QCOMPARE(sizes.at(2).first().toInt(), 50);
+        QCOMPARE(sizes.at(3).first().toInt(), 50); // the normal mode keeps the size shown
+
+        sizes.clear();
+        m_now += 100;
+        state.handleKeys(KeySizeUp);
+        m_now += 40; // bounce: dropped, not even shown or hidden
+        state.handleKeys(KeySizeUp | KeyEffectHeld);
+        m_now += 60;
+        state.handleKeys(KeySizeUp);
+        QCOMPARE(sizes.count(), 1);
+        QCOMPARE(sizes.first().first().toInt(), 200);
+        QCOMPARE(shows.count(), 5 + 2);
+        QVERIFY(fileText().contains(QStringLiteral("m_spotSize=200\n")));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPresenterState)
+#include "tst_presenterstate.moc"

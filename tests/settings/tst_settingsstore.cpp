@@ -1,0 +1,180 @@
+#include "settings/settingsstore.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+// The store on a file in a fresh temporary directory per test; the path is the store's only
+// link to the file.
+class TestSettingsStore : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString m_path;
+
+    QByteArray fileBytes(const QString &path) const
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    QString fileText() const { return QString::fromUtf8(fileBytes(m_path)); }
+    void writeFile(const QByteArray &text)
+    {
+        QFile file(m_path);
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    }
+
+private slots:
+    void init()
+    {
+        QVERIFY(m_dir.isValid());
+        m_path = m_dir.filePath(QStringLiteral("Kavri-%1.ini").arg(nextFileNumber()));
+    }
+
+    void defaultsWithoutFile()
+    {
+        using namespace SettingsKeys;
+        const SettingsStore store(m_path);
+        QCOMPARE(store.value(CurMode), 0);
+        QCOMPARE(store.value(ForeColor), 0xFFFF0000u);
+        QCOMPARE(store.value(BackColor), 0xFF000000u);
+        QCOMPARE(store.value(ForeOpacity), 200);
+        QCOMPARE(store.value(BackOpacity), 200);
+        QCOMPARE(store.value(SpotSize), 50);
+        QCOMPARE(store.value(LaserSize), 10);
+        QCOMPARE(store.value(MagnifierSize), 50);
+        QCOMPARE(store.value(SleepTime), 5);
+        QCOMPARE(store.value(ScaleRate), 2.0);
+        QCOMPARE(store.value(Language), 0);
+        // Reading creates nothing and writes no default back.
+        QVERIFY(!QFile::exists(m_path));
+        QCOMPARE(SettingsStore::defaultPath(), QStringLiteral("./Kavri.ini"));
+    }
+
+    void writtenText()
+    {
+        using namespace SettingsKeys;
+        SettingsStore store(m_path);
+        store.setValue(ForeColor, 0xFFFF0000u);
+        store.setValue(BackColor, 0xFF000000u);
+        store.setValue(ScaleRate, 3.0);
+        store.setValue(Speed, 2.5);
+        store.setValue(CurMode, 2);
+        store.setValue(Language, 0);
+        const QString text = fileText();
+        QVERIFY2(text.startsWith("[General]"), qPrintable(text));
+        QVERIFY2(text.contains("m_foreColor=4294901760\n"), qPrintable(text));
+        QVERIFY2(text.contains("m_backColor=4278190080\n"), qPrintable(text));
+        QVERIFY2(text.contains("m_scaleRate=3\n"), qPrintable(text));
+        QVERIFY2(text.contains("m_speed=2.5\n"), qPrintable(text));
+        QVERIFY2(text.contains("m_curMode=2\n"), qPrintable(text));
+        QVERIFY2(text.contains("language=0\n"), qPrintable(text));
+        // Each write is on disk before the call returns, and rewriting replaces the value.
+        store.setValue(CurMode, 3);
+        QVERIFY(fileText().contains("m_curMode=3\n"));
+        QVERIFY(!fileText().contains("m_curMode=2"));
+        // A new store reads back what the last one wrote.
+        const SettingsStore again(m_path);
+        QCOMPARE(again.value(CurMode), 3);
+        QCOMPARE(again.value(ScaleRate), 3.0);
+        QCOMPARE(again.value(ForeColor), 0xFFFF0000u);
+    }
+
+    // The same changes give the same bytes as writing every change with a settings object of
+    // its own, the way the file has always been written; values that do not change are not
+    // written again.
+    void sameBytesAsWritingEveryChange()
+    {
+        using namespace SettingsKeys;
+        const QString reference = m_dir.filePath(QStringLiteral("reference.ini"));
+        writeFile("[General]\nm_spotSize=80\nlanguage=3\n");
+        QVERIFY(QFile::copy(m_path, reference));
+
+        SettingsStore store(m_path);
+        const auto both = [&](const char *key, const QVariant &value,
+                              const std::function<void()> &viaStore) {
+            viaStore();
+            QSettings(reference, QSettings::IniFormat).setValue(QLatin1String(key), value);
+        };
+        both("language", 3, [&] { store.setValue(Language, 3); });
+        both("m_foreColor", 4294901760u, [&] { store.setValue(ForeColor, 0xFFFF0000u); });
+        both("m_spotSize", 80, [&] { store.setValue(SpotSize, 80); });
+        both("m_curMode", 1, [&] { store.setValue(CurMode, 1); });
+        both("m_spotSize", 90, [&] { store.setValue(SpotSize, 90); });
+        both("m_scaleRate", 2.5, [&] { store.setValue(ScaleRate, 2.5); });
+        for (int i = 0; i < 20; ++i) // a held key repeats the same size
+            both("m_spotSize", 90, [&] { store.setValue(SpotSize, 90); });
+        both("m_foreColor", 4294901760u, [&] { store.setValue(ForeColor, 0xFFFF0000u); });
+        both("m_backOpacity", 17, [&] { store.setValue(BackOpacity, 17); });
+        QCOMPARE(fileBytes(m_path), fileBytes(reference));
+        // Written: foreColor, curMode, spotSize 90, scaleRate, backOpacity.
+        QCOMPARE(store.writeCount(), 5);
+    }
+
+    void storedTextReadsAs_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("curMode");
+        QTest::addColumn<uint>("foreColor");
+        QTest::addColumn<uint>("backColor");
+        QTest::addColumn<int>("spotSize");
+        QTest::addColumn<int>("language");
+
+        QTest::newRow("colour with alpha byte restores opaque")
+            << QByteArray("[General]\nm_foreColor=4294901760\n") << 0 << 0xFFFF0000u << 0xFF000000u
+            << 50 << 0;
+        QTest::newRow("colour without alpha byte restores opaque too")
+            << QByteArray("[General]\nm_foreColor=16711680\nm_backColor=255\n") << 0 << 0xFFFF0000u
+            << 0xFF0000FFu << 50 << 0;
+        QTest::newRow("unconvertible text reads as 0")
+            << QByteArray("[General]\nm_curMode=abc\nm_foreColor=red\nm_spotSize=big\n"
+                          "language=x\n")
+            << 0 << 0xFF000000u << 0xFF000000u << 0 << 0;
+        QTest::newRow("out-of-range values are read as stored")
+            << QByteArray("[General]\nm_curMode=4\nm_spotSize=9999\nlanguage=42\n") << 4
+            << 0xFFFF0000u << 0xFF000000u << 9999 << 42;
+        QTest::newRow("negative values are read as stored")
+            << QByteArray("[General]\nm_curMode=-1\nm_spotSize=-5\nlanguage=-3\n") << -1
+            << 0xFFFF0000u << 0xFF000000u << -5 << -3;
+        QTest::newRow("empty language value reads as 0")
+            << QByteArray("[General]\nlanguage=\n") << 0 << 0xFFFF0000u << 0xFF000000u << 50 << 0;
+    }
+    void storedTextReadsAs()
+    {
+        QFETCH(QByteArray, file);
+        writeFile(file);
+        using namespace SettingsKeys;
+        const SettingsStore store(m_path);
+        QTEST(store.value(CurMode), "curMode");
+        QTEST(uint(store.value(ForeColor)), "foreColor");
+        QTEST(uint(store.value(BackColor)), "backColor");
+        QTEST(store.value(SpotSize), "spotSize");
+        QTEST(store.value(Language), "language");
+    }
+
+    // Two stores on two paths never see each other's values.
+    void pathDecidesTheFile()
+    {
+        const QString other = m_dir.filePath(QStringLiteral("other.ini"));
+        SettingsStore first(m_path);
+        first.setValue(SettingsKeys::SpotSize, 77);
+        SettingsStore second(other);
+        QCOMPARE(second.value(SettingsKeys::SpotSize), 50);
+        second.setValue(SettingsKeys::SpotSize, 88);
+        QCOMPARE(SettingsStore(m_path).value(SettingsKeys::SpotSize), 77);
+        QCOMPARE(SettingsStore(other).value(SettingsKeys::SpotSize), 88);
+    }
+
+private:
+    int nextFileNumber() { return ++m_counter; }
+    int m_counter = 0;
+};
+
+QTEST_GUILESS_MAIN(TestSettingsStore)
+#include "tst_settingsstore.moc"
