@@ -13,7 +13,10 @@ class HidPacer final
 public:
     // divisor: every pause lasts its period divided by this (1 = real time). observer, if
     // set, hears each requested period (in ms) on the sleeping thread before the pause.
-    explicit HidPacer(int divisor = 1, std::function<void(int)> observer = {});
+    // endlessAfter, if not negative: the pauses after that many end only through interrupt(),
+    // so a test can tell a pause cut short by a stop from one that ran out, without a clock.
+    explicit HidPacer(int divisor = 1, std::function<void(int)> observer = {},
+                      int endlessAfter = -1);
 
     // Device thread. Pauses `ms` milliseconds; false when interrupt() ended the pause early
     // or came before it.
@@ -28,6 +31,8 @@ public:
 private:
     const int m_divisor;
     const std::function<void(int)> m_observer;
+    const int m_endlessAfter;
+    int m_pauses = 0; // device thread only
     std::mutex m_mutex;
     std::condition_variable m_wake;
     bool m_interrupted = false;

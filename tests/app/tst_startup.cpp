@@ -4,9 +4,8 @@
 #include "overlay/screenwidget.h"
 #include "ui/maindialog.h"
 
-#include "common/initext.h"
 #include "common/kavriresources.h"
-#include "common/workdir.h"
+#include "common/settingsfixture.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -25,12 +24,11 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private:
-    KavriTest::WorkDir m_workDir;
+    KavriTest::SettingsFixture m_settings;
 
 private slots:
     void initTestCase() { initKavriResources(); }
-    void init() { QVERIFY(m_workDir.enter()); }
-    void cleanup() { m_workDir.leave(); }
+    void init() { QVERIFY(m_settings.reset()); }
 
     void warningBoxSaysTheProgramRuns()
     {
@@ -64,11 +62,12 @@ private slots:
     // the window's signals reaches the overlay.
     void storedSettingsAreInEffectFromTheStart()
     {
-        KavriTest::writeIni("[General]\nm_curMode=1\nm_backOpacity=100\nm_backColor=4278190335\n"
-                            "m_spotSize=70\nm_magnifierSize=40\nm_scaleRate=4\nlanguage=0\n");
-        const QByteArray stored = KavriTest::iniBytes();
+        QVERIFY(
+            m_settings.write("[General]\nm_curMode=1\nm_backOpacity=100\nm_backColor=4278190335\n"
+                             "m_spotSize=70\nm_magnifierSize=40\nm_scaleRate=4\nlanguage=0\n"));
+        const QByteArray stored = m_settings.bytes();
 
-        MainDialog dialog(nullptr);
+        MainDialog dialog(m_settings.store());
         ScreenWidget overlay(&dialog);
         int flashes = 0;
         overlay.setFlashWait([&](int) { ++flashes; });
@@ -82,7 +81,7 @@ private slots:
         QCOMPARE(overlay.scaleRate(), 4.0);
         QCOMPARE(overlay.paintMode(), ModeNormal);
         QCOMPARE(flashes, 0);
-        QCOMPARE(KavriTest::iniBytes(), stored);
+        QCOMPARE(m_settings.bytes(), stored);
 
         const auto key = [&](int keys) {
             dialog.onUpdateHidStatus(HidKeyEvent, (keys << 8) | 0xFE);
@@ -91,7 +90,7 @@ private slots:
         QCOMPARE(overlay.paintMode(), ModeSpotLight);
         key(0);
         QCOMPARE(overlay.paintMode(), ModeNormal);
-        QCOMPARE(KavriTest::iniBytes(), stored); // holding and letting go writes nothing
+        QCOMPARE(m_settings.bytes(), stored); // holding and letting go writes nothing
 
         key(KeyModeSwitch);
         QCOMPARE(overlay.curMode(), ModeLaser);
@@ -111,7 +110,7 @@ private slots:
         QCOMPARE(overlay.foreColor(), QColor(1, 2, 3));
         QCOMPARE(overlay.cursorSize(), 33);
         QCOMPARE(overlay.scaleRate(), 3.5);
-        const QList<QByteArray> lines = KavriTest::iniBytes().split('\n');
+        const QList<QByteArray> lines = m_settings.bytes().split('\n');
         QVERIFY(lines.contains("m_curMode=3"));
     }
 

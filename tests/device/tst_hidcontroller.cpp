@@ -3,7 +3,6 @@
 #include "device/hidcontroller.h"
 #include "fakedongle.h"
 
-#include "common/workdir.h"
 
 #include <QtTest>
 
@@ -61,7 +60,6 @@ class TestHidController : public QObject
     Q_OBJECT
 
 private:
-    KavriTest::WorkDir m_workDir;
 
 private slots:
     void initTestCase()
@@ -77,8 +75,6 @@ private slots:
         QCOMPARE(QMetaType::sizeOf(id), int(sizeof(int)));
     }
 
-    void init() { QVERIFY(m_workDir.enter()); }
-    void cleanup() { m_workDir.leave(); }
 
     void constructionAndEarlyWriteTouchNothing()
     {

@@ -2,9 +2,8 @@
 
 #include "device/hidstatus.h"
 
-#include "common/initext.h"
 #include "common/kavriresources.h"
-#include "common/workdir.h"
+#include "common/settingsfixture.h"
 
 #include <QSettings>
 #include <QString>
@@ -12,9 +11,9 @@
 #include <QVariant>
 #include <QWidget>
 
-// Shared pieces of the settings-window suites: a fresh working directory per test (so
-// "./Kavri.ini" starts absent), the settings file as text and values, and key events in the
-// form the device thread reports them.
+// Shared pieces of the settings-window suites: a settings file of each test's own (see
+// KavriTest::SettingsFixture), read as text and values, and key events in the form the
+// device thread reports them.
 namespace DialogTest {
 
 // The param of a HidKeyEvent: the key byte above the 0xFE marker.
@@ -23,20 +22,24 @@ constexpr int keyParam(int keys)
     return (keys << 8) | 0xFE;
 }
 
-using KavriTest::iniBytes;
-using KavriTest::WorkDir;
-using KavriTest::writeIni;
+using KavriTest::SettingsFixture;
 
+// The running test's settings file.
+inline QByteArray iniBytes()
+{
+    return SettingsFixture::current().bytes();
+}
+inline void writeIni(const QByteArray &text)
+{
+    QVERIFY(SettingsFixture::current().write(text));
+}
 inline QVariant iniValue(const char *key)
 {
-    QSettings settings(QStringLiteral("./Kavri.ini"), QSettings::IniFormat);
-    return settings.value(QString::fromLatin1(key));
+    return SettingsFixture::current().value(key);
 }
-
 inline QStringList iniKeys()
 {
-    QSettings settings(QStringLiteral("./Kavri.ini"), QSettings::IniFormat);
-    return settings.allKeys();
+    return SettingsFixture::current().keys();
 }
 
 // A widget of the window by object name; null (and a failed check) when it is missing.

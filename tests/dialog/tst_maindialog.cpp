@@ -127,8 +127,7 @@ class TestMainDialog : public QObject
 
 private slots:
     void initTestCase() { initKavriResources(); }
-    void init() { QVERIFY(m_workDir.enter()); }
-    void cleanup() { m_workDir.leave(); }
+    void init() { QVERIFY(m_settings.reset()); }
 
     void startsFromNoFile();
     void startsFromStoredFile_data();
@@ -154,12 +153,12 @@ private slots:
     void exitStopsDeviceThreadFirst();
 
 private:
-    WorkDir m_workDir;
+    SettingsFixture m_settings;
 };
 
 void TestMainDialog::startsFromNoFile()
 {
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
 
     QCOMPARE(checkedMode(dialog), 0);
     QCOMPARE(groupStates(dialog), QStringLiteral("dddd"));
@@ -259,7 +258,7 @@ void TestMainDialog::startsFromStoredFile()
     for (const QString &key : iniKeys())
         storedBefore.insert(key, iniValue(key.toLatin1().constData()));
 
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
 
     QCOMPARE(checkedMode(dialog), mode);
     QCOMPARE(groupStates(dialog), groups);
@@ -286,7 +285,7 @@ void TestMainDialog::startsFromStoredFile()
 void TestMainDialog::modeKeyStepsThroughModes()
 {
     writeIni("[General]\nm_spotSize=60\nm_laserSize=20\nm_magnifierSize=80\n");
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     CommandLog log(dialog);
     KeyDriver keys(dialog);
 
@@ -357,7 +356,7 @@ void TestMainDialog::sizeKeys()
                  .arg(QLatin1String(sizeKeys[mode]))
                  .arg(startSize)
                  .toLatin1());
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     const QByteArray fileBefore = iniBytes();
     QSignalSpy sizes(&dialog, &MainDialog::setCursorSize);
     QSignalSpy modes(&dialog, &MainDialog::setMode);
@@ -387,7 +386,7 @@ void TestMainDialog::sizeKeys()
 void TestMainDialog::sizeKeyDebounce()
 {
     writeIni("[General]\nm_curMode=1\nm_spotSize=50\n");
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     CommandLog log(dialog);
     KeyDriver keys(dialog);
 
@@ -424,7 +423,7 @@ void TestMainDialog::sizeKeyDebounce()
 void TestMainDialog::blackScreen()
 {
     writeIni("[General]\nm_curMode=2\nm_laserSize=30\n");
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     CommandLog log(dialog);
     KeyDriver keys(dialog);
 
@@ -456,7 +455,7 @@ void TestMainDialog::blackScreen()
 void TestMainDialog::sizeIsRememberedPerMode()
 {
     writeIni("[General]\nm_curMode=1\n");
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     QSignalSpy sizes(&dialog, &MainDialog::setCursorSize);
     KeyDriver keys(dialog);
 
@@ -511,7 +510,7 @@ void TestMainDialog::sizeIsRememberedPerMode()
 void TestMainDialog::effectKeyShowsAndHides()
 {
     writeIni("[General]\nm_curMode=3\n");
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     QSignalSpy repaints(&dialog, &MainDialog::SetRepaint);
     QSignalSpy shows(&dialog, &MainDialog::showMode);
     KeyDriver keys(dialog);
@@ -557,7 +556,7 @@ void TestMainDialog::effectKeyShowsAndHides()
 
 void TestMainDialog::pageFollowsDeviceStatus()
 {
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     QCOMPARE(pageIndex(dialog), 1);
     dialog.onUpdateHidStatus(HidConnected, 0);
     QCOMPARE(pageIndex(dialog), 0);
@@ -585,7 +584,7 @@ void TestMainDialog::modeButtons()
 {
     writeIni("[General]\nm_spotSize=60\nm_laserSize=20\nm_magnifierSize=80\n"
              "m_foreColor=4278190335\n");
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     CommandLog log(dialog);
 
     child<QRadioButton>(&dialog, "radioButton_laser")->click();
@@ -616,7 +615,7 @@ void TestMainDialog::colourPicking()
 {
     // Each colour button can only be used in the mode that shows its colour.
     writeIni("[General]\nm_curMode=2\n");
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     auto *foreButton = child<QPushButton>(&dialog, "pushButton_foreColor");
     auto *backButton = child<QPushButton>(&dialog, "pushButton_backColor");
     auto *laser = child<QRadioButton>(&dialog, "radioButton_laser");
@@ -668,7 +667,7 @@ void TestMainDialog::colourPicking()
 void TestMainDialog::slidersReactToDraggingOnly()
 {
     writeIni("[General]\nm_curMode=1\n");
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     CommandLog log(dialog);
     auto *fore = child<QSlider>(&dialog, "horizontalSlider_foreOpacity");
     auto *back = child<QSlider>(&dialog, "horizontalSlider_backOpacity");
@@ -710,7 +709,7 @@ void TestMainDialog::slidersReactToDraggingOnly()
 void TestMainDialog::sleepTimer()
 {
     writeIni("[General]\nm_sleepTime=1000\n");
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     auto *spin = child<QSpinBox>(&dialog, "spinBox_timer");
     QCOMPARE(spin->value(), 255);
     // Shown clamped, but the stored value is only replaced when the user applies a time.
@@ -767,7 +766,7 @@ void TestMainDialog::languageSwitching()
     // Start in another language so that every row is a real change.
     const int startLanguage = index == 5 ? 4 : 5;
     writeIni(QStringLiteral("[General]\nlanguage=%1\n").arg(startLanguage).toLatin1());
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     dialog.onUpdateHidStatus(HidConnected, 0);
 
     child<QComboBox>(&dialog, "comboBox_lang")->setCurrentIndex(index);
@@ -813,7 +812,7 @@ void TestMainDialog::languageSwitching()
 
 void TestMainDialog::languageExactTexts()
 {
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     auto *combo = child<QComboBox>(&dialog, "comboBox_lang");
 
     // German, from no file.
@@ -859,7 +858,7 @@ void TestMainDialog::languageExactTexts()
     QCOMPARE(iniValue("language").toInt(), 9);
 
     // Applied again at the next start.
-    MainDialog second;
+    MainDialog second(m_settings.store());
     QCOMPARE(second.windowTitle(), QStringLiteral("Nastavení"));
     QCOMPARE(child<QComboBox>(&second, "comboBox_lang")->currentIndex(), 9);
 }
@@ -868,7 +867,7 @@ void TestMainDialog::disabledCaptionsStayReadable()
 {
     // In the normal mode every settings group is disabled; its captions must still be legible
     // against the window's light background.
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     dialog.onUpdateHidStatus(HidConnected, 0);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -886,7 +885,7 @@ void TestMainDialog::disabledCaptionsStayReadable()
 
 void TestMainDialog::closeHidesAndTrayShows()
 {
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
 
@@ -920,7 +919,7 @@ void TestMainDialog::closeHidesAndTrayShows()
 
 void TestMainDialog::exitStopsDeviceThreadFirst()
 {
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     auto *controller = dialog.findChild<HidController *>();
     QVERIFY(controller->isRunning());
 

@@ -37,15 +37,14 @@ class TestMainDialogDevice : public QObject
 
 private slots:
     void initTestCase() { initKavriResources(); }
-    void init() { QVERIFY(m_workDir.enter()); }
-    void cleanup() { m_workDir.leave(); }
+    void init() { QVERIFY(m_settings.reset()); }
 
     void dongleDrivesPageAndKeys();
     void dongleArrivesLater();
     void exitStopsPollingBeforeTheProcessEnds();
 
 private:
-    WorkDir m_workDir;
+    SettingsFixture m_settings;
 };
 
 void TestMainDialogDevice::dongleDrivesPageAndKeys()
@@ -53,7 +52,7 @@ void TestMainDialogDevice::dongleDrivesPageAndKeys()
     fakehid::FakeDongle dongle;
     {
         writeIni("[General]\nm_curMode=3\nm_sleepTime=12\n");
-        MainDialog dialog;
+        MainDialog dialog(m_settings.store());
         QSignalSpy shows(&dialog, &MainDialog::showMode);
         QSignalSpy repaints(&dialog, &MainDialog::SetRepaint);
 
@@ -90,7 +89,7 @@ void TestMainDialogDevice::dongleDrivesPageAndKeys()
 
 void TestMainDialogDevice::dongleArrivesLater()
 {
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     auto *controller = dialog.findChild<HidController *>();
     QSignalSpy statuses(controller, &HidController::updateHidStatus);
     QTRY_VERIFY_WITH_TIMEOUT(statuses.count() >= 1, DeviceTimeoutMs);
@@ -104,7 +103,7 @@ void TestMainDialogDevice::dongleArrivesLater()
 void TestMainDialogDevice::exitStopsPollingBeforeTheProcessEnds()
 {
     fakehid::FakeDongle dongle;
-    MainDialog dialog;
+    MainDialog dialog(m_settings.store());
     QTRY_COMPARE_WITH_TIMEOUT(pageIndex(dialog), 0, DeviceTimeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(dongle.calls(fakehid::Call::GetFeatureReport) > 0, DeviceTimeoutMs);
 

@@ -1,7 +1,6 @@
 #include "ui/previewwidget.h"
 
 #include "common/kavriresources.h"
-#include "common/workdir.h"
 
 #include <QFile>
 #include <QImage>
@@ -71,7 +70,6 @@ class TestPreViewWidget : public QObject
     Q_OBJECT
 
 private:
-    KavriTest::WorkDir m_workDir;
     QImage m_picture;
 
     // Largest channel difference between a rendering and the bare picture, over the pixels
@@ -95,8 +93,6 @@ private slots:
                         .convertToFormat(QImage::Format_RGB32);
         QCOMPARE(m_picture.size(), QSize(300, 200));
     }
-    void init() { QVERIFY(m_workDir.enter()); }
-    void cleanup() { m_workDir.leave(); }
 
     void bareModes_data()
     {

@@ -1,5 +1,4 @@
 #include "common/kavriresources.h"
-#include "common/workdir.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -242,12 +241,9 @@ class TestResources : public QObject
     Q_OBJECT
 
 private:
-    KavriTest::WorkDir m_workDir;
 
 private slots:
     void initTestCase() { initKavriResources(); }
-    void init() { QVERIFY(m_workDir.enter()); }
-    void cleanup() { m_workDir.leave(); }
 
     void bundlesHoldTheNamedEntries()
     {
