@@ -63,12 +63,17 @@ private:
     QTemporaryDir m_lockDir;
     QTemporaryDir m_runtimeDir;
 
-    std::unique_ptr<KavriRun> launch(bool plugged = true)
+    std::unique_ptr<KavriRun> launch(bool plugged = true, const QByteArray &settings = {})
     {
         KavriRun::Options options;
         options.donglePlugged = plugged;
         auto run = std::make_unique<KavriRun>(m_desktop->display(), m_lockDir.path(),
                                               m_runtimeDir.path(), options);
+        if (!settings.isEmpty()) {
+            QFile file(QDir(run->workDir()).filePath(QStringLiteral("Kavri.ini")));
+            if (!file.open(QIODevice::WriteOnly) || file.write(settings) != settings.size())
+                return nullptr;
+        }
         if (!run->start())
             return nullptr;
         return run;
@@ -317,6 +322,42 @@ private slots:
         run->press("release");
         QVERIFY(waitForPixel(far, [&](QRgb c) { return near(c, plainFar); }));
 
+        endCleanly(*run);
+    }
+
+    // Started with a stored spotlight at full opacity: the first hold of the effect key shows
+    // it, the first mode key goes on to the laser dot. Pulling the dongle out while the black
+    // screen is held clears the screen.
+    void storedSettingsInEffectAndDongleLossClears()
+    {
+        auto run = launch(true, "[General]\nlanguage=0\nm_curMode=1\nm_backOpacity=255\n");
+        QVERIFY(run);
+        DesktopSession::Window dialog;
+        QVERIFY(waitForWindow(*run, GermanTitle, &dialog));
+        QVERIFY(waitForPage(dialog, Page::Settings));
+        const QPoint far(m_desktop->screenSize().width() - 40,
+                         m_desktop->screenSize().height() - 40);
+        QVERIFY(m_desktop->movePointer(QPoint(40, 40)));
+        QTest::qWait(200);
+        const QRgb plainFar = m_desktop->grab(QRect(far, QSize(1, 1))).pixel(0, 0);
+        QRgb seen = 0;
+
+        run->press("hold effect");
+        QVERIFY2(waitForPixel(
+                     far, [](QRgb c) { return luminance(c) < 8; }, &seen),
+                 qPrintable("the stored spotlight at opacity 255 is not shown: " + describe(seen)));
+        run->press("release");
+        QVERIFY(waitForPixel(far, [&](QRgb c) { return near(c, plainFar); }));
+        run->press("tap mode");
+        QVERIFY(run->waitForSettings("m_curMode=2", 5000));
+
+        run->press("tap black");
+        run->press("hold effect");
+        QVERIFY(waitForPixel(far, [](QRgb c) { return luminance(c) < 8; }));
+        run->press("unplug");
+        QVERIFY2(waitForPixel(
+                     far, [&](QRgb c) { return near(c, plainFar); }, &seen),
+                 qPrintable("the black screen stays after the dongle went: " + describe(seen)));
         endCleanly(*run);
     }
 
