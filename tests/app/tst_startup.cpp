@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSlider>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QtTest>
@@ -79,6 +80,7 @@ private slots:
         QCOMPARE(overlay.backColor().rgb(), QColor(0, 0, 255).rgb());
         QCOMPARE(overlay.cursorSize(), 70);
         QCOMPARE(overlay.scaleRate(), 4.0);
+        QCOMPARE(dialog.findChild<QSlider *>("horizontalSlider_scaleRate")->value(), 40);
         QCOMPARE(overlay.paintMode(), ModeNormal);
         QCOMPARE(flashes, 0);
         QCOMPARE(m_settings.bytes(), stored);
