@@ -1,22 +1,62 @@
 #include "settings/settingsstore.h"
 
+#include "settings/settingslocation.h"
+
 #include <QSettings>
 #include <QStringList>
 
 #include <algorithm>
 #include <limits>
 
+namespace {
+
+void warn(const QString &text)
+{
+    if (!text.isEmpty())
+        qWarning("%s", qPrintable(text));
+}
+
+} // namespace
+
 QString SettingsStore::defaultPath()
 {
-    return QStringLiteral("./") + QLatin1String(SettingsKeys::FileName);
+    return SettingsLocation::filePath();
 }
 
 SettingsStore::SettingsStore(QString path) : m_path(std::move(path))
 {
+    // Looked at before it is opened: opening a FIFO would block, and a planted link would
+    // lead the writes elsewhere.
+    const SettingsLocation::Access access = SettingsLocation::inspect(m_path);
+    warn(access.warning);
+    m_writable = access.verdict != SettingsLocation::Verdict::Refused;
+    if (access.verdict != SettingsLocation::Verdict::Usable)
+        return;
     const QSettings settings(m_path, QSettings::IniFormat);
     const QStringList keys = settings.allKeys();
     for (const QString &key : keys)
         m_values.insert(key, settings.value(key));
+}
+
+bool SettingsStore::mayWrite()
+{
+    if (!m_writable)
+        return false;
+    // What is at the path may have changed since the start.
+    const SettingsLocation::Access access = SettingsLocation::inspect(m_path);
+    if (access.verdict == SettingsLocation::Verdict::Refused) {
+        warn(access.warning);
+        m_writable = false;
+        return false;
+    }
+    if (access.verdict == SettingsLocation::Verdict::Absent &&
+        !SettingsLocation::makeFolder(m_path)) {
+        warn(QStringLiteral("Kavri: cannot create the folder of %1; settings are not saved.")
+                 .arg(m_path));
+        m_writable = false;
+        return false;
+    }
+    return true;
 }
 
 QVariant SettingsStore::stored(const char *key) const
@@ -86,6 +126,10 @@ void SettingsStore::write(const char *key, const QVariant &value)
     if (known != m_values.constEnd() && known->userType() != QMetaType::QStringList &&
         known->toString() == value.toString())
         return;
+    if (!mayWrite()) {
+        m_values.insert(name, value);
+        return;
+    }
     {
         QSettings settings(m_path, QSettings::IniFormat);
         settings.setValue(name, value);

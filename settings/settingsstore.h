@@ -10,11 +10,14 @@
 // reads come from what was read then. A write goes to the file at once (one key, the rest of
 // the file as it is on disk), and only when the value differs from what the file holds, so
 // repeating an unchanged value costs nothing and changes no byte of the file.
+//
+// Only a regular file of the user's own is read or written (see SettingsLocation::inspect);
+// anything else at the path gives the defaults, no write, and one warning on standard error.
 class SettingsStore final
 {
 public:
-    // The file the program uses when nothing else is said: "Kavri.ini" in the working
-    // directory.
+    // The file the program uses: "Kavri.ini" in the working directory when there is one,
+    // otherwise the one in the user's configuration folder.
     static QString defaultPath();
 
     explicit SettingsStore(QString path);
@@ -37,12 +40,19 @@ public:
 
     // How many times the file was written since the store was made.
     int writeCount() const { return m_writeCount; }
+    // False once the file turned out not to be one Kavri may touch: changes are kept for this
+    // run only.
+    bool isWritable() const { return m_writable; }
 
 private:
     QVariant stored(const char *key) const;
     void write(const char *key, const QVariant &value);
+    // Looks at the file again before a write; false (after one warning) when it may not be
+    // written.
+    bool mayWrite();
 
     QString m_path;
+    bool m_writable = true;
     // What the file holds, per key, as last read or written.
     QHash<QString, QVariant> m_values;
     int m_writeCount = 0;

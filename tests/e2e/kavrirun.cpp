@@ -58,6 +58,9 @@ bool KavriRun::start()
                m_options.donglePlugged ? QStringLiteral("plugged") : QStringLiteral("unplugged"));
     env.insert(QStringLiteral("TMPDIR"), m_lockDir);
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtimeDir);
+    // Without a Kavri.ini in the working directory the settings go to the configuration
+    // folder: the run's own.
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
     m_process.setProcessEnvironment(env);
     m_process.setWorkingDirectory(m_dir.path());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -85,7 +88,10 @@ bool KavriRun::waitForDongleLog(const QByteArray &text, int timeoutMs) const
 
 QByteArray KavriRun::settingsText() const
 {
-    return fileText(m_dir.filePath(QStringLiteral("Kavri.ini")));
+    const QString inWorkDir = m_dir.filePath(QStringLiteral("Kavri.ini"));
+    return QFile::exists(inWorkDir)
+               ? fileText(inWorkDir)
+               : fileText(m_dir.filePath(QStringLiteral("config/kavri/Kavri.ini")));
 }
 
 bool KavriRun::waitForSettings(const QByteArray &line, int timeoutMs) const

@@ -7,10 +7,10 @@
 
 #include <memory>
 
-// One run of the real kavri program for the end-to-end tests: a fresh working directory (so
-// "./Kavri.ini" starts absent), the virtual presenter preloaded in front of hidapi, and the
-// single-instance lock's key files in the suite's own directory, shared by all runs of the
-// suite (so copies see each other) and by no other Kavri on the machine.
+// One run of the real kavri program for the end-to-end tests: a fresh working directory and
+// configuration folder (so the settings file starts absent), the virtual presenter preloaded in
+// front of hidapi, and the single-instance lock's key files in the suite's own directory, shared by
+// all runs of the suite (so copies see each other) and by no other Kavri on the machine.
 class KavriRun final
 {
 public:

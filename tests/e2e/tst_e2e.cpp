@@ -193,6 +193,9 @@ private slots:
         QVERIFY2(waitForPage(dialog, Page::Insert), "the insert page is not shown");
         QVERIFY(run->waitForSettings("language=0", 5000));
         QCOMPARE(run->settingsText().trimmed(), QByteArray("[General]\nlanguage=0"));
+        // Started where there is no Kavri.ini, it keeps its settings in its configuration folder.
+        QVERIFY(!QFile::exists(run->workDir() + "/Kavri.ini"));
+        QVERIFY(QFile::exists(run->workDir() + "/config/kavri/Kavri.ini"));
 
         // Still looking for the dongle a few seconds later: still the insert page.
         QVERIFY(run->waitForDongleLog("ready", 5000));

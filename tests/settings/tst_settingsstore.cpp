@@ -1,11 +1,15 @@
 #include "settings/settingsstore.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <functional>
+
+#include <sys/stat.h>
 
 // The store on a file in a fresh temporary directory per test; the path is the store's only
 // link to the file.
@@ -54,7 +58,6 @@ private slots:
         QCOMPARE(store.value(Language), 0);
         // Reading creates nothing and writes no default back.
         QVERIFY(!QFile::exists(m_path));
-        QCOMPARE(SettingsStore::defaultPath(), QStringLiteral("./Kavri.ini"));
     }
 
     void writtenText()
@@ -156,6 +159,74 @@ private slots:
         QTEST(uint(store.value(BackColor)), "backColor");
         QTEST(store.value(SpotSize), "spotSize");
         QTEST(store.value(Language), "language");
+    }
+
+    // What the store does with what it finds at its path: only a regular file of the user's
+    // own is read and written (through an own link too, which stays a link); anything else
+    // gives the defaults and is left alone, with one warning. Nothing here may block.
+    void onlyOwnRegularFilesAreTouched_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<int>("spotSize"); // read at start
+        QTest::addColumn<bool>("written"); // a change reached a file at the path
+        QTest::addRow("regular file") << "file" << 70 << true;
+        QTest::addRow("own link to own file") << "link" << 70 << true;
+        QTest::addRow("FIFO") << "fifo" << 50 << false;
+        QTest::addRow("directory") << "dir" << 50 << false;
+        QTest::addRow("link to a missing path") << "dangling" << 50 << false;
+        QTest::addRow("over 1 MiB") << "huge" << 50 << true;
+    }
+    void onlyOwnRegularFilesAreTouched()
+    {
+        QFETCH(QString, kind);
+        const QString target = m_dir.filePath(QStringLiteral("target-%1.ini").arg(kind));
+        const QByteArray stored("[General]\nm_spotSize=70\n");
+        const QByteArray pathName = QFile::encodeName(m_path);
+        if (kind == "file") {
+            writeFile(stored);
+        } else if (kind == "link") {
+            QFile out(target);
+            QVERIFY(out.open(QIODevice::WriteOnly) && out.write(stored) == stored.size());
+            out.close();
+            QVERIFY(QFile::link(target, m_path));
+        } else if (kind == "fifo") {
+            QCOMPARE(::mkfifo(pathName.constData(), 0600), 0);
+        } else if (kind == "dir") {
+            QVERIFY(QDir().mkpath(m_path));
+        } else if (kind == "dangling") {
+            QVERIFY(QFile::link(target, m_path));
+        } else if (kind == "huge") {
+            writeFile(stored + QByteArray(1024 * 1024, '#'));
+        }
+        if (kind == "fifo" || kind == "dir" || kind == "dangling" || kind == "huge")
+            QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("^Kavri: ")));
+
+        SettingsStore store(m_path);
+        QTEST(store.value(SettingsKeys::SpotSize), "spotSize");
+        store.setValue(SettingsKeys::SpotSize, 90);
+        store.setValue(SettingsKeys::LaserSize, 20);       // no second warning
+        QCOMPARE(store.value(SettingsKeys::SpotSize), 90); // kept for this run anyway
+        QFETCH(bool, written);
+        if (written) {
+            QVERIFY(fileText().contains(QStringLiteral("m_spotSize=90")));
+        } else { // left as it was (and never opened: a FIFO would block here)
+            struct stat st = {};
+            QCOMPARE(::lstat(pathName.constData(), &st), 0);
+            QVERIFY(kind != "fifo" || S_ISFIFO(st.st_mode));
+            QVERIFY(kind != "dir" || S_ISDIR(st.st_mode));
+            QVERIFY(kind != "dangling" || S_ISLNK(st.st_mode));
+        }
+        if (kind == "link") {
+            QVERIFY(QFileInfo(m_path).isSymLink());
+            QFile in(target);
+            QVERIFY(in.open(QIODevice::ReadOnly) && in.readAll().contains("m_spotSize=90"));
+        }
+        if (kind == "dangling")
+            QVERIFY(!QFile::exists(target));
+        if (kind == "huge") // renamed aside, nothing lost
+            QCOMPARE(
+                QDir(m_dir.path()).entryList({QFileInfo(m_path).fileName() + ".corrupt-*"}).size(),
+                1);
     }
 
     // Two stores on two paths never see each other's values.
