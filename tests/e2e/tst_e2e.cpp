@@ -5,12 +5,16 @@
 #include <QColor>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QSharedMemory>
 #include <QSystemSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The real kavri program on a small real desktop (Xvfb, openbox, xcompmgr, trayer) with the
 // virtual presenter standing in for the dongle. Each run starts in a fresh working directory.
@@ -362,6 +366,50 @@ private slots:
                      far, [&](QRgb c) { return near(c, plainFar); }, &seen),
                  qPrintable("the black screen stays after the dongle went: " + describe(seen)));
         endCleanly(*run);
+    }
+
+    // A settings file that is no regular file of the user's own is neither opened nor
+    // written: the window comes up with the defaults, a FIFO does not hang the start, the file
+    // a link leads to stays as it was, and SIGTERM still ends the program.
+    void hostileSettingsFiles_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::addRow("FIFO") << "fifo";
+        QTest::addRow("link to another user's file") << "foreign";
+        QTest::addRow("link to a missing path") << "dangling";
+    }
+    void hostileSettingsFiles()
+    {
+        QFETCH(QString, kind);
+        KavriRun::Options options;
+        KavriRun run(m_desktop->display(), m_lockDir.path(), m_runtimeDir.path(), options);
+        const QString ini = run.workDir() + "/Kavri.ini";
+        const QString target = run.workDir() + "/notes.txt";
+        if (kind == "fifo") {
+            QCOMPARE(::mkfifo(QFile::encodeName(ini).constData(), 0600), 0);
+        } else {
+            if (kind == "foreign") {
+                if (::geteuid() != 0)
+                    QSKIP("needs root to give a file to another user");
+                QFile notes(target);
+                QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("my notes\n") == 9);
+                notes.close();
+                QCOMPARE(::chown(QFile::encodeName(target).constData(), 65534, 65534), 0);
+            }
+            QVERIFY(QFile::link(target, ini));
+        }
+        QVERIFY(run.start());
+        DesktopSession::Window dialog;
+        QVERIFY2(waitForWindow(run, GermanTitle, &dialog), "no settings window");
+        endCleanly(run);
+        if (kind == "foreign") {
+            QFile notes(target);
+            QVERIFY(notes.open(QIODevice::ReadOnly));
+            QCOMPARE(notes.readAll(), QByteArray("my notes\n"));
+        }
+        if (kind == "dangling")
+            QVERIFY(!QFile::exists(target));
+        QVERIFY(QFileInfo(ini).isSymLink() || kind == "fifo");
     }
 
     // A second copy warns under "Warning" and ends with 0, leaving the first one running; a
