@@ -45,9 +45,8 @@ public:
     explicit MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent = nullptr);
     ~MainDialog() override;
 
-    // What the window shows; main() hands its effect settings to the overlay at start.
+    // What the window shows; its effect settings are handed to the overlay at start.
     PresenterState *presenterState() const { return m_state; }
-    SettingsStore &settingsStore() const { return *m_store; }
 
     // Seams for tests and embedding: how colours are picked, how time is read for the size
     // key debounce (the clock counts as started when it is set), and how "EXIT" ends the
@@ -55,13 +54,6 @@ public:
     void setColorPicker(ColorPicker picker);
     void setKeyClock(Clock clock);
     void setExitFunction(ExitFunction exitFunction);
-
-    // Size keys arriving closer together than this are dropped as key bounce.
-    static constexpr qint64 SizeKeyDebounceMs = PresenterState::SizeKeyDebounceMs;
-    // Range and step of the effect size reachable with the presenter's size keys.
-    static constexpr int MinKeySize = PresenterState::MinSize;
-    static constexpr int MaxKeySize = PresenterState::MaxSize;
-    static constexpr int KeySizeStep = PresenterState::SizeStep;
 
 signals:
     void setMode(ScreenMode mode);
