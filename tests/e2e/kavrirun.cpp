@@ -32,9 +32,8 @@ bool pollUntil(const std::function<bool()> &done, int timeoutMs)
 
 } // namespace
 
-KavriRun::KavriRun(const QString &display, const QString &lockDir, const QString &runtimeDir,
-                   Options options)
-    : m_display(display), m_lockDir(lockDir), m_runtimeDir(runtimeDir), m_options(options)
+KavriRun::KavriRun(const QString &display, const QString &runtimeDir, Options options)
+    : m_display(display), m_runtimeDir(runtimeDir), m_options(options)
 {
 }
 
@@ -56,7 +55,8 @@ bool KavriRun::start()
     env.insert(QStringLiteral("KAVRI_VDONGLE"), m_dir.filePath(QStringLiteral("vdongle")));
     env.insert(QStringLiteral("KAVRI_VDONGLE_START"),
                m_options.donglePlugged ? QStringLiteral("plugged") : QStringLiteral("unplugged"));
-    env.insert(QStringLiteral("TMPDIR"), m_lockDir);
+    env.insert(QStringLiteral("TMPDIR"), m_dir.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtimeDir);
     m_process.setProcessEnvironment(env);
     m_process.setWorkingDirectory(m_dir.path());

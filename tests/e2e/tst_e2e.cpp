@@ -1,12 +1,9 @@
-#include "app/instanceguard.h"
 #include "desktopsession.h"
 #include "kavrirun.h"
 
 #include <QColor>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QSharedMemory>
-#include <QSystemSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -60,15 +57,13 @@ class TestEndToEnd : public QObject
 
 private:
     std::unique_ptr<DesktopSession> m_desktop;
-    QTemporaryDir m_lockDir;
     QTemporaryDir m_runtimeDir;
 
     std::unique_ptr<KavriRun> launch(bool plugged = true)
     {
         KavriRun::Options options;
         options.donglePlugged = plugged;
-        auto run = std::make_unique<KavriRun>(m_desktop->display(), m_lockDir.path(),
-                                              m_runtimeDir.path(), options);
+        auto run = std::make_unique<KavriRun>(m_desktop->display(), m_runtimeDir.path(), options);
         if (!run->start())
             return nullptr;
         return run;
@@ -146,33 +141,13 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_lockDir.isValid());
         QVERIFY(m_runtimeDir.isValid());
         m_desktop = std::make_unique<DesktopSession>();
         if (!m_desktop->start())
             QFAIL(qPrintable(m_desktop->why()));
     }
 
-    void cleanupTestCase()
-    {
-        m_desktop.reset();
-        // Runs killed on purpose leave the lock's segment behind in the kernel; adopt and drop
-        // it, and remove the semaphore, so the suite leaves nothing behind.
-        const QByteArray oldTmp = qgetenv("TMPDIR");
-        qputenv("TMPDIR", m_lockDir.path().toLocal8Bit());
-        {
-            InstanceGuard sweep;
-            sweep.acquire(nullptr);
-        }
-        {
-            QSystemSemaphore owner(QLatin1String(InstanceGuard::SemaphoreKey), 1,
-                                   QSystemSemaphore::Create);
-        }
-        if (oldTmp.isNull())
-            qunsetenv("TMPDIR");
-        else
-            qputenv("TMPDIR", oldTmp);
-    }
+    void cleanupTestCase() { m_desktop.reset(); }
 
     // No Kavri.ini: the German window, the page that asks for the dongle, and a settings file
     // that holds nothing but the language. Once the dongle answers, the settings page, and
