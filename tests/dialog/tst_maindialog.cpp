@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -793,6 +794,20 @@ void TestMainDialog::languageSwitching()
     auto *setTimer = child<QPushButton>(&dialog, "pushButton_setTimer");
     QCOMPARE(setTimer->text(), texts.at(SetTimerButton));
     QCOMPARE(setTimer->styleSheet(), QStringLiteral("text-align: left;"));
+    // The sleep time's largest value shows in full, and the row still fits its box.
+    dialog.show();
+    auto *timer = child<QSpinBox>(&dialog, "spinBox_timer");
+    timer->setValue(255);
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QLineEdit *digits = timer->findChild<QLineEdit *>();
+    const int lineEditTextMargins = 2 * 2;
+    QVERIFY2(digits->contentsRect().width() - lineEditTextMargins >=
+                 digits->fontMetrics().horizontalAdvance(digits->text()),
+             qPrintable(QStringLiteral("%1 px for \"%2\"")
+                            .arg(digits->contentsRect().width())
+                            .arg(digits->text())));
+    QVERIFY(setTimer->geometry().left() > timer->geometry().right());
+    QVERIFY(setTimer->geometry().right() < child<QGroupBox>(&dialog, "groupBox_timer")->width());
     QCOMPARE(child<QLabel>(&dialog, "label_10")->text(), Languages::insertText(index));
     QCOMPARE(iniValue("language").toInt(), index);
 

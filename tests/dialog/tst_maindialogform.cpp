@@ -265,12 +265,13 @@ void TestMainDialogForm::layouts_data()
         << "QHBoxLayout"
         << "groupBox1" << QStringList{"groupBox_timer", "widget", "spacer 50x20"} << -1 << none
         << QList<int>{};
+    // Narrow side margins and spacing leave the timer spin box room for three digits.
     QTest::newRow("_2") << "QHBoxLayout"
-                        << "groupBox_timer" << QStringList{"horizontalLayout_11"} << -1 << none
-                        << QList<int>{};
+                        << "groupBox_timer" << QStringList{"horizontalLayout_11"} << -1
+                        << QList<int>{3, -1, 3, -1} << QList<int>{};
     QTest::newRow("horizontalLayout_11")
         << "QHBoxLayout"
-        << "_2" << QStringList{"label_4", "spinBox_timer", "label_8", "pushButton_setTimer"} << -1
+        << "_2" << QStringList{"label_4", "spinBox_timer", "label_8", "pushButton_setTimer"} << 3
         << none << QList<int>{};
 }
 
@@ -401,8 +402,8 @@ void TestMainDialogForm::properties_data()
     row("spinBox_timer", "minimum", 0);
     row("spinBox_timer", "maximum", 255);
     row("spinBox_timer", "value", 5);
-    row("spinBox_timer", "minimumSize", QSize(40, 0));
-    row("spinBox_timer", "maximumSize", QSize(40, maxH));
+    row("spinBox_timer", "minimumSize", QSize(56, 0));
+    row("spinBox_timer", "maximumSize", QSize(56, maxH));
     row("label_8", "maximumSize", QSize(28, maxH));
     row("pushButton_setTimer", "minimumSize", QSize(80, 0));
     row("pushButton_setTimer", "maximumSize", QSize(60, maxH));
@@ -452,8 +453,9 @@ void TestMainDialogForm::fonts()
         QCOMPARE(w->font().resolve(), uint(QFont::FamilyResolved));
     }
 
-    for (QRadioButton *radio : {child<QRadioButton>("radioButton_normal"), child<QRadioButton>("radioButton_spotLight"),
-                                child<QRadioButton>("radioButton_laser"), child<QRadioButton>("radioButton_magnifier")}) {
+    for (QRadioButton *radio :
+         {child<QRadioButton>("radioButton_normal"), child<QRadioButton>("radioButton_spotLight"),
+          child<QRadioButton>("radioButton_laser"), child<QRadioButton>("radioButton_magnifier")}) {
         QCOMPARE(radio->font().family(), QStringLiteral("Calibri"));
         QCOMPARE(radio->font().pointSize(), 12);
         QVERIFY(radio->font().bold());
@@ -485,9 +487,10 @@ void TestMainDialogForm::designTexts()
     QCOMPARE(child<QLabel>("label_8")->text(), QStringLiteral("分"));
     QCOMPARE(child<QPushButton>("pushButton_setTimer")->text(), QStringLiteral("设置"));
     QCOMPARE(child<QLabel>("label_10")->text(), QStringLiteral("请插入设备"));
-    for (QGroupBox *box :
-         {child<QGroupBox>("groupBox_8"), child<QGroupBox>("groupBox_back"), child<QGroupBox>("groupBox_fore"), child<QGroupBox>("groupBox"),
-          child<QGroupBox>("groupBox_size"), child<QGroupBox>("groupBox_scale"), child<QGroupBox>("groupBox1"), child<QGroupBox>("groupBox_timer")})
+    for (QGroupBox *box : {child<QGroupBox>("groupBox_8"), child<QGroupBox>("groupBox_back"),
+                           child<QGroupBox>("groupBox_fore"), child<QGroupBox>("groupBox"),
+                           child<QGroupBox>("groupBox_size"), child<QGroupBox>("groupBox_scale"),
+                           child<QGroupBox>("groupBox1"), child<QGroupBox>("groupBox_timer")})
         QVERIFY2(box->title().isEmpty(), qPrintable(box->objectName()));
     QVERIFY(child<QPushButton>("pushButton_backColor")->text().isEmpty());
     QVERIFY(child<QPushButton>("pushButton_foreColor")->text().isEmpty());
