@@ -1,6 +1,7 @@
 #include "dialogtesthelpers.h"
 
 #include "device/hidcontroller.h"
+#include "ui/autostartentry.h"
 #include "ui/languages.h"
 #include "ui/maindialog.h"
 
@@ -152,6 +153,7 @@ private slots:
     void languageExactTexts();
     void disabledCaptionsStayReadable();
     void closeHidesAndTrayShows();
+    void startAtLogin();
     void exitStopsDeviceThreadFirst();
 
 private:
@@ -816,7 +818,8 @@ void TestMainDialog::languageSwitching()
     QCOMPARE(child<QComboBox>(&dialog, "comboBox_lang")->itemText(11), QStringLiteral("HU"));
     auto *tray = dialog.findChild<QSystemTrayIcon *>();
     QVERIFY(tray && tray->contextMenu());
-    QCOMPARE(tray->contextMenu()->actions().first()->text(), QStringLiteral("EXIT"));
+    QCOMPARE(tray->contextMenu()->actions().last()->text(), QStringLiteral("EXIT"));
+    QCOMPARE(tray->contextMenu()->actions().first()->text(), QStringLiteral("Start at login"));
     QCOMPARE(child<QPushButton>(&dialog, "closeButton")->text(), QStringLiteral("X"));
     QCOMPARE(pageIndex(dialog), 0);
 }
@@ -910,8 +913,8 @@ void TestMainDialog::closeHidesAndTrayShows()
     auto *tray = dialog.findChild<QSystemTrayIcon *>();
     QVERIFY(tray);
     QVERIFY(tray->contextMenu());
-    QCOMPARE(tray->contextMenu()->actions().size(), 1);
-    QCOMPARE(tray->contextMenu()->actions().first()->text(), QStringLiteral("EXIT"));
+    QCOMPARE(tray->contextMenu()->actions().size(), 2);
+    QCOMPARE(tray->contextMenu()->actions().last()->text(), QStringLiteral("EXIT"));
 
     dialog.onTaryClicked(QSystemTrayIcon::Context);
     dialog.onTaryClicked(QSystemTrayIcon::MiddleClick);
@@ -942,9 +945,52 @@ void TestMainDialog::exitStopsDeviceThreadFirst()
     });
 
     auto *tray = dialog.findChild<QSystemTrayIcon *>();
-    tray->contextMenu()->actions().first()->trigger();
+    tray->contextMenu()->actions().last()->trigger();
     QCOMPARE(statuses, QList<int>{0});
     QVERIFY(!threadRanAtExit);
+}
+
+// The tray's "Start at login" writes and removes the autostart entry, and shows whether it is
+// there each time the menu opens.
+void TestMainDialog::startAtLogin()
+{
+    const QByteArray oldConfigHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", (m_workDir.path() + "/config").toLocal8Bit());
+    const QString entry = m_workDir.path() + "/config/autostart/kavri.desktop";
+    {
+        MainDialog dialog;
+        QMenu *menu = dialog.findChild<QSystemTrayIcon *>()->contextMenu();
+        QAction *startAtLogin = menu->actions().first();
+        QVERIFY(startAtLogin->isCheckable());
+        QVERIFY(!startAtLogin->isChecked());
+
+        startAtLogin->trigger();
+        QVERIFY(startAtLogin->isChecked());
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(text.startsWith("[Desktop Entry]\nType=Application\nName=Kavri\n"),
+                 qPrintable(text));
+        QVERIFY2(text.contains("\nExec=" + QCoreApplication::applicationFilePath() + "\n"),
+                 qPrintable(text));
+        QVERIFY2(text.contains("\nX-GNOME-Autostart-Delay=5\n"), qPrintable(text));
+
+        startAtLogin->trigger();
+        QVERIFY(!startAtLogin->isChecked());
+        QVERIFY(!QFile::exists(entry));
+
+        // Made or removed elsewhere (the desktop's own settings): the menu shows it.
+        QVERIFY(AutostartEntry(QStringLiteral("/usr/bin/kavri")).setEnabled(true));
+        emit menu->aboutToShow();
+        QVERIFY(startAtLogin->isChecked());
+    }
+    // A path with spaces and quotes stays one program for the desktop.
+    const AutostartEntry odd(QStringLiteral("/opt/my \"apps\"/kavri"));
+    QVERIFY(odd.entryText().contains("\nExec=\"/opt/my \\\\\"apps\\\\\"/kavri\"\n"));
+    if (oldConfigHome.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfigHome);
 }
 
 QTEST_MAIN(TestMainDialog)
