@@ -16,9 +16,7 @@ const QLatin1String LockName("kavri.lock");
 // write to: a lock there cannot be planted, moved or removed by anyone else.
 bool isPrivateFolder(const QString &path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (path.isEmpty() || QDir::isRelativePath(path) ||
         ::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return false;

@@ -65,9 +65,7 @@ Access renameAside(const QString &path)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString aside = QStringLiteral("%1.corrupt-%2").arg(path, stamp);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     for (int n = 2; ::lstat(QFile::encodeName(aside).constData(), &st) == 0; ++n)
         aside = QStringLiteral("%1.corrupt-%2-%3").arg(path, stamp).arg(n);
     if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0)
@@ -85,9 +83,7 @@ Access renameAside(const QString &path)
 
 QString filePath()
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (::lstat(QFile::encodeName(FileName).constData(), &st) == 0)
         return QDir::current().absoluteFilePath(FileName);
     // Relative values are invalid by the XDG base directory rules and are ignored.
@@ -101,9 +97,7 @@ Access inspect(const QString &path)
 {
     const uid_t me = ::geteuid();
     QByteArray current = QFile::encodeName(path);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     int error = 0;
     if (!lstatOf(current, &st, &error)) {
         if (error == ENOENT)

@@ -19,9 +19,7 @@ QByteArray fileText(const QString &path)
 
 int modeOf(const QString &path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode) : -1;
 }
 

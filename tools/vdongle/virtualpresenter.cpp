@@ -36,9 +36,7 @@ std::FILE *createPrivateFile(const std::string &path, const char *mode)
 // A folder of this user's that nobody else may enter, not reached through a symlink.
 bool isPrivateFolder(const std::string &path)
 {
-    struct stat st
-    {
-    };
+    struct stat st = {};
     return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
            (st.st_mode & 077) == 0;
 }
@@ -169,9 +167,7 @@ void VirtualPresenter::readLoop()
 void VirtualPresenter::readNewLines()
 {
     const int fd = ::open(m_controlPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat st
-    {
-    };
+    struct stat st = {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (fd >= 0)
             ::close(fd);
