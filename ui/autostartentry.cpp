@@ -9,6 +9,7 @@
 #include <QSaveFile>
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -91,7 +92,9 @@ void AutostartEntry::addToMenu(QMenu *menu)
     QObject::connect(menu, &QMenu::aboutToShow, action,
                      [action, entry] { action->setChecked(entry.isEnabled()); });
     QObject::connect(action, &QAction::triggered, action, [action, entry](bool checked) {
-        entry.setEnabled(checked);
+        if (!entry.setEnabled(checked))
+            std::fprintf(stderr, "Kavri: could not %s %s\n", checked ? "write" : "remove",
+                         qPrintable(entry.filePath()));
         action->setChecked(entry.isEnabled());
     });
 }
