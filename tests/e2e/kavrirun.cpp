@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <csignal>
@@ -85,7 +86,10 @@ bool KavriRun::waitForDongleLog(const QByteArray &text, int timeoutMs) const
 
 QByteArray KavriRun::settingsText() const
 {
-    return fileText(m_dir.filePath(QStringLiteral("Kavri.ini")));
+    // The working directory's file when there is one, else the one under XDG_CONFIG_HOME.
+    const QString here = m_dir.filePath(QStringLiteral("Kavri.ini"));
+    return fileText(
+        QFileInfo::exists(here) ? here : m_dir.filePath(QStringLiteral("config/kavri/Kavri.ini")));
 }
 
 bool KavriRun::waitForSettings(const QByteArray &line, int timeoutMs) const

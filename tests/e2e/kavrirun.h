@@ -36,6 +36,7 @@ public:
     bool waitForDongleLog(const QByteArray &text, int timeoutMs) const;
 
     QString workDir() const { return m_dir.path(); }
+    // The settings file the run uses: ./Kavri.ini, or Kavri.ini under its XDG_CONFIG_HOME.
     QByteArray settingsText() const;
     bool waitForSettings(const QByteArray &line, int timeoutMs) const;
 
