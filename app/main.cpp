@@ -37,6 +37,6 @@ int main(int argc, char *argv[])
     OverlayWiring::connectDialogToOverlay(&dialog, &overlay);
 
     // Leaving this scope destroys the overlay, then the dialog (which stops the device
-    // thread), then the guard's segment and semaphore, then the application object.
+    // thread), then the guard (which removes its lock file), then the application object.
     return app.exec();
 }
