@@ -44,11 +44,31 @@ QString InstanceGuard::defaultLockPath()
     return isPrivateFolder(own) ? own + QLatin1Char('/') + LockName : QString();
 }
 
+bool InstanceGuard::removeAbandonedLock()
+{
+    // Qt removes a left file when the process it names has gone. A file nobody holds is left
+    // over whatever process it names, though: that process id may have been reused since
+    // (after a reboot, or by another user's Kavri). A holder locks the file before it writes
+    // it, so a complete file that nobody locks has no holder; removals go one at a time, so
+    // two starts cannot remove each other's new file.
+    QLockFile removal(m_lockPath + QStringLiteral(".takeover"));
+    if (!removal.tryLock(1000))
+        return false;
+    QFile left(m_lockPath);
+    const int completeLines = 3; // process id, program name, host name
+    if (!left.open(QIODevice::ReadOnly) || left.readAll().count('\n') < completeLines)
+        return false;
+    left.close();
+    return m_lock.removeStaleLockFile(); // only when nobody holds the file's lock
+}
+
 bool InstanceGuard::acquire(const std::function<void()> &onRefused)
 {
     if (m_held)
         return true;
-    if (!m_lockPath.isEmpty() && m_lock.tryLock(0)) {
+    if (!m_lockPath.isEmpty() &&
+        (m_lock.tryLock(0) || (m_lock.error() == QLockFile::LockFailedError &&
+                               removeAbandonedLock() && m_lock.tryLock(0)))) {
         m_held = true;
         return true;
     }

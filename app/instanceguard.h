@@ -15,7 +15,7 @@
 //
 // The file names the holder's process id and program name, and the holder keeps a flock on
 // it. A file left by a copy that ended without removing it (a kill, or the tray's immediate
-// exit) names a process that no longer runs; the next start removes it and takes the lock.
+// exit) is locked by nobody; the next start removes it and takes the lock.
 class InstanceGuard final
 {
 public:
@@ -39,6 +39,8 @@ public:
     static QString defaultLockPath();
 
 private:
+    bool removeAbandonedLock();
+
     QString m_lockPath;
     QLockFile m_lock;
     bool m_held = false;

@@ -33,6 +33,12 @@ void waitForStdinToClose()
 //                      is not destroyed)
 //   --refuse-and-hang  the same, but when refused print "refused" inside the refusal (where
 //                      Kavri shows its box) and stay there until stdin closes
+QByteArray fileText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 int runHelper(bool hangInRefusal)
 {
     auto *guard = new InstanceGuard; // never destroyed, like the stack guard under std::exit
@@ -190,6 +196,20 @@ private slots:
         QTest::addColumn<bool>("kill");
         QTest::newRow("tray's EXIT (std::exit)") << false;
         QTest::newRow("kill -9") << true;
+    }
+    // A left lock file whose process id now belongs to a live process of the same name (after
+    // a reboot, or another user's Kavri) is stale too: nobody holds its lock.
+    void lockNamingAReusedProcessIdIsTakenOver()
+    {
+        const QString session = privateDir("session");
+        QProcess *live = startHelper(privateDir("elsewhere"));
+        const QByteArray answer = answerOf(live);
+        QVERIFY2(answer.startsWith("held "), answer.constData());
+        QFile left(session + "/kavri.lock");
+        QVERIFY(left.open(QIODevice::WriteOnly));
+        left.write(fileText(answer.mid(5))); // names the live helper, pid and program name
+        left.close();
+        QCOMPARE(answerOf(startHelper(session)), "held " + left.fileName().toUtf8());
     }
     void lockOfAnEndedCopyIsTakenOver()
     {
