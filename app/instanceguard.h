@@ -8,10 +8,10 @@
 // Keeps a second copy of Kavri from running beside the first in the same user's session.
 //
 // The lock is a QLockFile, "kavri.lock", in the user's runtime directory ($XDG_RUNTIME_DIR,
-// private to the user by definition), or, without one, in a folder "/tmp/kavri-<uid>" that
-// only the user can enter. So another user's Kavri, running or dead, never meets this lock,
-// and TMPDIR plays no part. A lock file is a plain file with a plain format, so Kavri builds
-// made with different Qt versions find and refuse each other too.
+// private to the user by definition), or, without one, in the user's own folder
+// "/tmp/kavri-<uid>" (made 0700) that nobody else may write to. So another user's Kavri, running or
+// dead, never meets this lock, and TMPDIR plays no part. A lock file is a plain file with a plain
+// format, so Kavri builds made with different Qt versions find and refuse each other too.
 //
 // The file names the holder's process id and program name, and the holder keeps a flock on
 // it. A file left by a copy that ended without removing it (a kill, or the tray's immediate
