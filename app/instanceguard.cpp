@@ -1,68 +1,91 @@
 #include "app/instanceguard.h"
 
+#include <QDir>
 #include <QFile>
 
-#ifdef Q_OS_UNIX
-#include <sys/ipc.h>
-#include <sys/shm.h>
-#endif
+#include <cerrno>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
-InstanceGuard::InstanceGuard(const QString &semaphoreKey, const QString &segmentKey)
-    : m_semaphore(semaphoreKey, 1, QSystemSemaphore::Open), m_segment(segmentKey)
+namespace {
+
+const QLatin1String LockName("kavri.lock");
+
+// A folder that exists (not through a link), belongs to this user and that nobody else may
+// write to: a lock there cannot be planted, moved or removed by anyone else.
+bool isPrivateFolder(const QString &path)
 {
+    struct stat st = {};
+    if (path.isEmpty() || QDir::isRelativePath(path) ||
+        ::lstat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
+}
+
+} // namespace
+
+InstanceGuard::InstanceGuard(const QString &lockPath) : m_lockPath(lockPath), m_lock(lockPath)
+{
+    // Only a dead holder makes the lock stale, never its age: Kavri runs for days.
+    m_lock.setStaleLockTime(0);
+}
+
+QString InstanceGuard::defaultLockPath()
+{
+    const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (isPrivateFolder(runtimeDir))
+        return runtimeDir + QLatin1Char('/') + LockName;
+    // Without a runtime directory (a bare X session, su): a folder of our own in /tmp, named
+    // after the user id rather than TMPDIR so that every copy of this user finds the same one.
+    const QString own = QStringLiteral("/tmp/kavri-%1").arg(::geteuid());
+    if (::mkdir(QFile::encodeName(own).constData(), 0700) != 0 && errno != EEXIST)
+        return QString();
+    return isPrivateFolder(own) ? own + QLatin1Char('/') + LockName : QString();
+}
+
+bool InstanceGuard::removeAbandonedLock()
+{
+    // Qt removes a left file when the process it names has gone. A file nobody holds is left
+    // over whatever process it names, though: that process id may have been reused since
+    // (after a reboot, or by another user's Kavri). A holder locks the file before it writes
+    // it, so a complete file that nobody locks has no holder; removals go one at a time, so
+    // two starts cannot remove each other's new file.
+    QLockFile removal(m_lockPath + QStringLiteral(".takeover"));
+    if (!removal.tryLock(1000))
+        return false;
+    QFile left(m_lockPath);
+    const int completeLines = 3; // process id, program name, host name
+    if (!left.open(QIODevice::ReadOnly) || left.readAll().count('\n') < completeLines)
+        return false;
+    left.close();
+    return m_lock.removeStaleLockFile(); // only when nobody holds the file's lock
 }
 
 bool InstanceGuard::acquire(const std::function<void()> &onRefused)
 {
     if (m_held)
         return true;
-
-    m_semaphore.acquire();
-    bool obtained = m_segment.create(1, QSharedMemory::ReadWrite);
-    if (!obtained && m_segment.error() == QSharedMemory::AlreadyExists)
-        obtained = adoptAbandonedSegment();
-
-    if (!obtained) {
+    if (!m_lockPath.isEmpty() &&
+        (m_lock.tryLock(0) || (m_lock.error() == QLockFile::LockFailedError &&
+                               removeAbandonedLock() && m_lock.tryLock(0)))) {
+        m_held = true;
+        return true;
+    }
+    if (!m_lockPath.isEmpty() && m_lock.error() == QLockFile::LockFailedError) {
+        // One refused copy tells the user at a time: a further copy waits here until that
+        // box is dismissed (or its copy killed), then shows its own.
+        QLockFile notice(m_lockPath + QStringLiteral(".notice"));
+        notice.setStaleLockTime(0);
+        notice.lock();
         if (onRefused)
             onRefused();
-        m_semaphore.release(1);
         return false;
     }
-    m_semaphore.release(1);
-    m_held = true;
+    std::fprintf(stderr,
+                 "Kavri: cannot make the single-instance lock %s; a second Kavri would not "
+                 "be stopped.\n",
+                 m_lockPath.isEmpty() ? "(no private folder in $XDG_RUNTIME_DIR or /tmp)"
+                                      : qPrintable(QDir::toNativeSeparators(m_lockPath)));
     return true;
-}
-
-bool InstanceGuard::adoptAbandonedSegment()
-{
-    if (!m_segment.attach(QSharedMemory::ReadWrite))
-        return false;
-    // Our own attachment is the only one: whoever created the segment has died. Staying
-    // attached makes it ours; when this process detaches at the end, the segment goes away.
-    if (attachmentCount(m_segment) == 1)
-        return true;
-    m_segment.detach();
-    return false;
-}
-
-int InstanceGuard::attachmentCount(const QSharedMemory &segment)
-{
-#ifdef Q_OS_UNIX
-    // Qt's System V backend derives the segment's IPC key from its key file with project
-    // id 'Q'. A POSIX backend has no key file, so ftok fails and we answer "unknown".
-    const QByteArray keyFile = QFile::encodeName(segment.nativeKey());
-    const key_t ipcKey = ftok(keyFile.constData(), 'Q');
-    if (ipcKey == -1)
-        return -1;
-    const int id = shmget(ipcKey, 0, 0);
-    if (id == -1)
-        return -1;
-    shmid_ds status{};
-    if (shmctl(id, IPC_STAT, &status) != 0)
-        return -1;
-    return static_cast<int>(status.shm_nattch);
-#else
-    Q_UNUSED(segment);
-    return -1;
-#endif
 }

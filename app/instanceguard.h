@@ -1,50 +1,47 @@
 #pragma once
 
-#include <QSharedMemory>
-#include <QSystemSemaphore>
+#include <QLockFile>
+#include <QString>
 
 #include <functional>
 
-// Keeps a second copy of Kavri from running beside the first. The lock is a one-byte named
-// shared-memory segment that the running copy holds until it ends; a named semaphore
-// serialises the check-and-create, so copies started at the same moment cannot both take it.
+// Keeps a second copy of Kavri from running beside the first in the same user's session.
 //
-// On Linux the segment is System V shared memory, which outlives a process that ends without
-// detaching from it (a crash, kill -9, or the tray's immediate exit). The kernel does drop a
-// dead process's attachments, though, so a segment that no other process is attached to was
-// left behind by a copy that is gone: the guard adopts it instead of refusing the start.
-// The semaphore's operations are undone by the kernel when its holder dies, so a copy killed
-// while it held the semaphore does not block later starts either.
+// The lock is a QLockFile, "kavri.lock", in the user's runtime directory ($XDG_RUNTIME_DIR,
+// private to the user by definition), or, without one, in the user's own folder
+// "/tmp/kavri-<uid>" (made 0700) that nobody else may write to. So another user's Kavri, running or
+// dead, never meets this lock, and TMPDIR plays no part. A lock file is a plain file with a plain
+// format, so Kavri builds made with different Qt versions find and refuse each other too.
+//
+// The file names the holder's process id and program name, and the holder keeps a flock on
+// it. A file left by a copy that ended without removing it (a kill, or the tray's immediate
+// exit) is locked by nobody; the next start removes it and takes the lock.
 class InstanceGuard final
 {
 public:
-    static constexpr char SemaphoreKey[] = "ZiduzOdizerSem";
-    static constexpr char SegmentKey[] = "ZiduzOdizerMem";
-
-    // Tests pass their own keys so they never meet a running Kavri.
-    explicit InstanceGuard(const QString &semaphoreKey = QLatin1String(SemaphoreKey),
-                           const QString &segmentKey = QLatin1String(SegmentKey));
+    // Tests pass their own lock file so they never meet a running Kavri.
+    explicit InstanceGuard(const QString &lockPath = defaultLockPath());
 
     InstanceGuard(const InstanceGuard &) = delete;
     InstanceGuard &operator=(const InstanceGuard &) = delete;
 
-    // Takes the lock and returns true. When a live copy holds it, calls `onRefused` while
-    // this process still holds the semaphore (a third copy waits until it returns), then
-    // releases the semaphore and returns false. Any other refusal by the system counts as
-    // "held by another copy" too.
+    // Takes the lock and returns true. When a live copy holds it, calls `onRefused` and
+    // returns false; while `onRefused` runs, other refused copies wait before they call theirs.
+    // When the lock cannot be made at all (no usable folder, a full disk), says so on stderr and
+    // returns true without holding anything: better a second copy than none.
     bool acquire(const std::function<void()> &onRefused);
 
     bool isHeld() const { return m_held; }
+    QString lockPath() const { return m_lockPath; }
 
-    // How many attachments the system counts on the segment that `segment` names, or -1
-    // when that cannot be told (no such segment, no permission, or no System V backend).
-    static int attachmentCount(const QSharedMemory &segment);
+    // The lock file for this user's session, from the environment; empty when no private
+    // folder for it could be found or made.
+    static QString defaultLockPath();
 
 private:
-    bool adoptAbandonedSegment();
+    bool removeAbandonedLock();
 
-    // Declared in this order so that the segment is released before the semaphore.
-    QSystemSemaphore m_semaphore;
-    QSharedMemory m_segment;
+    QString m_lockPath;
+    QLockFile m_lock;
     bool m_held = false;
 };

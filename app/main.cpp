@@ -1,4 +1,5 @@
 #include "app/alreadyrunningbox.h"
+#include "app/commandline.h"
 #include "app/instanceguard.h"
 #include "app/overlaywiring.h"
 #include "app/platformchoice.h"
@@ -10,6 +11,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (const int status = CommandLine::answer(argc, argv); status >= 0)
+        return status;
     // Qt picks its window-system backend when the application object is built.
     PlatformChoice::preferXWayland(argc, argv);
     // Kavri paints with QPainter only. Without this Qt gives every window a surface that could
@@ -34,6 +37,6 @@ int main(int argc, char *argv[])
     OverlayWiring::connectDialogToOverlay(&dialog, &overlay);
 
     // Leaving this scope destroys the overlay, then the dialog (which stops the device
-    // thread), then the guard's segment and semaphore, then the application object.
+    // thread), then the guard (which removes its lock file), then the application object.
     return app.exec();
 }

@@ -64,10 +64,11 @@ QByteArray linkTarget(const QByteArray &link)
 Access renameAside(const QString &path)
 {
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString aside = QStringLiteral("%1.corrupt-%2").arg(path, stamp);
+    const QString base = path + QStringLiteral(".corrupt-") + stamp;
+    QString aside = base;
     struct stat st = {};
     for (int n = 2; ::lstat(QFile::encodeName(aside).constData(), &st) == 0; ++n)
-        aside = QStringLiteral("%1.corrupt-%2-%3").arg(path, stamp).arg(n);
+        aside = base + QLatin1Char('-') + QString::number(n);
     if (::rename(QFile::encodeName(path).constData(), QFile::encodeName(aside).constData()) != 0)
         return refused(path, QStringLiteral("larger than 1 MiB and could not be renamed aside "
                                             "(%1)")

@@ -3,6 +3,7 @@
 #include "device/hidcontroller.h"
 #include "device/presenterreport.h"
 #include "settings/settingsstore.h"
+#include "ui/autostartentry.h"
 #include "ui/languages.h"
 #include "ui/maindialogui.h"
 
@@ -91,6 +92,7 @@ MainDialog::MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent)
     m_trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/Resource/logo_min.png")), this);
     m_trayIcon->setVisible(true);
     m_trayMenu = new QMenu(this);
+    AutostartEntry::addToMenu(m_trayMenu);
     m_exitAction = new QAction(QStringLiteral("EXIT"), this);
     m_trayMenu->addAction(m_exitAction);
     m_trayIcon->setContextMenu(m_trayMenu);

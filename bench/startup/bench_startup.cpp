@@ -149,6 +149,8 @@ Sample measure(Display *dpy, const std::string &display, const std::string &prog
         setenv("DISPLAY", display.c_str(), 1);
         setenv("QT_QPA_PLATFORM", "xcb", 1);
         setenv("TMPDIR", workDir.c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", workDir.c_str(), 1); // its own single-instance lock
+        setenv("XDG_CONFIG_HOME", (workDir + "/config").c_str(), 1);
         if (!preload.empty()) {
             setenv("LD_PRELOAD", preload.c_str(), 1);
             setenv("KAVRI_VDONGLE", control.c_str(), 1);

@@ -1,54 +1,62 @@
 #include "app/instanceguard.h"
 
+#include "common/otheruser.h"
+
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
+#include <QDir>
+#include <QFileInfo>
 #include <QProcess>
-#include <QSharedMemory>
-#include <QSystemSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include <chrono>
-#include <csignal>
+#include <cstdlib>
 #include <future>
-#include <thread>
-
+#include <sys/stat.h>
 #include <unistd.h>
 
 // The guard is exercised across real processes: this test program starts copies of itself
-// in a helper role that take the guard (or are refused) and then wait to be killed, so the
-// test sees what a second Kavri, a simultaneous start or a `kill -9` really leave behind.
+// in a helper role that take the guard from their environment, as Kavri does, and then wait,
+// so the test sees what a second Kavri, a simultaneous start, an EXIT or a kill leave behind.
 namespace {
 
-// Helper roles, chosen by the first argument.
-//   --hold <sem> <mem>     acquire; print "held" or "refused"; then wait for stdin to close
-//   --refuse-and-hang ...  acquire; if refused, print "refused" inside the refusal callback
-//                          (the semaphore still held) and wait there for stdin to close
-int runHelper(const QByteArray &role, const QString &semKey, const QString &memKey)
+void waitForStdinToClose()
 {
-    InstanceGuard guard(semKey, memKey);
-    auto waitForStdinToClose = [] {
-        char c;
-        while (::read(0, &c, 1) > 0) {
-        }
-    };
-    if (role == "--refuse-and-hang") {
-        const bool held = guard.acquire([&] {
-            ::write(1, "refused\n", 8);
-            waitForStdinToClose();
-        });
-        if (held)
-            ::write(1, "held\n", 5);
-    } else {
-        const bool held = guard.acquire(nullptr);
-        ::write(1, held ? "held\n" : "refused\n", held ? 5 : 8);
+    char c;
+    while (::read(0, &c, 1) > 0) {
     }
-    waitForStdinToClose();
-    return 0;
 }
 
-int counter = 0;
+// Helper roles:
+//   --hold             acquire the default lock; print "held <lock path>" or "refused"; when
+//                      stdin closes, end through std::exit like the tray's EXIT (the guard
+//                      is not destroyed)
+//   --refuse-and-hang  the same, but when refused print "refused" inside the refusal (where
+//                      Kavri shows its box) and stay there until stdin closes
+QByteArray fileText(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+int runHelper(bool hangInRefusal)
+{
+    auto *guard = new InstanceGuard; // never destroyed, like the stack guard under std::exit
+    const bool held = guard->acquire([&] {
+        if (hangInRefusal) {
+            std::printf("refused\n");
+            std::fflush(stdout);
+            waitForStdinToClose();
+        }
+    });
+    if (held)
+        std::printf("held %s\n", qPrintable(guard->lockPath()));
+    else if (!hangInRefusal)
+        std::printf("refused\n");
+    std::fflush(stdout);
+    waitForStdinToClose();
+    std::exit(0);
+}
 
 } // namespace
 
@@ -57,18 +65,30 @@ class TestInstanceGuard : public QObject
     Q_OBJECT
 
 private:
-    QString m_semKey;
-    QString m_memKey;
-    // Created first, so this process owns the semaphore and removes it at the end even when
-    // the helpers are killed.
-    QSystemSemaphore *m_ownSemaphore = nullptr;
+    // Stands for one user session's runtime directory.
+    std::unique_ptr<QTemporaryDir> m_runtime;
     QList<QProcess *> m_helpers;
 
-    QProcess *startHelper(const char *role)
+    QProcess *startHelper(const QString &runtimeDir, const QString &tmpDir = QString(),
+                          const QString &asUser = QString(), const char *role = "--hold")
     {
         auto *p = new QProcess;
-        p->setProgram(QCoreApplication::applicationFilePath());
-        p->setArguments({QString::fromLatin1(role), m_semKey, m_memKey});
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (runtimeDir.isNull())
+            env.remove("XDG_RUNTIME_DIR");
+        else
+            env.insert("XDG_RUNTIME_DIR", runtimeDir);
+        env.insert("TMPDIR", tmpDir.isNull() ? m_runtime->path() : tmpDir);
+        p->setProcessEnvironment(env);
+        const QString self = QCoreApplication::applicationFilePath();
+        if (asUser.isEmpty()) {
+            p->setProgram(self);
+            p->setArguments({role});
+        } else {
+            // runuser keeps the environment given here (no login shell).
+            p->setProgram("runuser");
+            p->setArguments({"-u", asUser, "--", self, role});
+        }
         p->start();
         m_helpers << p;
         return p;
@@ -76,38 +96,37 @@ private:
     static QByteArray answerOf(QProcess *p)
     {
         if (!p->canReadLine() && !p->waitForReadyRead(10000))
-            return QByteArray("(no answer)");
+            return QByteArray("(no answer) ") + p->readAllStandardError();
         return p->readLine().trimmed();
     }
-    static void killHard(QProcess *p)
+    static void end(QProcess *p, bool kill)
     {
-        p->kill(); // SIGKILL: no destructor runs, the segment is left behind
+        if (kill)
+            p->kill(); // SIGKILL: the lock file stays, naming a dead process
+        else
+            p->closeWriteChannel(); // std::exit: the lock file stays too
         QVERIFY(p->waitForFinished(10000));
-        QCOMPARE(p->exitStatus(), QProcess::CrashExit);
     }
-    // Runs acquire() on another thread so a guard stuck on the semaphore fails the test
-    // instead of hanging it.
-    static int acquireWithin(InstanceGuard &guard, int ms, int *refusals)
+    // A folder only its owner may use, as a runtime directory is; empty when not made.
+    QString privateDir(const QString &name, int uid = -1, int gid = -1)
     {
-        auto result = std::async(std::launch::async, [&guard, refusals] {
-            return guard.acquire([refusals] { ++*refusals; });
-        });
-        if (result.wait_for(std::chrono::milliseconds(ms)) != std::future_status::ready)
-            return -1;
-        return result.get() ? 1 : 0;
+        const QString path = m_runtime->path() + "/" + name;
+        if (!QDir().mkpath(path) ||
+            !QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+            return QString();
+        if (uid >= 0 && ::chown(QFile::encodeName(path).constData(), uid_t(uid), gid_t(gid)) != 0)
+            return QString();
+        return path;
     }
 
 private slots:
     void init()
     {
-        ++counter;
-        m_semKey = QStringLiteral("KavriTestSem_%1_%2")
-                       .arg(QCoreApplication::applicationPid())
-                       .arg(counter);
-        m_memKey = QStringLiteral("KavriTestMem_%1_%2")
-                       .arg(QCoreApplication::applicationPid())
-                       .arg(counter);
-        m_ownSemaphore = new QSystemSemaphore(m_semKey, 1, QSystemSemaphore::Open);
+        m_runtime = std::make_unique<QTemporaryDir>();
+        QVERIFY(m_runtime->isValid());
+        // Other users must be able to reach their folders in it.
+        QFile::setPermissions(m_runtime->path(), QFile::ReadOwner | QFile::WriteOwner |
+                                                     QFile::ExeOwner | QFile::ExeOther);
     }
     void cleanup()
     {
@@ -119,147 +138,187 @@ private slots:
             delete p;
         }
         m_helpers.clear();
-        // A helper killed while holding the lock leaves the segment; adopting and dropping it
-        // removes it from the system.
-        {
-            InstanceGuard sweep(m_semKey, m_memKey);
-            sweep.acquire(nullptr);
-        }
-        delete m_ownSemaphore;
-        m_ownSemaphore = nullptr;
+        m_runtime.reset();
     }
 
     void oneHolderAtATimeWithinAProcess()
     {
-        InstanceGuard first(m_semKey, m_memKey);
+        const QString path = m_runtime->path() + "/kavri.lock";
         int refusals = 0;
-        QCOMPARE(acquireWithin(first, 5000, &refusals), 1);
-        QVERIFY(first.isHeld());
-        QCOMPARE(refusals, 0);
-
-        // The second guard is refused, and the refusal callback runs exactly once.
-        InstanceGuard second(m_semKey, m_memKey);
-        QCOMPARE(acquireWithin(second, 5000, &refusals), 0);
-        QCOMPARE(refusals, 1);
-        QVERIFY(!second.isHeld());
-        // The refused guard released the semaphore: a third is answered at once, not blocked.
-        InstanceGuard third(m_semKey, m_memKey);
-        QCOMPARE(acquireWithin(third, 5000, &refusals), 0);
-        QCOMPARE(refusals, 2);
-    }
-
-    void endedHolderFreesTheLock()
-    {
         {
-            InstanceGuard first(m_semKey, m_memKey);
-            QVERIFY(first.acquire(nullptr));
+            InstanceGuard first(path);
+            QVERIFY(first.acquire([&] { ++refusals; }));
+            QVERIFY(first.isHeld());
+            QVERIFY(QFileInfo::exists(path));
+            InstanceGuard second(path);
+            QVERIFY(!second.acquire([&] { ++refusals; }));
+            QCOMPARE(refusals, 1);
+            QVERIFY(!second.isHeld());
         }
-        InstanceGuard next(m_semKey, m_memKey);
-        int refusals = 0;
-        QCOMPARE(acquireWithin(next, 5000, &refusals), 1);
-        QCOMPARE(refusals, 0);
-    }
-
-    void liveCopyInAnotherProcessRefuses()
-    {
-        QProcess *holder = startHelper("--hold");
-        QCOMPARE(answerOf(holder), QByteArray("held"));
-
-        InstanceGuard mine(m_semKey, m_memKey);
-        int refusals = 0;
-        QCOMPARE(acquireWithin(mine, 5000, &refusals), 0);
+        // A holder that ends normally removes its lock.
+        QVERIFY(!QFileInfo::exists(path));
+        InstanceGuard next(path);
+        QVERIFY(next.acquire([&] { ++refusals; }));
         QCOMPARE(refusals, 1);
-        // ... and the refused copy leaves the holder's segment in place.
-        QSharedMemory probe(m_memKey);
-        QVERIFY(probe.attach(QSharedMemory::ReadOnly));
-        QCOMPARE(InstanceGuard::attachmentCount(probe), 2);
     }
 
-    void killedHolderDoesNotBlockTheNextStart()
+    void lockLivesInTheRuntimeDirectory()
     {
-        QProcess *holder = startHelper("--hold");
-        QCOMPARE(answerOf(holder), QByteArray("held"));
-        killHard(holder);
-
-        // The segment outlived its creator: it is still there, with nobody attached.
-        QSharedMemory probe(m_memKey);
-        QVERIFY(!probe.create(1));
-        QCOMPARE(probe.error(), QSharedMemory::AlreadyExists);
-
-        InstanceGuard next(m_semKey, m_memKey);
-        int refusals = 0;
-        QCOMPARE(acquireWithin(next, 5000, &refusals), 1);
-        QCOMPARE(refusals, 0);
-
-        // The adopted lock works like a created one: a further copy is refused.
-        QProcess *late = startHelper("--hold");
-        QCOMPARE(answerOf(late), QByteArray("refused"));
+        const QString session = privateDir("session");
+        QProcess *holder = startHelper(session);
+        QCOMPARE(answerOf(holder), "held " + session.toUtf8() + "/kavri.lock");
     }
 
-    void copyKilledWhileHoldingTheSemaphoreDoesNotBlock()
+    void secondCopyOfTheSession_data()
     {
-        QProcess *holder = startHelper("--hold");
-        QCOMPARE(answerOf(holder), QByteArray("held"));
-        // This copy is refused and stays inside the refusal (its warning box, in Kavri) with
-        // the semaphore held; a further start has to wait meanwhile.
-        QProcess *refused = startHelper("--refuse-and-hang");
+        QTest::addColumn<QString>("secondRuntime"); // "same" or "other"
+        QTest::addColumn<bool>("otherTmpDir");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("same session") << "same" << false << QByteArray("refused");
+        QTest::newRow("same session, another TMPDIR: TMPDIR decides nothing")
+            << "same" << true << QByteArray("refused");
+        QTest::newRow("another session") << "other" << false << QByteArray("held");
+    }
+    void secondCopyOfTheSession()
+    {
+        QFETCH(QString, secondRuntime);
+        QFETCH(bool, otherTmpDir);
+        QFETCH(QByteArray, answer);
+        const QString session = privateDir("session");
+        QCOMPARE(answerOf(startHelper(session, privateDir("tmp1"))).left(4), QByteArray("held"));
+        QProcess *second = startHelper(secondRuntime == "same" ? session : privateDir("session2"),
+                                       otherTmpDir ? privateDir("tmp2") : privateDir("tmp1"));
+        QCOMPARE(answerOf(second).left(answer.size()), answer);
+    }
+
+    void lockOfAnEndedCopyIsTakenOver_data()
+    {
+        QTest::addColumn<bool>("kill");
+        QTest::newRow("tray's EXIT (std::exit)") << false;
+        QTest::newRow("kill -9") << true;
+    }
+    // A left lock file whose process id now belongs to a live process of the same name (after
+    // a reboot, or another user's Kavri) is stale too: nobody holds its lock.
+    void lockNamingAReusedProcessIdIsTakenOver()
+    {
+        const QString session = privateDir("session");
+        QProcess *live = startHelper(privateDir("elsewhere"));
+        const QByteArray answer = answerOf(live);
+        QVERIFY2(answer.startsWith("held "), answer.constData());
+        QFile left(session + "/kavri.lock");
+        QVERIFY(left.open(QIODevice::WriteOnly));
+        left.write(fileText(answer.mid(5))); // names the live helper, pid and program name
+        left.close();
+        QCOMPARE(answerOf(startHelper(session)), "held " + left.fileName().toUtf8());
+    }
+    void lockOfAnEndedCopyIsTakenOver()
+    {
+        QFETCH(bool, kill);
+        const QString session = privateDir("session");
+        QProcess *holder = startHelper(session);
+        QCOMPARE(answerOf(holder).left(4), QByteArray("held"));
+        end(holder, kill);
+        QVERIFY2(QFileInfo::exists(session + "/kavri.lock"), "the ended copy left its lock");
+
+        QCOMPARE(answerOf(startHelper(session)).left(4), QByteArray("held"));
+        // The lock taken over works like a new one.
+        QCOMPARE(answerOf(startHelper(session)), QByteArray("refused"));
+    }
+
+    // Refused copies tell the user one at a time; a copy killed with its box open does not
+    // hold up the next one.
+    void refusedCopiesWaitForTheOpenWarning()
+    {
+        const QString session = privateDir("session");
+        QCOMPARE(answerOf(startHelper(session)).left(4), QByteArray("held"));
+        QProcess *refused = startHelper(session, QString(), QString(), "--refuse-and-hang");
         QCOMPARE(answerOf(refused), QByteArray("refused"));
-        InstanceGuard waiting(m_semKey, m_memKey);
+        InstanceGuard waiting(session + "/kavri.lock");
         int refusals = 0;
         auto blocked =
             std::async(std::launch::async, [&] { return waiting.acquire([&] { ++refusals; }); });
-        QCOMPARE(blocked.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
-
-        // Killed there, its hold on the semaphore is undone by the kernel.
-        killHard(refused);
-        QCOMPARE(blocked.wait_for(std::chrono::seconds(5)), std::future_status::ready);
+        QCOMPARE(blocked.wait_for(std::chrono::milliseconds(500)), std::future_status::timeout);
+        end(refused, true);
+        QCOMPARE(blocked.wait_for(std::chrono::seconds(10)), std::future_status::ready);
         QCOMPARE(blocked.get(), false);
         QCOMPARE(refusals, 1);
-
-        // With the holder killed too, the next start gets the lock.
-        killHard(holder);
-        InstanceGuard next(m_semKey, m_memKey);
-        QCOMPARE(acquireWithin(next, 5000, &refusals), 1);
     }
 
     void simultaneousStartsYieldOneHolder_data()
     {
-        QTest::addColumn<bool>("staleSegment");
-        QTest::newRow("clean system") << false;
-        QTest::newRow("segment left by a killed copy") << true;
+        QTest::addColumn<bool>("staleLock");
+        QTest::newRow("no lock yet") << false;
+        QTest::newRow("lock left by a killed copy") << true;
     }
     void simultaneousStartsYieldOneHolder()
     {
-        QFETCH(bool, staleSegment);
-        if (staleSegment) {
-            QProcess *holder = startHelper("--hold");
-            QCOMPARE(answerOf(holder), QByteArray("held"));
-            killHard(holder);
+        QFETCH(bool, staleLock);
+        const QString session = privateDir("session");
+        if (staleLock) {
+            QProcess *holder = startHelper(session);
+            QCOMPARE(answerOf(holder).left(4), QByteArray("held"));
+            end(holder, true);
         }
         const int copies = 6;
         QList<QProcess *> starters;
         for (int i = 0; i < copies; ++i)
-            starters << startHelper("--hold");
+            starters << startHelper(session);
         int held = 0;
         int refused = 0;
         for (QProcess *p : qAsConst(starters)) {
             const QByteArray answer = answerOf(p);
-            if (answer == "held")
-                ++held;
-            else if (answer == "refused")
-                ++refused;
+            held += answer.startsWith("held") ? 1 : 0;
+            refused += answer == "refused" ? 1 : 0;
         }
         QCOMPARE(held, 1);
         QCOMPARE(refused, copies - 1);
+    }
+
+    // Two users on one machine, each starting Kavri: neither is refused, whether the other's
+    // copy runs or was killed, and even when su carried one user's XDG_RUNTIME_DIR over to the
+    // other (then the other, who cannot use that folder, falls back to one of their own).
+    void anotherUsersKavriNeverRefuses_data()
+    {
+        QTest::addColumn<bool>("sharedRuntimeVariable");
+        QTest::addColumn<bool>("killOther");
+        QTest::newRow("each user's own session, other running") << false << false;
+        QTest::newRow("each user's own session, other killed") << false << true;
+        QTest::newRow("su kept XDG_RUNTIME_DIR, other running") << true << false;
+    }
+    void anotherUsersKavriNeverRefuses()
+    {
+        QFETCH(bool, sharedRuntimeVariable);
+        QFETCH(bool, killOther);
+        const KavriTest::OtherUser other = KavriTest::otherUser();
+        if (other.uid < 0)
+            QSKIP("needs a second user: run as root so one can be created");
+        const QString mine = privateDir("mine");
+        const QString theirs =
+            sharedRuntimeVariable ? mine : privateDir("theirs", other.uid, other.gid);
+        const QString fallback = QStringLiteral("/tmp/kavri-%1").arg(other.uid);
+
+        QProcess *theirCopy = startHelper(theirs, QString(), other.name);
+        const QByteArray answer = answerOf(theirCopy);
+        QCOMPARE(answer,
+                 "held " + (sharedRuntimeVariable ? fallback : theirs).toUtf8() + "/kavri.lock");
+        if (killOther)
+            end(theirCopy, true);
+        QCOMPARE(answerOf(startHelper(mine)), "held " + mine.toUtf8() + "/kavri.lock");
+        if (sharedRuntimeVariable) {
+            end(theirCopy, false);
+            QDir(fallback).removeRecursively();
+        }
     }
 };
 
 int main(int argc, char *argv[])
 {
-    if (argc == 4 &&
-        (qstrcmp(argv[1], "--hold") == 0 || qstrcmp(argv[1], "--refuse-and-hang") == 0))
-        return runHelper(argv[1], QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     QCoreApplication app(argc, argv);
+    // The lock records the holder's program name; a helper carries this program's name.
+    if (argc == 2 && qstrcmp(argv[1], "--hold") == 0)
+        return runHelper(false);
+    if (argc == 2 && qstrcmp(argv[1], "--refuse-and-hang") == 0)
+        return runHelper(true);
     TestInstanceGuard test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -160,6 +161,44 @@ private slots:
         QCOMPARE(::sigaction(SIGHUP, nullptr, &current), 0);
         QVERIFY(current.sa_handler == SIG_IGN);
         ::signal(SIGHUP, SIG_DFL);
+    }
+
+    // The program answers --help and --version and ends, with no display needed; Qt's own
+    // options may stand beside them.
+    void commandLineAnswers_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("output"); // a regular expression for all of standard output
+        const QString version = QStringLiteral("kavri %1\n").arg(KAVRI_VERSION);
+        const QString help = QStringLiteral("Usage: .*kavri \\[options\\]\n.*-platform.*"
+                                            "--version +Displays version information.*");
+        QTest::newRow("--version") << QStringList{"--version"} << version;
+        QTest::newRow("-v") << QStringList{"-v"} << version;
+        QTest::newRow("after a Qt option")
+            << QStringList{"-platform", "offscreen", "--version"} << version;
+        QTest::newRow("--help") << QStringList{"--help"} << help;
+        QTest::newRow("-h") << QStringList{"-h"} << help;
+    }
+    void commandLineAnswers()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, output);
+        QProcess kavri;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        env.remove("QT_QPA_PLATFORM");
+        kavri.setProcessEnvironment(env);
+        kavri.start(KAVRI_PROGRAM, arguments);
+        QVERIFY(kavri.waitForFinished(10000));
+        QCOMPARE(kavri.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(kavri.exitCode(), 0);
+        const QString said = QString::fromLocal8Bit(kavri.readAllStandardOutput());
+        QVERIFY2(QRegularExpression(QRegularExpression::anchoredPattern(output),
+                                    QRegularExpression::DotMatchesEverythingOption)
+                     .match(said)
+                     .hasMatch(),
+                 qPrintable(said + kavri.readAllStandardError()));
     }
 };
 

@@ -1,6 +1,7 @@
 #include "dialogtesthelpers.h"
 
 #include "device/hidcontroller.h"
+#include "ui/autostartentry.h"
 #include "ui/languages.h"
 #include "ui/maindialog.h"
 
@@ -8,6 +9,7 @@
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
@@ -150,6 +152,7 @@ private slots:
     void languageExactTexts();
     void disabledCaptionsStayReadable();
     void closeHidesAndTrayShows();
+    void startAtLogin();
     void exitStopsDeviceThreadFirst();
 
 private:
@@ -797,6 +800,20 @@ void TestMainDialog::languageSwitching()
     auto *setTimer = child<QPushButton>(&dialog, "pushButton_setTimer");
     QCOMPARE(setTimer->text(), texts.at(SetTimerButton));
     QCOMPARE(setTimer->styleSheet(), QStringLiteral("text-align: left;"));
+    // The sleep time's largest value shows in full, and the row still fits its box.
+    dialog.show();
+    auto *timer = child<QSpinBox>(&dialog, "spinBox_timer");
+    timer->setValue(255);
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    const QLineEdit *digits = timer->findChild<QLineEdit *>();
+    const int lineEditTextMargins = 2 * 2;
+    QVERIFY2(digits->contentsRect().width() - lineEditTextMargins >=
+                 digits->fontMetrics().horizontalAdvance(digits->text()),
+             qPrintable(QStringLiteral("%1 px for \"%2\"")
+                            .arg(digits->contentsRect().width())
+                            .arg(digits->text())));
+    QVERIFY(setTimer->geometry().left() > timer->geometry().right());
+    QVERIFY(setTimer->geometry().right() < child<QGroupBox>(&dialog, "groupBox_timer")->width());
     QCOMPARE(child<QLabel>(&dialog, "label_10")->text(), Languages::insertText(index));
     QCOMPARE(iniValue("language").toInt(), index);
 
@@ -805,7 +822,8 @@ void TestMainDialog::languageSwitching()
     QCOMPARE(child<QComboBox>(&dialog, "comboBox_lang")->itemText(11), QStringLiteral("HU"));
     auto *tray = dialog.findChild<QSystemTrayIcon *>();
     QVERIFY(tray && tray->contextMenu());
-    QCOMPARE(tray->contextMenu()->actions().first()->text(), QStringLiteral("EXIT"));
+    QCOMPARE(tray->contextMenu()->actions().last()->text(), QStringLiteral("EXIT"));
+    QCOMPARE(tray->contextMenu()->actions().first()->text(), QStringLiteral("Start at login"));
     QCOMPARE(child<QPushButton>(&dialog, "closeButton")->text(), QStringLiteral("X"));
     QCOMPARE(pageIndex(dialog), 0);
 }
@@ -899,8 +917,8 @@ void TestMainDialog::closeHidesAndTrayShows()
     auto *tray = dialog.findChild<QSystemTrayIcon *>();
     QVERIFY(tray);
     QVERIFY(tray->contextMenu());
-    QCOMPARE(tray->contextMenu()->actions().size(), 1);
-    QCOMPARE(tray->contextMenu()->actions().first()->text(), QStringLiteral("EXIT"));
+    QCOMPARE(tray->contextMenu()->actions().size(), 2);
+    QCOMPARE(tray->contextMenu()->actions().last()->text(), QStringLiteral("EXIT"));
 
     dialog.onTaryClicked(QSystemTrayIcon::Context);
     dialog.onTaryClicked(QSystemTrayIcon::MiddleClick);
@@ -931,9 +949,52 @@ void TestMainDialog::exitStopsDeviceThreadFirst()
     });
 
     auto *tray = dialog.findChild<QSystemTrayIcon *>();
-    tray->contextMenu()->actions().first()->trigger();
+    tray->contextMenu()->actions().last()->trigger();
     QCOMPARE(statuses, QList<int>{0});
     QVERIFY(!threadRanAtExit);
+}
+
+// The tray's "Start at login" writes and removes the autostart entry, and shows whether it is
+// there each time the menu opens.
+void TestMainDialog::startAtLogin()
+{
+    const QByteArray oldConfigHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", (m_settings.dirPath() + "/config").toLocal8Bit());
+    const QString entry = m_settings.dirPath() + "/config/autostart/kavri.desktop";
+    {
+        MainDialog dialog(m_settings.store());
+        QMenu *menu = dialog.findChild<QSystemTrayIcon *>()->contextMenu();
+        QAction *startAtLogin = menu->actions().first();
+        QVERIFY(startAtLogin->isCheckable());
+        QVERIFY(!startAtLogin->isChecked());
+
+        startAtLogin->trigger();
+        QVERIFY(startAtLogin->isChecked());
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY2(text.startsWith("[Desktop Entry]\nType=Application\nName=Kavri\n"),
+                 qPrintable(text));
+        QVERIFY2(text.contains("\nExec=" + QCoreApplication::applicationFilePath() + "\n"),
+                 qPrintable(text));
+        QVERIFY2(text.contains("\nX-GNOME-Autostart-Delay=5\n"), qPrintable(text));
+
+        startAtLogin->trigger();
+        QVERIFY(!startAtLogin->isChecked());
+        QVERIFY(!QFile::exists(entry));
+
+        // Made or removed elsewhere (the desktop's own settings): the menu shows it.
+        QVERIFY(AutostartEntry(QStringLiteral("/usr/bin/kavri")).setEnabled(true));
+        emit menu->aboutToShow();
+        QVERIFY(startAtLogin->isChecked());
+    }
+    // A path with spaces and quotes stays one program for the desktop.
+    const AutostartEntry odd(QStringLiteral("/opt/my \"apps\"/kavri"));
+    QVERIFY(odd.entryText().contains("\nExec=\"/opt/my \\\\\"apps\\\\\"/kavri\"\n"));
+    if (oldConfigHome.isNull())
+        qunsetenv("XDG_CONFIG_HOME");
+    else
+        qputenv("XDG_CONFIG_HOME", oldConfigHome);
 }
 
 QTEST_MAIN(TestMainDialog)

@@ -115,7 +115,7 @@ void TestMainDialogDevice::exitStopsPollingBeforeTheProcessEnds()
         runningAtExit = controller->isRunning();
         pollsAtExit = dongle.calls(fakehid::Call::GetFeatureReport);
     });
-    dialog.findChild<QSystemTrayIcon *>()->contextMenu()->actions().first()->trigger();
+    dialog.findChild<QSystemTrayIcon *>()->contextMenu()->actions().last()->trigger();
     QVERIFY(!runningAtExit);
     QVERIFY(pollsAtExit > 0);
     // Nothing polls the dongle any more.

@@ -265,12 +265,13 @@ void TestMainDialogForm::layouts_data()
         << "QHBoxLayout"
         << "groupBox1" << QStringList{"groupBox_timer", "widget", "spacer 50x20"} << -1 << none
         << QList<int>{};
+    // Narrow side margins and spacing leave the timer spin box room for three digits.
     QTest::newRow("_2") << "QHBoxLayout"
-                        << "groupBox_timer" << QStringList{"horizontalLayout_11"} << -1 << none
-                        << QList<int>{};
+                        << "groupBox_timer" << QStringList{"horizontalLayout_11"} << -1
+                        << QList<int>{3, -1, 3, -1} << QList<int>{};
     QTest::newRow("horizontalLayout_11")
         << "QHBoxLayout"
-        << "_2" << QStringList{"label_4", "spinBox_timer", "label_8", "pushButton_setTimer"} << -1
+        << "_2" << QStringList{"label_4", "spinBox_timer", "label_8", "pushButton_setTimer"} << 3
         << none << QList<int>{};
 }
 
@@ -401,8 +402,8 @@ void TestMainDialogForm::properties_data()
     row("spinBox_timer", "minimum", 0);
     row("spinBox_timer", "maximum", 255);
     row("spinBox_timer", "value", 5);
-    row("spinBox_timer", "minimumSize", QSize(40, 0));
-    row("spinBox_timer", "maximumSize", QSize(40, maxH));
+    row("spinBox_timer", "minimumSize", QSize(56, 0));
+    row("spinBox_timer", "maximumSize", QSize(56, maxH));
     row("label_8", "maximumSize", QSize(28, maxH));
     row("pushButton_setTimer", "minimumSize", QSize(80, 0));
     row("pushButton_setTimer", "maximumSize", QSize(60, maxH));

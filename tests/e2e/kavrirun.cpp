@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QThread>
 
 #include <csignal>
@@ -32,9 +33,8 @@ bool pollUntil(const std::function<bool()> &done, int timeoutMs)
 
 } // namespace
 
-KavriRun::KavriRun(const QString &display, const QString &lockDir, const QString &runtimeDir,
-                   Options options)
-    : m_display(display), m_lockDir(lockDir), m_runtimeDir(runtimeDir), m_options(options)
+KavriRun::KavriRun(const QString &display, const QString &runtimeDir, Options options)
+    : m_display(display), m_runtimeDir(runtimeDir), m_options(options)
 {
 }
 
@@ -56,11 +56,9 @@ bool KavriRun::start()
     env.insert(QStringLiteral("KAVRI_VDONGLE"), m_dir.filePath(QStringLiteral("vdongle")));
     env.insert(QStringLiteral("KAVRI_VDONGLE_START"),
                m_options.donglePlugged ? QStringLiteral("plugged") : QStringLiteral("unplugged"));
-    env.insert(QStringLiteral("TMPDIR"), m_lockDir);
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtimeDir);
-    // Without a Kavri.ini in the working directory the settings go to the configuration
-    // folder: the run's own.
+    env.insert(QStringLiteral("TMPDIR"), m_dir.path());
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtimeDir);
     m_process.setProcessEnvironment(env);
     m_process.setWorkingDirectory(m_dir.path());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
@@ -88,10 +86,10 @@ bool KavriRun::waitForDongleLog(const QByteArray &text, int timeoutMs) const
 
 QByteArray KavriRun::settingsText() const
 {
-    const QString inWorkDir = m_dir.filePath(QStringLiteral("Kavri.ini"));
-    return QFile::exists(inWorkDir)
-               ? fileText(inWorkDir)
-               : fileText(m_dir.filePath(QStringLiteral("config/kavri/Kavri.ini")));
+    // The working directory's file when there is one, else the one under XDG_CONFIG_HOME.
+    const QString here = m_dir.filePath(QStringLiteral("Kavri.ini"));
+    return fileText(
+        QFileInfo::exists(here) ? here : m_dir.filePath(QStringLiteral("config/kavri/Kavri.ini")));
 }
 
 bool KavriRun::waitForSettings(const QByteArray &line, int timeoutMs) const

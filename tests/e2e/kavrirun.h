@@ -7,10 +7,11 @@
 
 #include <memory>
 
-// One run of the real kavri program for the end-to-end tests: a fresh working directory and
-// configuration folder (so the settings file starts absent), the virtual presenter preloaded in
-// front of hidapi, and the single-instance lock's key files in the suite's own directory, shared by
-// all runs of the suite (so copies see each other) and by no other Kavri on the machine.
+// One run of the real kavri program for the end-to-end tests: a fresh working directory (so
+// "./Kavri.ini" starts absent) that is also its TMPDIR and holds its XDG_CONFIG_HOME, the
+// virtual presenter preloaded in front of hidapi, and the suite's own XDG_RUNTIME_DIR, where
+// the single-instance lock lives, shared by all runs of the suite (so copies see each other)
+// and by no other Kavri on the machine.
 class KavriRun final
 {
 public:
@@ -19,8 +20,7 @@ public:
         bool donglePlugged = true;
     };
 
-    KavriRun(const QString &display, const QString &lockDir, const QString &runtimeDir,
-             Options options);
+    KavriRun(const QString &display, const QString &runtimeDir, Options options);
     ~KavriRun();
     KavriRun(const KavriRun &) = delete;
     KavriRun &operator=(const KavriRun &) = delete;
@@ -36,6 +36,7 @@ public:
     bool waitForDongleLog(const QByteArray &text, int timeoutMs) const;
 
     QString workDir() const { return m_dir.path(); }
+    // The settings file the run uses: ./Kavri.ini, or Kavri.ini under its XDG_CONFIG_HOME.
     QByteArray settingsText() const;
     bool waitForSettings(const QByteArray &line, int timeoutMs) const;
 
@@ -48,7 +49,6 @@ private:
     QTemporaryDir m_dir;
     QProcess m_process;
     QString m_display;
-    QString m_lockDir;
     QString m_runtimeDir;
     Options m_options;
 };

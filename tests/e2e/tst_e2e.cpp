@@ -1,4 +1,3 @@
-#include "app/instanceguard.h"
 #include "desktopsession.h"
 #include "kavrirun.h"
 
@@ -6,8 +5,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QSharedMemory>
-#include <QSystemSemaphore>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -64,15 +61,13 @@ class TestEndToEnd : public QObject
 
 private:
     std::unique_ptr<DesktopSession> m_desktop;
-    QTemporaryDir m_lockDir;
     QTemporaryDir m_runtimeDir;
 
     std::unique_ptr<KavriRun> launch(bool plugged = true, const QByteArray &settings = {})
     {
         KavriRun::Options options;
         options.donglePlugged = plugged;
-        auto run = std::make_unique<KavriRun>(m_desktop->display(), m_lockDir.path(),
-                                              m_runtimeDir.path(), options);
+        auto run = std::make_unique<KavriRun>(m_desktop->display(), m_runtimeDir.path(), options);
         if (!settings.isEmpty()) {
             QFile file(QDir(run->workDir()).filePath(QStringLiteral("Kavri.ini")));
             if (!file.open(QIODevice::WriteOnly) || file.write(settings) != settings.size())
@@ -155,33 +150,13 @@ private:
 private slots:
     void initTestCase()
     {
-        QVERIFY(m_lockDir.isValid());
         QVERIFY(m_runtimeDir.isValid());
         m_desktop = std::make_unique<DesktopSession>();
         if (!m_desktop->start())
             QFAIL(qPrintable(m_desktop->why()));
     }
 
-    void cleanupTestCase()
-    {
-        m_desktop.reset();
-        // Runs killed on purpose leave the lock's segment behind in the kernel; adopt and drop
-        // it, and remove the semaphore, so the suite leaves nothing behind.
-        const QByteArray oldTmp = qgetenv("TMPDIR");
-        qputenv("TMPDIR", m_lockDir.path().toLocal8Bit());
-        {
-            InstanceGuard sweep;
-            sweep.acquire(nullptr);
-        }
-        {
-            QSystemSemaphore owner(QLatin1String(InstanceGuard::SemaphoreKey), 1,
-                                   QSystemSemaphore::Create);
-        }
-        if (oldTmp.isNull())
-            qunsetenv("TMPDIR");
-        else
-            qputenv("TMPDIR", oldTmp);
-    }
+    void cleanupTestCase() { m_desktop.reset(); }
 
     // No Kavri.ini: the German window, the page that asks for the dongle, and a settings file
     // that holds nothing but the language. Once the dongle answers, the settings page, and
@@ -382,7 +357,7 @@ private slots:
     {
         QFETCH(QString, kind);
         KavriRun::Options options;
-        KavriRun run(m_desktop->display(), m_lockDir.path(), m_runtimeDir.path(), options);
+        KavriRun run(m_desktop->display(), m_runtimeDir.path(), options);
         const QString ini = run.workDir() + "/Kavri.ini";
         const QString target = run.workDir() + "/notes.txt";
         if (kind == "fifo") {
@@ -525,7 +500,9 @@ private slots:
         }
         QVERIFY2(found, "the tray icon's menu did not open");
         QVERIFY(run->isRunning());
-        QVERIFY(m_desktop->click(menu.rect.center(), 1)); // its only entry: EXIT
+        // Its entries: "Start at login", then EXIT in the lower half.
+        QVERIFY(m_desktop->click(
+            QPoint(menu.rect.center().x(), menu.rect.top() + menu.rect.height() * 3 / 4), 1));
 
         QVERIFY(run->waitForExit(10000));
         QCOMPARE(run->process().exitStatus(), QProcess::NormalExit);

@@ -2,8 +2,12 @@
 
 #include "presentercommand.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using fakehid::ReadAnswer;
@@ -12,15 +16,40 @@ namespace {
 constexpr auto ReadPeriod = std::chrono::milliseconds(20);
 // Longer than three poll periods of the device thread.
 constexpr auto ExitWatch = std::chrono::milliseconds(200);
+
+// A new, empty file of this user's only, never reached through a symlink: whatever was at
+// `path` is removed first (a planted link goes, not its target), and O_EXCL | O_NOFOLLOW
+// refuse anything that appears there meanwhile.
+std::FILE *createPrivateFile(const std::string &path, const char *mode)
+{
+    ::unlink(path.c_str());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    std::FILE *file = fd >= 0 ? ::fdopen(fd, mode) : nullptr;
+    if (!file) {
+        std::fprintf(stderr, "vdongle: cannot create %s: %s\n", path.c_str(), std::strerror(errno));
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return file;
+}
+
+// A folder of this user's that nobody else may enter, not reached through a symlink.
+bool isPrivateFolder(const std::string &path)
+{
+    struct stat st = {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() &&
+           (st.st_mode & 077) == 0;
+}
+
 } // namespace
 
 VirtualPresenter::VirtualPresenter(std::string controlPath, bool startPlugged)
     : m_controlPath(std::move(controlPath))
 {
     // An empty control file: commands left from an earlier run must not replay.
-    if (std::FILE *control = std::fopen(m_controlPath.c_str(), "w"))
+    if (std::FILE *control = createPrivateFile(m_controlPath, "w"))
         std::fclose(control);
-    m_log = std::fopen((m_controlPath + ".log").c_str(), "w");
+    m_log = createPrivateFile(m_controlPath + ".log", "w");
 
     m_dongle = new fakehid::FakeDongle(fakehid::linuxDongle(), startPlugged);
     m_dongle->setLogLimit(256);
@@ -50,8 +79,18 @@ VirtualPresenter::~VirtualPresenter()
 std::string VirtualPresenter::defaultControlPath()
 {
     const char *runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    const std::string dir = runtimeDir && *runtimeDir ? runtimeDir : "/tmp";
-    return dir + "/kavri-vdongle-" + std::to_string(::getuid());
+    if (runtimeDir && *runtimeDir == '/' && isPrivateFolder(runtimeDir)) {
+        const std::string dir = std::string(runtimeDir) + "/kavri-vdongle";
+        ::mkdir(dir.c_str(), 0700);
+        if (isPrivateFolder(dir))
+            return dir + "/control";
+    }
+    // No runtime directory of our own: a new folder with a name nobody could guess.
+    char pattern[] = "/tmp/kavri-vdongle-XXXXXX";
+    const std::string control = ::mkdtemp(pattern) ? std::string(pattern) + "/control" : "";
+    std::fprintf(stderr, "vdongle: control file %s\n",
+                 control.empty() ? "(none: no private folder could be made)" : control.c_str());
+    return control;
 }
 
 void VirtualPresenter::logLine(const std::string &text)
@@ -127,9 +166,18 @@ void VirtualPresenter::readLoop()
 
 void VirtualPresenter::readNewLines()
 {
-    std::FILE *control = std::fopen(m_controlPath.c_str(), "r");
-    if (!control)
+    const int fd = ::open(m_controlPath.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st = {};
+    if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        if (fd >= 0)
+            ::close(fd);
         return;
+    }
+    std::FILE *control = ::fdopen(fd, "r");
+    if (!control) {
+        ::close(fd);
+        return;
+    }
     std::fseek(control, 0, SEEK_END);
     const long size = std::ftell(control);
     if (size < m_readOffset) { // emptied by someone: start over

@@ -17,6 +17,7 @@ struct PresenterCommand;
 // "ready <pid>", "opened <path>", "closed", "write <hex bytes> -> <result>", each command
 // applied, and when the process ends "exit: handles open N, polls during exit N" (a device
 // thread still polling while the process tears itself down shows as polls during exit).
+// Both files are made anew at start, mode 0600, and never opened through a symlink.
 class VirtualPresenter final
 {
 public:
@@ -30,7 +31,9 @@ public:
     // Applies one command line; false (and a log line) when it is not understood.
     bool apply(const std::string &line);
 
-    // The control file used when KAVRI_VDONGLE is not set.
+    // The control file used when KAVRI_VDONGLE is not set: "control" in the folder
+    // $XDG_RUNTIME_DIR/kavri-vdongle, or, without a runtime directory, in a new folder made
+    // with mkdtemp in /tmp (its name is printed on stderr).
     static std::string defaultControlPath();
 
 private:
