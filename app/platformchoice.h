@@ -3,9 +3,10 @@
 #include <QByteArray>
 #include <QStringList>
 
-// Qt 5's Wayland backend cannot keep the overlay above other windows, cover the whole screen
-// or capture it. On a Wayland session that also runs XWayland, Kavri therefore asks for the
-// X11 (xcb) backend, unless the user has chosen a platform: QT_QPA_PLATFORM or -platform.
+// Qt's Wayland backend (Qt 5's, and Qt 6's as used here) cannot keep the overlay above other
+// windows, cover the whole screen or capture it. On a Wayland session that also runs
+// XWayland, Kavri therefore asks for the X11 (xcb) backend, unless the user has chosen a
+// platform: QT_QPA_PLATFORM or -platform.
 namespace PlatformChoice {
 
 // The decision alone, from the environment values and the command-line arguments

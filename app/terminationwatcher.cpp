@@ -74,6 +74,8 @@ void TerminationWatcher::onSignalByte()
     unsigned char byte = 0;
     while (::read(signalReadFd, &byte, 1) == 1) {
         emit terminationRequested(byte);
-        QCoreApplication::quit();
+        // exit(), not quit(): from Qt 6 on, quit() first asks every window to close, and the
+        // settings window refuses (it goes to the tray), which would cancel the quit.
+        QCoreApplication::exit(0);
     }
 }

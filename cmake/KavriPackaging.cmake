@@ -19,8 +19,14 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# Library dependencies (Qt 5, hidapi) are read from the program by dpkg-shlibdeps.
+# Library dependencies (Qt, hidapi) are read from the program by dpkg-shlibdeps, so the
+# package names of whichever Qt it was built with come from the system that builds it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Qt 6 keeps its window-system plugins (xcb) out of its libraries' packages, and libqt6gui6
+# only recommends them: without them the program cannot open a window.
+if(KAVRI_QT_MAJOR EQUAL 6)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
     ${PROJECT_SOURCE_DIR}/packaging/postinst ${PROJECT_SOURCE_DIR}/packaging/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

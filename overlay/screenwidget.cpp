@@ -419,13 +419,20 @@ void ScreenWidget::paintMagnifier(QPainter &painter)
 {
     const QPoint pointer(m_mouseX, m_mouseY);
     const QRect source = OverlayGeometry::lensSourceRect(pointer, m_cursorSize);
+    // The capture holds device pixels (more than the overlay's own pixels on a scaled
+    // screen): the piece is cut in those, and the brush scales it back to the overlay's.
+    const qreal ratio = m_screenPixmap.devicePixelRatio();
+    const QRect deviceSource(QPointF(QPointF(source.topLeft()) * ratio).toPoint(),
+                             QSizeF(QSizeF(source.size()) * ratio).toSize());
     // QPixmap::copy of an empty rectangle copies the whole capture; the lens is empty then.
-    const QPixmap piece = source.isEmpty() ? QPixmap() : m_screenPixmap.copy(source);
+    QPixmap piece = deviceSource.isEmpty() ? QPixmap() : m_screenPixmap.copy(deviceSource);
+    piece.setDevicePixelRatio(1);
     painter.setPen(m_foreColor);
     // Without a capture (or with a magnification that maps nothing) only the ring is drawn.
     if (!piece.isNull() && std::isfinite(m_scaleRate) && m_scaleRate > 0.0) {
         QBrush brush(piece);
-        brush.setTransform(OverlayGeometry::lensTransform(pointer, m_cursorSize, m_scaleRate));
+        brush.setTransform(QTransform::fromScale(1 / ratio, 1 / ratio) *
+                           OverlayGeometry::lensTransform(pointer, m_cursorSize, m_scaleRate));
         painter.setBrush(brush);
     } else {
         painter.setBrush(Qt::NoBrush);

@@ -78,9 +78,16 @@ void X11OverlaySystem::setShownRegion(QWidget *window, const QRegion &region)
     if (region.rectCount() == 1 && region.boundingRect().contains(window->rect())) {
         XShapeCombineMask(m_display, id, ShapeBounding, 0, 0, 0, ShapeSet);
     } else {
+        // The region is in the widget's pixels, the shape in the screen's: on a scaled screen
+        // each rectangle grows to every screen pixel it touches.
+        const qreal ratio = window->devicePixelRatioF();
         std::vector<XRectangle> rects;
         rects.reserve(static_cast<size_t>(region.rectCount()));
-        for (const QRect &r : region) {
+        for (const QRect &logical : region) {
+            const QRect r = ratio == 1.0 ? logical
+                                         : QRectF(QPointF(logical.topLeft()) * ratio,
+                                                  QSizeF(logical.size()) * ratio)
+                                               .toAlignedRect();
             rects.push_back({static_cast<short>(r.x()), static_cast<short>(r.y()),
                              static_cast<unsigned short>(r.width()),
                              static_cast<unsigned short>(r.height())});

@@ -15,6 +15,16 @@ namespace {
 constexpr int kTitleBarHeight = 30;
 constexpr int kButtonSize = 30;
 
+// The pointer's place on the desktop, in the same units as the window's pos().
+QPoint globalPoint(const QMouseEvent *event)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return event->globalPosition().toPoint();
+#else
+    return event->globalPos();
+#endif
+}
+
 } // namespace
 
 XWindow::XWindow(QWidget *parent) : QDialog(parent)
@@ -116,7 +126,7 @@ void XWindow::mousePressEvent(QMouseEvent *event)
 {
     if (titleTextLabel->geometry().contains(event->pos()) && event->button() == Qt::LeftButton) {
         mousePressed = true;
-        dragOffset = event->globalPos() - pos();
+        dragOffset = globalPoint(event) - pos();
         event->accept();
     }
 }
@@ -129,7 +139,7 @@ void XWindow::mouseReleaseEvent(QMouseEvent *)
 void XWindow::mouseMoveEvent(QMouseEvent *event)
 {
     if (mousePressed && event->buttons() != Qt::NoButton && !maximized) {
-        move(event->globalPos() - dragOffset);
+        move(globalPoint(event) - dragOffset);
         event->accept();
     }
 }

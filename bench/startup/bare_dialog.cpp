@@ -1,6 +1,7 @@
-// The yardstick of the start-up benchmark: the least a Qt 5 widget program does, one empty
-// dialog shown. With --raster-only it also asks for raster-only widget surfaces, as Kavri does,
-// which keeps Qt from loading the GL stack: the like-for-like yardstick.
+// The yardstick of the start-up benchmark: the least a Qt widget program does, one empty
+// dialog shown. Built with the same Qt as Kavri. With --raster-only it also asks for raster-only
+// widget surfaces, as Kavri does, which keeps Qt from loading the GL stack: the like-for-like
+// yardstick.
 #include <QApplication>
 #include <QDialog>
 

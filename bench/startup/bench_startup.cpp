@@ -1,5 +1,5 @@
-// Start-up time and memory of Kavri beside a bare Qt 5 program that shows one empty dialog,
-// measured the same way in the same run, on a private Xvfb:
+// Start-up time and memory of Kavri beside a bare program, built with the same Qt, that shows
+// one empty dialog, measured the same way in the same run, on a private Xvfb:
 //   start-up: from the fork of the process until the X server has mapped all its top-level
 //             windows (Kavri: the settings window and the overlay; the bare program: its dialog)
 //   memory:   resident set (VmRSS) once the program has settled: at least 1.5 s after start
@@ -270,12 +270,13 @@ int main(int argc, char *argv[])
     const double ks = median(kavriStart), kr = median(kavriRss);
     const double bs = median(bareStart), br = median(bareRss);
     const double rs = median(rasterStart), rr = median(rasterRss);
-    std::printf("start-up (process start to all windows mapped), median of %d runs, Xvfb %s\n",
-                runs, display.c_str());
+    std::printf("Qt %d build: start-up (process start to all windows mapped), median of %d runs, "
+                "Xvfb %s\n",
+                KAVRI_QT_MAJOR, runs, display.c_str());
     std::printf("  kavri (settings window + overlay, virtual dongle)  %8.1f ms   RSS %7.1f MB\n",
                 ks, kr);
-    std::printf("  bare Qt 5 program (one empty dialog)               %8.1f ms   RSS %7.1f MB\n",
-                bs, br);
+    std::printf("  bare Qt %d program (one empty dialog)               %8.1f ms   RSS %7.1f MB\n",
+                KAVRI_QT_MAJOR, bs, br);
     std::printf("  bare, raster-only widget surfaces (like kavri)     %8.1f ms   RSS %7.1f MB\n",
                 rs, rr);
     if (ks > 0 && bs > 0 && kr > 0 && br > 0)

@@ -55,7 +55,7 @@ bool DesktopSession::start()
     for (int n = 70; n < 100 && m_display.isEmpty(); ++n) {
         if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
             continue;
-        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_server.setProcessChannelMode(QProcess::SeparateChannels);
         m_server.setStandardOutputFile(QProcess::nullDevice());
         m_server.setStandardErrorFile(QProcess::nullDevice());
         m_server.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(n), "-screen", "0",

@@ -117,9 +117,11 @@ struct OverlayRig
 
 // The whole overlay drawn into an image with alpha, as a translucent window's surface:
 // fully transparent before the paint.
-inline QImage renderFrame(ScreenWidget &widget)
+// With a `ratio` above 1, as the surface of a scaled screen: that many device pixels a pixel.
+inline QImage renderFrame(ScreenWidget &widget, qreal ratio = 1)
 {
-    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    QImage image(widget.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.setDevicePixelRatio(ratio);
     image.fill(Qt::transparent);
     widget.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
     return image;

@@ -153,25 +153,34 @@ private slots:
         QTest::addColumn<double>("scale");
         QTest::addColumn<QPoint>("lensPixel");
         QTest::addColumn<QPoint>("capturePixel");
+        // Device pixels per overlay pixel: the capture and the window's surface are that
+        // much finer on a scaled screen, and the lens must enlarge the capture's pixels.
+        QTest::addColumn<double>("ratio");
         QTest::newRow("centre") << QPoint(200, 150) << 30 << 2.0 << QPoint(200, 150)
-                                << QPoint(200, 150);
+                                << QPoint(200, 150) << 1.0;
         QTest::newRow("off centre, 2x")
-            << QPoint(200, 150) << 30 << 2.0 << QPoint(210, 156) << QPoint(205, 153);
+            << QPoint(200, 150) << 30 << 2.0 << QPoint(210, 156) << QPoint(205, 153) << 1.0;
         // Within r of the left or top edge the copied piece starts at the edge: shifted.
         QTest::newRow("left edge shift")
-            << QPoint(10, 150) << 30 << 2.0 << QPoint(10, 154) << QPoint(30, 152);
+            << QPoint(10, 150) << 30 << 2.0 << QPoint(10, 154) << QPoint(30, 152) << 1.0;
         QTest::newRow("top edge shift")
-            << QPoint(200, 5) << 30 << 2.0 << QPoint(200, 5) << QPoint(200, 30);
+            << QPoint(200, 5) << 30 << 2.0 << QPoint(200, 5) << QPoint(200, 30) << 1.0;
         // Near the right edge the piece is only cut short: still centred on the pointer.
         QTest::newRow("right edge")
-            << QPoint(790, 150) << 30 << 2.0 << QPoint(795, 150) << QPoint(792, 150);
+            << QPoint(790, 150) << 30 << 2.0 << QPoint(795, 150) << QPoint(792, 150) << 1.0;
         QTest::newRow("scale 1") << QPoint(300, 300) << 20 << 1.0 << QPoint(307, 303)
-                                 << QPoint(307, 303);
+                                 << QPoint(307, 303) << 1.0;
         QTest::newRow("scale 1.5")
-            << QPoint(400, 300) << 40 << 1.5 << QPoint(420, 300) << QPoint(413, 300);
+            << QPoint(400, 300) << 40 << 1.5 << QPoint(420, 300) << QPoint(413, 300) << 1.0;
         // Below 1 the enlarged piece is smaller than the lens and repeats inside it.
         QTest::newRow("scale 0.75 repeats")
-            << QPoint(400, 300) << 40 << 0.75 << QPoint(430, 300) << QPoint(360, 300);
+            << QPoint(400, 300) << 40 << 0.75 << QPoint(430, 300) << QPoint(360, 300) << 1.0;
+        QTest::newRow("device pixels 2x, off centre")
+            << QPoint(200, 150) << 30 << 2.0 << QPoint(210, 156) << QPoint(205, 153) << 2.0;
+        QTest::newRow("device pixels 2x, left edge shift")
+            << QPoint(10, 150) << 30 << 2.0 << QPoint(10, 154) << QPoint(30, 152) << 2.0;
+        QTest::newRow("device pixels 1.5x, scale 4")
+            << QPoint(400, 300) << 40 << 4.0 << QPoint(424, 300) << QPoint(406, 300) << 1.5;
     }
     void magnifierShowsTheCaptureEnlarged()
     {
@@ -180,20 +189,24 @@ private slots:
         QFETCH(double, scale);
         QFETCH(QPoint, lensPixel);
         QFETCH(QPoint, capturePixel);
+        QFETCH(double, ratio);
         OverlayRig rig;
         ScreenWidget &w = rig.w();
-        rig.capture = coordinateCapture(w.size());
+        rig.capture = coordinateCapture(w.size() * ratio);
+        rig.capture.setDevicePixelRatio(ratio);
         w.onSetCursorSize(radius);
         w.onSetScaleRate(scale);
         display(rig, ModeMagnifier, pointer);
-        const QImage frame = renderFrame(w);
+        const QImage frame = renderFrame(w, ratio);
 
         QCOMPARE(w.mousePos(), pointer);
-        QCOMPARE(frame.pixel(lensPixel), coordinateColor(capturePixel.x(), capturePixel.y()));
+        const QPoint deviceLens = (QPointF(lensPixel) * ratio).toPoint();
+        const QPoint deviceCapture = (QPointF(capturePixel) * ratio).toPoint();
+        QCOMPARE(frame.pixel(deviceLens), coordinateColor(deviceCapture.x(), deviceCapture.y()));
         // Outside the lens the desktop shows: fully transparent.
         const QPoint beyond = pointer + QPoint(pointer.x() < 400 ? radius + 3 : -radius - 3, 0);
-        QCOMPARE(qAlpha(frame.pixel(beyond)), 0);
-        QCOMPARE(qAlpha(frame.pixel(0, 599)), 0);
+        QCOMPARE(qAlpha(frame.pixel((QPointF(beyond) * ratio).toPoint())), 0);
+        QCOMPARE(qAlpha(frame.pixel(0, frame.height() - 1)), 0);
         QCOMPARE(w.cursor().shape(), Qt::BlankCursor);
     }
 

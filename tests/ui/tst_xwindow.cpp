@@ -247,11 +247,13 @@ private slots:
     void doubleClickIsConsumed()
     {
         FrameUnderTest w;
-        QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+        QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(5, 5),
+                        QPointF(w.mapToGlobal(QPoint(5, 5))), Qt::LeftButton, Qt::LeftButton,
                         Qt::NoModifier);
         QVERIFY(w.eventFilter(w.titleTextLabel, &dbl));
         QCOMPARE(w.maximizeButton->toolTip(), QStringLiteral("Restore"));
-        QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5), Qt::LeftButton, Qt::LeftButton,
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(5, 5),
+                          QPointF(w.mapToGlobal(QPoint(5, 5))), Qt::LeftButton, Qt::LeftButton,
                           Qt::NoModifier);
         QVERIFY(!w.eventFilter(w.titleTextLabel, &press));
         QCOMPARE(w.maximizeButton->toolTip(), QStringLiteral("Restore"));

@@ -10,8 +10,8 @@
 //   compositing (prints whether a compositing manager runs) | quit
 
 #include "overlay/overlaywindowsystem.h"
-#include "presenter/screenmode.h"
 #include "overlay/screenwidget.h"
+#include "presenter/screenmode.h"
 
 #include <QApplication>
 #include <QColor>
@@ -46,7 +46,12 @@ protected:
     }
     void mousePressEvent(QMouseEvent *event) override
     {
-        say(QStringLiteral("press %1 %2").arg(event->globalPos().x()).arg(event->globalPos().y()));
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+        const QPoint at = event->globalPosition().toPoint();
+#else
+        const QPoint at = event->globalPos();
+#endif
+        say(QStringLiteral("press %1 %2").arg(at.x()).arg(at.y()));
     }
 
 private:

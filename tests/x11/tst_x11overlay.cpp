@@ -188,15 +188,21 @@ private slots:
     {
         QTest::addColumn<bool>("windowManager");
         QTest::addColumn<bool>("compositor");
-        QTest::newRow("bare X") << false << false;
-        QTest::newRow("compositor") << false << true;
-        QTest::newRow("openbox") << true << false;
-        QTest::newRow("openbox and compositor") << true << true;
+        // Screen pixels per overlay pixel (Qt's scaling of a high-resolution screen). The
+        // effects are sized in overlay pixels, so a scaled row asks for a smaller radius and
+        // expects the same picture on the screen.
+        QTest::addColumn<double>("scale");
+        QTest::newRow("bare X") << false << false << 1.0;
+        QTest::newRow("compositor") << false << true << 1.0;
+        QTest::newRow("openbox") << true << false << 1.0;
+        QTest::newRow("openbox and compositor") << true << true << 1.0;
+        QTest::newRow("bare X, scaled 1.5") << false << false << 1.5;
     }
     void overlayOnX11()
     {
         QFETCH(bool, windowManager);
         QFETCH(bool, compositor);
+        QFETCH(double, scale);
         m_rowTag = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), '_');
 
         // An X server of its own on a free display number, so parallel runs don't clash.
@@ -221,13 +227,13 @@ private slots:
             // seen on a cold machine). This suite is about the overlay, so openbox gets up to
             // three starts; one that keeps running but never manages the screen still fails.
             for (int attempt = 0; attempt < 3 && !managed(); ++attempt) {
-                wm = std::make_unique<Child>(QStringLiteral("openbox"),
-                                             QStringList{"--sm-disable"}, m_env);
+                wm = std::make_unique<Child>(QStringLiteral("openbox"), QStringList{"--sm-disable"},
+                                             m_env);
                 QVERIFY(wm->started());
                 QElapsedTimer clock;
                 clock.start();
-                while (clock.elapsed() < 20000 &&
-                       wm->process().state() == QProcess::Running && !managed())
+                while (clock.elapsed() < 20000 && wm->process().state() == QProcess::Running &&
+                       !managed())
                     QTest::qWait(100);
             }
             QVERIFY2(managed(), qPrintable(QStringLiteral("openbox state %1, exit %2")
@@ -247,7 +253,10 @@ private slots:
         const QString desktopWindow = desktopReady.section(QLatin1Char(' '), 1, 1);
         QVERIFY(screenShows(QStringLiteral("desktop"), allDesktop));
 
-        Child overlay(QStringLiteral(KAVRI_X11_HOST), {}, m_env, workDir.path());
+        QProcessEnvironment overlayEnv = m_env;
+        if (scale != 1.0)
+            overlayEnv.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(scale));
+        Child overlay(QStringLiteral(KAVRI_X11_HOST), {}, overlayEnv, workDir.path());
         QVERIFY(overlay.started());
         const QString overlayReady = overlay.waitLine(QStringLiteral("ready"), 10000);
         QVERIFY(!overlayReady.isEmpty());
@@ -278,7 +287,7 @@ private slots:
 
         // The spotlight: the desktop itself in the hole; it follows the pointer by itself.
         run(QStringLiteral("xdotool"), {"mousemove", "300", "300"}, m_env);
-        overlay.send("size 60");
+        overlay.send("size " + QByteArray::number(qRound(60 / scale)));
         overlay.send("mode 1");
         QCOMPARE(focusedWindow(), desktopWindow); // during or right after the flash
         QVERIFY(!overlay.waitLine(QStringLiteral("ok mode")).isEmpty());
