@@ -3,16 +3,14 @@
 // mode is displayed and the pointer stands still (for the normal mode: while nothing is displayed).
 // Runs on whatever platform Qt picks (offscreen for ./dev bench; xcb under an X server).
 
-#include "presenter/screenmode.h"
 #include "overlay/screenwidget.h"
+#include "presenter/screenmode.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QImage>
 #include <QPainter>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtMath>
 
@@ -129,10 +127,6 @@ Figures measure(ScreenWidget &overlay, QPoint &pointer, ScreenMode mode)
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    // The slots store their values in ./Kavri.ini; keep that out of the caller's folder.
-    QTemporaryDir workDir;
-    QDir::setCurrent(workDir.path());
-
     std::printf("Overlay benchmark on the \"%s\" platform, Qt %s, effect radius 50 px\n\n",
                 qPrintable(QGuiApplication::platformName()), qVersion());
     std::printf("%-11s %-13s %14s %18s %22s\n", "size", "mode", "full repaint",
@@ -148,7 +142,7 @@ int main(int argc, char *argv[])
         QPoint pointer;
         const QPixmap desktop = desktopPicture(size);
         overlay.setPointerSource([&pointer] { return pointer; });
-        overlay.setScreenGrabber([&desktop] { return desktop; });
+        overlay.setScreenGrabber([&desktop](QScreen *) { return desktop; });
         overlay.setFlashWait([](int) {}); // the flash is measured on its own below
         // The overlay fills the screen it runs on; here it takes the size under test instead.
         overlay.setWindowState(Qt::WindowNoState);
