@@ -22,12 +22,11 @@ namespace {
 // How long a newly selected mode is shown before the overlay clears again.
 constexpr int FlashMs = 600;
 
-// The screen in its device pixels. QScreen takes the area in logical pixels and hands back
-// the pixels of the device with their ratio set.
+// The whole screen in its device pixels, their ratio set. Without a window the platform
+// takes the area relative to the screen; -1 asks for all of it. Nothing is scaled.
 QPixmap grabScreen(QScreen *screen)
 {
-    const QRect area = screen->geometry();
-    return screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    return screen->grabWindow(0, 0, 0, -1, -1);
 }
 
 // Blocks without running the event loop, like a busy wait would, but sleeps instead of

@@ -10,8 +10,8 @@
 //   compositing (prints whether a compositing manager runs) | quit
 
 #include "overlay/overlaywindowsystem.h"
-#include "presenter/screenmode.h"
 #include "overlay/screenwidget.h"
+#include "presenter/screenmode.h"
 
 #include <QApplication>
 #include <QColor>
@@ -21,9 +21,12 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -33,16 +36,20 @@ void say(const QString &line)
     std::fflush(stdout);
 }
 
+// Plays the desktop on one screen: one colour, with --marker also a red square of 16 logical
+// pixels centred on (400, 300) of the screen for the lens to enlarge.
 class DesktopWindow final : public QWidget
 {
 public:
-    explicit DesktopWindow(QColor color) : m_color(color) {}
+    DesktopWindow(QColor color, bool marker) : m_color(color), m_marker(marker) {}
 
 protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
         painter.fillRect(rect(), m_color);
+        if (m_marker)
+            painter.fillRect(QRect(392, 292, 16, 16), Qt::red);
     }
     void mousePressEvent(QMouseEvent *event) override
     {
@@ -51,6 +58,7 @@ protected:
 
 private:
     QColor m_color;
+    bool m_marker;
 };
 
 QString describe(const QColor &c)
@@ -65,13 +73,21 @@ int main(int argc, char *argv[])
     // The same raster-only surfaces as the program itself, so the overlay is tested as it runs.
     QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     QApplication app(argc, argv);
-    QScreen *screen = QGuiApplication::primaryScreen();
 
     if (app.arguments().contains(QStringLiteral("--desktop"))) {
-        DesktopWindow desktop(QColor(0, 160, 0));
-        desktop.setWindowFlags(Qt::FramelessWindowHint);
-        desktop.setGeometry(screen->geometry());
-        desktop.show();
+        // A window per screen: a window has one pixel ratio, and screens may differ.
+        std::vector<std::unique_ptr<DesktopWindow>> desktops;
+        for (QScreen *each : QGuiApplication::screens()) {
+            auto desktop = std::make_unique<DesktopWindow>(
+                QColor(0, 160, 0), app.arguments().contains(QStringLiteral("--marker")));
+            desktop->setWindowFlags(Qt::FramelessWindowHint);
+            desktop->winId();
+            desktop->windowHandle()->setScreen(each);
+            desktop->setGeometry(each->geometry());
+            desktop->show();
+            desktops.push_back(std::move(desktop));
+        }
+        DesktopWindow &desktop = *desktops.front();
         desktop.activateWindow();
         QTimer::singleShot(0, &app, [&] { say(QStringLiteral("ready %1").arg(desktop.winId())); });
         return app.exec();
@@ -102,7 +118,11 @@ int main(int argc, char *argv[])
             overlay.onSetRepaint();
         } else if (cmd == QLatin1String("capture")) {
             const QImage image = overlay.screenPixmap().toImage();
-            say(QStringLiteral("capture %1").arg(describe(image.pixelColor(arg(1), arg(2)))));
+            say(QStringLiteral("capture %1 size %2 %3 ratio %4")
+                    .arg(describe(image.pixelColor(arg(1), arg(2))))
+                    .arg(image.width())
+                    .arg(image.height())
+                    .arg(overlay.screenPixmap().devicePixelRatio()));
             return;
         } else if (cmd == QLatin1String("compositing")) {
             say(QStringLiteral("compositing %1").arg(probe->isCompositing() ? 1 : 0));

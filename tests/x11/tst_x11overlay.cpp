@@ -221,13 +221,13 @@ private slots:
             // seen on a cold machine). This suite is about the overlay, so openbox gets up to
             // three starts; one that keeps running but never manages the screen still fails.
             for (int attempt = 0; attempt < 3 && !managed(); ++attempt) {
-                wm = std::make_unique<Child>(QStringLiteral("openbox"),
-                                             QStringList{"--sm-disable"}, m_env);
+                wm = std::make_unique<Child>(QStringLiteral("openbox"), QStringList{"--sm-disable"},
+                                             m_env);
                 QVERIFY(wm->started());
                 QElapsedTimer clock;
                 clock.start();
-                while (clock.elapsed() < 20000 &&
-                       wm->process().state() == QProcess::Running && !managed())
+                while (clock.elapsed() < 20000 && wm->process().state() == QProcess::Running &&
+                       !managed())
                     QTest::qWait(100);
             }
             QVERIFY2(managed(), qPrintable(QStringLiteral("openbox state %1, exit %2")
@@ -342,7 +342,8 @@ private slots:
         QVERIFY(!overlay.waitLine(QStringLiteral("ok mode")).isEmpty());
         overlay.send("capture 100 100");
         const QString captured = overlay.waitLine(QStringLiteral("capture"));
-        QCOMPARE(captured, QStringLiteral("capture 0 160 0"));
+        QVERIFY2(captured.startsWith(QStringLiteral("capture 0 160 0 size 800 600")),
+                 qPrintable(captured));
         overlay.send("show 1");
         QVERIFY(screenShows(QStringLiteral("magnifier"), [](const QImage &s) {
             return nearColor(s.pixelColor(400, 300), DesktopColor) &&
