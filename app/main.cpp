@@ -5,6 +5,7 @@
 #include "app/terminationwatcher.h"
 #include "overlay/screenwidget.h"
 #include "ui/maindialog.h"
+#include "ui/windowplacement.h"
 
 #include <QApplication>
 
@@ -29,6 +30,7 @@ int main(int argc, char *argv[])
 
     MainDialog dialog(nullptr);
     ScreenWidget overlay(&dialog);
+    WindowPlacement::centreOnPointerScreen(&dialog);
     dialog.show();
     overlay.show();
     OverlayWiring::connectDialogToOverlay(&dialog, &overlay);

@@ -8,15 +8,21 @@
 //   mode N | show 0/1 | size N | fore R G B | back R G B | foreop N | backop N | repaint
 //   capture X Y (prints the colour of the magnifier's capture there) | state
 //   compositing (prints whether a compositing manager runs) | quit
+//   place W H (a settings window of that size placed for the start: prints the screen it is
+//   on, that screen's available area and the window's geometry) | maximise (the same window
+//   maximised: prints its geometry, then closes it)
 
 #include "overlay/overlaywindowsystem.h"
 #include "overlay/screenwidget.h"
 #include "presenter/screenmode.h"
+#include "ui/windowplacement.h"
+#include "ui/xwindow.h"
 
 #include <QApplication>
 #include <QColor>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -66,6 +72,11 @@ QString describe(const QColor &c)
     return QStringLiteral("%1 %2 %3").arg(c.red()).arg(c.green()).arg(c.blue());
 }
 
+QString describe(const QRect &r)
+{
+    return QStringLiteral("%1 %2 %3 %4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -89,12 +100,15 @@ int main(int argc, char *argv[])
         }
         DesktopWindow &desktop = *desktops.front();
         desktop.activateWindow();
-        QTimer::singleShot(0, &app, [&] { say(QStringLiteral("ready %1").arg(desktop.winId())); });
+        QTimer::singleShot(0, &app, [&] {
+            say(QStringLiteral("ready %1 screens %2").arg(desktop.winId()).arg(desktops.size()));
+        });
         return app.exec();
     }
 
     ScreenWidget overlay(nullptr);
     const std::unique_ptr<OverlayWindowSystem> probe = OverlayWindowSystem::forCurrentPlatform();
+    std::unique_ptr<XWindow> settingsWindow;
 
     const auto run = [&](const QByteArray &line) {
         const QStringList words = QString::fromUtf8(line).simplified().split(QLatin1Char(' '));
@@ -131,6 +145,21 @@ int main(int argc, char *argv[])
             say(QStringLiteral("state %1 %2")
                     .arg(overlay.paintMode())
                     .arg(overlay.isSamplingPointer() ? 1 : 0));
+            return;
+        } else if (cmd == QLatin1String("place")) {
+            settingsWindow = std::make_unique<XWindow>();
+            settingsWindow->resize(arg(1), arg(2));
+            WindowPlacement::centreOnPointerScreen(settingsWindow.get());
+            settingsWindow->show();
+            QScreen *on = WindowPlacement::screenOf(settingsWindow.get());
+            say(QStringLiteral("placed %1 %2 %3")
+                    .arg(on->name(), describe(on->availableGeometry()),
+                         describe(settingsWindow->geometry())));
+            return;
+        } else if (cmd == QLatin1String("maximise") && settingsWindow) {
+            settingsWindow->findChild<QPushButton *>(QStringLiteral("maximizeButton"))->click();
+            say(QStringLiteral("maximised %1").arg(describe(settingsWindow->geometry())));
+            settingsWindow.reset();
             return;
         } else if (cmd == QLatin1String("quit")) {
             app.quit();
