@@ -197,6 +197,72 @@ private slots:
         QCOMPARE(w.cursor().shape(), Qt::BlankCursor);
     }
 
+    // On a scaled screen: sizes in logical pixels, the capture in device pixels, each
+    // captured device pixel enlarged in place; hole, dot and lens centred on the pointer to
+    // within one device pixel.
+    void scaledScreenKeepsEffectsOnThePointer_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<double>("ratio");
+        for (double ratio : {1.0, 1.25, 1.5, 2.0}) {
+            for (int mode : {int(ModeSpotLight), int(ModeLaser), int(ModeMagnifier)}) {
+                QTest::addRow("mode %d at %.2f", mode, ratio) << mode << ratio;
+            }
+        }
+    }
+    void scaledScreenKeepsEffectsOnThePointer()
+    {
+        QFETCH(int, mode);
+        QFETCH(double, ratio);
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        QPixmap capture = coordinateCapture(w.size() * ratio);
+        capture.setDevicePixelRatio(ratio);
+        rig.capture = capture;
+        w.onSetCursorSize(30);
+        w.onSetForeColor(QColor(0, 0, 255));
+        w.onSetForeOpacity(255);
+        w.onSetBackOpacity(255);
+        const QPoint pointer(301, 203);
+        display(rig, static_cast<ScreenMode>(mode), pointer);
+        if (mode == ModeMagnifier)
+            w.onSetRepaint();
+        QImage frame(w.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        frame.setDevicePixelRatio(ratio);
+        frame.fill(Qt::transparent);
+        w.render(&frame, QPoint(), QRegion(), QWidget::RenderFlags());
+
+        const double cx = pointer.x() * ratio;
+        const int row = qRound(pointer.y() * ratio);
+        const int radius = qRound(30 * ratio);
+        if (mode == ModeMagnifier) {
+            // Device pixel (cx + d) of the lens shows captured device pixel cx + d / 2.
+            for (int d : {0, 8, -8, 20}) {
+                const QRgb shown = frame.pixel(qRound(cx) + d, row);
+                const int capturedX = qRed(shown) + ((qBlue(shown) >> 4) << 8);
+                QVERIFY2(std::abs(capturedX - (cx + d / 2.0)) <= 1.0,
+                         qPrintable(QStringLiteral("%1 at %2").arg(capturedX).arg(d)));
+            }
+            return;
+        }
+        // The hole (clear) or the dot (opaque) along the pointer's row: its middle.
+        const auto inside = [&](int x) {
+            const int alpha = qAlpha(frame.pixel(x, row));
+            return mode == ModeSpotLight ? alpha < 128 : alpha > 128;
+        };
+        int left = qRound(cx);
+        int right = qRound(cx);
+        QVERIFY(inside(left));
+        while (inside(left - 1))
+            --left;
+        while (inside(right + 1))
+            ++right;
+        QVERIFY2(std::abs(right - left + 1 - 2 * radius) <= 2,
+                 qPrintable(QStringLiteral("%1..%2").arg(left).arg(right)));
+        QVERIFY2(std::abs((left + right + 1) / 2.0 - cx) <= 1.0,
+                 qPrintable(QStringLiteral("%1..%2 round %3").arg(left).arg(right).arg(cx)));
+    }
+
     void magnifierRingTakesTheAlphaLeftByTheLaser()
     {
         OverlayRig rig;
