@@ -386,13 +386,20 @@ void ScreenWidget::followScreens()
         connect(screen, &QScreen::geometryChanged, this, &ScreenWidget::followScreens,
                 Qt::UniqueConnection);
     }
-    if (coveredScreen() != primary || geometry() != primary->geometry())
+    // This window starts on the primary screen and stays on its screen while that screen is
+    // there, also when another becomes the primary one: moving it would only trade its
+    // place, and perhaps its pixel ratio, with another overlay window.
+    QScreen *own = coveredScreen();
+    if (!own || !screens.contains(own))
         cover(primary);
+    else if (geometry() != own->geometry())
+        cover(own);
+    own = coveredScreen();
 
-    // Windows of screens that left or became the primary one go.
+    // Windows of screens that left or that this window took over go.
     for (auto it = m_others.begin(); it != m_others.end();) {
         QScreen *screen = (*it)->coveredScreen();
-        if (!screen || screen == primary || !screens.contains(screen)) {
+        if (!screen || screen == own || !screens.contains(screen)) {
             if (m_windowSystem)
                 m_windowSystem->forgetWindow(it->get());
             it = m_others.erase(it);
@@ -402,7 +409,7 @@ void ScreenWidget::followScreens()
     }
     std::vector<OverlaySurface *> added;
     for (QScreen *screen : screens) {
-        if (screen == primary)
+        if (screen == own)
             continue;
         if (OverlaySurface *surface = surfaceOn(screen)) {
             if (surface->geometry() != screen->geometry())
@@ -419,11 +426,20 @@ void ScreenWidget::followScreens()
     }
     if (!m_frame.screen || !screens.contains(m_frame.screen))
         m_pickScreen = true;
-    planFrame(Repaint::Whole);
+    redrawEverything();
     for (OverlaySurface *surface : added) {
         surface->setWindowState(surface->windowState() | Qt::WindowFullScreen);
         surface->setVisible(true);
     }
+}
+
+void ScreenWidget::redrawEverything()
+{
+    for (OverlaySurface *surface : surfaces()) {
+        surface->shownRegionKnown = false;
+        surface->update();
+    }
+    planFrame(Repaint::Whole);
 }
 
 void ScreenWidget::forgetScreen(QScreen *screen)

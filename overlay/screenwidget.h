@@ -23,7 +23,8 @@ class QScreen;
 // it only through the public slots, and it renders what it is told; it stores nothing.
 //
 // One overlay window covers each screen, since a window has one pixel ratio and screens may
-// differ. This widget is the window on the primary screen and owns the others. They are
+// differ. This widget is the window on the primary screen (the one that was primary when it
+// started, as long as that screen is there) and owns the others. They are
 // created once, show themselves and stay shown; an effect is off when they paint nothing.
 // The effect is drawn on the screen under the pointer, the others stay untouched.
 //
@@ -109,6 +110,7 @@ private:
     void planFrame(Repaint repaint, bool now = false);
     void followScreens();
     void forgetScreen(QScreen *screen);
+    void redrawEverything();
     OverlaySurface *surfaceOn(QScreen *screen) const;
     QScreen *screenUnder(QPoint global) const;
     QPoint sampledPointer() const;

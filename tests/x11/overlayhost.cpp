@@ -86,22 +86,31 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
 
     if (app.arguments().contains(QStringLiteral("--desktop"))) {
-        // A window per screen: a window has one pixel ratio, and screens may differ.
+        // A window per screen: a window has one pixel ratio, and screens may differ. They are
+        // made anew when the screens change, as a presentation would redraw itself.
+        const bool marker = app.arguments().contains(QStringLiteral("--marker"));
         std::vector<std::unique_ptr<DesktopWindow>> desktops;
-        for (QScreen *each : QGuiApplication::screens()) {
-            auto desktop = std::make_unique<DesktopWindow>(
-                QColor(0, 160, 0), app.arguments().contains(QStringLiteral("--marker")));
-            desktop->setWindowFlags(Qt::FramelessWindowHint);
-            desktop->winId();
-            desktop->windowHandle()->setScreen(each);
-            desktop->setGeometry(each->geometry());
-            desktop->show();
-            desktops.push_back(std::move(desktop));
-        }
-        DesktopWindow &desktop = *desktops.front();
-        desktop.activateWindow();
+        const auto build = [&] {
+            desktops.clear();
+            for (QScreen *each : QGuiApplication::screens()) {
+                auto desktop = std::make_unique<DesktopWindow>(QColor(0, 160, 0), marker);
+                desktop->setWindowFlags(Qt::FramelessWindowHint);
+                desktop->winId();
+                desktop->windowHandle()->setScreen(each);
+                desktop->setGeometry(each->geometry());
+                desktop->show();
+                desktops.push_back(std::move(desktop));
+            }
+        };
+        build();
+        const auto rebuild = [&] { QTimer::singleShot(0, &app, build); };
+        QObject::connect(&app, &QGuiApplication::screenAdded, &app, rebuild);
+        QObject::connect(&app, &QGuiApplication::screenRemoved, &app, rebuild);
+        QObject::connect(&app, &QGuiApplication::primaryScreenChanged, &app, rebuild);
+        desktops.front()->activateWindow();
+        const WId first = desktops.front()->winId();
         QTimer::singleShot(0, &app, [&] {
-            say(QStringLiteral("ready %1 screens %2").arg(desktop.winId()).arg(desktops.size()));
+            say(QStringLiteral("ready %1 screens %2").arg(first).arg(desktops.size()));
         });
         return app.exec();
     }
