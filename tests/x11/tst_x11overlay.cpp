@@ -614,6 +614,14 @@ private slots:
                    !nearColor(s.pixelColor(onProjector), blue);
         }));
 
+        // The projector moved down by 200 pixels: the dot follows onto it there.
+        QVERIFY(xrandr({"--output", "DUMMY1", "--pos", "1280x200"}));
+        const QPoint movedProjector = onProjector + QPoint(0, 400);
+        movePointer(movedProjector);
+        QVERIFY(screenShows(QStringLiteral("laser-projector-moved"), [&](const QImage &s) {
+            return s.height() == 1280 && nearColor(s.pixelColor(movedProjector), blue);
+        }));
+
         overlay.send("quit");
         QVERIFY(overlay.process().waitForFinished(5000));
         QCOMPARE(overlay.process().exitCode(), 0);
