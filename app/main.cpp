@@ -6,6 +6,7 @@
 #include "app/terminationwatcher.h"
 #include "overlay/screenwidget.h"
 #include "ui/maindialog.h"
+#include "ui/windowplacement.h"
 
 #include <QApplication>
 
@@ -32,6 +33,7 @@ int main(int argc, char *argv[])
 
     MainDialog dialog(nullptr);
     ScreenWidget overlay(&dialog);
+    WindowPlacement::centreOnPointerScreen(&dialog);
     dialog.show();
     overlay.show();
     OverlayWiring::connectDialogToOverlay(&dialog, &overlay);

@@ -45,9 +45,47 @@ QRegion discRegion(const QRect &box)
     return disc;
 }
 
+const ModeTraits &modeTraits(int mode)
+{
+    using D = ModeTraits::Drawing;
+    using S = ModeTraits::Shown;
+    using P = ModeTraits::Pointer;
+    static const ModeTraits table[] = {
+        /* ModeNormal      */ {D::Clear, S::Nothing, P::Arrow, false, false},
+        /* ModeSpotLight   */ {D::Shade, S::AllButDisc, P::Hidden, true, true},
+        /* ModeLaser       */ {D::Dot, S::Disc, P::Hidden, true, true},
+        /* ModeMagnifier   */ {D::Lens, S::Disc, P::Hidden, true, true},
+        /* ModeBlackScreen */ {D::Black, S::Whole, P::Unchanged, false, true},
+    };
+    static const ModeTraits unknown{D::Clear, S::Nothing, P::Unchanged, false, false};
+    constexpr int count = static_cast<int>(sizeof table / sizeof table[0]);
+    return mode >= 0 && mode < count ? table[mode] : unknown;
+}
+
 bool followsPointer(int mode)
 {
-    return mode == ModeSpotLight || mode == ModeLaser || mode == ModeMagnifier;
+    return modeTraits(mode).followsPointer;
+}
+
+QRect toDevice(const QRect &rect, double ratio)
+{
+    if (ratio == 1.0 || rect.isEmpty())
+        return rect;
+    const int left = static_cast<int>(std::floor(rect.x() * ratio));
+    const int top = static_cast<int>(std::floor(rect.y() * ratio));
+    const int right = static_cast<int>(std::ceil((rect.x() + rect.width()) * ratio));
+    const int bottom = static_cast<int>(std::ceil((rect.y() + rect.height()) * ratio));
+    return QRect(left, top, right - left, bottom - top);
+}
+
+QRect deviceCircleRect(QPoint centre, int radius, double ratio)
+{
+    if (ratio == 1.0)
+        return circleRect(centre, radius);
+    const int left = static_cast<int>(std::lround((centre.x() - radius) * ratio));
+    const int top = static_cast<int>(std::lround((centre.y() - radius) * ratio));
+    const int side = static_cast<int>(std::lround(2 * radius * ratio));
+    return QRect(left, top, side, side);
 }
 
 QRect effectBounds(int mode, QPoint pointer, int radius)
@@ -67,41 +105,41 @@ QRegion pointerMoveRegion(int mode, QPoint from, QPoint to, int radius, const QR
     return region.intersected(overlay);
 }
 
-QRect lensSourceRect(QPoint pointer, int radius)
+QRect lensSourceRect(QPoint pointer, int radius, double ratio)
 {
-    return circleRect(pointer, radius);
+    return deviceCircleRect(pointer, radius, ratio);
 }
 
-QTransform lensTransform(QPoint pointer, int radius, double scale)
+QTransform lensTransform(QPoint pointer, int radius, double scale, double ratio)
 {
     QTransform transform;
     transform.translate(pointer.x() - radius * scale, pointer.y() - radius * scale);
-    transform.scale(scale, scale);
+    transform.scale(scale / ratio, scale / ratio);
     return transform;
 }
 
-QRegion shownRegion(int mode, const QRect &overlay, QPoint pointer, int radius, bool compositing)
+QRegion shownRegion(int mode, const QRect &overlay, QPoint pointer, int radius, bool compositing,
+                    double ratio)
 {
-    switch (mode) {
-    case ModeSpotLight:
-    case ModeLaser:
-    case ModeMagnifier:
-        break;
-    case ModeBlackScreen:
-        return QRegion(overlay);
-    default:
-        // Nothing drawn. A compositor shows the transparent window as it is, and a window
-        // shape that comes and goes would have to be followed by every compositor.
-        return compositing ? QRegion(overlay) : QRegion();
-    }
+    const QRect window = toDevice(overlay, ratio);
+    // A compositor shows the transparent window as it is; with nothing drawn a window shape
+    // that comes and goes would have to be followed by every compositor.
     if (compositing)
-        return QRegion(overlay);
-
-    const QRect circle = circleRect(pointer, radius);
-    if (mode == ModeSpotLight)
-        return QRegion(overlay).subtracted(discRegion(circle));
-    // The dot and the lens keep their one-pixel outline, which lies half outside the circle.
-    return discRegion(circle.adjusted(-1, -1, 1, 1)).intersected(overlay);
+        return QRegion(window);
+    const QRect circle = deviceCircleRect(pointer, radius, ratio);
+    // The one-pixel outline of the dot and the lens lies half outside the circle.
+    const int pen = static_cast<int>(std::ceil(ratio));
+    switch (modeTraits(mode).shown) {
+    case ModeTraits::Shown::Nothing:
+        return QRegion();
+    case ModeTraits::Shown::Whole:
+        return QRegion(window);
+    case ModeTraits::Shown::AllButDisc:
+        return QRegion(window).subtracted(discRegion(circle));
+    case ModeTraits::Shown::Disc:
+        break;
+    }
+    return discRegion(circle.adjusted(-pen, -pen, pen, pen)).intersected(window);
 }
 
 int frameIntervalMs(double refreshRate)

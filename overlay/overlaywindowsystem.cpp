@@ -34,3 +34,17 @@ std::unique_ptr<OverlayWindowSystem> OverlayWindowSystem::forCurrentPlatform()
 #endif
     return std::make_unique<CompositedWindowSystem>();
 }
+
+Qt::WindowFlags OverlayWindowSystem::overlayWindowFlags()
+{
+    // Input passes through the window and the window never takes the keyboard focus from the
+    // presentation.
+    Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
+                            Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus;
+    // An X11 window manager stacks a focused full-screen window (the presentation) above
+    // every "stay on top" window, wraps managed windows in frames that catch clicks, and may
+    // hand them the focus. Unmanaged, the overlay stays above and out of the way.
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        flags |= Qt::BypassWindowManagerHint;
+    return flags;
+}

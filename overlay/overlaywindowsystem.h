@@ -21,9 +21,9 @@ public:
     // True when translucent pixels of the overlay blend with what lies beneath.
     virtual bool isCompositing() = 0;
 
-    // Limits what the screen shows of `window` to `region` (window coordinates); a region
-    // covering the whole window lifts the limit, an empty one shows nothing. The change is
-    // in effect on the screen when the call returns.
+    // Limits what the screen shows of `window` to `region` (the window's device pixels); a
+    // region covering the whole window lifts the limit, an empty one shows nothing. The change
+    // is in effect on the screen when the call returns.
     virtual void setShownRegion(QWidget *window, const QRegion &region) = 0;
 
     // Returns once the window system has received everything Qt drew or asked for so far.
@@ -45,6 +45,13 @@ public:
     // Keeps `window` above the other application windows, also above windows mapped after it
     // when no window manager (or one that ignores "stay on top") does so.
     virtual void keepAbove(QWidget *window) = 0;
+
+    // `window` goes away (its screen left): stop looking after it.
+    virtual void forgetWindow(QWidget *window) { Q_UNUSED(window) }
+
+    // The window flags of an overlay window on the running platform: a frameless tool window
+    // above the others that takes neither input nor the focus.
+    static Qt::WindowFlags overlayWindowFlags();
 
     // The implementation for the running platform: X11 when the application talks to an X
     // server (and the program was built with Xlib), otherwise one that reports compositing

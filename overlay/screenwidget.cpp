@@ -3,29 +3,30 @@
 #include "overlay/overlaygeometry.h"
 #include "overlay/overlaywindowsystem.h"
 
-#include <QBrush>
 #include <QCursor>
 #include <QElapsedTimer>
 #include <QGuiApplication>
-#include <QPaintEvent>
-#include <QPainter>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QThread>
 
-#include <cmath>
+#include <algorithm>
+#include <climits>
+
+using OverlayGeometry::ModeTraits;
+using OverlayGeometry::modeTraits;
 
 namespace {
 
 // How long a newly selected mode is shown before the overlay clears again.
 constexpr int FlashMs = 600;
 
-// White with alpha 1: as good as invisible, yet not fully transparent.
-const QColor VeilColor(255, 255, 255, 1);
-
-QPixmap grabPrimaryScreen()
+// The whole screen in its device pixels, their ratio set. Without a window the platform
+// takes the area relative to the screen; -1 asks for all of it. Nothing is scaled.
+QPixmap grabScreen(QScreen *screen)
 {
-    QScreen *screen = QGuiApplication::primaryScreen();
-    return screen ? screen->grabWindow(0, 0, 0, -1, -1) : QPixmap();
+    return screen->grabWindow(0, 0, 0, -1, -1);
 }
 
 // Blocks without running the event loop, like a busy wait would, but sleeps instead of
@@ -38,67 +39,52 @@ void sleepWithoutSpinning(int milliseconds)
         QThread::msleep(static_cast<unsigned long>(left));
 }
 
+bool isInput(const QEvent *event)
+{
+    switch (event->type()) {
+    case QEvent::MouseButtonPress:
+    case QEvent::MouseButtonRelease:
+    case QEvent::KeyPress:
+    case QEvent::KeyRelease:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 ScreenWidget::ScreenWidget(QWidget *parent)
-    : QWidget(parent), m_pointerSource([] { return QCursor::pos(); }),
-      m_screenGrabber(grabPrimaryScreen), m_flashWait(sleepWithoutSpinning)
+    : OverlaySurface(parent, &m_frame), m_pointerSource([] { return QCursor::pos(); }),
+      m_screenGrabber(grabScreen), m_flashWait(sleepWithoutSpinning)
 {
     setWindowSystem(OverlayWindowSystem::forCurrentPlatform());
-    // Input passes through the window and the window never takes the keyboard focus from the
-    // presentation.
-    Qt::WindowFlags flags = Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint |
-                            Qt::WindowTransparentForInput | Qt::WindowDoesNotAcceptFocus;
-    // An X11 window manager stacks a focused full-screen window (the presentation) above
-    // every "stay on top" window, wraps managed windows in frames that catch clicks, and may
-    // hand them the focus. Unmanaged, the overlay stays above and out of the way.
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        flags |= Qt::BypassWindowManagerHint;
-    setWindowFlags(flags);
-    setAttribute(Qt::WA_TranslucentBackground, true);
-    setAttribute(Qt::WA_TransparentForMouseEvents, true);
-    setAttribute(Qt::WA_MouseTracking, true);
-    setAttribute(Qt::WA_ShowWithoutActivating, true);
-    setFocusPolicy(Qt::NoFocus);
-
     m_followTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_followTimer, &QTimer::timeout, this, &ScreenWidget::followPointer);
-    connect(qApp, &QGuiApplication::primaryScreenChanged, this, &ScreenWidget::fitToPrimaryScreen);
+    connect(qApp, &QGuiApplication::primaryScreenChanged, this, &ScreenWidget::followScreens);
+    connect(qApp, &QGuiApplication::screenAdded, this, &ScreenWidget::followScreens);
+    connect(qApp, &QGuiApplication::screenRemoved, this, &ScreenWidget::forgetScreen);
 
-    // Full screen by geometry as well: without a window manager nobody acts on the
-    // full-screen request and the window would keep a default size.
-    fitToPrimaryScreen();
-    const QPoint pointer = sampledPointer();
-    m_mouseX = pointer.x();
-    m_mouseY = pointer.y();
-    m_plannedPointer = pointer;
-
-    // Create the native window and limit it to what it shows before it is mapped, so that a
-    // desktop without compositing is not blacked out even for a moment. create(), not
-    // winId(): winId() marks the overlay a native widget, and Qt then gives every widget
-    // beside it under the settings window a native window of its own as well (the title bar,
-    // the form), which costs start-up time, X resources and repaint speed.
-    create();
+    // Limit the windows to what they show before they are mapped, so that a desktop without
+    // compositing is not blacked out even for a moment.
+    createOn(QGuiApplication::primaryScreen());
+    m_windowsReady = true;
+    followScreens();
     syncWindowSystem();
     if (m_windowSystem)
         m_windowSystem->keepAbove(this);
-    applyShownRegion();
     // showFullScreen() without its activateWindow(): the overlay must not take the focus.
     setWindowState(windowState() | Qt::WindowFullScreen);
     setVisible(true);
 }
 
-ScreenWidget::~ScreenWidget() = default;
-
-void ScreenWidget::applySettings(const EffectSettings &settings)
+ScreenWidget::~ScreenWidget()
 {
-    m_curMode = settings.mode;
-    m_foreColor = settings.foreColor;
-    m_backColor = settings.backColor;
-    m_foreOpacity = settings.foreOpacity;
-    m_backOpacity = settings.backOpacity;
-    m_cursorSize = settings.cursorSize;
-    m_scaleRate = settings.scaleRate;
+    for (const auto &surface : m_others) {
+        if (m_windowSystem)
+            m_windowSystem->forgetWindow(surface.get());
+    }
+    m_others.clear();
 }
 
 void ScreenWidget::setPointerSource(PointerSource source)
@@ -119,31 +105,58 @@ void ScreenWidget::setFlashWait(BlockingWait wait)
 void ScreenWidget::setWindowSystem(std::unique_ptr<OverlayWindowSystem> windowSystem)
 {
     m_windowSystem = std::move(windowSystem);
+    for (OverlaySurface *surface : surfaces())
+        surface->shownRegionKnown = false;
     if (m_windowSystem) {
         connect(m_windowSystem.get(), &OverlayWindowSystem::compositingChanged, this, [this] {
-            m_shownRegionSet = false;
-            update();
+            for (OverlaySurface *surface : surfaces())
+                surface->shownRegionKnown = false;
+            planFrame(Repaint::Whole);
         });
     }
-    m_shownRegionSet = false;
-    update();
+    if (m_windowsReady)
+        planFrame(Repaint::Whole);
+}
+
+void ScreenWidget::applySettings(const EffectSettings &settings)
+{
+    m_curMode = settings.mode;
+    m_foreColor = settings.foreColor;
+    m_backColor = settings.backColor;
+    m_foreOpacity = settings.foreOpacity;
+    m_backOpacity = settings.backOpacity;
+    m_cursorSize = settings.cursorSize;
+    m_scaleRate = settings.scaleRate;
+    // Idle, as at start-up, the windows have nothing new to draw.
+    if (m_paintMode != ModeNormal)
+        planFrame(Repaint::Whole);
+}
+
+std::vector<OverlaySurface *> ScreenWidget::surfaces() const
+{
+    std::vector<OverlaySurface *> all{const_cast<ScreenWidget *>(this)};
+    for (const auto &surface : m_others)
+        all.push_back(surface.get());
+    return all;
 }
 
 void ScreenWidget::onSetMode(ScreenMode mode)
 {
     if (mode == m_curMode)
         return;
-    if (mode == ModeMagnifier)
+    if (mode == ModeMagnifier) {
+        clearForCapture();
         captureScreen();
+    }
     m_curMode = mode;
     setPaintMode(mode);
-    repaint();
+    planFrame(Repaint::Whole, true);
     syncWindowSystem();
     // The event loop does not run while the mode is shown: input and device events wait.
     if (m_flashWait)
         m_flashWait(FlashMs);
     setPaintMode(ModeNormal);
-    repaint();
+    planFrame(Repaint::Whole, true);
     syncWindowSystem();
 }
 
@@ -156,72 +169,85 @@ void ScreenWidget::onShowMode(bool enable)
         return;
     }
     setPaintMode(next);
-    update();
+    planFrame(Repaint::Whole);
 }
 
 void ScreenWidget::onSetForeColor(QColor color)
 {
     m_foreColor = color;
-    update();
+    planFrame(Repaint::Whole);
 }
 
 void ScreenWidget::onSetBackColor(QColor color)
 {
     m_backColor = color;
-    update();
+    planFrame(Repaint::Whole);
 }
 
 void ScreenWidget::onSetForeOpacity(int opacity)
 {
     m_foreOpacity = opacity;
-    update();
+    planFrame(Repaint::Whole);
 }
 
 void ScreenWidget::onSetBackOpacity(int opacity)
 {
     m_backOpacity = opacity;
-    update();
+    planFrame(Repaint::Whole);
 }
 
 void ScreenWidget::onSetCursorSize(int size)
 {
     m_cursorSize = size;
-    update();
+    planFrame(Repaint::Whole);
 }
 
 void ScreenWidget::onSetRepaint()
 {
+    clearForCapture();
     captureScreen();
-    update();
+    setPaintMode(ModeMagnifier);
+    planFrame(Repaint::Whole);
 }
 
 void ScreenWidget::onSetScaleRate(double scale)
 {
-    if (m_paintMode == ModeMagnifier)
+    if (m_paintMode == ModeMagnifier) {
+        clearForCapture();
         captureScreen();
+        setPaintMode(ModeMagnifier);
+    }
     m_scaleRate = scale;
-    update();
+    planFrame(Repaint::Whole);
 }
 
 void ScreenWidget::onSetMouseSpeed(double)
 {
-    update();
+    // The speed is the settings window's and the device's business; the picture stays.
 }
 
 void ScreenWidget::followPointer()
 {
-    if (!OverlayGeometry::followsPointer(m_paintMode))
+    if (!modeTraits(m_paintMode).followsPointer)
         return;
     const QPoint pointer = sampledPointer();
-    if (pointer == m_plannedPointer)
+    QScreen *screen = screenUnder(pointer);
+    if (screen == m_frame.screen && screen &&
+        pointer - screen->geometry().topLeft() == m_frame.pointer)
         return;
-    if (m_drawnMode != m_paintMode || m_drawnRadius != m_cursorSize) {
-        update();
-    } else {
-        update(OverlayGeometry::pointerMoveRegion(m_paintMode, m_plannedPointer, pointer,
-                                                  m_cursorSize, rect()));
+    planFrame(Repaint::PointerMove);
+}
+
+bool ScreenWidget::eventFilter(QObject *watched, QEvent *event)
+{
+    // The windows over the other screens: their input does what this window's does.
+    if (watched != this && watched->isWidgetType()) {
+        if (isInput(event))
+            clearDisplay();
+        else if (event->type() == QEvent::MouseMove && m_paintMode != ModeNormal)
+            followPointer();
     }
-    m_plannedPointer = pointer;
+    return OverlaySurface::eventFilter(watched, event);
 }
 
 void ScreenWidget::mousePressEvent(QMouseEvent *)
@@ -250,198 +276,273 @@ void ScreenWidget::keyReleaseEvent(QKeyEvent *)
     clearDisplay();
 }
 
-void ScreenWidget::paintEvent(QPaintEvent *event)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-
-    const QPoint pointer = framePosition(event->region());
-    m_mouseX = pointer.x();
-    m_mouseY = pointer.y();
-    m_plannedPointer = pointer;
-    m_drawnMode = m_paintMode;
-    m_drawnRadius = m_cursorSize;
-    applyShownRegion();
-
-    switch (m_paintMode) {
-    case ModeNormal:
-        paintNormal(painter);
-        break;
-    case ModeSpotLight:
-        paintSpotLight(painter);
-        break;
-    case ModeLaser:
-        paintLaser(painter);
-        break;
-    case ModeMagnifier:
-        paintMagnifier(painter);
-        break;
-    case ModeBlackScreen:
-        paintBlackScreen(painter);
-        break;
-    }
-}
-
 void ScreenWidget::clearDisplay()
 {
     setPaintMode(ModeNormal);
-    update();
+    planFrame(Repaint::Whole);
 }
 
 void ScreenWidget::setPaintMode(ScreenMode mode)
 {
+    // A newly displayed picture goes to the screen under the pointer.
+    if (mode != m_paintMode)
+        m_pickScreen = true;
     m_paintMode = mode;
+}
+
+void ScreenWidget::clearForCapture()
+{
+    // Clear the overlay on the screen first, so the capture holds the desktop only.
+    const bool effectOnScreen = modeTraits(m_paintMode).drawsSomething;
+    setPaintMode(ModeNormal);
+    planFrame(Repaint::Whole, true);
+    syncWindowSystem();
+    if (effectOnScreen && m_windowSystem)
+        m_windowSystem->waitForRedrawBeneath();
+}
+
+void ScreenWidget::captureScreen()
+{
+    QScreen *screen = screenUnder(sampledPointer());
+    m_capture = screen && m_screenGrabber ? m_screenGrabber(screen) : QPixmap();
+    m_captureScreen = screen;
+}
+
+void ScreenWidget::planFrame(Repaint repaint, bool now)
+{
+    const OverlayFrame before = m_frame;
+    const ModeTraits &traits = modeTraits(m_paintMode);
+    const QPoint pointer = sampledPointer();
+    if (m_pickScreen || traits.followsPointer || !m_frame.screen) {
+        m_frame.screen = screenUnder(pointer);
+        m_pickScreen = false;
+    }
+    // The effect's colour takes its opacity when it is displayed, and keeps it: the lens's
+    // ring shows the alpha the laser dot left in the fore colour.
+    if (traits.drawing == ModeTraits::Drawing::Shade)
+        m_backColor.setAlpha(m_backOpacity);
+    else if (traits.drawing == ModeTraits::Drawing::Dot)
+        m_foreColor.setAlpha(m_foreOpacity);
+
+    m_frame.mode = m_paintMode;
+    m_frame.pointer = m_frame.screen ? pointer - m_frame.screen->geometry().topLeft() : pointer;
+    m_frame.radius = m_cursorSize;
+    m_frame.foreColor = m_foreColor;
+    m_frame.backColor = m_backColor;
+    m_frame.scaleRate = m_scaleRate;
+    m_frame.capture = m_captureScreen && m_captureScreen == m_frame.screen ? m_capture : QPixmap();
+
     // Sample the pointer only while the picture depends on it: an idle overlay runs nothing.
-    if (OverlayGeometry::followsPointer(mode)) {
+    if (traits.followsPointer) {
+        const int interval =
+            OverlayGeometry::frameIntervalMs(m_frame.screen ? m_frame.screen->refreshRate() : 60.0);
+        if (m_followTimer.interval() != interval)
+            m_followTimer.setInterval(interval);
         if (!m_followTimer.isActive())
             m_followTimer.start();
     } else {
         m_followTimer.stop();
     }
-}
 
-void ScreenWidget::captureScreen()
-{
-    // Clear the overlay on the screen first, so the capture holds the desktop only.
-    const bool effectOnScreen = m_drawnMode >= ModeSpotLight && m_drawnMode <= ModeBlackScreen;
-    setPaintMode(ModeNormal);
-    repaint();
-    syncWindowSystem();
-    if (effectOnScreen && m_windowSystem)
-        m_windowSystem->waitForRedrawBeneath();
-    setPaintMode(ModeMagnifier);
-    m_screenPixmap = m_screenGrabber ? m_screenGrabber() : QPixmap();
-}
-
-void ScreenWidget::fitToPrimaryScreen()
-{
-    QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen)
+    if (!m_windowsReady)
         return;
-    disconnect(m_screenGeometryConnection);
-    m_screenGeometryConnection =
-        connect(screen, &QScreen::geometryChanged, this, &ScreenWidget::fitToPrimaryScreen);
-    m_followTimer.setInterval(OverlayGeometry::frameIntervalMs(screen->refreshRate()));
-    m_origin = screen->geometry().topLeft();
-    setGeometry(screen->geometry());
-    update();
+    applyPointerShape();
+    applyShownRegions();
+
+    OverlaySurface *was = surfaceOn(before.screen);
+    OverlaySurface *is = surfaceOn(m_frame.screen);
+    const bool onlyMoved = repaint == Repaint::PointerMove && was == is &&
+                           before.mode == m_frame.mode && before.radius == m_frame.radius;
+    if (onlyMoved) {
+        if (!is)
+            return;
+        const QRegion region = OverlayGeometry::pointerMoveRegion(
+            m_frame.mode, before.pointer, m_frame.pointer, m_frame.radius, is->rect());
+        if (now)
+            is->repaint(region);
+        else
+            is->update(region);
+        return;
+    }
+    for (OverlaySurface *surface : {was, is}) {
+        if (!surface)
+            continue;
+        if (now)
+            surface->repaint();
+        else
+            surface->update();
+        if (was == is)
+            break;
+    }
+}
+
+void ScreenWidget::followScreens()
+{
+    QScreen *primary = QGuiApplication::primaryScreen();
+    if (!primary || !m_windowsReady)
+        return;
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    for (QScreen *screen : screens) {
+        connect(screen, &QScreen::geometryChanged, this, &ScreenWidget::followScreens,
+                Qt::UniqueConnection);
+    }
+    // This window starts on the primary screen and stays on its screen while that screen is
+    // there, also when another becomes the primary one: moving it would only trade its
+    // place, and perhaps its pixel ratio, with another overlay window.
+    QScreen *own = coveredScreen();
+    if (!own || !screens.contains(own))
+        cover(primary);
+    else if (geometry() != own->geometry())
+        cover(own);
+    own = coveredScreen();
+
+    // Windows of screens that left or that this window took over go.
+    for (auto it = m_others.begin(); it != m_others.end();) {
+        QScreen *screen = (*it)->coveredScreen();
+        if (!screen || screen == own || !screens.contains(screen)) {
+            if (m_windowSystem)
+                m_windowSystem->forgetWindow(it->get());
+            it = m_others.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::vector<OverlaySurface *> added;
+    for (QScreen *screen : screens) {
+        if (screen == own)
+            continue;
+        if (OverlaySurface *surface = surfaceOn(screen)) {
+            if (surface->geometry() != screen->geometry())
+                surface->cover(screen);
+            continue;
+        }
+        auto surface = std::make_unique<OverlaySurface>(nullptr, &m_frame);
+        surface->createOn(screen);
+        surface->installEventFilter(this);
+        if (m_windowSystem)
+            m_windowSystem->keepAbove(surface.get());
+        added.push_back(surface.get());
+        m_others.push_back(std::move(surface));
+    }
+    if (!m_frame.screen || !screens.contains(m_frame.screen))
+        m_pickScreen = true;
+    redrawEverything();
+    for (OverlaySurface *surface : added) {
+        surface->setWindowState(surface->windowState() | Qt::WindowFullScreen);
+        surface->setVisible(true);
+    }
+}
+
+void ScreenWidget::redrawEverything()
+{
+    for (OverlaySurface *surface : surfaces()) {
+        surface->shownRegionKnown = false;
+        surface->update();
+    }
+    planFrame(Repaint::Whole);
+}
+
+void ScreenWidget::forgetScreen(QScreen *screen)
+{
+    if (m_frame.screen == screen) {
+        m_frame.screen = nullptr;
+        m_pickScreen = true;
+    }
+    if (m_captureScreen == screen) {
+        m_capture = QPixmap();
+        m_captureScreen = nullptr;
+    }
+    for (auto it = m_others.begin(); it != m_others.end(); ++it) {
+        if ((*it)->coveredScreen() == screen) {
+            if (m_windowSystem)
+                m_windowSystem->forgetWindow(it->get());
+            m_others.erase(it);
+            break;
+        }
+    }
+    followScreens();
+}
+
+OverlaySurface *ScreenWidget::surfaceOn(QScreen *screen) const
+{
+    if (!screen)
+        return nullptr;
+    for (OverlaySurface *surface : surfaces()) {
+        if (surface->coveredScreen() == screen)
+            return surface;
+    }
+    return nullptr;
+}
+
+QScreen *ScreenWidget::screenUnder(QPoint global) const
+{
+    if (QScreen *screen = QGuiApplication::screenAt(global))
+        return screen;
+    // Off every screen (between screens of different scales, or a test's pointer beyond the
+    // edge): the nearest one.
+    QScreen *nearest = QGuiApplication::primaryScreen();
+    int best = INT_MAX;
+    for (QScreen *screen : QGuiApplication::screens()) {
+        const QRect area = screen->geometry();
+        const int dx = std::max({area.left() - global.x(), 0, global.x() - area.right()});
+        const int dy = std::max({area.top() - global.y(), 0, global.y() - area.bottom()});
+        if (dx + dy < best) {
+            best = dx + dy;
+            nearest = screen;
+        }
+    }
+    return nearest;
+}
+
+QPoint ScreenWidget::sampledPointer() const
+{
+    return m_pointerSource ? m_pointerSource() : QCursor::pos();
+}
+
+void ScreenWidget::applyShownRegions()
+{
+    if (!m_windowSystem)
+        return;
+    const bool compositing = m_windowSystem->isCompositing();
+    for (OverlaySurface *surface : surfaces()) {
+        if (!surface->testAttribute(Qt::WA_WState_Created))
+            continue;
+        const int mode = surface->showsEffect() ? int(m_frame.mode) : int(ModeNormal);
+        const QRegion region =
+            OverlayGeometry::shownRegion(mode, surface->rect(), m_frame.pointer, m_frame.radius,
+                                         compositing, surface->devicePixelRatioF());
+        if (surface->shownRegionKnown && region == surface->shownRegion)
+            continue;
+        m_windowSystem->setShownRegion(surface, region);
+        surface->shownRegion = region;
+        surface->shownRegionKnown = true;
+    }
+}
+
+void ScreenWidget::applyPointerShape()
+{
+    Qt::CursorShape shape = Qt::ArrowCursor;
+    switch (modeTraits(m_paintMode).pointer) {
+    case ModeTraits::Pointer::Unchanged:
+        return;
+    case ModeTraits::Pointer::Arrow:
+        shape = Qt::ArrowCursor;
+        break;
+    case ModeTraits::Pointer::Hidden:
+        shape = Qt::BlankCursor;
+        break;
+    }
+    for (OverlaySurface *surface : surfaces()) {
+        if (!surface->testAttribute(Qt::WA_SetCursor) || surface->cursor().shape() != shape)
+            surface->setCursor(shape);
+    }
+    // A window that lets input through does not own the pointer on X11.
+    if (m_windowSystem)
+        m_windowSystem->setPointerHidden(shape == Qt::BlankCursor);
 }
 
 void ScreenWidget::syncWindowSystem()
 {
     if (m_windowSystem)
         m_windowSystem->sync();
-}
-
-QPoint ScreenWidget::sampledPointer() const
-{
-    return (m_pointerSource ? m_pointerSource() : QCursor::pos()) - m_origin;
-}
-
-QPoint ScreenWidget::framePosition(const QRegion &paintRegion)
-{
-    const QPoint sampled = sampledPointer();
-    if (!OverlayGeometry::followsPointer(m_paintMode) || m_drawnMode != m_paintMode ||
-        m_drawnRadius != m_cursorSize)
-        return sampled;
-    // A repaint limited to the effect's old and new place must draw the effect inside that
-    // area; if the pointer moved on since the area was planned, draw where it was planned
-    // and let the next sample catch up.
-    const QPoint drawn(m_mouseX, m_mouseY);
-    const auto fits = [&](QPoint to) {
-        return OverlayGeometry::pointerMoveRegion(m_paintMode, drawn, to, m_cursorSize, rect())
-            .subtracted(paintRegion)
-            .isEmpty();
-    };
-    if (fits(sampled))
-        return sampled;
-    if (fits(m_plannedPointer))
-        return m_plannedPointer;
-    return drawn;
-}
-
-void ScreenWidget::applyShownRegion()
-{
-    if (!m_windowSystem)
-        return;
-    const QRegion region =
-        OverlayGeometry::shownRegion(m_paintMode, rect(), QPoint(m_mouseX, m_mouseY), m_cursorSize,
-                                     m_windowSystem->isCompositing());
-    if (m_shownRegionSet && region == m_shownRegion)
-        return;
-    m_windowSystem->setShownRegion(this, region);
-    m_shownRegion = region;
-    m_shownRegionSet = true;
-}
-
-void ScreenWidget::setCursorShape(Qt::CursorShape shape)
-{
-    if (testAttribute(Qt::WA_SetCursor) && cursor().shape() == shape)
-        return;
-    setCursor(shape);
-    if (m_windowSystem)
-        m_windowSystem->setPointerHidden(shape == Qt::BlankCursor);
-}
-
-void ScreenWidget::paintNormal(QPainter &painter)
-{
-    // Destination-in keeps only what the (cleared) surface holds: everything stays clear.
-    painter.setPen(VeilColor);
-    painter.setBrush(VeilColor);
-    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-    painter.fillRect(rect(), m_backColor);
-    setCursorShape(Qt::ArrowCursor);
-}
-
-void ScreenWidget::paintSpotLight(QPainter &painter)
-{
-    m_backColor.setAlpha(m_backOpacity);
-    painter.fillRect(rect(), m_backColor);
-    // Scaling the darkening's alpha by the veil's (1/255) cuts an antialiased hole.
-    painter.setPen(VeilColor);
-    painter.setBrush(VeilColor);
-    painter.setCompositionMode(QPainter::CompositionMode_DestinationIn);
-    painter.drawEllipse(OverlayGeometry::circleRect(QPoint(m_mouseX, m_mouseY), m_cursorSize));
-    setCursorShape(Qt::BlankCursor);
-}
-
-void ScreenWidget::paintLaser(QPainter &painter)
-{
-    painter.fillRect(rect(), VeilColor);
-    m_foreColor.setAlpha(m_foreOpacity);
-    painter.setPen(m_foreColor);
-    painter.setBrush(m_foreColor);
-    painter.drawEllipse(OverlayGeometry::circleRect(QPoint(m_mouseX, m_mouseY), m_cursorSize));
-    setCursorShape(Qt::BlankCursor);
-}
-
-void ScreenWidget::paintMagnifier(QPainter &painter)
-{
-    const QPoint pointer(m_mouseX, m_mouseY);
-    const QRect source = OverlayGeometry::lensSourceRect(pointer, m_cursorSize);
-    // The capture holds device pixels (more than the overlay's own pixels on a scaled
-    // screen): the piece is cut in those, and the brush scales it back to the overlay's.
-    const qreal ratio = m_screenPixmap.devicePixelRatio();
-    const QRect deviceSource(QPointF(QPointF(source.topLeft()) * ratio).toPoint(),
-                             QSizeF(QSizeF(source.size()) * ratio).toSize());
-    // QPixmap::copy of an empty rectangle copies the whole capture; the lens is empty then.
-    QPixmap piece = deviceSource.isEmpty() ? QPixmap() : m_screenPixmap.copy(deviceSource);
-    piece.setDevicePixelRatio(1);
-    painter.setPen(m_foreColor);
-    // Without a capture (or with a magnification that maps nothing) only the ring is drawn.
-    if (!piece.isNull() && std::isfinite(m_scaleRate) && m_scaleRate > 0.0) {
-        QBrush brush(piece);
-        brush.setTransform(QTransform::fromScale(1 / ratio, 1 / ratio) *
-                           OverlayGeometry::lensTransform(pointer, m_cursorSize, m_scaleRate));
-        painter.setBrush(brush);
-    } else {
-        painter.setBrush(Qt::NoBrush);
-    }
-    painter.drawEllipse(OverlayGeometry::circleRect(pointer, m_cursorSize));
-    setCursorShape(Qt::BlankCursor);
-}
-
-void ScreenWidget::paintBlackScreen(QPainter &painter)
-{
-    painter.fillRect(rect(), QColor(0, 0, 0));
 }

@@ -1,41 +1,47 @@
 #pragma once
 
+#include "overlay/overlayframe.h"
+#include "overlay/overlaysurface.h"
 #include "presenter/effectsettings.h"
 #include "presenter/screenmode.h"
 
 #include <QColor>
-#include <QMetaObject>
 #include <QPixmap>
 #include <QPoint>
-#include <QRegion>
+#include <QPointer>
 #include <QTimer>
-#include <QWidget>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class OverlayWindowSystem;
 class QScreen;
 
-// The full-screen overlay over the primary screen that draws the presentation effects
-// (spotlight, laser dot, magnifier, black screen) round the pointer. It is created once,
-// shows itself and stays shown; an effect is off when the overlay paints nothing. The
-// settings window drives it only through the public slots, most of which also store the new
-// value in "./Kavri.ini".
+// The presentation effects (spotlight, laser dot, magnifier, black screen) round the pointer,
+// on every screen. It is the one overlay interface of the program: the settings window drives
+// it only through the public slots, and it renders what it is told; it stores nothing.
 //
-// The window never takes input or focus: clicks and keys go to the presentation beneath.
-// While an effect that follows the pointer is displayed, the pointer is sampled at the
-// display's refresh rate and only the effect's old and new place are repainted; while
-// nothing is displayed nothing runs.
-class ScreenWidget final : public QWidget
+// One overlay window covers each screen, since a window has one pixel ratio and screens may
+// differ. This widget is the window on the primary screen (the one that was primary when it
+// started, as long as that screen is there) and owns the others. They are
+// created once, show themselves and stay shown; an effect is off when they paint nothing.
+// The effect is drawn on the screen under the pointer, the others stay untouched.
+//
+// Each frame (mode, pointer, target screen, what the window system shows) is worked out
+// before the windows repaint. While an effect that follows the pointer is displayed, the
+// pointer is sampled at the display's refresh rate and only the effect's old and new place
+// are repainted; while nothing is displayed nothing runs.
+class ScreenWidget final : public OverlaySurface
 {
     Q_OBJECT
 
 public:
-    // Where the pointer is, in global screen coordinates.
+    // Where the pointer is, in global (logical) screen coordinates.
     using PointerSource = std::function<QPoint()>;
-    // A picture of the whole primary screen; a null pixmap when it cannot be taken.
-    using ScreenGrabber = std::function<QPixmap()>;
+    // A picture of `screen` in its device pixels, its pixel ratio set; a null pixmap when it
+    // cannot be taken.
+    using ScreenGrabber = std::function<QPixmap(QScreen *screen)>;
     // Blocks the calling thread for the given milliseconds without running the event loop.
     using BlockingWait = std::function<void(int milliseconds)>;
 
@@ -49,8 +55,8 @@ public:
     void setFlashWait(BlockingWait wait);
     void setWindowSystem(std::unique_ptr<OverlayWindowSystem> windowSystem);
 
-    // Takes mode, colours, opacities, size and magnification at once, as the settings window
-    // has them at start: no flash, nothing stored, nothing displayed.
+    // Takes the stored settings at once (start-up): mode, colours, opacities, the current
+    // mode's size and the magnification. Shows nothing and captures nothing.
     void applySettings(const EffectSettings &settings);
 
     // Samples the pointer and, if it moved since the last frame, repaints the old and the new
@@ -67,9 +73,12 @@ public:
     int backOpacity() const { return m_backOpacity; }
     int cursorSize() const { return m_cursorSize; }
     double scaleRate() const { return m_scaleRate; }
-    QPixmap screenPixmap() const { return m_screenPixmap; }
-    // The pointer position the last frame was drawn at, in overlay coordinates.
-    QPoint mousePos() const { return QPoint(m_mouseX, m_mouseY); }
+    QPixmap screenPixmap() const { return m_capture; }
+    // The pointer position of the last frame, in the coordinates of the screen it was on.
+    QPoint mousePos() const { return m_frame.pointer; }
+    // The screen the effect is drawn on, and the windows over each screen.
+    QScreen *effectScreen() const { return m_frame.screen; }
+    std::vector<OverlaySurface *> surfaces() const;
 
 public slots:
     void onSetMode(ScreenMode mode);
@@ -84,57 +93,53 @@ public slots:
     void onSetMouseSpeed(double speed);
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void keyReleaseEvent(QKeyEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
 
 private:
+    enum class Repaint { Whole, PointerMove };
+
     void clearDisplay();
     void setPaintMode(ScreenMode mode);
+    void clearForCapture();
     void captureScreen();
-    void fitToPrimaryScreen();
+    void planFrame(Repaint repaint, bool now = false);
+    void followScreens();
+    void forgetScreen(QScreen *screen);
+    void redrawEverything();
+    OverlaySurface *surfaceOn(QScreen *screen) const;
+    QScreen *screenUnder(QPoint global) const;
     QPoint sampledPointer() const;
-    QPoint framePosition(const QRegion &paintRegion);
-    void applyShownRegion();
+    void applyShownRegions();
+    void applyPointerShape();
     void syncWindowSystem();
-    void setCursorShape(Qt::CursorShape shape);
-
-    void paintNormal(QPainter &painter);
-    void paintSpotLight(QPainter &painter);
-    void paintLaser(QPainter &painter);
-    void paintMagnifier(QPainter &painter);
-    void paintBlackScreen(QPainter &painter);
 
     ScreenMode m_paintMode = ModeNormal;
     ScreenMode m_curMode = ModeNormal;
-    QColor m_foreColor{255, 255, 0};
-    QColor m_backColor{10, 10, 10};
-    int m_foreOpacity = 200;
-    int m_backOpacity = 200;
-    QPixmap m_screenPixmap;
-    int m_mouseX = 0;
-    int m_mouseY = 0;
-    int m_cursorSize = 20;
-    double m_scaleRate = 2.0;
+    QColor m_foreColor = EffectSettings().foreColor;
+    QColor m_backColor = EffectSettings().backColor;
+    int m_foreOpacity = EffectSettings().foreOpacity;
+    int m_backOpacity = EffectSettings().backOpacity;
+    int m_cursorSize = EffectSettings().cursorSize;
+    double m_scaleRate = EffectSettings().scaleRate;
+    // The last capture and the screen it shows.
+    QPixmap m_capture;
+    QPointer<QScreen> m_captureScreen;
 
     PointerSource m_pointerSource;
     ScreenGrabber m_screenGrabber;
     BlockingWait m_flashWait;
     std::unique_ptr<OverlayWindowSystem> m_windowSystem;
 
-    // Pointer position the pending repaints were planned for (overlay coordinates), and the
-    // mode and radius of the last frame drawn (-1: none yet).
-    QPoint m_plannedPointer;
-    int m_drawnMode = -1;
-    int m_drawnRadius = -1;
+    // The frame the windows draw, and whether the next one picks its screen again.
+    OverlayFrame m_frame;
+    bool m_pickScreen = true;
+    // The windows over the screens other than the primary one.
+    std::vector<std::unique_ptr<OverlaySurface>> m_others;
     QTimer m_followTimer;
-    // What the window is currently limited to on the screen; null until first set.
-    QRegion m_shownRegion;
-    bool m_shownRegionSet = false;
-    // The overlay's origin in global coordinates: the primary screen's top-left corner.
-    QPoint m_origin;
-    QMetaObject::Connection m_screenGeometryConnection;
+    bool m_windowsReady = false;
 };

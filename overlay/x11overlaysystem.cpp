@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QWidget>
 
+#include <algorithm>
 #include <vector>
 
 // Xlib last: its macros (None, Bool, Status, ...) clash with Qt's names.
@@ -74,20 +75,17 @@ bool X11OverlaySystem::isCompositing()
 
 void X11OverlaySystem::setShownRegion(QWidget *window, const QRegion &region)
 {
-    const Window id = static_cast<Window>(window->winId());
-    if (region.rectCount() == 1 && region.boundingRect().contains(window->rect())) {
+    // effectiveWinId(), not winId(): asking for the id must not make the widget native.
+    const Window id = static_cast<Window>(window->effectiveWinId());
+    if (id == 0)
+        return;
+    const QRect deviceRect(QPoint(0, 0), window->size() * window->devicePixelRatioF());
+    if (region.rectCount() == 1 && region.boundingRect().contains(deviceRect)) {
         XShapeCombineMask(m_display, id, ShapeBounding, 0, 0, 0, ShapeSet);
     } else {
-        // The region is in the widget's pixels, the shape in the screen's: on a scaled screen
-        // each rectangle grows to every screen pixel it touches.
-        const qreal ratio = window->devicePixelRatioF();
         std::vector<XRectangle> rects;
         rects.reserve(static_cast<size_t>(region.rectCount()));
-        for (const QRect &logical : region) {
-            const QRect r = ratio == 1.0 ? logical
-                                         : QRectF(QPointF(logical.topLeft()) * ratio,
-                                                  QSizeF(logical.size()) * ratio)
-                                               .toAlignedRect();
+        for (const QRect &r : region) {
             rects.push_back({static_cast<short>(r.x()), static_cast<short>(r.y()),
                              static_cast<unsigned short>(r.width()),
                              static_cast<unsigned short>(r.height())});
@@ -129,10 +127,24 @@ void X11OverlaySystem::setPointerHidden(bool hidden)
 
 void X11OverlaySystem::keepAbove(QWidget *window)
 {
-    m_keptAbove = static_cast<Window>(window->winId());
+    const Window id = static_cast<Window>(window->effectiveWinId());
+    if (id == 0 || isKeptAbove(id))
+        return;
+    m_keptAbove.push_back(id);
     // Told of every window that is mapped or restacked at the top level.
     XSelectInput(m_display, DefaultRootWindow(m_display), SubstructureNotifyMask);
     XFlush(m_display);
+}
+
+void X11OverlaySystem::forgetWindow(QWidget *window)
+{
+    const Window id = static_cast<Window>(window->effectiveWinId());
+    m_keptAbove.erase(std::remove(m_keptAbove.begin(), m_keptAbove.end(), id), m_keptAbove.end());
+}
+
+bool X11OverlaySystem::isKeptAbove(unsigned long window) const
+{
+    return std::find(m_keptAbove.begin(), m_keptAbove.end(), window) != m_keptAbove.end();
 }
 
 void X11OverlaySystem::handleEvents()
@@ -147,12 +159,12 @@ void X11OverlaySystem::handleEvents()
         // An application window came up or moved in the stack: go back on top. Windows that
         // bypass the window manager (menus, tooltips, screen lockers) are left above.
         if (event.type == MapNotify) {
-            raise = raise || (event.xmap.window != m_keptAbove && !event.xmap.override_redirect);
+            raise = raise || (!isKeptAbove(event.xmap.window) && !event.xmap.override_redirect);
         } else if (event.type == ConfigureNotify) {
             raise = raise ||
-                    (event.xconfigure.window != m_keptAbove && !event.xconfigure.override_redirect);
+                    (!isKeptAbove(event.xconfigure.window) && !event.xconfigure.override_redirect);
         } else if (event.type == CirculateNotify) {
-            raise = raise || event.xcirculate.window != m_keptAbove;
+            raise = raise || !isKeptAbove(event.xcirculate.window);
         } else if (event.type == m_fixesEventBase + XFixesSelectionNotify) {
             const auto *notify = reinterpret_cast<XFixesSelectionNotifyEvent *>(&event);
             const bool owned =
@@ -161,8 +173,9 @@ void X11OverlaySystem::handleEvents()
             m_compositing = owned;
         }
     }
-    if (raise && m_keptAbove != 0) {
-        XRaiseWindow(m_display, m_keptAbove);
+    if (raise && !m_keptAbove.empty()) {
+        for (const Window id : m_keptAbove)
+            XRaiseWindow(m_display, id);
         XFlush(m_display);
     }
     if (changed)

@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 
 #include <memory>
+#include <vector>
 
 struct _XDisplay;
 
@@ -29,6 +30,7 @@ public:
     void waitForRedrawBeneath() override;
     void setPointerHidden(bool hidden) override;
     void keepAbove(QWidget *window) override;
+    void forgetWindow(QWidget *window) override;
 
 private:
     X11OverlaySystem(_XDisplay *display, int fixesEventBase);
@@ -39,6 +41,8 @@ private:
     unsigned long m_compositorSelection = 0;
     bool m_compositing = false;
     bool m_pointerHidden = false;
-    unsigned long m_keptAbove = 0; // the overlay's window, raised when others come up
+    // The overlay's windows, raised when others come up.
+    std::vector<unsigned long> m_keptAbove;
+    bool isKeptAbove(unsigned long window) const;
     std::unique_ptr<QSocketNotifier> m_events;
 };

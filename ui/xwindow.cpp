@@ -1,5 +1,7 @@
 #include "ui/xwindow.h"
 
+#include "ui/windowplacement.h"
+
 #include <QEvent>
 #include <QFile>
 #include <QGuiApplication>
@@ -180,7 +182,8 @@ void XWindow::onMaxClicked()
         maximizeButton->setToolTip(QStringLiteral("Max"));
     } else {
         savedGeometry = geometry();
-        if (const QScreen *screen = QGuiApplication::primaryScreen())
+        // The available area of the screen the window is on, not of the primary one.
+        if (const QScreen *screen = WindowPlacement::screenOf(this))
             setGeometry(screen->availableGeometry());
         maximizeButton->setText(QStringLiteral("="));
         maximizeButton->setToolTip(QStringLiteral("Restore"));

@@ -2,16 +2,20 @@
 // repaint after the pointer moved (median frames), and the processor time used per second while the
 // mode is displayed and the pointer stands still (for the normal mode: while nothing is displayed).
 // Runs on whatever platform Qt picks (offscreen for ./dev bench; xcb under an X server).
+// Then the two-screen row: a 1920 x 1080 and a 3840 x 2160 screen side by side on a real Xorg
+// with the dummy video driver (started here, as root), the pointer moving across both.
 
-#include "presenter/screenmode.h"
 #include "overlay/screenwidget.h"
+#include "presenter/screenmode.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtMath>
@@ -21,6 +25,8 @@
 #include <ctime>
 #include <map>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -124,15 +130,146 @@ Figures measure(ScreenWidget &overlay, QPoint &pointer, ScreenMode mode)
     return f;
 }
 
+double median(std::vector<double> values)
+{
+    if (values.empty())
+        return 0.0;
+    std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+    return values[values.size() / 2];
+}
+
+// Runs under the two-screen X server: one overlay over both screens, the pointer sweeping
+// to and fro across the border in steps of a few pixels.
+int twoScreenRow()
+{
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    if (screens.size() != 2) {
+        std::printf("two-screen row: the X server shows %d screens\n", int(screens.size()));
+        return 1;
+    }
+    ScreenWidget overlay(nullptr);
+    QPoint pointer = screens[0]->geometry().center();
+    overlay.setPointerSource([&pointer] { return pointer; });
+    overlay.setFlashWait([](int) {});
+    overlay.onSetCursorSize(50);
+    runEventLoopFor(300);
+    const QRect left = screens[0]->geometry();
+    const QRect right = screens[1]->geometry();
+    std::printf("%-13s %12s %12s %14s %22s\n", "mode", "on 1080p", "on 4K", "across (max)",
+                "CPU per second shown");
+    for (ScreenMode mode : {ModeSpotLight, ModeLaser, ModeMagnifier}) {
+        pointer = QPoint(left.right() - 400, left.center().y());
+        overlay.onSetMode(mode);
+        overlay.onShowMode(true);
+        if (mode == ModeMagnifier)
+            overlay.onSetRepaint();
+        runEventLoopFor(100);
+        std::vector<double> onLeft;
+        std::vector<double> onRight;
+        double across = 0.0;
+        QElapsedTimer timer;
+        for (int i = 0; i < 800; ++i) {
+            // Sweeps 800 pixels either side of the border, 5 pixels a frame.
+            const int phase = i % 320;
+            const int x = left.right() - 800 + 5 * (phase < 160 ? phase * 2 : (320 - phase) * 2);
+            QScreen *before = overlay.effectScreen();
+            pointer = QPoint(x, 400 + (i % 7));
+            timer.restart();
+            overlay.followPointer();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+            const double ms = timer.nsecsElapsed() / 1e6;
+            if (overlay.effectScreen() != before)
+                across = std::max(across, ms);
+            else if (right.contains(pointer))
+                onRight.push_back(ms);
+            else
+                onLeft.push_back(ms);
+        }
+        runEventLoopFor(100);
+        const double cpu = processCpuMs();
+        runEventLoopFor(1000);
+        const double shownCpu = processCpuMs() - cpu;
+        overlay.onShowMode(false);
+        runEventLoopFor(50);
+        std::printf("%-13s %9.3f ms %9.3f ms %11.3f ms %17.2f ms/s\n", modeName(mode),
+                    median(onLeft), median(onRight), across, shownCpu);
+    }
+    runEventLoopFor(100);
+    const double cpu = processCpuMs();
+    runEventLoopFor(1000);
+    std::printf("%-13s %48.2f ms/s\n", "idle", processCpuMs() - cpu);
+    return 0;
+}
+
+// Starts Xorg with the dummy video driver and a 1080p and a 4K output, runs this program's
+// two-screen row there and prints what it prints.
+void runTwoScreenRow(const QString &program)
+{
+    std::printf("\nTwo screens side by side, 1920x1080 (left, primary) and 3840x2160 (right), "
+                "xcb on Xorg's dummy driver, no compositor, pointer-move frames:\n");
+    std::fflush(stdout);
+    if (geteuid() != 0 || !QFile::exists("/usr/lib/xorg/modules/drivers/dummy_drv.so")) {
+        std::printf("  skipped: needs root and xserver-xorg-video-dummy\n");
+        return;
+    }
+    QTemporaryDir dir;
+    QFile config(dir.filePath(QStringLiteral("xorg.conf")));
+    if (!config.open(QIODevice::WriteOnly))
+        return;
+    config.write("Section \"Device\"\n Identifier \"d\"\n Driver \"dummy\"\n VideoRam 256000\n"
+                 "EndSection\nSection \"Monitor\"\n Identifier \"m\"\n HorizSync 5.0-1000.0\n"
+                 " VertRefresh 5.0-200.0\nEndSection\nSection \"Screen\"\n Identifier \"s\"\n"
+                 " Device \"d\"\n Monitor \"m\"\n DefaultDepth 24\n SubSection \"Display\"\n"
+                 "  Depth 24\n  Virtual 5760 2160\n EndSubSection\nEndSection\n"
+                 "Section \"ServerFlags\"\n Option \"AutoAddDevices\" \"false\"\nEndSection\n");
+    config.close();
+    QDir(dir.path()).mkdir(QStringLiteral("conf.d"));
+    QProcess xorg;
+    xorg.setStandardErrorFile(QProcess::nullDevice());
+    xorg.start(QStringLiteral("Xorg"),
+               {"-noreset", "-nolisten", "tcp", "-config", config.fileName(), "-configdir",
+                dir.filePath("conf.d"), "-logfile", dir.filePath("xorg.log"), "-displayfd", "1"});
+    if (!xorg.waitForStarted(5000) || !xorg.waitForReadyRead(20000)) {
+        std::printf("  skipped: Xorg did not start\n");
+        return;
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"),
+               QLatin1Char(':') + QString::fromLatin1(xorg.readLine()).trimmed());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+    const auto xrandr = [&](const QStringList &args) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral("xrandr"), args);
+        p.waitForFinished(10000);
+    };
+    xrandr({"--newmode", "1920x1080_60", "173.00", "1920", "2048", "2248", "2576", "1080", "1083",
+            "1088", "1120", "-hsync", "+vsync"});
+    // Reduced blanking at 30 Hz keeps the pixel clock within what the dummy driver takes.
+    xrandr({"--newmode", "3840x2160_30", "262.92", "3840", "3888", "3920", "4000", "2160", "2163",
+            "2168", "2191", "+hsync", "-vsync"});
+    xrandr({"--addmode", "DUMMY0", "1920x1080_60"});
+    xrandr({"--addmode", "DUMMY1", "3840x2160_30"});
+    xrandr({"--output", "DUMMY0", "--mode", "1920x1080_60", "--pos", "0x0", "--primary", "--output",
+            "DUMMY1", "--mode", "3840x2160_30", "--pos", "1920x0"});
+    xrandr({}); // probes the outputs, so clients see both
+    QProcess row;
+    row.setProcessEnvironment(env);
+    row.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    row.start(program, {QStringLiteral("--two-screens")});
+    row.waitForFinished(120000);
+    xorg.terminate();
+    xorg.waitForFinished(5000);
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    // The slots store their values in ./Kavri.ini; keep that out of the caller's folder.
-    QTemporaryDir workDir;
-    QDir::setCurrent(workDir.path());
-
+    if (app.arguments().contains(QStringLiteral("--two-screens")))
+        return twoScreenRow();
     std::printf("Overlay benchmark on the \"%s\" platform, Qt %s, effect radius 50 px\n\n",
                 qPrintable(QGuiApplication::platformName()), qVersion());
     std::printf("%-11s %-13s %14s %18s %22s\n", "size", "mode", "full repaint",
@@ -148,7 +285,7 @@ int main(int argc, char *argv[])
         QPoint pointer;
         const QPixmap desktop = desktopPicture(size);
         overlay.setPointerSource([&pointer] { return pointer; });
-        overlay.setScreenGrabber([&desktop] { return desktop; });
+        overlay.setScreenGrabber([&desktop](QScreen *) { return desktop; });
         overlay.setFlashWait([](int) {}); // the flash is measured on its own below
         // The overlay fills the screen it runs on; here it takes the size under test instead.
         overlay.setWindowState(Qt::WindowNoState);
@@ -185,5 +322,7 @@ int main(int argc, char *argv[])
     flashing.onSetMode(ModeLaser);
     std::printf("\nmode flash at 1920x1080: %lld ms shown, %.1f ms of CPU time\n",
                 static_cast<long long>(wall.elapsed()), processCpuMs() - cpu);
+
+    runTwoScreenRow(QCoreApplication::applicationFilePath());
     return 0;
 }

@@ -73,7 +73,7 @@ private slots:
         ScreenWidget overlay(&dialog);
         int flashes = 0;
         overlay.setFlashWait([&](int) { ++flashes; });
-        overlay.setScreenGrabber([] { return QPixmap(8, 8); });
+        overlay.setScreenGrabber([](QScreen *) { return QPixmap(8, 8); });
         OverlayWiring::connectDialogToOverlay(&dialog, &overlay);
 
         QCOMPARE(overlay.curMode(), ModeSpotLight);

@@ -50,7 +50,6 @@ public:
         qint64 atMs;
         ScreenMode mode;
         QRegion region;
-        QString iniText;
     };
 
     explicit PaintLog(ScreenWidget *widget) : m_widget(widget)
@@ -59,17 +58,14 @@ public:
         widget->installEventFilter(this);
     }
     QVector<Entry> entries;
-    // Set to look at the settings file at every paint.
-    bool readIni = false;
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == m_widget && event->type() == QEvent::Paint) {
-            const QString ini = readIni ? KavriTest::iniText() : QString();
             // The filter runs before paintEvent: the mode is the one about to be drawn.
             entries.push_back({m_clock.elapsed(), m_widget->paintMode(),
-                               static_cast<QPaintEvent *>(event)->region(), ini});
+                               static_cast<QPaintEvent *>(event)->region()});
         }
         return false;
     }
@@ -85,6 +81,7 @@ struct OverlayRig
     QPoint pointer{100, 100};
     QPixmap capture;
     int grabs = 0;
+    QScreen *grabbed = nullptr;
     std::function<void()> onGrab;
     QVector<int> waits;
     std::function<void()> onWait;
@@ -95,8 +92,9 @@ struct OverlayRig
     {
         widget = std::make_unique<ScreenWidget>(nullptr);
         widget->setPointerSource([this] { return pointer; });
-        widget->setScreenGrabber([this] {
+        widget->setScreenGrabber([this](QScreen *screen) {
             ++grabs;
+            grabbed = screen;
             if (onGrab)
                 onGrab();
             return capture;
@@ -117,11 +115,9 @@ struct OverlayRig
 
 // The whole overlay drawn into an image with alpha, as a translucent window's surface:
 // fully transparent before the paint.
-// With a `ratio` above 1, as the surface of a scaled screen: that many device pixels a pixel.
-inline QImage renderFrame(ScreenWidget &widget, qreal ratio = 1)
+inline QImage renderFrame(ScreenWidget &widget)
 {
-    QImage image(widget.size() * ratio, QImage::Format_ARGB32_Premultiplied);
-    image.setDevicePixelRatio(ratio);
+    QImage image(widget.size(), QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     widget.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
     return image;

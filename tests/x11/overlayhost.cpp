@@ -8,22 +8,31 @@
 //   mode N | show 0/1 | size N | fore R G B | back R G B | foreop N | backop N | repaint
 //   capture X Y (prints the colour of the magnifier's capture there) | state
 //   compositing (prints whether a compositing manager runs) | quit
+//   place W H (a settings window of that size placed for the start: prints the screen it is
+//   on, that screen's available area and the window's geometry) | maximise (the same window
+//   maximised: prints its geometry, then closes it)
 
 #include "overlay/overlaywindowsystem.h"
 #include "overlay/screenwidget.h"
 #include "presenter/screenmode.h"
+#include "ui/windowplacement.h"
+#include "ui/xwindow.h"
 
 #include <QApplication>
 #include <QColor>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPushButton>
 #include <QScreen>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 #include <cstdio>
+#include <memory>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -33,34 +42,39 @@ void say(const QString &line)
     std::fflush(stdout);
 }
 
+// Plays the desktop on one screen: one colour, with --marker also a red square of 16 logical
+// pixels centred on (400, 300) of the screen for the lens to enlarge.
 class DesktopWindow final : public QWidget
 {
 public:
-    explicit DesktopWindow(QColor color) : m_color(color) {}
+    DesktopWindow(QColor color, bool marker) : m_color(color), m_marker(marker) {}
 
 protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
         painter.fillRect(rect(), m_color);
+        if (m_marker)
+            painter.fillRect(QRect(392, 292, 16, 16), Qt::red);
     }
     void mousePressEvent(QMouseEvent *event) override
     {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-        const QPoint at = event->globalPosition().toPoint();
-#else
-        const QPoint at = event->globalPos();
-#endif
-        say(QStringLiteral("press %1 %2").arg(at.x()).arg(at.y()));
+        say(QStringLiteral("press %1 %2").arg(event->globalPos().x()).arg(event->globalPos().y()));
     }
 
 private:
     QColor m_color;
+    bool m_marker;
 };
 
 QString describe(const QColor &c)
 {
     return QStringLiteral("%1 %2 %3").arg(c.red()).arg(c.green()).arg(c.blue());
+}
+
+QString describe(const QRect &r)
+{
+    return QStringLiteral("%1 %2 %3 %4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
 }
 
 } // namespace
@@ -70,20 +84,40 @@ int main(int argc, char *argv[])
     // The same raster-only surfaces as the program itself, so the overlay is tested as it runs.
     QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     QApplication app(argc, argv);
-    QScreen *screen = QGuiApplication::primaryScreen();
 
     if (app.arguments().contains(QStringLiteral("--desktop"))) {
-        DesktopWindow desktop(QColor(0, 160, 0));
-        desktop.setWindowFlags(Qt::FramelessWindowHint);
-        desktop.setGeometry(screen->geometry());
-        desktop.show();
-        desktop.activateWindow();
-        QTimer::singleShot(0, &app, [&] { say(QStringLiteral("ready %1").arg(desktop.winId())); });
+        // A window per screen: a window has one pixel ratio, and screens may differ. They are
+        // made anew when the screens change, as a presentation would redraw itself.
+        const bool marker = app.arguments().contains(QStringLiteral("--marker"));
+        std::vector<std::unique_ptr<DesktopWindow>> desktops;
+        const auto build = [&] {
+            desktops.clear();
+            for (QScreen *each : QGuiApplication::screens()) {
+                auto desktop = std::make_unique<DesktopWindow>(QColor(0, 160, 0), marker);
+                desktop->setWindowFlags(Qt::FramelessWindowHint);
+                desktop->winId();
+                desktop->windowHandle()->setScreen(each);
+                desktop->setGeometry(each->geometry());
+                desktop->show();
+                desktops.push_back(std::move(desktop));
+            }
+        };
+        build();
+        const auto rebuild = [&] { QTimer::singleShot(0, &app, build); };
+        QObject::connect(&app, &QGuiApplication::screenAdded, &app, rebuild);
+        QObject::connect(&app, &QGuiApplication::screenRemoved, &app, rebuild);
+        QObject::connect(&app, &QGuiApplication::primaryScreenChanged, &app, rebuild);
+        desktops.front()->activateWindow();
+        const WId first = desktops.front()->winId();
+        QTimer::singleShot(0, &app, [&] {
+            say(QStringLiteral("ready %1 screens %2").arg(first).arg(desktops.size()));
+        });
         return app.exec();
     }
 
     ScreenWidget overlay(nullptr);
     const std::unique_ptr<OverlayWindowSystem> probe = OverlayWindowSystem::forCurrentPlatform();
+    std::unique_ptr<XWindow> settingsWindow;
 
     const auto run = [&](const QByteArray &line) {
         const QStringList words = QString::fromUtf8(line).simplified().split(QLatin1Char(' '));
@@ -107,7 +141,11 @@ int main(int argc, char *argv[])
             overlay.onSetRepaint();
         } else if (cmd == QLatin1String("capture")) {
             const QImage image = overlay.screenPixmap().toImage();
-            say(QStringLiteral("capture %1").arg(describe(image.pixelColor(arg(1), arg(2)))));
+            say(QStringLiteral("capture %1 size %2 %3 ratio %4")
+                    .arg(describe(image.pixelColor(arg(1), arg(2))))
+                    .arg(image.width())
+                    .arg(image.height())
+                    .arg(overlay.screenPixmap().devicePixelRatio()));
             return;
         } else if (cmd == QLatin1String("compositing")) {
             say(QStringLiteral("compositing %1").arg(probe->isCompositing() ? 1 : 0));
@@ -116,6 +154,21 @@ int main(int argc, char *argv[])
             say(QStringLiteral("state %1 %2")
                     .arg(overlay.paintMode())
                     .arg(overlay.isSamplingPointer() ? 1 : 0));
+            return;
+        } else if (cmd == QLatin1String("place")) {
+            settingsWindow = std::make_unique<XWindow>();
+            settingsWindow->resize(arg(1), arg(2));
+            WindowPlacement::centreOnPointerScreen(settingsWindow.get());
+            settingsWindow->show();
+            QScreen *on = WindowPlacement::screenOf(settingsWindow.get());
+            say(QStringLiteral("placed %1 %2 %3")
+                    .arg(on->name(), describe(on->availableGeometry()),
+                         describe(settingsWindow->geometry())));
+            return;
+        } else if (cmd == QLatin1String("maximise") && settingsWindow) {
+            settingsWindow->findChild<QPushButton *>(QStringLiteral("maximizeButton"))->click();
+            say(QStringLiteral("maximised %1").arg(describe(settingsWindow->geometry())));
+            settingsWindow.reset();
             return;
         } else if (cmd == QLatin1String("quit")) {
             app.quit();

@@ -2,11 +2,14 @@
 // (openbox, which wraps managed windows in frames of its own) and a compositing manager
 // (xcompmgr), then a plain "desktop" window and the overlay in separate processes. The
 // checks look at screenshots of the root window and at where clicks and focus go.
+// The two-screen rows run a real Xorg with the dummy video driver and two outputs, a
+// 1280x800 laptop screen and a 1920x1080 projector to its right (root only).
 
 #include "common/childprocess.h"
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 #include <QStandardPaths>
@@ -16,6 +19,7 @@
 
 #include <functional>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -88,6 +92,35 @@ QString run(const QString &program, const QStringList &args, const QProcessEnvir
         return QString();
     return QString::fromUtf8(p.readAllStandardOutput()).trimmed();
 }
+
+// The two-screen X server: the dummy video driver with room for both outputs.
+const char XorgConfig[] = R"(Section "Device"
+    Identifier "dummy"
+    Driver "dummy"
+    VideoRam 256000
+EndSection
+Section "Monitor"
+    Identifier "monitor"
+    HorizSync 5.0-1000.0
+    VertRefresh 5.0-200.0
+EndSection
+Section "Screen"
+    Identifier "screen"
+    Device "dummy"
+    Monitor "monitor"
+    DefaultDepth 24
+    SubSection "Display"
+        Depth 24
+        Virtual 4096 2160
+    EndSubSection
+EndSection
+Section "ServerFlags"
+    Option "AutoAddDevices" "false"
+EndSection
+)";
+const QRect Laptop(0, 0, 1280, 800); // device pixels, as the screenshots have them
+const QRect Projector(1280, 0, 1920, 1080);
+const QStringList ProjectorOn{"--output", "DUMMY1", "--mode", "1920x1080_60", "--pos", "1280x0"};
 
 bool nearColor(const QColor &a, const QColor &b, int tolerance = 2)
 {
@@ -172,6 +205,40 @@ private:
 
     QString focusedWindow() { return run(QStringLiteral("xdotool"), {"getwindowfocus"}, m_env); }
 
+    void movePointer(QPoint p)
+    {
+        run(QStringLiteral("xdotool"),
+            {"mousemove", QString::number(p.x()), QString::number(p.y())}, m_env);
+    }
+    bool xrandr(const QStringList &args)
+    {
+        QProcess p;
+        p.setProcessEnvironment(m_env);
+        p.start(QStringLiteral("xrandr"), args);
+        return p.waitForFinished(10000) && p.exitCode() == 0;
+    }
+
+    // Nothing of the overlay on `area`: only the desktop's green and its red marker.
+    static bool untouched(const QImage &image, const QRect &area)
+    {
+        for (int y = area.top(); y <= area.bottom(); y += 20) {
+            for (int x = area.left(); x <= area.right(); x += 20) {
+                const QColor c = image.pixelColor(x, y);
+                if (c != DesktopColor && c != QColor(Qt::red))
+                    return false;
+            }
+        }
+        return true;
+    }
+
+    // A dot of `color` at `p` (device pixels) and the desktop `away` from it.
+    static bool dotAt(const QImage &image, QPoint p, const QColor &color, int away)
+    {
+        return nearColor(image.pixelColor(p), color) &&
+               nearColor(image.pixelColor(p + QPoint(away, 0)), DesktopColor) &&
+               nearColor(image.pixelColor(p - QPoint(0, away)), DesktopColor);
+    }
+
 private slots:
     void initTestCase()
     {
@@ -188,21 +255,15 @@ private slots:
     {
         QTest::addColumn<bool>("windowManager");
         QTest::addColumn<bool>("compositor");
-        // Screen pixels per overlay pixel (Qt's scaling of a high-resolution screen). The
-        // effects are sized in overlay pixels, so a scaled row asks for a smaller radius and
-        // expects the same picture on the screen.
-        QTest::addColumn<double>("scale");
-        QTest::newRow("bare X") << false << false << 1.0;
-        QTest::newRow("compositor") << false << true << 1.0;
-        QTest::newRow("openbox") << true << false << 1.0;
-        QTest::newRow("openbox and compositor") << true << true << 1.0;
-        QTest::newRow("bare X, scaled 1.5") << false << false << 1.5;
+        QTest::newRow("bare X") << false << false;
+        QTest::newRow("compositor") << false << true;
+        QTest::newRow("openbox") << true << false;
+        QTest::newRow("openbox and compositor") << true << true;
     }
     void overlayOnX11()
     {
         QFETCH(bool, windowManager);
         QFETCH(bool, compositor);
-        QFETCH(double, scale);
         m_rowTag = QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), '_');
 
         // An X server of its own on a free display number, so parallel runs don't clash.
@@ -253,10 +314,7 @@ private slots:
         const QString desktopWindow = desktopReady.section(QLatin1Char(' '), 1, 1);
         QVERIFY(screenShows(QStringLiteral("desktop"), allDesktop));
 
-        QProcessEnvironment overlayEnv = m_env;
-        if (scale != 1.0)
-            overlayEnv.insert(QStringLiteral("QT_SCALE_FACTOR"), QString::number(scale));
-        Child overlay(QStringLiteral(KAVRI_X11_HOST), {}, overlayEnv, workDir.path());
+        Child overlay(QStringLiteral(KAVRI_X11_HOST), {}, m_env, workDir.path());
         QVERIFY(overlay.started());
         const QString overlayReady = overlay.waitLine(QStringLiteral("ready"), 10000);
         QVERIFY(!overlayReady.isEmpty());
@@ -287,7 +345,7 @@ private slots:
 
         // The spotlight: the desktop itself in the hole; it follows the pointer by itself.
         run(QStringLiteral("xdotool"), {"mousemove", "300", "300"}, m_env);
-        overlay.send("size " + QByteArray::number(qRound(60 / scale)));
+        overlay.send("size 60");
         overlay.send("mode 1");
         QCOMPARE(focusedWindow(), desktopWindow); // during or right after the flash
         QVERIFY(!overlay.waitLine(QStringLiteral("ok mode")).isEmpty());
@@ -351,7 +409,8 @@ private slots:
         QVERIFY(!overlay.waitLine(QStringLiteral("ok mode")).isEmpty());
         overlay.send("capture 100 100");
         const QString captured = overlay.waitLine(QStringLiteral("capture"));
-        QCOMPARE(captured, QStringLiteral("capture 0 160 0"));
+        QVERIFY2(captured.startsWith(QStringLiteral("capture 0 160 0 size 800 600")),
+                 qPrintable(captured));
         overlay.send("show 1");
         QVERIFY(screenShows(QStringLiteral("magnifier"), [](const QImage &s) {
             return nearColor(s.pixelColor(400, 300), DesktopColor) &&
@@ -360,6 +419,209 @@ private slots:
 
         // The later window took the focus and left; wherever it went, never to the overlay.
         QVERIFY(focusedWindow() != overlayWindow);
+        overlay.send("quit");
+        QVERIFY(overlay.process().waitForFinished(5000));
+        QCOMPARE(overlay.process().exitCode(), 0);
+    }
+
+    void twoScreens_data()
+    {
+        QTest::addColumn<QString>("scaling"); // NAME=VALUE for Qt, empty for none
+        QTest::addColumn<double>("laptopScale");
+        QTest::addColumn<double>("projectorScale");
+        QTest::newRow("unscaled") << QString() << 1.0 << 1.0;
+        QTest::newRow("scale 1.5") << QStringLiteral("QT_SCALE_FACTOR=1.5") << 1.5 << 1.5;
+        QTest::newRow("mixed scales 1 and 2")
+            << QStringLiteral("QT_SCREEN_SCALE_FACTORS=DUMMY0=1;DUMMY1=2") << 1.0 << 2.0;
+    }
+    void twoScreens()
+    {
+        QFETCH(QString, scaling);
+        QFETCH(double, laptopScale);
+        QFETCH(double, projectorScale);
+        m_rowTag = QStringLiteral("two-") +
+                   QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), '_');
+        const QString xorg = QStandardPaths::findExecutable(QStringLiteral("Xorg"));
+        if (xorg.isEmpty() || !QFile::exists("/usr/lib/xorg/modules/drivers/dummy_drv.so"))
+            QSKIP("Xorg with the dummy video driver is not installed");
+        if (geteuid() != 0)
+            QSKIP("Xorg with the dummy video driver runs as root only");
+
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString config = dir.filePath(QStringLiteral("xorg.conf"));
+        {
+            QFile file(config);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(XorgConfig);
+        }
+        QDir(dir.path()).mkdir(QStringLiteral("conf.d"));
+        Child server(xorg,
+                     {"-noreset", "-nolisten", "tcp", "-config", config, "-configdir",
+                      dir.filePath("conf.d"), "-logfile", dir.filePath("xorg.log"), "-displayfd",
+                      "1"},
+                     QProcessEnvironment::systemEnvironment());
+        QVERIFY(server.started());
+        const QString display = server.waitLine(QString(), 20000);
+        QVERIFY2(!display.isEmpty(), "Xorg gave no display number");
+        m_env = QProcessEnvironment::systemEnvironment();
+        m_env.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + display);
+        m_env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        m_env.insert(QStringLiteral("TMPDIR"), dir.path());
+        m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), dir.path());
+        QVERIFY(xrandr({"--newmode", "1920x1080_60", "173.00", "1920", "2048", "2248", "2576",
+                        "1080", "1083", "1088", "1120", "-hsync", "+vsync"}));
+        QVERIFY(xrandr({"--addmode", "DUMMY1", "1920x1080_60"}));
+        QVERIFY(xrandr(
+            QStringList{"--output", "DUMMY0", "--mode", "1280x800", "--pos", "0x0", "--primary"} +
+            ProjectorOn));
+        // Querying probes the outputs; Qt asks only for the current state.
+        run(QStringLiteral("xrandr"), {}, m_env);
+        QProcessEnvironment qtEnv = m_env;
+        if (!scaling.isEmpty())
+            qtEnv.insert(scaling.section(QLatin1Char('='), 0, 0),
+                         scaling.section(QLatin1Char('='), 1));
+
+        Child desktop(QStringLiteral(KAVRI_X11_HOST), {"--desktop", "--marker"}, qtEnv, dir.path());
+        QVERIFY(desktop.started());
+        const QString desktopReady = desktop.waitLine(QStringLiteral("ready"), 10000);
+        QVERIFY2(desktopReady.endsWith(QStringLiteral("screens 2")), qPrintable(desktopReady));
+        QVERIFY(screenShows(QStringLiteral("desktop"), [](const QImage &s) {
+            return s.width() == 3200 && untouched(s, Laptop) && untouched(s, Projector);
+        }));
+        Child overlay(QStringLiteral(KAVRI_X11_HOST), {}, qtEnv, dir.path());
+        QVERIFY(overlay.started());
+        QVERIFY(!overlay.waitLine(QStringLiteral("ready"), 10000).isEmpty());
+        const auto command = [&](const QByteArray &line) {
+            overlay.send(line);
+            return !overlay.waitLine(QStringLiteral("ok ") + line.split(' ').front()).isEmpty();
+        };
+
+        // Sizes are logical pixels: radius 60 is 60 times the scale in device pixels.
+        const int spotOut = qRound(90 * projectorScale);
+        const QPoint onProjector(Projector.x() + 1000, 500);
+        const QPoint onLaptop(400, 500);
+        movePointer(onProjector);
+        QVERIFY(command("size 60"));
+        QVERIFY(command("mode 1"));
+        QVERIFY(command("show 1"));
+        QVERIFY(screenShows(QStringLiteral("spotlight-projector"), [&](const QImage &s) {
+            return nearColor(s.pixelColor(onProjector), DesktopColor) &&
+                   s.pixelColor(onProjector + QPoint(spotOut, 0)).green() < 80 &&
+                   s.pixelColor(Projector.bottomRight() - QPoint(5, 5)).green() < 80 &&
+                   untouched(s, Laptop);
+        }));
+        // The effect follows the pointer onto the laptop screen; the projector is left alone.
+        movePointer(onLaptop);
+        QVERIFY(screenShows(QStringLiteral("spotlight-laptop"), [&](const QImage &s) {
+            return nearColor(s.pixelColor(onLaptop), DesktopColor) &&
+                   s.pixelColor(onLaptop + QPoint(qRound(90 * laptopScale), 0)).green() < 80 &&
+                   untouched(s, Projector);
+        }));
+
+        // The laser dot where the pointer is.
+        const QColor blue(0, 0, 255);
+        QVERIFY(command("show 0"));
+        QVERIFY(command("fore 0 0 255"));
+        QVERIFY(command("foreop 255"));
+        QVERIFY(command("mode 2"));
+        movePointer(onProjector);
+        QVERIFY(command("show 1"));
+        QVERIFY(screenShows(QStringLiteral("laser-projector"), [&](const QImage &s) {
+            return dotAt(s, onProjector, blue, qRound(70 * projectorScale)) && untouched(s, Laptop);
+        }));
+
+        // The lens over the projector's marker (16 logical pixels, centred on (400, 300) of
+        // the screen): enlarged twice it spans 32 logical pixels, centred on the pointer to
+        // within a device pixel.
+        QVERIFY(command("show 0"));
+        QVERIFY(command("size 40"));
+        const QPoint marker = Projector.topLeft() +
+                              QPoint(qRound(400 * projectorScale), qRound(300 * projectorScale));
+        movePointer(marker);
+        QVERIFY(command("mode 3"));
+        QVERIFY(command("show 1"));
+        QVERIFY(command("repaint"));
+        const int half = qRound(16 * projectorScale);
+        QVERIFY(screenShows(QStringLiteral("magnifier-projector"), [&](const QImage &s) {
+            int left = marker.x();
+            int right = marker.x();
+            while (left > marker.x() - 3 * half && s.pixelColor(left - 1, marker.y()).red() > 200)
+                --left;
+            while (right < marker.x() + 3 * half && s.pixelColor(right + 1, marker.y()).red() > 200)
+                ++right;
+            const double centre = (left + right + 1) / 2.0;
+            return nearColor(s.pixelColor(marker), QColor(Qt::red)) &&
+                   std::abs(right - left + 1 - 2 * half) <= 2 &&
+                   std::abs(centre - marker.x()) <= 1.0 &&
+                   nearColor(s.pixelColor(marker + QPoint(half + qRound(8 * projectorScale), 0)),
+                             DesktopColor) &&
+                   untouched(s, Laptop);
+        }));
+
+        // The black screen covers the projector only, where the pointer is.
+        QVERIFY(command("show 0"));
+        QVERIFY(command("mode 4"));
+        movePointer(onProjector);
+        QVERIFY(command("show 1"));
+        QVERIFY(screenShows(QStringLiteral("black-projector"), [&](const QImage &s) {
+            return allBlack(s.copy(Projector)) && untouched(s, Laptop);
+        }));
+        QVERIFY(command("show 0"));
+
+        // The placement at start: on the screen under the pointer, centred, then maximised
+        // over that screen's available area.
+        overlay.send("place 400 300");
+        const QStringList placed = overlay.waitLine(QStringLiteral("placed")).split(' ');
+        QCOMPARE(placed.value(1), QStringLiteral("DUMMY1"));
+        const QRect area(placed[2].toInt(), placed[3].toInt(), placed[4].toInt(),
+                         placed[5].toInt());
+        const QRect window(placed[6].toInt(), placed[7].toInt(), placed[8].toInt(),
+                           placed[9].toInt());
+        QVERIFY2(area.contains(window), qPrintable(placed.join(' ')));
+        QVERIFY((window.center() - area.center()).manhattanLength() <= 2);
+        overlay.send("maximise");
+        const QString maximised = overlay.waitLine(QStringLiteral("maximised"));
+        QCOMPARE(maximised, QStringLiteral("maximised %1 %2 %3 %4")
+                                .arg(area.x())
+                                .arg(area.y())
+                                .arg(area.width())
+                                .arg(area.height()));
+
+        // Screens come and go during the laser dot: pulled out while the effect is on it,
+        // plugged in again, the primary screen moved to the projector.
+        QVERIFY(command("mode 2"));
+        movePointer(onProjector);
+        QVERIFY(command("show 1"));
+        QVERIFY(screenShows(QStringLiteral("laser-before-unplug"), [&](const QImage &s) {
+            return dotAt(s, onProjector, blue, qRound(70 * projectorScale));
+        }));
+        QVERIFY(xrandr({"--output", "DUMMY1", "--off"}));
+        movePointer(onLaptop);
+        QVERIFY(screenShows(QStringLiteral("laser-after-unplug"), [&](const QImage &s) {
+            return s.width() == 1280 && dotAt(s, onLaptop, blue, qRound(70 * laptopScale));
+        }));
+        QVERIFY(xrandr(ProjectorOn));
+        movePointer(onProjector);
+        QVERIFY(screenShows(QStringLiteral("laser-after-replug"), [&](const QImage &s) {
+            return s.width() == 3200 && nearColor(s.pixelColor(onProjector), blue) &&
+                   !nearColor(s.pixelColor(onLaptop), blue);
+        }));
+        QVERIFY(xrandr({"--output", "DUMMY1", "--primary"}));
+        movePointer(onLaptop);
+        QVERIFY(screenShows(QStringLiteral("laser-new-primary"), [&](const QImage &s) {
+            return nearColor(s.pixelColor(onLaptop), blue) &&
+                   !nearColor(s.pixelColor(onProjector), blue);
+        }));
+
+        // The projector moved down by 200 pixels: the dot follows onto it there.
+        QVERIFY(xrandr({"--output", "DUMMY1", "--pos", "1280x200"}));
+        const QPoint movedProjector = onProjector + QPoint(0, 400);
+        movePointer(movedProjector);
+        QVERIFY(screenShows(QStringLiteral("laser-projector-moved"), [&](const QImage &s) {
+            return s.height() == 1280 && nearColor(s.pixelColor(movedProjector), blue);
+        }));
+
         overlay.send("quit");
         QVERIFY(overlay.process().waitForFinished(5000));
         QCOMPARE(overlay.process().exitCode(), 0);

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "presenter/screenmode.h"
+
+#include <QColor>
+#include <QPixmap>
+#include <QPoint>
+#include <QPointer>
+#include <QScreen>
+
+// One frame of the effect, worked out before any window repaints. The overlay's windows
+// only draw it: painting reads this and changes nothing.
+struct OverlayFrame final
+{
+    ScreenMode mode = ModeNormal;
+    // The screen the effect is on; the windows on the other screens draw nothing.
+    QPointer<QScreen> screen;
+    // The pointer in that screen's logical coordinates.
+    QPoint pointer;
+    int radius = 0;
+    QColor foreColor;
+    QColor backColor;
+    double scaleRate = 2.0;
+    // A capture of `screen` in its device pixels; null when there is none of that screen.
+    QPixmap capture;
+};
