@@ -1,6 +1,9 @@
+#include "app/overlayroute.h"
 #include "app/platformchoice.h"
 
 #include <QtTest>
+
+Q_DECLARE_METATYPE(OverlayRoute::SessionOffer)
 
 class TestPlatformChoice : public QObject
 {
@@ -45,6 +48,70 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(bool, useXcb);
         QCOMPARE(PlatformChoice::shouldUseXcb(wayland, display, platform, arguments), useXcb);
+    }
+
+    // The route per desktop: what the compositor and the session bus offer decides it.
+    void route_data()
+    {
+        using OverlayRoute::Overlay;
+        QTest::addColumn<OverlayRoute::SessionOffer>("offer");
+        QTest::addColumn<int>("overlay");
+        QTest::addColumn<QStringList>("captures");
+
+        const QStringList wlroots{"wl_compositor", "zwlr_layer_shell_v1",
+                                  "zwlr_screencopy_manager_v1"};
+        OverlayRoute::SessionOffer x11;
+        x11.xcb = true;
+        QTest::newRow("x11") << x11 << int(Overlay::X11) << QStringList{"x11"};
+        OverlayRoute::SessionOffer gnome;
+        gnome.wayland = gnome.xcb = gnome.layerShellBuilt = gnome.screenCastBuilt = true;
+        gnome.globals = QStringList{"wl_compositor", "gtk_shell1"};
+        gnome.mutterScreenCast = gnome.portalScreenshot = true;
+        QTest::newRow("gnome") << gnome << int(Overlay::XWayland)
+                               << QStringList{"gnome-screencast", "portal"};
+        OverlayRoute::SessionOffer gnomeNoPipeWire = gnome;
+        gnomeNoPipeWire.screenCastBuilt = false;
+        QTest::newRow("gnome, built without pipewire")
+            << gnomeNoPipeWire << int(Overlay::XWayland) << QStringList{"portal"};
+        OverlayRoute::SessionOffer sway;
+        sway.wayland = sway.xcb = sway.layerShellBuilt = true;
+        sway.globals = wlroots;
+        QTest::newRow("sway") << sway << int(Overlay::LayerShell) << QStringList{"wlr-screencopy"};
+        OverlayRoute::SessionOffer swayForced = sway;
+        swayForced.forced = "xwayland";
+        QTest::newRow("sway, xwayland forced")
+            << swayForced << int(Overlay::XWayland) << QStringList{};
+        OverlayRoute::SessionOffer swayNoXwayland = sway;
+        swayNoXwayland.xcb = false;
+        QTest::newRow("sway without xwayland")
+            << swayNoXwayland << int(Overlay::LayerShell) << QStringList{"wlr-screencopy"};
+        OverlayRoute::SessionOffer plasma = sway;
+        plasma.globals = QStringList{"wl_compositor", "zwlr_layer_shell_v1", "org_kde_kwin_blur"};
+        plasma.portalScreenshot = true;
+        QTest::newRow("plasma") << plasma << int(Overlay::LayerShell) << QStringList{"portal"};
+        OverlayRoute::SessionOffer builtWithout = sway;
+        builtWithout.layerShellBuilt = false;
+        QTest::newRow("built without wayland-client")
+            << builtWithout << int(Overlay::XWayland) << QStringList{};
+        OverlayRoute::SessionOffer bare;
+        bare.wayland = true;
+        bare.globals = QStringList{"wl_compositor"};
+        QTest::newRow("wayland, no xwayland, no layer-shell")
+            << bare << int(Overlay::Unsupported) << QStringList{};
+    }
+    void route()
+    {
+        QFETCH(OverlayRoute::SessionOffer, offer);
+        QFETCH(int, overlay);
+        QFETCH(QStringList, captures);
+        const OverlayRoute::Choice choice = OverlayRoute::choose(offer);
+        QCOMPARE(int(choice.overlay), overlay);
+        QCOMPARE(choice.captures, captures);
+        // One line, which says when the magnifier is off.
+        const QString line = choice.line();
+        QVERIFY(!line.contains(QLatin1Char('\n')));
+        QCOMPARE(line.contains(QLatin1String("magnifier off")),
+                 captures.isEmpty() && choice.overlay != OverlayRoute::Overlay::Unsupported);
     }
 
     // The environment is what Qt reads when the application object is built.
