@@ -1,0 +1,350 @@
+#include "overlay/capture/capturechain.h"
+#include "overlay/capture/captureprobe.h"
+#include "overlay/capture/framepicture.h"
+#include "overlay/capture/portalscreenshotcapture.h"
+
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+// A route that answers every request, later, the way its script says.
+class ScriptedRoute final : public ScreenCapture
+{
+public:
+    enum Outcome { Picture, Passing, Lasting };
+    ScriptedRoute(QString name, Outcome outcome, QColor colour, QStringList *log)
+        : m_name(std::move(name)), m_outcome(outcome), m_colour(colour), m_log(log)
+    {
+    }
+    QString name() const override { return m_name; }
+    void capture(QScreen *screen) override
+    {
+        *m_log << QStringLiteral("%1:%2").arg(m_name, screen ? screen->name() : QString());
+        QTimer::singleShot(0, this, [this, screen] {
+            if (m_outcome == Picture) {
+                QPixmap picture(4, 4);
+                picture.fill(m_colour);
+                emit captured(screen, picture);
+            } else {
+                emit failed(m_name + QStringLiteral(" failed"), m_outcome == Lasting);
+            }
+        });
+    }
+
+private:
+    QString m_name;
+    Outcome m_outcome;
+    QColor m_colour;
+    QStringList *m_log;
+};
+
+using Script = QList<int>;
+
+// A 3 x 2 frame: red, green, blue over white, black, grey, in the given byte order, with
+// `pad` bytes after each row and `alpha` in the fourth byte.
+QByteArray frameBytes(FramePicture::PixelLayout layout, int pad, bool bottomUp, uchar alpha)
+{
+    const QList<QList<QRgb>> rows{{qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255)},
+                                  {qRgb(255, 255, 255), qRgb(0, 0, 0), qRgb(128, 64, 32)}};
+    const bool redFirst =
+        layout == FramePicture::PixelLayout::RGBx || layout == FramePicture::PixelLayout::RGBA;
+    QByteArray bytes;
+    for (int i = 0; i < rows.size(); ++i) {
+        for (QRgb c : rows.at(bottomUp ? rows.size() - 1 - i : i)) {
+            bytes.append(char(redFirst ? qRed(c) : qBlue(c)));
+            bytes.append(char(qGreen(c)));
+            bytes.append(char(redFirst ? qBlue(c) : qRed(c)));
+            bytes.append(char(alpha));
+        }
+        bytes.append(QByteArray(pad, char(0x55)));
+    }
+    return bytes;
+}
+} // namespace
+
+Q_DECLARE_METATYPE(FramePicture::PixelLayout)
+
+// The capture routes' own logic without a compositor: the chain's fallback between routes,
+// the conversion of stream frames and desktop pictures into a screen's picture, which of
+// the portal's files may be deleted, and the order of routes for what a session offers.
+class TestScreenCapture : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void chainFallsBackOnlyOnLastingFailures_data()
+    {
+        QTest::addColumn<Script>("script");
+        QTest::addColumn<QString>("answeredBy"); // colour name of the picture, or empty
+        QTest::addColumn<bool>("lastingFailure");
+        QTest::addColumn<QStringList>("asked");
+        QTest::addColumn<QString>("nameAfter");
+        QTest::addColumn<QString>("whyContains");
+
+        const int P = ScriptedRoute::Picture, T = ScriptedRoute::Passing,
+                  L = ScriptedRoute::Lasting;
+        QTest::newRow("first route answers")
+            << Script{P, P} << "#ff0000" << false << QStringList{"a"} << "a"
+            << "";
+        QTest::newRow("lasting failure: same request goes to the next")
+            << Script{L, P} << "#00ff00" << false << QStringList{"a", "b"} << "b"
+            << "";
+        QTest::newRow("passing failure is passed on, route kept")
+            << Script{T, P} << "" << false << QStringList{"a"} << "a"
+            << "a failed";
+        QTest::newRow("two lasting failures reach the third")
+            << Script{L, L, P} << "#0000ff" << false << QStringList{"a", "b", "c"} << "c"
+            << "";
+        QTest::newRow("all lasting: one failure naming every route")
+            << Script{L, L} << "" << true << QStringList{"a", "b"} << ""
+            << "a: a failed; b: b failed";
+        QTest::newRow("no routes") << Script{} << "" << true << QStringList{} << ""
+                                   << "no screen capture route";
+    }
+
+    void chainFallsBackOnlyOnLastingFailures()
+    {
+        QFETCH(Script, script);
+        QFETCH(QString, answeredBy);
+        QFETCH(bool, lastingFailure);
+        QFETCH(QStringList, asked);
+        QFETCH(QString, nameAfter);
+        QFETCH(QString, whyContains);
+
+        QStringList log;
+        const QList<QColor> colours{Qt::red, Qt::green, Qt::blue};
+        std::vector<std::unique_ptr<ScreenCapture>> routes;
+        for (int i = 0; i < script.size(); ++i) {
+            routes.push_back(std::make_unique<ScriptedRoute>(QString(QChar('a' + i)),
+                                                             ScriptedRoute::Outcome(script.at(i)),
+                                                             colours.at(i), &log));
+        }
+        routes.push_back(nullptr); // ignored
+        CaptureChain chain(std::move(routes));
+        QCOMPARE(chain.routeCount(), script.size());
+        QSignalSpy pictures(&chain, &ScreenCapture::captured);
+        QSignalSpy failures(&chain, &ScreenCapture::failed);
+
+        QScreen *screen = QGuiApplication::primaryScreen();
+        chain.capture(screen);
+        QCOMPARE(pictures.count() + failures.count(), 0); // never from within the call
+        QTRY_COMPARE(pictures.count() + failures.count(), 1);
+        QTest::qWait(20);
+        QCOMPARE(pictures.count() + failures.count(), 1);
+
+        QStringList expectedLog;
+        for (const QString &route : asked)
+            expectedLog << route + QLatin1Char(':') + screen->name();
+        QCOMPARE(log, expectedLog);
+        QCOMPARE(chain.name(), nameAfter);
+        if (!answeredBy.isEmpty()) {
+            QCOMPARE(pictures.count(), 1);
+            QCOMPARE(pictures.first().at(0).value<QPointer<QScreen>>(), QPointer<QScreen>(screen));
+            const QImage picture = pictures.first().at(1).value<QPixmap>().toImage();
+            QCOMPARE(QColor(picture.pixel(1, 1)).name(), answeredBy);
+        } else {
+            QCOMPARE(failures.count(), 1);
+            QCOMPARE(failures.first().at(1).toBool(), lastingFailure);
+            QVERIFY2(failures.first().at(0).toString().contains(whyContains),
+                     qPrintable(failures.first().at(0).toString()));
+        }
+    }
+
+    void emptyChainKeepsFailingForGood()
+    {
+        QStringList log;
+        std::vector<std::unique_ptr<ScreenCapture>> routes;
+        routes.push_back(
+            std::make_unique<ScriptedRoute>("a", ScriptedRoute::Lasting, Qt::red, &log));
+        CaptureChain chain(std::move(routes));
+        QSignalSpy failures(&chain, &ScreenCapture::failed);
+        chain.capture(QGuiApplication::primaryScreen());
+        QTRY_COMPARE(failures.count(), 1);
+        chain.capture(QGuiApplication::primaryScreen());
+        QCOMPARE(failures.count(), 1);
+        QTRY_COMPARE(failures.count(), 2);
+        QCOMPARE(failures.at(1).at(1).toBool(), true);
+        QCOMPARE(failures.at(1).at(0).toString(), QStringLiteral("a: a failed"));
+        QCOMPARE(log.size(), 1); // the dropped route is not asked again
+    }
+
+    void streamFramesBecomeOpaqueTopDownPictures_data()
+    {
+        QTest::addColumn<FramePicture::PixelLayout>("layout");
+        QTest::addColumn<int>("pad");
+        QTest::addColumn<bool>("bottomUp");
+        QTest::addColumn<uchar>("alpha");
+
+        using L = FramePicture::PixelLayout;
+        QTest::newRow("BGRx, rows packed") << L::BGRx << 0 << false << uchar(0);
+        QTest::newRow("BGRA, transparent alpha ignored") << L::BGRA << 0 << false << uchar(0);
+        QTest::newRow("RGBx, padded rows") << L::RGBx << 20 << false << uchar(255);
+        QTest::newRow("RGBA, padded rows") << L::RGBA << 4 << false << uchar(7);
+        QTest::newRow("BGRx, bottom row first") << L::BGRx << 0 << true << uchar(0);
+        QTest::newRow("RGBA, bottom row first, padded") << L::RGBA << 12 << true << uchar(9);
+    }
+
+    void streamFramesBecomeOpaqueTopDownPictures()
+    {
+        QFETCH(FramePicture::PixelLayout, layout);
+        QFETCH(int, pad);
+        QFETCH(bool, bottomUp);
+        QFETCH(uchar, alpha);
+
+        const QByteArray bytes = frameBytes(layout, pad, bottomUp, alpha);
+        const int stride = (3 * 4 + pad) * (bottomUp ? -1 : 1);
+        const QImage image =
+            FramePicture::fromRaw(reinterpret_cast<const uchar *>(bytes.constData()), bytes.size(),
+                                  QSize(3, 2), stride, layout);
+        QCOMPARE(image.size(), QSize(3, 2));
+        QCOMPARE(image.pixel(0, 0), qRgb(255, 0, 0));
+        QCOMPARE(image.pixel(1, 0), qRgb(0, 255, 0));
+        QCOMPARE(image.pixel(2, 0), qRgb(0, 0, 255));
+        QCOMPARE(image.pixel(0, 1), qRgb(255, 255, 255));
+        QCOMPARE(image.pixel(1, 1), qRgb(0, 0, 0));
+        QCOMPARE(image.pixel(2, 1), qRgb(128, 64, 32));
+        QVERIFY(!image.hasAlphaChannel());
+    }
+
+    void malformedFramesGiveNoPicture_data()
+    {
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<int>("stride");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("valid");
+
+        // The frame is 3 x 2 with 4 bytes of padding: 32 bytes, the last row 12 of them.
+        QTest::newRow("last row complete without its padding") << 28 << 16 << QSize(3, 2) << true;
+        QTest::newRow("last row cut short") << 27 << 16 << QSize(3, 2) << false;
+        QTest::newRow("bottom-up, last row cut short") << 27 << -16 << QSize(3, 2) << false;
+        QTest::newRow("stride shorter than a row") << 32 << 8 << QSize(3, 2) << false;
+        QTest::newRow("negative stride shorter than a row") << 32 << -8 << QSize(3, 2) << false;
+        QTest::newRow("no pixels") << 32 << 16 << QSize(0, 2) << false;
+    }
+
+    void malformedFramesGiveNoPicture()
+    {
+        QFETCH(int, bytes);
+        QFETCH(int, stride);
+        QFETCH(QSize, size);
+        QFETCH(bool, valid);
+        const QByteArray data(32, char(0x40));
+        const QImage image =
+            FramePicture::fromRaw(reinterpret_cast<const uchar *>(data.constData()), bytes, size,
+                                  stride, FramePicture::PixelLayout::BGRx);
+        QCOMPARE(image.isNull(), !valid);
+        if (valid)
+            QCOMPARE(image.pixel(2, 1), qRgb(0x40, 0x40, 0x40));
+    }
+
+    void desktopPictureIsCutToTheScreen_data()
+    {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QVector<QRect>>("screens");
+        QTest::addColumn<int>("which");
+        QTest::addColumn<QRect>("part");
+
+        const QVector<QRect> pair{{0, 0, 1280, 800}, {1280, 0, 1920, 1080}};
+        QTest::newRow("single screen")
+            << QSize(1280, 800) << QVector<QRect>{{0, 0, 1280, 800}} << 0 << QRect(0, 0, 1280, 800);
+        QTest::newRow("left of two") << QSize(3200, 1080) << pair << 0 << QRect(0, 0, 1280, 800);
+        QTest::newRow("right of two, taller")
+            << QSize(3200, 1080) << pair << 1 << QRect(1280, 0, 1920, 1080);
+        QTest::newRow("desktop starting left of zero")
+            << QSize(3200, 1080) << QVector<QRect>{{-1920, 0, 1920, 1080}, {0, 280, 1280, 800}} << 1
+            << QRect(1920, 280, 1280, 800);
+        QTest::newRow("picture twice the desktop: part twice as large")
+            << QSize(6400, 2160) << pair << 1 << QRect(2560, 0, 3840, 2160);
+        QTest::newRow("picture half the desktop")
+            << QSize(1600, 540) << pair << 0 << QRect(0, 0, 640, 400);
+    }
+
+    void desktopPictureIsCutToTheScreen()
+    {
+        QFETCH(QSize, picture);
+        QFETCH(QVector<QRect>, screens);
+        QFETCH(int, which);
+        QFETCH(QRect, part);
+        QCOMPARE(FramePicture::screenPart(picture, screens, screens.at(which)), part);
+    }
+
+    void screenDeviceRectKeepsItsCorner()
+    {
+        QCOMPARE(FramePicture::deviceRect(QRect(1280, 0, 960, 540), 2.0),
+                 QRect(1280, 0, 1920, 1080));
+        QCOMPARE(FramePicture::deviceRect(QRect(0, 0, 1024, 640), 1.25), QRect(0, 0, 1280, 800));
+    }
+
+    void onlyTemporaryPortalFilesAreDeleted_data()
+    {
+        QTest::addColumn<QString>("file"); // relative to a scratch folder
+        QTest::addColumn<bool>("deletable");
+        QTest::newRow("in the temporary folder") << "tmp/Screenshot.png" << true;
+        QTest::newRow("in a folder of the temporary folder") << "tmp/portal/Screenshot.png" << true;
+        QTest::newRow("in Pictures") << "Pictures/Screenshot.png" << false;
+        QTest::newRow("link in the temporary folder to Pictures") << "tmp/link.png" << false;
+        QTest::newRow("folder named like the temporary one") << "tmp2/Screenshot.png" << false;
+        QTest::newRow("missing file") << "tmp/missing.png" << false;
+    }
+
+    void onlyTemporaryPortalFilesAreDeleted()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, deletable);
+        QTemporaryDir scratch;
+        QVERIFY(scratch.isValid());
+        QDir root(scratch.path());
+        for (const char *name : {"tmp/Screenshot.png", "tmp/portal/Screenshot.png",
+                                 "Pictures/Screenshot.png", "tmp2/Screenshot.png"}) {
+            QVERIFY(root.mkpath(QFileInfo(name).path()));
+            QFile f(root.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(
+            QFile::link(root.filePath("Pictures/Screenshot.png"), root.filePath("tmp/link.png")));
+        QCOMPARE(PortalScreenshotCapture::isTemporaryFile(root.filePath(file),
+                                                          {root.filePath("tmp"), QString()}),
+                 deletable);
+    }
+
+    void screenCastComesBeforeTheFlashingPortal_data()
+    {
+        QTest::addColumn<bool>("portal");
+        QTest::addColumn<uint>("version");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<bool>("screenCast");
+        QTest::addColumn<bool>("pipewire");
+        QTest::addColumn<QStringList>("routes");
+        QTest::newRow("GNOME") << true << 1u << true << true << true
+                               << QStringList{"gnome-screencast", "portal"};
+        QTest::newRow("GNOME, built without PipeWire")
+            << true << 1u << true << true << false << QStringList{"portal"};
+        QTest::newRow("portal without Screenshot")
+            << true << 0u << true << false << true << QStringList{};
+        QTest::newRow("portal still starting")
+            << true << 0u << false << false << true << QStringList{"portal"};
+        QTest::newRow("nothing") << false << 0u << false << false << true << QStringList{};
+    }
+
+    void screenCastComesBeforeTheFlashingPortal()
+    {
+        QFETCH(bool, portal);
+        QFETCH(uint, version);
+        QFETCH(bool, answered);
+        QFETCH(bool, screenCast);
+        QFETCH(bool, pipewire);
+        QFETCH(QStringList, routes);
+        CaptureOffer offer;
+        offer.sessionBus = true;
+        offer.portal = portal;
+        offer.portalScreenshotVersion = version;
+        offer.portalAnswered = answered;
+        offer.mutterScreenCast = screenCast;
+        QCOMPARE(recommendedCaptureRoutes(offer, pipewire), routes);
+    }
+};
+
+QTEST_MAIN(TestScreenCapture)
+#include "tst_screencapture.moc"
