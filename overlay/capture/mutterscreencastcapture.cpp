@@ -1,4 +1,5 @@
 #include "overlay/capture/mutterscreencastcapture.h"
+#include "overlay/capture/framepicture.h"
 
 #ifdef KAVRI_CAPTURE_PIPEWIRE
 #include "overlay/capture/pipewireframegrabber.h"
@@ -18,6 +19,14 @@ const QString Service = QStringLiteral("org.gnome.Mutter.ScreenCast");
 const QString ServicePath = QStringLiteral("/org/gnome/Mutter/ScreenCast");
 const QString SessionInterface = QStringLiteral("org.gnome.Mutter.ScreenCast.Session");
 const QString StreamInterface = QStringLiteral("org.gnome.Mutter.ScreenCast.Stream");
+
+// Recording properties: the pointer is left out of the picture (the magnifier draws its own).
+QVariantMap hiddenPointer()
+{
+    QVariantMap properties;
+    properties.insert(QStringLiteral("cursor-mode"), QVariant::fromValue(uint(0)));
+    return properties;
+}
 
 bool isMissingService(const QDBusError &error)
 {
@@ -119,35 +128,63 @@ void MutterScreenCastCapture::recordMonitor(const QString &connector, quint64 re
 {
     QDBusMessage call = QDBusMessage::createMethodCall(Service, m_sessionPath, SessionInterface,
                                                        QStringLiteral("RecordMonitor"));
-    QVariantMap properties;
-    properties.insert(QStringLiteral("cursor-mode"), QVariant::fromValue(uint(0)));
-    call << connector << properties;
+    call << connector << hiddenPointer();
     callAsync<QDBusPendingReply<QDBusObjectPath>>(
         this, call, &m_request, request,
         [this, request, connector](const QDBusPendingReply<QDBusObjectPath> &r) {
-            if (r.isError()) {
-                // Screens named otherwise than the compositor's connectors (an X server's
-                // output names): the primary monitor is the one asked for when it is the
-                // primary screen or the only one.
-                QScreen *screen = m_screen;
-                const bool primary = screen && (screen == QGuiApplication::primaryScreen() ||
-                                                QGuiApplication::screens().size() == 1);
-                if (!connector.isEmpty() && primary) {
-                    recordMonitor(QString(), request);
-                    return;
-                }
+            if (!r.isError()) {
+                recordStream(r.value().path(), request);
+                return;
+            }
+            // Screens named otherwise than the compositor's connectors (XWayland's
+            // "XWAYLAND0"): the primary monitor when the screen is the primary one or the
+            // only one, else the screen's area of the desktop.
+            QScreen *screen = m_screen;
+            if (connector.isEmpty() || !screen) {
                 fail(QStringLiteral("GNOME screen cast of monitor \"%1\": %2")
                          .arg(connector, r.error().message()),
                      false);
                 return;
             }
-            m_streamPath = r.value().path();
-            // Subscribed before Start, which is what makes the stream announce its node.
-            QDBusConnection::sessionBus().connect(Service, m_streamPath, StreamInterface,
-                                                  QStringLiteral("PipeWireStreamAdded"), this,
-                                                  SLOT(onStreamAdded(uint)));
-            startSession(request);
+            if (screen == QGuiApplication::primaryScreen() ||
+                QGuiApplication::screens().size() == 1) {
+                recordMonitor(QString(), request);
+            } else {
+                recordArea(FramePicture::deviceRect(screen), request);
+            }
         });
+}
+
+void MutterScreenCastCapture::recordArea(const QRect &area, quint64 request)
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(Service, m_sessionPath, SessionInterface,
+                                                       QStringLiteral("RecordArea"));
+    call << area.x() << area.y() << area.width() << area.height() << hiddenPointer();
+    callAsync<QDBusPendingReply<QDBusObjectPath>>(
+        this, call, &m_request, request,
+        [this, request, area](const QDBusPendingReply<QDBusObjectPath> &r) {
+            if (r.isError()) {
+                fail(QStringLiteral("GNOME screen cast of the area %1,%2 %3x%4: %5")
+                         .arg(area.x())
+                         .arg(area.y())
+                         .arg(area.width())
+                         .arg(area.height())
+                         .arg(r.error().message()),
+                     false);
+                return;
+            }
+            recordStream(r.value().path(), request);
+        });
+}
+
+void MutterScreenCastCapture::recordStream(const QString &path, quint64 request)
+{
+    m_streamPath = path;
+    // Subscribed before Start, which is what makes the stream announce its node.
+    QDBusConnection::sessionBus().connect(Service, m_streamPath, StreamInterface,
+                                          QStringLiteral("PipeWireStreamAdded"), this,
+                                          SLOT(onStreamAdded(uint)));
+    startSession(request);
 }
 
 void MutterScreenCastCapture::startSession(quint64 request)

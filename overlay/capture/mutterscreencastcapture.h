@@ -47,6 +47,8 @@ private slots:
 
 private:
     void recordMonitor(const QString &connector, quint64 request);
+    void recordArea(const QRect &area, quint64 request);
+    void recordStream(const QString &path, quint64 request);
     void startSession(quint64 request);
     void fail(const QString &why, bool lasting);
     void stopSession();
