@@ -12,7 +12,6 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QRandomGenerator>
-#include <QStandardPaths>
 #include <QTimer>
 #include <QUrl>
 
@@ -38,7 +37,10 @@ bool isMissingService(const QDBusError &error)
 }
 } // namespace
 
-PortalScreenshotCapture::PortalScreenshotCapture(QObject *parent) : m_timeout(new QTimer(this))
+PortalScreenshotCapture::PortalScreenshotCapture(QObject *parent)
+    : m_temporaryFolders{QDir::tempPath(), QStringLiteral("/tmp"),
+                         qEnvironmentVariable("XDG_RUNTIME_DIR")},
+      m_timeout(new QTimer(this))
 {
     setParent(parent);
     m_timeout->setSingleShot(true);
@@ -47,8 +49,11 @@ PortalScreenshotCapture::PortalScreenshotCapture(QObject *parent) : m_timeout(ne
             QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
                 PortalService, m_requestPath, RequestInterface, QStringLiteral("Close")));
         }
+        // A portal whose backend cannot take screenshots may never answer at all (GNOME's
+        // without gnome-shell): after two silences in a row it is given up.
+        ++m_silences;
         fail(QStringLiteral("the desktop portal did not answer within %1 ms").arg(m_timeoutMs),
-             false);
+             m_silences >= 2);
     });
 }
 
@@ -143,6 +148,7 @@ void PortalScreenshotCapture::onResponse(uint response, const QVariantMap &resul
     if (m_requestPath.isEmpty())
         return;
     finish();
+    m_silences = 0;
     switch (response) {
     case 0:
         break;
@@ -168,9 +174,7 @@ void PortalScreenshotCapture::deliver(const QString &fileName)
 {
     QImageReader reader(fileName);
     QImage desktop = reader.read();
-    const QStringList temporary{QDir::tempPath(), QStringLiteral("/tmp"),
-                                QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation)};
-    if (isTemporaryFile(fileName, temporary))
+    if (isTemporaryFile(fileName, m_temporaryFolders))
         QFile::remove(fileName);
     ++m_request;
     if (desktop.isNull()) {

@@ -26,8 +26,12 @@ public:
     void capture(QScreen *screen) override;
 
     // How long to wait for the portal's answer. The first request may show a permission
-    // dialog, so the default is long.
+    // dialog, so the default is long. A timeout may pass; the second in a row is lasting.
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
+
+    // The folders whose files the route deletes after reading them (by default the
+    // temporary folder, /tmp and the runtime folder).
+    void setTemporaryFolders(const QStringList &folders) { m_temporaryFolders = folders; }
 
     // Whether the portal's file at `path` is one this route may delete: a file directly in
     // the temporary folder or the runtime folder (or a folder of theirs), nowhere else.
@@ -45,8 +49,11 @@ private:
     void deliver(const QString &fileName);
 
     QPointer<QScreen> m_screen;
+    QStringList m_temporaryFolders;
     QString m_requestPath;
     quint64 m_request = 0;
     int m_timeoutMs = 25000;
+    // Requests in a row the portal left unanswered.
+    int m_silences = 0;
     QTimer *m_timeout = nullptr;
 };

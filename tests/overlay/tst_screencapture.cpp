@@ -3,6 +3,10 @@
 #include "overlay/capture/framepicture.h"
 #include "overlay/capture/portalscreenshotcapture.h"
 
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
 #include <QtTest>
 
 #include <memory>
@@ -42,6 +46,40 @@ private:
 
 using Script = QList<int>;
 
+// The desktop portal's Screenshot interface on a private bus. It answers the way a portal
+// does: Response on the request object named after the caller and its token, here sent
+// before the method's reply, which only a caller subscribed beforehand receives.
+class FakePortal final : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Screenshot")
+
+public:
+    uint response = 0;
+    bool silent = false; // never answers, as GNOME's portal without gnome-shell
+    QString file;
+    QVariantMap options;
+
+public slots:
+    QDBusObjectPath Screenshot(const QString &, const QVariantMap &given)
+    {
+        options = given;
+        QString sender = message().service().mid(1);
+        sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                                 .arg(sender, given.value("handle_token").toString());
+        QDBusMessage answer =
+            QDBusMessage::createSignal(path, "org.freedesktop.portal.Request", "Response");
+        QVariantMap results;
+        if (response == 0)
+            results.insert("uri", QUrl::fromLocalFile(file).toString());
+        answer << response << results;
+        if (!silent)
+            connection().send(answer);
+        return QDBusObjectPath(path);
+    }
+};
+
 // A 3 x 2 frame: red, green, blue over white, black, grey, in the given byte order, with
 // `pad` bytes after each row and `alpha` in the fourth byte.
 QByteArray frameBytes(FramePicture::PixelLayout layout, int pad, bool bottomUp, uchar alpha)
@@ -65,6 +103,7 @@ QByteArray frameBytes(FramePicture::PixelLayout layout, int pad, bool bottomUp, 
 } // namespace
 
 Q_DECLARE_METATYPE(FramePicture::PixelLayout)
+Q_DECLARE_METATYPE(QVariantMap)
 
 // The capture routes' own logic without a compositor: the chain's fallback between routes,
 // the conversion of stream frames and desktop pictures into a screen's picture, which of
@@ -73,7 +112,136 @@ class TestScreenCapture : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir m_runtime;
+    QProcess m_bus;
+    FakePortal m_portal;
+
 private slots:
+    void initTestCase()
+    {
+        // A session bus of our own, before anything in the process connects to one.
+        QVERIFY(m_runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+        // No service folders: a missing portal must not be started from the machine's own.
+        QFile config(m_runtime.filePath("bus.conf"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("<busconfig><type>session</type><listen>unix:dir=" +
+                     QFile::encodeName(m_runtime.path()) +
+                     "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                     "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+                     "<allow own=\"*\"/></policy></busconfig>");
+        config.close();
+        m_bus.start("dbus-daemon",
+                    {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
+        if (m_bus.waitForReadyRead(5000)) {
+            const QByteArray address = m_bus.readLine().trimmed();
+            qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+            QDBusConnection portal = QDBusConnection::connectToBus(QString(address), "portal");
+            QVERIFY(portal.registerObject("/org/freedesktop/portal/desktop", &m_portal,
+                                          QDBusConnection::ExportAllSlots));
+        }
+    }
+
+    void cleanupTestCase()
+    {
+        QDBusConnection::disconnectFromBus("portal");
+        m_bus.kill();
+        m_bus.waitForFinished();
+    }
+
+    void portalAnswersBecomePicturesOrFailures_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<uint>("response");
+        QTest::addColumn<QString>("folder"); // where the portal leaves its file
+        QTest::addColumn<bool>("picture");
+        QTest::addColumn<bool>("lasting");
+        QTest::addColumn<bool>("fileKept");
+        QTest::newRow("picture in a temporary folder: read, then deleted")
+            << true << 0u << "tmp" << true << false << false;
+        QTest::newRow("picture in Pictures: read and kept")
+            << true << 0u << "Pictures" << true << false << true;
+        QTest::newRow("cancelled: may pass") << true << 1u << "tmp" << false << false << true;
+        QTest::newRow("refused: lasting") << true << 2u << "tmp" << false << true << true;
+        QTest::newRow("no portal: lasting") << false << 0u << "tmp" << false << true << true;
+    }
+
+    void portalAnswersBecomePicturesOrFailures()
+    {
+        QFETCH(bool, running);
+        QFETCH(uint, response);
+        QFETCH(QString, folder);
+        QFETCH(bool, picture);
+        QFETCH(bool, lasting);
+        QFETCH(bool, fileKept);
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("dbus-daemon could not be started");
+
+        QScreen *screen = QGuiApplication::primaryScreen();
+        const QSize size = FramePicture::deviceRect(screen).size();
+        QTemporaryDir scratch;
+        QVERIFY(QDir(scratch.path()).mkpath(folder));
+        QImage desktop(size, QImage::Format_RGB32);
+        desktop.fill(Qt::red);
+        desktop.setPixel(size.width() - 1, size.height() - 1, qRgb(0, 0, 255));
+        m_portal.file = scratch.filePath(folder + "/Screenshot.png");
+        QVERIFY(desktop.save(m_portal.file));
+        m_portal.response = response;
+        QDBusConnection bus = QDBusConnection::connectToBus(
+            qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "portal");
+        if (running)
+            QVERIFY(bus.registerService("org.freedesktop.portal.Desktop"));
+
+        PortalScreenshotCapture route;
+        route.setTemporaryFolders({scratch.filePath("tmp")});
+        route.setTimeout(5000);
+        QSignalSpy pictures(&route, &ScreenCapture::captured);
+        QSignalSpy failures(&route, &ScreenCapture::failed);
+        route.capture(screen);
+        QTRY_COMPARE(pictures.count() + failures.count(), 1);
+        if (running)
+            QVERIFY(bus.unregisterService("org.freedesktop.portal.Desktop"));
+
+        QCOMPARE(pictures.count(), int(picture));
+        if (picture) {
+            const QPixmap shot = pictures.first().at(1).value<QPixmap>();
+            QCOMPARE(shot.size(), size);
+            QCOMPARE(shot.devicePixelRatio(), screen->devicePixelRatio());
+            const QImage image = shot.toImage();
+            QCOMPARE(image.pixel(0, 0), qRgb(255, 0, 0));
+            QCOMPARE(image.pixel(size.width() - 1, size.height() - 1), qRgb(0, 0, 255));
+        } else {
+            QCOMPARE(failures.first().at(1).toBool(), lasting);
+        }
+        if (running) {
+            QCOMPARE(m_portal.options.value("interactive"), QVariant(false));
+            QVERIFY(!m_portal.options.value("handle_token").toString().isEmpty());
+        }
+        QCOMPARE(QFile::exists(m_portal.file), fileKept);
+    }
+
+    void portalThatNeverAnswersIsGivenUpTheSecondTime()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("dbus-daemon could not be started");
+        QDBusConnection bus = QDBusConnection::connectToBus(
+            qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "portal");
+        QVERIFY2(bus.registerService("org.freedesktop.portal.Desktop"),
+                 qPrintable(bus.lastError().message()));
+        m_portal.silent = true;
+        PortalScreenshotCapture route;
+        route.setTimeout(300);
+        QSignalSpy failures(&route, &ScreenCapture::failed);
+        route.capture(QGuiApplication::primaryScreen());
+        QTRY_COMPARE(failures.count(), 1);
+        route.capture(QGuiApplication::primaryScreen());
+        QTRY_COMPARE(failures.count(), 2);
+        m_portal.silent = false;
+        bus.unregisterService("org.freedesktop.portal.Desktop");
+        QCOMPARE(failures.at(0).at(1).toBool(), false);
+        QCOMPARE(failures.at(1).at(1).toBool(), true);
+    }
+
     void chainFallsBackOnlyOnLastingFailures_data()
     {
         QTest::addColumn<Script>("script");
