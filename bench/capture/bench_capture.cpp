@@ -2,11 +2,25 @@
 // each took, from the request to the picture. Run it inside the session to measure:
 //   bench_capture [--route gnome-screencast|portal|chain] [--count N] [--screen NAME]
 //                 [--save FILE.png] [--expect-pattern]
+//   bench_capture --keep-open [--count N]
 // --expect-pattern checks the four quarters capture_pattern shows (red, green / blue, white).
+// --keep-open measures the other design on GNOME: one screen cast session kept open, a
+// full-screen window of this program changing colour at each request, and the time until a
+// frame shows the new colour.
 #include "overlay/capture/capturechain.h"
 #include "overlay/capture/captureprobe.h"
 #include "overlay/capture/mutterscreencastcapture.h"
 #include "overlay/capture/portalscreenshotcapture.h"
+
+#ifdef KAVRI_CAPTURE_PIPEWIRE
+#include "overlay/capture/pipewireframegrabber.h"
+
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QPainter>
+#include <QRasterWindow>
+#endif
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -49,6 +63,113 @@ bool showsPattern(const QImage &image)
     }
     return ok;
 }
+#ifdef KAVRI_CAPTURE_PIPEWIRE
+class ColourWindow final : public QRasterWindow
+{
+public:
+    QColor colour = Qt::red;
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter(this).fillRect(QRect(QPoint(), size()), colour);
+    }
+};
+
+// Receives the stream's node; QtDBus delivers signals to slots named by their signature.
+class NodeWaiter final : public QObject
+{
+    Q_OBJECT
+
+public:
+    uint node = 0;
+
+public slots:
+    void added(uint n) { node = n; }
+};
+
+int keepOpen(QApplication &app, int count)
+{
+    ColourWindow window;
+    window.showFullScreen();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 700)
+        app.processEvents(QEventLoop::AllEvents, 50);
+
+    const QString service = QStringLiteral("org.gnome.Mutter.ScreenCast");
+    const QString sessionIface = service + QStringLiteral(".Session");
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QDBusMessage m = QDBusMessage::createMethodCall(service, "/org/gnome/Mutter/ScreenCast",
+                                                    service, "CreateSession");
+    m << QVariantMap();
+    QDBusMessage r = bus.call(m);
+    if (r.type() != QDBusMessage::ReplyMessage) {
+        std::printf("CreateSession: %s\n", qPrintable(r.errorMessage()));
+        return 1;
+    }
+    const QString session = r.arguments().value(0).value<QDBusObjectPath>().path();
+    m = QDBusMessage::createMethodCall(service, session, sessionIface, "RecordMonitor");
+    m << QString() << QVariantMap{{"cursor-mode", QVariant::fromValue(uint(0))}};
+    r = bus.call(m);
+    const QString stream = r.arguments().value(0).value<QDBusObjectPath>().path();
+    NodeWaiter waiter;
+    bus.connect(service, stream, service + ".Stream", "PipeWireStreamAdded", &waiter,
+                SLOT(added(uint)));
+    bus.call(QDBusMessage::createMethodCall(service, session, sessionIface, "Start"));
+    QElapsedTimer wait;
+    wait.start();
+    while (!waiter.node && wait.elapsed() < 3000)
+        app.processEvents(QEventLoop::AllEvents, 50);
+
+    PipeWireFrameGrabber grabber;
+    grabber.setContinuous(true);
+    std::vector<qint64> times;
+    QElapsedTimer clock;
+    bool waiting = false;
+    int frames = 0;
+    auto request = [&] {
+        window.colour = window.colour == QColor(Qt::red) ? QColor(Qt::blue) : QColor(Qt::red);
+        window.update();
+        clock.start();
+        waiting = true;
+    };
+    QObject::connect(&grabber, &PipeWireFrameGrabber::frame, &app, [&](const QImage &frame) {
+        ++frames;
+        if (!waiting)
+            return;
+        const QRgb centre = frame.pixel(frame.width() / 2, frame.height() / 2);
+        if (QColor(centre) != window.colour)
+            return;
+        waiting = false;
+        times.push_back(clock.elapsed());
+        std::printf("kept open: frame with the new colour %lld ms after the change\n",
+                    times.back());
+        if (int(times.size()) >= count)
+            app.quit();
+        else
+            QTimer::singleShot(100, &app, request);
+    });
+    QObject::connect(&grabber, &PipeWireFrameGrabber::failed, &app, [&](const QString &why) {
+        std::printf("stream failed: %s\n", qPrintable(why));
+        app.quit();
+    });
+    QString why;
+    if (!waiter.node || !grabber.start(waiter.node, &why)) {
+        std::printf("no stream: %s\n", qPrintable(why));
+        return 1;
+    }
+    QTimer::singleShot(500, &app, request);
+    QTimer::singleShot(30000, &app, &QCoreApplication::quit);
+    app.exec();
+    bus.call(QDBusMessage::createMethodCall(service, session, sessionIface, "Stop"));
+    std::sort(times.begin(), times.end());
+    std::printf("kept open: %zu changes, %d frames converted; median %lld ms, max %lld ms\n",
+                times.size(), frames, times.empty() ? -1LL : times[times.size() / 2],
+                times.empty() ? -1LL : times.back());
+    return times.empty() ? 1 : 0;
+}
+#endif
 } // namespace
 
 int main(int argc, char **argv)
@@ -62,7 +183,12 @@ int main(int argc, char **argv)
     parser.addOption({"screen", "name of the screen (default: the primary one)", "name"});
     parser.addOption({"save", "write the first picture to this PNG file", "file"});
     parser.addOption({"expect-pattern", "check the picture shows capture_pattern"});
+    parser.addOption({"keep-open", "measure a GNOME screen cast kept open instead"});
     parser.process(app);
+#ifdef KAVRI_CAPTURE_PIPEWIRE
+    if (parser.isSet("keep-open"))
+        return keepOpen(app, std::max(1, parser.value("count").toInt()));
+#endif
 
     QElapsedTimer probeClock;
     probeClock.start();
@@ -163,3 +289,5 @@ int main(int argc, char **argv)
         std::printf("pattern: %s\n", patternOk && !times.empty() ? "ok" : "MISMATCH");
     return times.empty() || (parser.isSet("expect-pattern") && !patternOk) ? 1 : 0;
 }
+
+#include "bench_capture.moc"

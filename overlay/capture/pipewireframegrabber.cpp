@@ -47,12 +47,13 @@ struct PipeWireFrameGrabber::Loop
     spa_hook streamListener{};
     spa_video_info_raw format{};
     bool done = false;
+    bool continuous = false;
 
     void report(const QImage &picture, const QString &why)
     {
         if (done)
             return;
-        done = true;
+        done = !continuous || picture.isNull();
         PipeWireFrameGrabber *target = owner;
         if (picture.isNull()) {
             QMetaObject::invokeMethod(
@@ -184,6 +185,7 @@ bool PipeWireFrameGrabber::start(quint32 node, QString *why)
     m_loop = std::make_unique<Loop>();
     Loop &l = *m_loop;
     l.owner = this;
+    l.continuous = m_continuous;
     l.loop = pw_thread_loop_new("kavri-capture", nullptr);
     if (!l.loop) {
         *why = QStringLiteral("cannot make a PipeWire loop");

@@ -18,15 +18,21 @@ public:
     // Stops the PipeWire thread before anything is freed; no signal follows.
     ~PipeWireFrameGrabber() override;
 
+    // Every complete frame instead of the first only (for measuring a stream kept open).
+    // Set before start().
+    void setContinuous(bool continuous) { m_continuous = continuous; }
+
     // Connects to `node`; false (with `why` set) when PipeWire cannot be reached.
     bool start(quint32 node, QString *why);
 
 signals:
-    // Queued from the PipeWire thread; at most one of the two, once.
+    // Queued from the PipeWire thread; at most one of the two, once (frame() for each frame
+    // when continuous, until failed()).
     void frame(const QImage &picture);
     void failed(const QString &why);
 
 private:
     struct Loop;
     std::unique_ptr<Loop> m_loop;
+    bool m_continuous = false;
 };
