@@ -185,6 +185,11 @@ int main(int argc, char **argv)
     parser.addOption({"expect-pattern", "check the picture shows capture_pattern"});
     parser.addOption({"keep-open", "measure a GNOME screen cast kept open instead"});
     parser.process(app);
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        std::printf("bench_capture: nothing to measure on the offscreen platform; run it inside "
+                    "a Wayland session with QT_QPA_PLATFORM=wayland or xcb\n");
+        return 0;
+    }
 #ifdef KAVRI_CAPTURE_PIPEWIRE
     if (parser.isSet("keep-open"))
         return keepOpen(app, std::max(1, parser.value("count").toInt()));

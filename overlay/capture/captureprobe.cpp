@@ -65,7 +65,7 @@ QString CaptureOffer::describe() const
         parts << (portalScreenshotVersion > 0
                       ? QStringLiteral("portal Screenshot v%1").arg(portalScreenshotVersion)
                   : portalAnswered ? QStringLiteral("portal without Screenshot")
-                                   : QStringLiteral("portal (no answer yet)"));
+                                   : QStringLiteral("portal (not asked)"));
     }
     if (mutterScreenCast) {
         parts << QStringLiteral("GNOME screen cast v%1").arg(mutterScreenCastVersion);
@@ -87,9 +87,9 @@ CaptureOffer probeCaptureOffer(int timeoutMs)
     const bool portalRuns = hasName(bus, PortalService, QStringLiteral("NameHasOwner"), timeoutMs);
     offer.portal = portalRuns ||
                    hasName(bus, PortalService, QStringLiteral("ListActivatableNames"), timeoutMs);
-    if (offer.portal) {
-        // Reading the property starts a portal that is only activatable; the timeout bounds
-        // that too, and a capture will start it anyway.
+    if (portalRuns) {
+        // A portal that is only activatable is not started for this: that takes longer than
+        // start-up should wait, and the first capture starts it anyway.
         offer.portalScreenshotVersion =
             property(&offer.portalAnswered, bus, PortalService,
                      QStringLiteral("/org/freedesktop/portal/desktop"),

@@ -10,11 +10,11 @@ struct CaptureOffer
     bool sessionBus = false;
     // org.freedesktop.portal.Desktop is running or can be started.
     bool portal = false;
-    // The portal answered the question for its Screenshot interface (a portal that is only
-    // activatable may not start within the timeout).
+    // The portal answered the question for its Screenshot interface; a portal that is only
+    // activatable is not started to ask it.
     bool portalAnswered = false;
-    // The portal's Screenshot interface version; 0 when the portal has no such interface or
-    // did not answer in time.
+    // The portal's Screenshot interface version; 0 when the portal has no such interface, is
+    // not running or did not answer in time.
     uint portalScreenshotVersion = 0;
     // org.gnome.Mutter.ScreenCast is running, and its API version (0 when unknown).
     bool mutterScreenCast = false;
