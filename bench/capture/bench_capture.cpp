@@ -295,4 +295,6 @@ int main(int argc, char **argv)
     return times.empty() || (parser.isSet("expect-pattern") && !patternOk) ? 1 : 0;
 }
 
+#ifdef KAVRI_CAPTURE_PIPEWIRE
 #include "bench_capture.moc"
+#endif

@@ -250,12 +250,14 @@ void MutterScreenCastCapture::fail(const QString &why, bool lasting)
 void MutterScreenCastCapture::stopSession()
 {
     m_timeout->stop();
+#ifdef KAVRI_CAPTURE_PIPEWIRE
     if (m_grabber) {
         // Possibly inside the grabber's own signal: it stops its thread when deleted.
         m_grabber->disconnect(this);
         m_grabber->deleteLater();
         m_grabber = nullptr;
     }
+#endif
     if (m_sessionPath.isEmpty())
         return;
     QDBusConnection bus = QDBusConnection::sessionBus();
