@@ -50,4 +50,4 @@ sleep 1
 DISPLAY=$(grep -o "public X11 display :[0-9]*" "$base/mutter.log" | grep -o ":[0-9]*")
 XAUTHORITY=$(ls "$XDG_RUNTIME_DIR"/.mutter-Xwaylandauth.* | head -n 1)
 export DISPLAY XAUTHORITY
-QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-xcb} "$build/bench/capture/bench_capture" "$@"
+WAYLAND_DISPLAY=kavri-capture QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-xcb} "$build/bench/capture/bench_capture" "$@"

@@ -9,6 +9,7 @@
 #include <spa/pod/builder.h>
 
 #include <mutex>
+#include <thread>
 
 namespace {
 std::once_flag pipewireInitialised;
@@ -48,6 +49,18 @@ struct PipeWireFrameGrabber::Loop
     spa_video_info_raw format{};
     bool done = false;
     bool continuous = false;
+
+    void destroy()
+    {
+        pw_thread_loop_stop(loop);
+        if (stream)
+            pw_stream_destroy(stream);
+        if (core)
+            pw_core_disconnect(core);
+        if (context)
+            pw_context_destroy(context);
+        pw_thread_loop_destroy(loop);
+    }
 
     void report(const QImage &picture, const QString &why)
     {
@@ -169,14 +182,12 @@ PipeWireFrameGrabber::~PipeWireFrameGrabber()
 {
     if (!m_loop || !m_loop->loop)
         return;
-    pw_thread_loop_stop(m_loop->loop);
-    if (m_loop->stream)
-        pw_stream_destroy(m_loop->stream);
-    if (m_loop->core)
-        pw_core_disconnect(m_loop->core);
-    if (m_loop->context)
-        pw_context_destroy(m_loop->context);
-    pw_thread_loop_destroy(m_loop->loop);
+    // Callbacks run under the loop's lock, so none reports after this.
+    pw_thread_loop_lock(m_loop->loop);
+    m_loop->done = true;
+    pw_thread_loop_unlock(m_loop->loop);
+    // Stopping the thread and freeing the stream take some 15-30 ms: not on the Qt thread.
+    std::thread([loop = std::move(m_loop)] { loop->destroy(); }).detach();
 }
 
 bool PipeWireFrameGrabber::start(quint32 node, QString *why)

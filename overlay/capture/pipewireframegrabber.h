@@ -15,7 +15,7 @@ class PipeWireFrameGrabber final : public QObject
 
 public:
     explicit PipeWireFrameGrabber(QObject *parent = nullptr);
-    // Stops the PipeWire thread before anything is freed; no signal follows.
+    // No signal follows; the PipeWire thread is stopped and freed on a thread of its own.
     ~PipeWireFrameGrabber() override;
 
     // Every complete frame instead of the first only (for measuring a stream kept open).
