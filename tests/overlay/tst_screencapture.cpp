@@ -1,6 +1,7 @@
 #include "overlay/capture/capturechain.h"
 #include "overlay/capture/captureprobe.h"
 #include "overlay/capture/framepicture.h"
+#include "overlay/capture/mutterscreencastcapture.h"
 #include "overlay/capture/portalscreenshotcapture.h"
 
 #include <QDBusConnection>
@@ -100,6 +101,55 @@ QByteArray frameBytes(FramePicture::PixelLayout layout, int pad, bool bottomUp, 
     }
     return bytes;
 }
+// GNOME's screen cast service, as far as the route's calls go: monitors are known by the
+// empty connector only, and Start announces a PipeWire node when `announce` is set.
+class FakeScreenCastSession final : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.Mutter.ScreenCast.Session")
+
+public:
+    QStringList calls;
+    bool announce = true;
+
+public slots:
+    QDBusObjectPath RecordMonitor(const QString &connector, const QVariantMap &properties)
+    {
+        calls << QStringLiteral("RecordMonitor(%1, cursor-mode %2)")
+                     .arg(connector, properties.value("cursor-mode").toString());
+        if (!connector.isEmpty())
+            sendErrorReply(QDBusError::Failed, "Unknown monitor");
+        return QDBusObjectPath("/org/gnome/Mutter/ScreenCast/Stream/u1");
+    }
+    void Start()
+    {
+        calls << "Start";
+        if (!announce)
+            return;
+        QDBusMessage added =
+            QDBusMessage::createSignal("/org/gnome/Mutter/ScreenCast/Stream/u1",
+                                       "org.gnome.Mutter.ScreenCast.Stream", "PipeWireStreamAdded");
+        added << 4242u;
+        connection().send(added);
+    }
+    void Stop() { calls << "Stop"; }
+};
+
+class FakeScreenCast final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.Mutter.ScreenCast")
+
+public:
+    QStringList *calls = nullptr;
+
+public slots:
+    QDBusObjectPath CreateSession(const QVariantMap &)
+    {
+        *calls << "CreateSession";
+        return QDBusObjectPath("/org/gnome/Mutter/ScreenCast/Session/u1");
+    }
+};
 } // namespace
 
 Q_DECLARE_METATYPE(FramePicture::PixelLayout)
@@ -115,6 +165,8 @@ class TestScreenCapture : public QObject
     QTemporaryDir m_runtime;
     QProcess m_bus;
     FakePortal m_portal;
+    FakeScreenCast m_screenCast;
+    FakeScreenCastSession m_screenCastSession;
 
 private slots:
     void initTestCase()
@@ -122,6 +174,8 @@ private slots:
         // A session bus of our own, before anything in the process connects to one.
         QVERIFY(m_runtime.isValid());
         qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+        qunsetenv("PIPEWIRE_RUNTIME_DIR");
+        qunsetenv("PIPEWIRE_REMOTE");
         // No service folders: a missing portal must not be started from the machine's own.
         QFile config(m_runtime.filePath("bus.conf"));
         QVERIFY(config.open(QIODevice::WriteOnly));
@@ -139,6 +193,11 @@ private slots:
             QDBusConnection portal = QDBusConnection::connectToBus(QString(address), "portal");
             QVERIFY(portal.registerObject("/org/freedesktop/portal/desktop", &m_portal,
                                           QDBusConnection::ExportAllSlots));
+            m_screenCast.calls = &m_screenCastSession.calls;
+            QVERIFY(portal.registerObject("/org/gnome/Mutter/ScreenCast", &m_screenCast,
+                                          QDBusConnection::ExportAllSlots));
+            QVERIFY(portal.registerObject("/org/gnome/Mutter/ScreenCast/Session/u1",
+                                          &m_screenCastSession, QDBusConnection::ExportAllSlots));
         }
     }
 
@@ -240,6 +299,61 @@ private slots:
         bus.unregisterService("org.freedesktop.portal.Desktop");
         QCOMPARE(failures.at(0).at(1).toBool(), false);
         QCOMPARE(failures.at(1).at(1).toBool(), true);
+    }
+
+    void screenCastSessionIsSetUpAndAlwaysStopped_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("announce");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<bool>("lasting");
+        QTest::addColumn<QString>("whyContains");
+        // A screen named otherwise than the monitors is recorded as the primary monitor.
+        const QString name = QGuiApplication::primaryScreen()->name();
+        QStringList recorded{"CreateSession"};
+        if (!name.isEmpty())
+            recorded << QStringLiteral("RecordMonitor(%1, cursor-mode 0)").arg(name);
+        recorded << "RecordMonitor(, cursor-mode 0)"
+                 << "Start";
+        // The suite's runtime folder has no PipeWire socket: the announced node is out of reach.
+        QTest::newRow("node announced, PipeWire out of reach: lasting")
+            << true << true << recorded + QStringList{"Stop"} << true << "PipeWire";
+        QTest::newRow("no node announced: timeout, may pass")
+            << true << false << recorded + QStringList{"Stop"} << false << "no frame";
+        QTest::newRow("no screen cast service: lasting")
+            << false << true << QStringList{} << true << "GNOME screen cast";
+    }
+
+    void screenCastSessionIsSetUpAndAlwaysStopped()
+    {
+        QFETCH(bool, running);
+        QFETCH(bool, announce);
+        QFETCH(QStringList, calls);
+        QFETCH(bool, lasting);
+        QFETCH(QString, whyContains);
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("dbus-daemon could not be started");
+        if (!MutterScreenCastCapture::builtWithPipeWire())
+            QSKIP("built without PipeWire");
+        QDBusConnection bus = QDBusConnection::connectToBus(
+            qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "portal");
+        if (running)
+            QVERIFY(bus.registerService("org.gnome.Mutter.ScreenCast"));
+        m_screenCastSession.calls.clear();
+        m_screenCastSession.announce = announce;
+
+        MutterScreenCastCapture route;
+        route.setTimeout(500);
+        QSignalSpy failures(&route, &ScreenCapture::failed);
+        route.capture(QGuiApplication::primaryScreen());
+        QTRY_COMPARE(failures.count(), 1);
+        // Stop is sent without waiting for its answer.
+        QTRY_COMPARE(m_screenCastSession.calls, calls);
+        if (running)
+            QVERIFY(bus.unregisterService("org.gnome.Mutter.ScreenCast"));
+        QCOMPARE(failures.first().at(1).toBool(), lasting);
+        QVERIFY2(failures.first().at(0).toString().contains(whyContains),
+                 qPrintable(failures.first().at(0).toString()));
     }
 
     void chainFallsBackOnlyOnLastingFailures_data()
