@@ -107,21 +107,31 @@ void MutterScreenCastCapture::capture(QScreen *screen)
     QDBusMessage call = QDBusMessage::createMethodCall(Service, ServicePath, Service,
                                                        QStringLiteral("CreateSession"));
     call << QVariantMap();
-    callAsync<QDBusPendingReply<QDBusObjectPath>>(
-        this, call, &m_request, request,
-        [this, request](const QDBusPendingReply<QDBusObjectPath> &r) {
-            if (r.isError()) {
-                fail(QStringLiteral("GNOME screen cast: %1").arg(r.error().message()),
-                     isMissingService(r.error()));
-                return;
-            }
-            m_steps.session = m_clock.elapsed();
-            m_sessionPath = r.value().path();
-            QDBusConnection::sessionBus().connect(Service, m_sessionPath, SessionInterface,
-                                                  QStringLiteral("Closed"), this,
-                                                  SLOT(onSessionClosed()));
-            recordMonitor(m_screen ? m_screen->name() : QString(), request);
-        });
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, request](QDBusPendingCallWatcher *w) {
+                w->deleteLater();
+                const QDBusPendingReply<QDBusObjectPath> r = *w;
+                if (request != m_request) {
+                    // A session made for a request replaced meanwhile: nobody else will end it.
+                    if (!r.isError()) {
+                        QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
+                            Service, r.value().path(), SessionInterface, QStringLiteral("Stop")));
+                    }
+                    return;
+                }
+                if (r.isError()) {
+                    fail(QStringLiteral("GNOME screen cast: %1").arg(r.error().message()),
+                         isMissingService(r.error()));
+                    return;
+                }
+                m_steps.session = m_clock.elapsed();
+                m_sessionPath = r.value().path();
+                QDBusConnection::sessionBus().connect(Service, m_sessionPath, SessionInterface,
+                                                      QStringLiteral("Closed"), this,
+                                                      SLOT(onSessionClosed()));
+                recordMonitor(m_screen ? m_screen->name() : QString(), request);
+            });
 }
 
 void MutterScreenCastCapture::recordMonitor(const QString &connector, quint64 request)

@@ -64,6 +64,11 @@ PortalScreenshotCapture::~PortalScreenshotCapture()
 
 void PortalScreenshotCapture::capture(QScreen *screen)
 {
+    // A request still under way is withdrawn.
+    if (!m_requestPath.isEmpty()) {
+        QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
+            PortalService, m_requestPath, RequestInterface, QStringLiteral("Close")));
+    }
     finish();
     const quint64 request = ++m_request;
     m_screen = screen;
