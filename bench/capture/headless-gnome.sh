@@ -5,6 +5,8 @@
 # way the program runs on GNOME. Everything started here is stopped by its process id.
 #   bench/capture/headless-gnome.sh <build folder> [bench_capture options]
 #   e.g. bench/capture/headless-gnome.sh build --count 5 --expect-pattern
+# KAVRI_CAPTURE_MONITORS="1280x800 1024x768" gives mutter more monitors (the pattern goes on
+# the first); the screens are then XWAYLAND0, XWAYLAND1, ... for --screen.
 set -euo pipefail
 build=$(cd "${1:?usage: $0 <build folder> [bench_capture options]}" && pwd)
 shift
@@ -37,7 +39,9 @@ pipewire >"$base/pipewire.log" 2>&1 &
 pids+=($!)
 wireplumber >"$base/wireplumber.log" 2>&1 &
 pids+=($!)
-mutter --headless --wayland --virtual-monitor 1280x800 --wayland-display kavri-capture \
+monitors=()
+for m in ${KAVRI_CAPTURE_MONITORS:-1280x800}; do monitors+=(--virtual-monitor "$m"); done
+mutter --headless --wayland "${monitors[@]}" --wayland-display kavri-capture \
   >"$base/mutter.log" 2>&1 &
 pids+=($!)
 wait_for 20 grep -q "public X11 display" "$base/mutter.log"

@@ -147,8 +147,9 @@ void MutterScreenCastCapture::recordMonitor(const QString &connector, quint64 re
                 return;
             }
             // Screens named otherwise than the compositor's connectors (XWayland's
-            // "XWAYLAND0"): the primary monitor when the screen is the primary one or the
-            // only one, else the screen's area of the desktop.
+            // "XWAYLAND0"): the only monitor, or else the screen's area of the desktop, whose
+            // coordinates XWayland shares with the compositor. Which monitor GNOME calls
+            // primary need not be the X server's primary screen.
             QScreen *screen = m_screen;
             if (connector.isEmpty() || !screen) {
                 fail(QStringLiteral("GNOME screen cast of monitor \"%1\": %2")
@@ -156,12 +157,10 @@ void MutterScreenCastCapture::recordMonitor(const QString &connector, quint64 re
                      false);
                 return;
             }
-            if (screen == QGuiApplication::primaryScreen() ||
-                QGuiApplication::screens().size() == 1) {
+            if (QGuiApplication::screens().size() == 1)
                 recordMonitor(QString(), request);
-            } else {
+            else
                 recordArea(FramePicture::deviceRect(screen), request);
-            }
         });
 }
 

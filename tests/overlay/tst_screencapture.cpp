@@ -308,7 +308,7 @@ private slots:
         QTest::addColumn<QStringList>("calls");
         QTest::addColumn<bool>("lasting");
         QTest::addColumn<QString>("whyContains");
-        // A screen named otherwise than the monitors is recorded as the primary monitor.
+        // A screen named otherwise than the monitors, alone, is recorded as the only monitor.
         const QString name = QGuiApplication::primaryScreen()->name();
         QStringList recorded{"CreateSession"};
         if (!name.isEmpty())
