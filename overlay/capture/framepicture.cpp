@@ -1,0 +1,63 @@
+#include "overlay/capture/framepicture.h"
+
+#include <QScreen>
+
+#include <cmath>
+#include <cstdlib>
+
+namespace FramePicture {
+
+QImage fromRaw(const uchar *data, qsizetype bytes, QSize size, int stride, PixelLayout layout)
+{
+    if (!data || size.isEmpty())
+        return QImage();
+    const qsizetype rowBytes = qsizetype(size.width()) * 4;
+    const qsizetype step = std::abs(qsizetype(stride));
+    if (step < rowBytes || step * (size.height() - 1) + rowBytes > bytes)
+        return QImage();
+
+    QImage image(size, QImage::Format_RGB32);
+    if (image.isNull())
+        return image;
+    const bool redFirst = layout == PixelLayout::RGBx || layout == PixelLayout::RGBA;
+    for (int y = 0; y < size.height(); ++y) {
+        const int sourceRow = stride < 0 ? size.height() - 1 - y : y;
+        const uchar *in = data + step * sourceRow;
+        auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x, in += 4) {
+            out[x] = redFirst ? qRgb(in[0], in[1], in[2]) : qRgb(in[2], in[1], in[0]);
+        }
+    }
+    return image;
+}
+
+QRect screenPart(QSize picture, const QVector<QRect> &screens, const QRect &screen)
+{
+    QRect desktop;
+    for (const QRect &r : screens)
+        desktop |= r;
+    desktop |= screen;
+    if (picture.isEmpty() || desktop.isEmpty())
+        return QRect();
+
+    const double sx = double(picture.width()) / desktop.width();
+    const double sy = double(picture.height()) / desktop.height();
+    const int left = int(std::lround((screen.left() - desktop.left()) * sx));
+    const int top = int(std::lround((screen.top() - desktop.top()) * sy));
+    const int right = int(std::lround((screen.left() + screen.width() - desktop.left()) * sx));
+    const int bottom = int(std::lround((screen.top() + screen.height() - desktop.top()) * sy));
+    return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)) & QRect(QPoint(), picture);
+}
+
+QRect deviceRect(const QRect &geometry, double ratio)
+{
+    return QRect(geometry.topLeft(), QSize(int(std::lround(geometry.width() * ratio)),
+                                           int(std::lround(geometry.height() * ratio))));
+}
+
+QRect deviceRect(const QScreen *screen)
+{
+    return screen ? deviceRect(screen->geometry(), screen->devicePixelRatio()) : QRect();
+}
+
+} // namespace FramePicture

@@ -1,0 +1,632 @@
+#include "overlay/capture/capturechain.h"
+#include "overlay/capture/captureprobe.h"
+#include "overlay/capture/framepicture.h"
+#include "overlay/capture/mutterscreencastcapture.h"
+#include "overlay/capture/portalscreenshotcapture.h"
+
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+// A route that answers every request, later, the way its script says.
+class ScriptedRoute final : public ScreenCapture
+{
+public:
+    enum Outcome { Picture, Passing, Lasting };
+    ScriptedRoute(QString name, Outcome outcome, QColor colour, QStringList *log)
+        : m_name(std::move(name)), m_outcome(outcome), m_colour(colour), m_log(log)
+    {
+    }
+    QString name() const override { return m_name; }
+    void capture(QScreen *screen) override
+    {
+        *m_log << QStringLiteral("%1:%2").arg(m_name, screen ? screen->name() : QString());
+        QTimer::singleShot(0, this, [this, screen] {
+            if (m_outcome == Picture) {
+                QPixmap picture(4, 4);
+                picture.fill(m_colour);
+                emit captured(screen, picture);
+            } else {
+                emit failed(m_name + QStringLiteral(" failed"), m_outcome == Lasting);
+            }
+        });
+    }
+
+private:
+    QString m_name;
+    Outcome m_outcome;
+    QColor m_colour;
+    QStringList *m_log;
+};
+
+using Script = QList<int>;
+
+// The desktop portal's Screenshot interface on a private bus. It answers the way a portal
+// does: Response on the request object named after the caller and its token, here sent
+// before the method's reply, which only a caller subscribed beforehand receives.
+class FakePortal final : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Screenshot")
+
+public:
+    uint response = 0;
+    bool silent = false; // never answers, as GNOME's portal without gnome-shell
+    QString file;
+    QVariantMap options;
+
+public slots:
+    QDBusObjectPath Screenshot(const QString &, const QVariantMap &given)
+    {
+        options = given;
+        QString sender = message().service().mid(1);
+        sender.replace(QLatin1Char('.'), QLatin1Char('_'));
+        const QString path = QStringLiteral("/org/freedesktop/portal/desktop/request/%1/%2")
+                                 .arg(sender, given.value("handle_token").toString());
+        QDBusMessage answer =
+            QDBusMessage::createSignal(path, "org.freedesktop.portal.Request", "Response");
+        QVariantMap results;
+        if (response == 0)
+            results.insert("uri", QUrl::fromLocalFile(file).toString());
+        answer << response << results;
+        if (!silent)
+            connection().send(answer);
+        return QDBusObjectPath(path);
+    }
+};
+
+// A 3 x 2 frame: red, green, blue over white, black, grey, in the given byte order, with
+// `pad` bytes after each row and `alpha` in the fourth byte.
+QByteArray frameBytes(FramePicture::PixelLayout layout, int pad, bool bottomUp, uchar alpha)
+{
+    const QList<QList<QRgb>> rows{{qRgb(255, 0, 0), qRgb(0, 255, 0), qRgb(0, 0, 255)},
+                                  {qRgb(255, 255, 255), qRgb(0, 0, 0), qRgb(128, 64, 32)}};
+    const bool redFirst =
+        layout == FramePicture::PixelLayout::RGBx || layout == FramePicture::PixelLayout::RGBA;
+    QByteArray bytes;
+    for (int i = 0; i < rows.size(); ++i) {
+        for (QRgb c : rows.at(bottomUp ? rows.size() - 1 - i : i)) {
+            bytes.append(char(redFirst ? qRed(c) : qBlue(c)));
+            bytes.append(char(qGreen(c)));
+            bytes.append(char(redFirst ? qBlue(c) : qRed(c)));
+            bytes.append(char(alpha));
+        }
+        bytes.append(QByteArray(pad, char(0x55)));
+    }
+    return bytes;
+}
+// GNOME's screen cast service, as far as the route's calls go: monitors are known by the
+// empty connector only, and Start announces a PipeWire node when `announce` is set.
+class FakeScreenCastSession final : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.Mutter.ScreenCast.Session")
+
+public:
+    QStringList calls;
+    bool announce = true;
+
+public slots:
+    QDBusObjectPath RecordMonitor(const QString &connector, const QVariantMap &properties)
+    {
+        calls << QStringLiteral("RecordMonitor(%1, cursor-mode %2)")
+                     .arg(connector, properties.value("cursor-mode").toString());
+        if (!connector.isEmpty())
+            sendErrorReply(QDBusError::Failed, "Unknown monitor");
+        return QDBusObjectPath("/org/gnome/Mutter/ScreenCast/Stream/u1");
+    }
+    void Start()
+    {
+        calls << "Start";
+        if (!announce)
+            return;
+        QDBusMessage added =
+            QDBusMessage::createSignal("/org/gnome/Mutter/ScreenCast/Stream/u1",
+                                       "org.gnome.Mutter.ScreenCast.Stream", "PipeWireStreamAdded");
+        added << 4242u;
+        connection().send(added);
+    }
+    void Stop() { calls << "Stop"; }
+};
+
+class FakeScreenCast final : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.gnome.Mutter.ScreenCast")
+
+public:
+    QStringList *calls = nullptr;
+
+public slots:
+    QDBusObjectPath CreateSession(const QVariantMap &)
+    {
+        *calls << "CreateSession";
+        return QDBusObjectPath("/org/gnome/Mutter/ScreenCast/Session/u1");
+    }
+};
+} // namespace
+
+Q_DECLARE_METATYPE(FramePicture::PixelLayout)
+Q_DECLARE_METATYPE(QVariantMap)
+
+// The capture routes' own logic without a compositor: the chain's fallback between routes,
+// the conversion of stream frames and desktop pictures into a screen's picture, which of
+// the portal's files may be deleted, and the order of routes for what a session offers.
+class TestScreenCapture : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_runtime;
+    QProcess m_bus;
+    FakePortal m_portal;
+    FakeScreenCast m_screenCast;
+    FakeScreenCastSession m_screenCastSession;
+
+private slots:
+    void initTestCase()
+    {
+        // A session bus of our own, before anything in the process connects to one.
+        QVERIFY(m_runtime.isValid());
+        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(m_runtime.path()));
+        qunsetenv("PIPEWIRE_RUNTIME_DIR");
+        qunsetenv("PIPEWIRE_REMOTE");
+        // No service folders: a missing portal must not be started from the machine's own.
+        QFile config(m_runtime.filePath("bus.conf"));
+        QVERIFY(config.open(QIODevice::WriteOnly));
+        config.write("<busconfig><type>session</type><listen>unix:dir=" +
+                     QFile::encodeName(m_runtime.path()) +
+                     "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                     "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
+                     "<allow own=\"*\"/></policy></busconfig>");
+        config.close();
+        m_bus.start("dbus-daemon",
+                    {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
+        if (m_bus.waitForReadyRead(5000)) {
+            const QByteArray address = m_bus.readLine().trimmed();
+            qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+            QDBusConnection portal = QDBusConnection::connectToBus(QString(address), "portal");
+            QVERIFY(portal.registerObject("/org/freedesktop/portal/desktop", &m_portal,
+                                          QDBusConnection::ExportAllSlots));
+            m_screenCast.calls = &m_screenCastSession.calls;
+            QVERIFY(portal.registerObject("/org/gnome/Mutter/ScreenCast", &m_screenCast,
+                                          QDBusConnection::ExportAllSlots));
+            QVERIFY(portal.registerObject("/org/gnome/Mutter/ScreenCast/Session/u1",
+                                          &m_screenCastSession, QDBusConnection::ExportAllSlots));
+        }
+    }
+
+    void cleanupTestCase()
+    {
+        QDBusConnection::disconnectFromBus("portal");
+        m_bus.kill();
+        m_bus.waitForFinished();
+    }
+
+    void portalAnswersBecomePicturesOrFailures_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<uint>("response");
+        QTest::addColumn<QString>("folder"); // where the portal leaves its file
+        QTest::addColumn<bool>("picture");
+        QTest::addColumn<bool>("lasting");
+        QTest::addColumn<bool>("fileKept");
+        QTest::newRow("picture in a temporary folder: read, then deleted")
+            << true << 0u << "tmp" << true << false << false;
+        QTest::newRow("picture in Pictures: read and kept")
+            << true << 0u << "Pictures" << true << false << true;
+        QTest::newRow("cancelled: may pass") << true << 1u << "tmp" << false << false << true;
+        QTest::newRow("refused: lasting") << true << 2u << "tmp" << false << true << true;
+        QTest::newRow("no portal: lasting") << false << 0u << "tmp" << false << true << true;
+    }
+
+    void portalAnswersBecomePicturesOrFailures()
+    {
+        QFETCH(bool, running);
+        QFETCH(uint, response);
+        QFETCH(QString, folder);
+        QFETCH(bool, picture);
+        QFETCH(bool, lasting);
+        QFETCH(bool, fileKept);
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("dbus-daemon could not be started");
+
+        QScreen *screen = QGuiApplication::primaryScreen();
+        const QSize size = FramePicture::deviceRect(screen).size();
+        QTemporaryDir scratch;
+        QVERIFY(QDir(scratch.path()).mkpath(folder));
+        QImage desktop(size, QImage::Format_RGB32);
+        desktop.fill(Qt::red);
+        desktop.setPixel(size.width() - 1, size.height() - 1, qRgb(0, 0, 255));
+        m_portal.file = scratch.filePath(folder + "/Screenshot.png");
+        QVERIFY(desktop.save(m_portal.file));
+        m_portal.response = response;
+        QDBusConnection bus = QDBusConnection::connectToBus(
+            qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "portal");
+        if (running)
+            QVERIFY(bus.registerService("org.freedesktop.portal.Desktop"));
+
+        PortalScreenshotCapture route;
+        route.setTemporaryFolders({scratch.filePath("tmp")});
+        route.setTimeout(5000);
+        QSignalSpy pictures(&route, &ScreenCapture::captured);
+        QSignalSpy failures(&route, &ScreenCapture::failed);
+        route.capture(screen);
+        QTRY_COMPARE(pictures.count() + failures.count(), 1);
+        if (running)
+            QVERIFY(bus.unregisterService("org.freedesktop.portal.Desktop"));
+
+        QCOMPARE(pictures.count(), int(picture));
+        if (picture) {
+            const QPixmap shot = pictures.first().at(1).value<QPixmap>();
+            QCOMPARE(shot.size(), size);
+            QCOMPARE(shot.devicePixelRatio(), screen->devicePixelRatio());
+            const QImage image = shot.toImage();
+            QCOMPARE(image.pixel(0, 0), qRgb(255, 0, 0));
+            QCOMPARE(image.pixel(size.width() - 1, size.height() - 1), qRgb(0, 0, 255));
+        } else {
+            QCOMPARE(failures.first().at(1).toBool(), lasting);
+        }
+        if (running) {
+            QCOMPARE(m_portal.options.value("interactive"), QVariant(false));
+            QVERIFY(!m_portal.options.value("handle_token").toString().isEmpty());
+        }
+        QCOMPARE(QFile::exists(m_portal.file), fileKept);
+    }
+
+    void portalThatNeverAnswersIsGivenUpTheSecondTime()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("dbus-daemon could not be started");
+        QDBusConnection bus = QDBusConnection::connectToBus(
+            qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "portal");
+        QVERIFY2(bus.registerService("org.freedesktop.portal.Desktop"),
+                 qPrintable(bus.lastError().message()));
+        m_portal.silent = true;
+        PortalScreenshotCapture route;
+        route.setTimeout(300);
+        QSignalSpy failures(&route, &ScreenCapture::failed);
+        route.capture(QGuiApplication::primaryScreen());
+        QTRY_COMPARE(failures.count(), 1);
+        route.capture(QGuiApplication::primaryScreen());
+        QTRY_COMPARE(failures.count(), 2);
+        m_portal.silent = false;
+        bus.unregisterService("org.freedesktop.portal.Desktop");
+        QCOMPARE(failures.at(0).at(1).toBool(), false);
+        QCOMPARE(failures.at(1).at(1).toBool(), true);
+    }
+
+    void screenCastSessionIsSetUpAndAlwaysStopped_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("announce");
+        QTest::addColumn<QStringList>("calls");
+        QTest::addColumn<bool>("lasting");
+        QTest::addColumn<QString>("whyContains");
+        // A screen named otherwise than the monitors, alone, is recorded as the only monitor.
+        const QString name = QGuiApplication::primaryScreen()->name();
+        QStringList recorded{"CreateSession"};
+        if (!name.isEmpty())
+            recorded << QStringLiteral("RecordMonitor(%1, cursor-mode 0)").arg(name);
+        recorded << "RecordMonitor(, cursor-mode 0)"
+                 << "Start";
+        // The suite's runtime folder has no PipeWire socket: the announced node is out of reach.
+        QTest::newRow("node announced, PipeWire out of reach: lasting")
+            << true << true << recorded + QStringList{"Stop"} << true << "PipeWire";
+        QTest::newRow("no node announced: timeout, may pass")
+            << true << false << recorded + QStringList{"Stop"} << false << "no frame";
+        QTest::newRow("no screen cast service: lasting")
+            << false << true << QStringList{} << true << "GNOME screen cast";
+    }
+
+    void screenCastSessionIsSetUpAndAlwaysStopped()
+    {
+        QFETCH(bool, running);
+        QFETCH(bool, announce);
+        QFETCH(QStringList, calls);
+        QFETCH(bool, lasting);
+        QFETCH(QString, whyContains);
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("dbus-daemon could not be started");
+        if (!MutterScreenCastCapture::builtWithPipeWire())
+            QSKIP("built without PipeWire");
+        QDBusConnection bus = QDBusConnection::connectToBus(
+            qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "portal");
+        if (running)
+            QVERIFY(bus.registerService("org.gnome.Mutter.ScreenCast"));
+        m_screenCastSession.calls.clear();
+        m_screenCastSession.announce = announce;
+
+        MutterScreenCastCapture route;
+        route.setTimeout(500);
+        QSignalSpy failures(&route, &ScreenCapture::failed);
+        route.capture(QGuiApplication::primaryScreen());
+        QTRY_COMPARE(failures.count(), 1);
+        // Stop is sent without waiting for its answer.
+        QTRY_COMPARE(m_screenCastSession.calls, calls);
+        if (running)
+            QVERIFY(bus.unregisterService("org.gnome.Mutter.ScreenCast"));
+        QCOMPARE(failures.first().at(1).toBool(), lasting);
+        QVERIFY2(failures.first().at(0).toString().contains(whyContains),
+                 qPrintable(failures.first().at(0).toString()));
+    }
+
+    void chainFallsBackOnlyOnLastingFailures_data()
+    {
+        QTest::addColumn<Script>("script");
+        QTest::addColumn<QString>("answeredBy"); // colour name of the picture, or empty
+        QTest::addColumn<bool>("lastingFailure");
+        QTest::addColumn<QStringList>("asked");
+        QTest::addColumn<QString>("nameAfter");
+        QTest::addColumn<QString>("whyContains");
+
+        const int P = ScriptedRoute::Picture, T = ScriptedRoute::Passing,
+                  L = ScriptedRoute::Lasting;
+        QTest::newRow("first route answers")
+            << Script{P, P} << "#ff0000" << false << QStringList{"a"} << "a"
+            << "";
+        QTest::newRow("lasting failure: same request goes to the next")
+            << Script{L, P} << "#00ff00" << false << QStringList{"a", "b"} << "b"
+            << "";
+        QTest::newRow("passing failure is passed on, route kept")
+            << Script{T, P} << "" << false << QStringList{"a"} << "a"
+            << "a failed";
+        QTest::newRow("two lasting failures reach the third")
+            << Script{L, L, P} << "#0000ff" << false << QStringList{"a", "b", "c"} << "c"
+            << "";
+        QTest::newRow("all lasting: one failure naming every route")
+            << Script{L, L} << "" << true << QStringList{"a", "b"} << ""
+            << "a: a failed; b: b failed";
+        QTest::newRow("no routes") << Script{} << "" << true << QStringList{} << ""
+                                   << "no screen capture route";
+    }
+
+    void chainFallsBackOnlyOnLastingFailures()
+    {
+        QFETCH(Script, script);
+        QFETCH(QString, answeredBy);
+        QFETCH(bool, lastingFailure);
+        QFETCH(QStringList, asked);
+        QFETCH(QString, nameAfter);
+        QFETCH(QString, whyContains);
+
+        QStringList log;
+        const QList<QColor> colours{Qt::red, Qt::green, Qt::blue};
+        std::vector<std::unique_ptr<ScreenCapture>> routes;
+        for (int i = 0; i < script.size(); ++i) {
+            routes.push_back(std::make_unique<ScriptedRoute>(QString(QChar('a' + i)),
+                                                             ScriptedRoute::Outcome(script.at(i)),
+                                                             colours.at(i), &log));
+        }
+        routes.push_back(nullptr); // ignored
+        CaptureChain chain(std::move(routes));
+        QCOMPARE(chain.routeCount(), script.size());
+        QSignalSpy pictures(&chain, &ScreenCapture::captured);
+        QSignalSpy failures(&chain, &ScreenCapture::failed);
+
+        QScreen *screen = QGuiApplication::primaryScreen();
+        chain.capture(screen);
+        QCOMPARE(pictures.count() + failures.count(), 0); // never from within the call
+        QTRY_COMPARE(pictures.count() + failures.count(), 1);
+        QTest::qWait(20);
+        QCOMPARE(pictures.count() + failures.count(), 1);
+
+        QStringList expectedLog;
+        for (const QString &route : asked)
+            expectedLog << route + QLatin1Char(':') + screen->name();
+        QCOMPARE(log, expectedLog);
+        QCOMPARE(chain.name(), nameAfter);
+        if (!answeredBy.isEmpty()) {
+            QCOMPARE(pictures.count(), 1);
+            QCOMPARE(pictures.first().at(0).value<QPointer<QScreen>>(), QPointer<QScreen>(screen));
+            const QImage picture = pictures.first().at(1).value<QPixmap>().toImage();
+            QCOMPARE(QColor(picture.pixel(1, 1)).name(), answeredBy);
+        } else {
+            QCOMPARE(failures.count(), 1);
+            QCOMPARE(failures.first().at(1).toBool(), lastingFailure);
+            QVERIFY2(failures.first().at(0).toString().contains(whyContains),
+                     qPrintable(failures.first().at(0).toString()));
+        }
+    }
+
+    void emptyChainKeepsFailingForGood()
+    {
+        QStringList log;
+        std::vector<std::unique_ptr<ScreenCapture>> routes;
+        routes.push_back(
+            std::make_unique<ScriptedRoute>("a", ScriptedRoute::Lasting, Qt::red, &log));
+        CaptureChain chain(std::move(routes));
+        QSignalSpy failures(&chain, &ScreenCapture::failed);
+        chain.capture(QGuiApplication::primaryScreen());
+        QTRY_COMPARE(failures.count(), 1);
+        chain.capture(QGuiApplication::primaryScreen());
+        QCOMPARE(failures.count(), 1);
+        QTRY_COMPARE(failures.count(), 2);
+        QCOMPARE(failures.at(1).at(1).toBool(), true);
+        QCOMPARE(failures.at(1).at(0).toString(), QStringLiteral("a: a failed"));
+        QCOMPARE(log.size(), 1); // the dropped route is not asked again
+    }
+
+    void streamFramesBecomeOpaqueTopDownPictures_data()
+    {
+        QTest::addColumn<FramePicture::PixelLayout>("layout");
+        QTest::addColumn<int>("pad");
+        QTest::addColumn<bool>("bottomUp");
+        QTest::addColumn<uchar>("alpha");
+
+        using L = FramePicture::PixelLayout;
+        QTest::newRow("BGRx, rows packed") << L::BGRx << 0 << false << uchar(0);
+        QTest::newRow("BGRA, transparent alpha ignored") << L::BGRA << 0 << false << uchar(0);
+        QTest::newRow("RGBx, padded rows") << L::RGBx << 20 << false << uchar(255);
+        QTest::newRow("RGBA, padded rows") << L::RGBA << 4 << false << uchar(7);
+        QTest::newRow("BGRx, bottom row first") << L::BGRx << 0 << true << uchar(0);
+        QTest::newRow("RGBA, bottom row first, padded") << L::RGBA << 12 << true << uchar(9);
+    }
+
+    void streamFramesBecomeOpaqueTopDownPictures()
+    {
+        QFETCH(FramePicture::PixelLayout, layout);
+        QFETCH(int, pad);
+        QFETCH(bool, bottomUp);
+        QFETCH(uchar, alpha);
+
+        const QByteArray bytes = frameBytes(layout, pad, bottomUp, alpha);
+        const int stride = (3 * 4 + pad) * (bottomUp ? -1 : 1);
+        const QImage image =
+            FramePicture::fromRaw(reinterpret_cast<const uchar *>(bytes.constData()), bytes.size(),
+                                  QSize(3, 2), stride, layout);
+        QCOMPARE(image.size(), QSize(3, 2));
+        QCOMPARE(image.pixel(0, 0), qRgb(255, 0, 0));
+        QCOMPARE(image.pixel(1, 0), qRgb(0, 255, 0));
+        QCOMPARE(image.pixel(2, 0), qRgb(0, 0, 255));
+        QCOMPARE(image.pixel(0, 1), qRgb(255, 255, 255));
+        QCOMPARE(image.pixel(1, 1), qRgb(0, 0, 0));
+        QCOMPARE(image.pixel(2, 1), qRgb(128, 64, 32));
+        QVERIFY(!image.hasAlphaChannel());
+    }
+
+    void malformedFramesGiveNoPicture_data()
+    {
+        QTest::addColumn<int>("bytes");
+        QTest::addColumn<int>("stride");
+        QTest::addColumn<QSize>("size");
+        QTest::addColumn<bool>("valid");
+
+        // The frame is 3 x 2 with 4 bytes of padding: 32 bytes, the last row 12 of them.
+        QTest::newRow("last row complete without its padding") << 28 << 16 << QSize(3, 2) << true;
+        QTest::newRow("last row cut short") << 27 << 16 << QSize(3, 2) << false;
+        QTest::newRow("bottom-up, last row cut short") << 27 << -16 << QSize(3, 2) << false;
+        QTest::newRow("stride shorter than a row") << 32 << 8 << QSize(3, 2) << false;
+        QTest::newRow("negative stride shorter than a row") << 32 << -8 << QSize(3, 2) << false;
+        QTest::newRow("no pixels") << 32 << 16 << QSize(0, 2) << false;
+    }
+
+    void malformedFramesGiveNoPicture()
+    {
+        QFETCH(int, bytes);
+        QFETCH(int, stride);
+        QFETCH(QSize, size);
+        QFETCH(bool, valid);
+        const QByteArray data(32, char(0x40));
+        const QImage image =
+            FramePicture::fromRaw(reinterpret_cast<const uchar *>(data.constData()), bytes, size,
+                                  stride, FramePicture::PixelLayout::BGRx);
+        QCOMPARE(image.isNull(), !valid);
+        if (valid)
+            QCOMPARE(image.pixel(2, 1), qRgb(0x40, 0x40, 0x40));
+    }
+
+    void desktopPictureIsCutToTheScreen_data()
+    {
+        QTest::addColumn<QSize>("picture");
+        QTest::addColumn<QVector<QRect>>("screens");
+        QTest::addColumn<int>("which");
+        QTest::addColumn<QRect>("part");
+
+        const QVector<QRect> pair{{0, 0, 1280, 800}, {1280, 0, 1920, 1080}};
+        QTest::newRow("single screen")
+            << QSize(1280, 800) << QVector<QRect>{{0, 0, 1280, 800}} << 0 << QRect(0, 0, 1280, 800);
+        QTest::newRow("left of two") << QSize(3200, 1080) << pair << 0 << QRect(0, 0, 1280, 800);
+        QTest::newRow("right of two, taller")
+            << QSize(3200, 1080) << pair << 1 << QRect(1280, 0, 1920, 1080);
+        QTest::newRow("desktop starting left of zero")
+            << QSize(3200, 1080) << QVector<QRect>{{-1920, 0, 1920, 1080}, {0, 280, 1280, 800}} << 1
+            << QRect(1920, 280, 1280, 800);
+        QTest::newRow("picture twice the desktop: part twice as large")
+            << QSize(6400, 2160) << pair << 1 << QRect(2560, 0, 3840, 2160);
+        QTest::newRow("picture half the desktop")
+            << QSize(1600, 540) << pair << 0 << QRect(0, 0, 640, 400);
+    }
+
+    void desktopPictureIsCutToTheScreen()
+    {
+        QFETCH(QSize, picture);
+        QFETCH(QVector<QRect>, screens);
+        QFETCH(int, which);
+        QFETCH(QRect, part);
+        QCOMPARE(FramePicture::screenPart(picture, screens, screens.at(which)), part);
+    }
+
+    void screenDeviceRectKeepsItsCorner()
+    {
+        QCOMPARE(FramePicture::deviceRect(QRect(1280, 0, 960, 540), 2.0),
+                 QRect(1280, 0, 1920, 1080));
+        QCOMPARE(FramePicture::deviceRect(QRect(0, 0, 1024, 640), 1.25), QRect(0, 0, 1280, 800));
+    }
+
+    void onlyTemporaryPortalFilesAreDeleted_data()
+    {
+        QTest::addColumn<QString>("file"); // relative to a scratch folder
+        QTest::addColumn<bool>("deletable");
+        QTest::newRow("in the temporary folder") << "tmp/Screenshot.png" << true;
+        QTest::newRow("in a folder of the temporary folder") << "tmp/portal/Screenshot.png" << true;
+        QTest::newRow("in Pictures") << "Pictures/Screenshot.png" << false;
+        QTest::newRow("link in the temporary folder to Pictures") << "tmp/link.png" << false;
+        QTest::newRow("folder named like the temporary one") << "tmp2/Screenshot.png" << false;
+        QTest::newRow("missing file") << "tmp/missing.png" << false;
+    }
+
+    void onlyTemporaryPortalFilesAreDeleted()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, deletable);
+        QTemporaryDir scratch;
+        QVERIFY(scratch.isValid());
+        QDir root(scratch.path());
+        for (const char *name : {"tmp/Screenshot.png", "tmp/portal/Screenshot.png",
+                                 "Pictures/Screenshot.png", "tmp2/Screenshot.png"}) {
+            QVERIFY(root.mkpath(QFileInfo(name).path()));
+            QFile f(root.filePath(name));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+        }
+        QVERIFY(
+            QFile::link(root.filePath("Pictures/Screenshot.png"), root.filePath("tmp/link.png")));
+        QCOMPARE(PortalScreenshotCapture::isTemporaryFile(root.filePath(file),
+                                                          {root.filePath("tmp"), QString()}),
+                 deletable);
+    }
+
+    void screenCastComesBeforeTheFlashingPortal_data()
+    {
+        QTest::addColumn<bool>("portal");
+        QTest::addColumn<uint>("version");
+        QTest::addColumn<bool>("answered");
+        QTest::addColumn<bool>("screenCast");
+        QTest::addColumn<bool>("pipewire");
+        QTest::addColumn<QStringList>("routes");
+        QTest::newRow("GNOME") << true << 1u << true << true << true
+                               << QStringList{"gnome-screencast", "portal"};
+        QTest::newRow("GNOME, built without PipeWire")
+            << true << 1u << true << true << false << QStringList{"portal"};
+        QTest::newRow("portal without Screenshot")
+            << true << 0u << true << false << true << QStringList{};
+        QTest::newRow("portal still starting")
+            << true << 0u << false << false << true << QStringList{"portal"};
+        QTest::newRow("nothing") << false << 0u << false << false << true << QStringList{};
+    }
+
+    void screenCastComesBeforeTheFlashingPortal()
+    {
+        QFETCH(bool, portal);
+        QFETCH(uint, version);
+        QFETCH(bool, answered);
+        QFETCH(bool, screenCast);
+        QFETCH(bool, pipewire);
+        QFETCH(QStringList, routes);
+        CaptureOffer offer;
+        offer.sessionBus = true;
+        offer.portal = portal;
+        offer.portalScreenshotVersion = version;
+        offer.portalAnswered = answered;
+        offer.mutterScreenCast = screenCast;
+        QCOMPARE(recommendedCaptureRoutes(offer, pipewire), routes);
+    }
+};
+
+QTEST_MAIN(TestScreenCapture)
+#include "tst_screencapture.moc"
