@@ -29,6 +29,8 @@ constexpr std::size_t MaxBuffers = 3;
 // A frame callback the compositor has not answered for this long (an output switched off)
 // no longer holds drawing back.
 constexpr qint64 FrameWaitLimitMs = 250;
+// How long a frame drawn at once waits for the compositor to let a surface be mapped.
+constexpr qint64 MapWaitLimitMs = 100;
 
 } // namespace
 
@@ -41,6 +43,9 @@ struct LayerOverlay::Private
         WaylandOutput *output = nullptr;
         wl_surface *surface = nullptr;
         zwlr_layer_surface_v1 *layer = nullptr;
+        // Asked to be mapped (a commit without a buffer), and the compositor's answer: the
+        // surface is only mapped while an effect is displayed.
+        bool shown = false;
         bool configured = false;
         QSize size; // logical pixels
         int scale = 1;
@@ -69,7 +74,10 @@ struct LayerOverlay::Private
     Surface *pointerSurface = nullptr;
 
     QElapsedTimer clock;
+    // When the first pointer motion not yet drawn arrived, and when the first one that a
+    // planned frame follows did.
     qint64 motionAt = -1;
+    qint64 followedMotionAt = -1;
     qint64 statsSince = 0;
     int statsFrames = 0;
     int statsFollowed = 0;
@@ -81,6 +89,8 @@ struct LayerOverlay::Private
     void outputChanged(WaylandOutput *output);
     void addSurface(WaylandOutput *output);
     void removeSurface(Surface *s);
+    void setShown(Surface *s, bool shown);
+    void sendInputRegion(Surface *s);
     Surface *surfaceOf(const wl_surface *surface) const;
     void plan(Surface *s, bool onlyPointerMoved);
     void schedule(Surface *s, bool now);
@@ -172,25 +182,65 @@ void LayerOverlay::Private::addSurface(WaylandOutput *output)
         zwlr_layer_shell_v1_get_layer_surface(client->layerShell(), s->surface, output->output,
                                               ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "kavri");
     zwlr_layer_surface_v1_add_listener(s->layer, &LayerListener, s.get());
-    zwlr_layer_surface_v1_set_size(s->layer, 0, 0);
-    zwlr_layer_surface_v1_set_anchor(
-        s->layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
-                      ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
-    // Over panels and docks too, without moving them.
-    zwlr_layer_surface_v1_set_exclusive_zone(s->layer, -1);
-    zwlr_layer_surface_v1_set_keyboard_interactivity(s->layer, 0);
-    s->wholeInput = modeTraits(frame.mode).followsPointer;
-    wl_region *region = wl_compositor_create_region(client->compositor());
-    if (s->wholeInput)
-        wl_surface_set_input_region(s->surface, nullptr);
-    else
-        wl_surface_set_input_region(s->surface, region);
-    wl_region_destroy(region);
-    s->inputChanged = false;
-    // The first commit has no buffer: the compositor answers with the surface's size.
-    wl_surface_commit(s->surface);
+    Surface *added = s.get();
     surfaces.push_back(std::move(s));
+    plan(added, false);
     client->flush();
+}
+
+void LayerOverlay::Private::setShown(Surface *s, bool shown)
+{
+    if (shown == s->shown)
+        return;
+    s->shown = shown;
+    if (shown) {
+        // The layer surface starts over: its state, then a commit without a buffer, which the
+        // compositor answers with the surface's size (onConfigure draws then).
+        zwlr_layer_surface_v1_set_size(s->layer, 0, 0);
+        zwlr_layer_surface_v1_set_anchor(
+            s->layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                          ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
+        // Over panels and docks too, without moving them.
+        zwlr_layer_surface_v1_set_exclusive_zone(s->layer, -1);
+        zwlr_layer_surface_v1_set_keyboard_interactivity(s->layer, 0);
+        sendInputRegion(s);
+        wl_surface_commit(s->surface);
+    } else {
+        // Unmapped rather than transparent: the compositor then looks again for the surface
+        // under the pointer, so the next click goes to the window beneath even when the
+        // pointer has not moved since the overlay took it.
+        if (s->frameCallback) {
+            wl_callback_destroy(s->frameCallback);
+            s->frameCallback = nullptr;
+        }
+        // An empty input region in the same commit: some compositors (sway 1.7) still find
+        // an unmapped surface under the pointer by its input region alone.
+        s->wholeInput = false;
+        sendInputRegion(s);
+        wl_surface_attach(s->surface, nullptr, 0, 0);
+        wl_surface_commit(s->surface);
+        s->configured = false;
+        s->attached = false;
+        s->waitingForBuffer = false;
+        s->damage = QRegion();
+        if (pointerSurface == s) {
+            pointerSurface = nullptr;
+            client->nudgePointer();
+        }
+    }
+    client->flush();
+}
+
+void LayerOverlay::Private::sendInputRegion(Surface *s)
+{
+    if (s->wholeInput) {
+        wl_surface_set_input_region(s->surface, nullptr);
+    } else {
+        wl_region *region = wl_compositor_create_region(client->compositor());
+        wl_surface_set_input_region(s->surface, region);
+        wl_region_destroy(region);
+    }
+    s->inputChanged = false;
 }
 
 void LayerOverlay::Private::removeSurface(Surface *s)
@@ -221,6 +271,9 @@ void LayerOverlay::Private::onConfigure(void *data, zwlr_layer_surface_v1 *layer
 {
     auto *s = static_cast<Surface *>(data);
     zwlr_layer_surface_v1_ack_configure(layer, serial);
+    // An answer to a request to map that was withdrawn since.
+    if (!s->shown)
+        return;
     QSize size{int(width), int(height)};
     if (size.isEmpty())
         size = s->output->logical.size();
@@ -273,11 +326,12 @@ void LayerOverlay::Private::plan(Surface *s, bool onlyPointerMoved)
     s->mode = frame.mode;
     s->pointer = frame.pointer;
     s->radius = frame.radius;
+    setShown(s, modeTraits(frame.mode).drawing != Drawing::Clear);
 }
 
 void LayerOverlay::Private::schedule(Surface *s, bool now)
 {
-    if (!s->configured || (s->damage.isEmpty() && !s->inputChanged))
+    if (!s->shown || !s->configured || (s->damage.isEmpty() && !s->inputChanged))
         return;
     if (s->frameCallback && !now && clock.elapsed() - s->frameAskedAt < FrameWaitLimitMs)
         return; // drawn when the compositor asks for the next frame
@@ -312,7 +366,7 @@ ShmBuffer *LayerOverlay::Private::freeBuffer(Surface *s)
 
 void LayerOverlay::Private::draw(Surface *s)
 {
-    if (!s->configured || !client->isAlive())
+    if (!s->shown || !s->configured || !client->isAlive())
         return;
     const bool newPicture = !s->damage.isEmpty() || !s->attached;
     if (!newPicture && !s->inputChanged)
@@ -340,16 +394,8 @@ void LayerOverlay::Private::draw(Surface *s)
         s->attached = true;
         s->damage = QRegion();
     }
-    if (s->inputChanged) {
-        if (s->wholeInput) {
-            wl_surface_set_input_region(s->surface, nullptr);
-        } else {
-            wl_region *region = wl_compositor_create_region(client->compositor());
-            wl_surface_set_input_region(s->surface, region);
-            wl_region_destroy(region);
-        }
-        s->inputChanged = false;
-    }
+    if (s->inputChanged)
+        sendInputRegion(s);
     if (newPicture) {
         if (s->frameCallback)
             wl_callback_destroy(s->frameCallback);
@@ -377,13 +423,13 @@ void LayerOverlay::Private::countFrame()
         return;
     const qint64 at = clock.elapsed();
     ++statsFrames;
-    if (motionAt >= 0 && modeTraits(frame.mode).followsPointer) {
-        const qint64 delay = at - motionAt;
+    if (followedMotionAt >= 0) {
+        const qint64 delay = at - followedMotionAt;
         ++statsFollowed;
         statsDelaySum += delay;
         statsDelayMax = std::max(statsDelayMax, delay);
     }
-    motionAt = -1;
+    followedMotionAt = -1;
     if (at - statsSince < 2000)
         return;
     if (statsFollowed > 0) {
@@ -427,12 +473,28 @@ void LayerOverlay::present(const OverlayFrame &frame, bool onlyPointerMoved, boo
     if (!d->client->isAlive())
         return;
     d->frame = frame;
+    if (onlyPointerMoved && d->motionAt >= 0 && d->followedMotionAt < 0)
+        d->followedMotionAt = d->motionAt;
+    d->motionAt = -1;
     // Where the caller blocks afterwards, the buffers the compositor gave back meanwhile are
     // only known by reading them now.
     if (now)
         d->client->dispatchWaiting();
     for (const auto &s : d->surfaces)
         d->plan(s.get(), onlyPointerMoved);
+    if (now) {
+        // A surface being mapped draws when the compositor has answered with its size; the
+        // caller keeps the event loop from running, so the answer is read here, briefly.
+        QElapsedTimer waited;
+        waited.start();
+        const auto unanswered = [this] {
+            return std::any_of(d->surfaces.begin(), d->surfaces.end(),
+                               [](const auto &s) { return s->shown && !s->configured; });
+        };
+        while (unanswered() && waited.elapsed() < MapWaitLimitMs &&
+               d->client->dispatchWaiting(int(MapWaitLimitMs - waited.elapsed()))) {
+        }
+    }
     for (const auto &s : d->surfaces)
         d->schedule(s.get(), now);
 }

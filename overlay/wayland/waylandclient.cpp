@@ -1,8 +1,10 @@
 #include "overlay/wayland/waylandclient.h"
 
 #include "wlr-screencopy-unstable-v1-client-protocol.h"
+#include "wlr-virtual-pointer-unstable-v1-client-protocol.h"
 #include "xdg-output-unstable-v1-client-protocol.h"
 
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QMetaObject>
 #include <QScopeGuard>
@@ -189,7 +191,7 @@ bool WaylandClient::setUp()
 
     const int fd = wl_display_get_fd(m_display);
     m_readNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
-    connect(m_readNotifier.get(), &QSocketNotifier::activated, this, [this] { readEvents(false); });
+    connect(m_readNotifier.get(), &QSocketNotifier::activated, this, [this] { readEvents(0); });
     m_writeNotifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Write);
     m_writeNotifier->setEnabled(false);
     connect(m_writeNotifier.get(), &QSocketNotifier::activated, this, &WaylandClient::flush);
@@ -211,6 +213,10 @@ WaylandClient::~WaylandClient()
         wl_pointer_destroy(m_pointer);
     if (m_seat)
         wl_seat_destroy(m_seat);
+    if (m_virtualPointer)
+        zwlr_virtual_pointer_v1_destroy(m_virtualPointer);
+    if (m_virtualPointerManager)
+        zwlr_virtual_pointer_manager_v1_destroy(m_virtualPointerManager);
     if (m_xdgOutputManager)
         zxdg_output_manager_v1_destroy(m_xdgOutputManager);
     if (m_screencopy)
@@ -248,6 +254,10 @@ void WaylandClient::addGlobal(uint32_t name, const char *interface, uint32_t ver
         m_screencopyVersion = std::min(version, 3u);
         m_screencopy = bind<zwlr_screencopy_manager_v1>(
             m_registry, name, &zwlr_screencopy_manager_v1_interface, version, 3);
+    } else if (iface == QLatin1String(zwlr_virtual_pointer_manager_v1_interface.name) &&
+               !m_virtualPointerManager) {
+        m_virtualPointerManager = bind<zwlr_virtual_pointer_manager_v1>(
+            m_registry, name, &zwlr_virtual_pointer_manager_v1_interface, version, 1);
     } else if (iface == QLatin1String(zxdg_output_manager_v1_interface.name) &&
                !m_xdgOutputManager) {
         m_xdgOutputManager = bind<zxdg_output_manager_v1>(
@@ -296,6 +306,22 @@ void WaylandClient::setSeatCapabilities(uint32_t capabilities)
         wl_pointer_destroy(m_pointer);
         m_pointer = nullptr;
     }
+}
+
+void WaylandClient::nudgePointer()
+{
+    if (m_dead || !m_virtualPointerManager || !m_seat)
+        return;
+    if (!m_virtualPointer) {
+        m_virtualPointer =
+            zwlr_virtual_pointer_manager_v1_create_virtual_pointer(m_virtualPointerManager, m_seat);
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const auto now = uint32_t(clock.msecsSinceReference());
+    zwlr_virtual_pointer_v1_motion(m_virtualPointer, now, 0, 0);
+    zwlr_virtual_pointer_v1_frame(m_virtualPointer);
+    flush();
 }
 
 WaylandOutput *WaylandClient::outputFor(const QScreen *screen) const
@@ -356,34 +382,40 @@ void WaylandClient::flush()
     m_writeNotifier->setEnabled(false);
 }
 
-void WaylandClient::dispatchWaiting()
+bool WaylandClient::dispatchWaiting(int timeoutMs)
 {
-    readEvents(false);
+    return readEvents(timeoutMs);
 }
 
-void WaylandClient::readEvents(bool wait)
+bool WaylandClient::readEvents(int timeoutMs)
 {
     // Not from within a callback of this connection: libwayland's reading is not re-entrant.
     if (m_dead || m_reading)
-        return;
+        return false;
     m_reading = true;
     const auto done = qScopeGuard([this] { m_reading = false; });
     while (wl_display_prepare_read(m_display) != 0) {
-        if (wl_display_dispatch_pending(m_display) < 0)
-            return die("dispatch");
+        if (wl_display_dispatch_pending(m_display) < 0) {
+            die("dispatch");
+            return false;
+        }
     }
     // Flush before reading, so the compositor has everything it should answer.
     wl_display_flush(m_display);
     pollfd pfd{wl_display_get_fd(m_display), POLLIN, 0};
-    if (poll(&pfd, 1, wait ? -1 : 0) <= 0) {
+    if (poll(&pfd, 1, std::max(0, timeoutMs)) <= 0) {
         wl_display_cancel_read(m_display);
     } else if (wl_display_read_events(m_display) < 0) {
-        return die("read");
+        die("read");
+        return false;
     }
-    if (wl_display_dispatch_pending(m_display) < 0)
-        return die("dispatch");
+    if (wl_display_dispatch_pending(m_display) < 0) {
+        die("dispatch");
+        return false;
+    }
     m_reading = false;
     flush();
+    return !m_dead;
 }
 
 void WaylandClient::die(const char *where)

@@ -25,6 +25,8 @@ struct wl_shm;
 struct wl_surface;
 struct zwlr_layer_shell_v1;
 struct zwlr_screencopy_manager_v1;
+struct zwlr_virtual_pointer_manager_v1;
+struct zwlr_virtual_pointer_v1;
 struct zxdg_output_manager_v1;
 struct zxdg_output_v1;
 
@@ -85,9 +87,15 @@ public:
     bool isAlive() const { return !m_dead; }
     // Sends what was asked so far, without waiting; a full socket is written when it drains.
     void flush();
-    // Handles whatever the compositor has sent already, without waiting for more. For
-    // callers that keep the event loop from running.
-    void dispatchWaiting();
+    // Handles whatever the compositor has sent already, waiting up to `timeoutMs` for
+    // something to arrive. For callers that keep the event loop from running. False when
+    // nothing can be read (connection broken, or called from within its own callbacks).
+    bool dispatchWaiting(int timeoutMs = 0);
+
+    // Makes the compositor look again for the surface under the pointer, with a pointer
+    // motion of zero through a virtual pointer (where offered): sway 1.7 leaves the pointer
+    // focus on an unmapped surface until the pointer moves, so the next click would be lost.
+    void nudgePointer();
 
     // The pointer of the first seat, and what it does over this connection's surfaces.
     wl_pointer *pointer() const { return m_pointer; }
@@ -107,7 +115,7 @@ signals:
 private:
     WaylandClient() = default;
     bool setUp();
-    void readEvents(bool wait);
+    bool readEvents(int timeoutMs);
     void die(const char *where);
     void addGlobal(uint32_t name, const char *interface, uint32_t version);
     void removeGlobal(uint32_t name);
@@ -124,6 +132,8 @@ private:
     zwlr_screencopy_manager_v1 *m_screencopy = nullptr;
     uint32_t m_screencopyVersion = 0;
     zxdg_output_manager_v1 *m_xdgOutputManager = nullptr;
+    zwlr_virtual_pointer_manager_v1 *m_virtualPointerManager = nullptr;
+    zwlr_virtual_pointer_v1 *m_virtualPointer = nullptr;
     QStringList m_globals;
     std::vector<std::unique_ptr<WaylandOutput>> m_outputs;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
