@@ -97,6 +97,11 @@ void ScreenWidget::useLayerOverlay()
     planFrame(Repaint::Whole);
 }
 
+void ScreenWidget::setVisible(bool visible)
+{
+    OverlaySurface::setVisible(visible && !m_layerOverlay);
+}
+
 void ScreenWidget::showWindows()
 {
     // Limit the windows to what they show before they are mapped, so that a desktop without

@@ -87,6 +87,9 @@ public:
     // the windows do (no layer-shell, or its connection broke).
     LayerOverlay *layerOverlay() const { return m_layerOverlay.get(); }
 
+    // While the native Wayland overlay draws, this window stays unmapped whoever shows it.
+    void setVisible(bool visible) override;
+
 public slots:
     void onSetMode(ScreenMode mode);
     void onShowMode(bool enable);
