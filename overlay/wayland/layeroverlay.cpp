@@ -394,6 +394,9 @@ void LayerOverlay::Private::draw(Surface *s)
         s->attached = true;
         s->damage = QRegion();
     }
+    // Input let go while the pointer is over the surface (the black screen after the laser):
+    // the compositor is asked to look again, as when the surface is unmapped.
+    const bool letGo = s->inputChanged && !s->wholeInput && pointerSurface == s;
     if (s->inputChanged)
         sendInputRegion(s);
     if (newPicture) {
@@ -405,6 +408,10 @@ void LayerOverlay::Private::draw(Surface *s)
     }
     wl_surface_commit(s->surface);
     client->flush();
+    if (letGo) {
+        pointerSurface = nullptr;
+        client->nudgePointer();
+    }
     if (newPicture && s->effect)
         countFrame();
 }
