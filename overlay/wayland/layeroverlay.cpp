@@ -97,7 +97,7 @@ struct LayerOverlay::Private
     void draw(Surface *s);
     ShmBuffer *freeBuffer(Surface *s);
     void pointerAt(Surface *s, QPointF local);
-    void countFrame();
+    void countFrame(bool mapping);
 
     static void onConfigure(void *data, zwlr_layer_surface_v1 *layer, uint32_t serial,
                             uint32_t width, uint32_t height);
@@ -371,6 +371,7 @@ void LayerOverlay::Private::draw(Surface *s)
     const bool newPicture = !s->damage.isEmpty() || !s->attached;
     if (!newPicture && !s->inputChanged)
         return;
+    const bool mapping = !s->attached;
     if (newPicture) {
         ShmBuffer *buffer = freeBuffer(s);
         if (!buffer) {
@@ -413,7 +414,7 @@ void LayerOverlay::Private::draw(Surface *s)
         client->nudgePointer();
     }
     if (newPicture && s->effect)
-        countFrame();
+        countFrame(mapping);
 }
 
 void LayerOverlay::Private::pointerAt(Surface *s, QPointF local)
@@ -424,13 +425,14 @@ void LayerOverlay::Private::pointerAt(Surface *s, QPointF local)
     emit q->pointerMoved();
 }
 
-void LayerOverlay::Private::countFrame()
+void LayerOverlay::Private::countFrame(bool mapping)
 {
     if (!lcLayerOverlay().isDebugEnabled())
         return;
     const qint64 at = clock.elapsed();
     ++statsFrames;
-    if (followedMotionAt >= 0) {
+    // The first frame of a surface being mapped waited for the compositor, not the pointer.
+    if (followedMotionAt >= 0 && !mapping) {
         const qint64 delay = at - followedMotionAt;
         ++statsFollowed;
         statsDelaySum += delay;
