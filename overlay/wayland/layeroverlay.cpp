@@ -31,6 +31,8 @@ constexpr std::size_t MaxBuffers = 3;
 constexpr qint64 FrameWaitLimitMs = 250;
 // How long a frame drawn at once waits for the compositor to let a surface be mapped.
 constexpr qint64 MapWaitLimitMs = 100;
+// How long it then waits for the compositor to say where the pointer is over the surfaces.
+constexpr qint64 EnterWaitLimitMs = 30;
 
 } // namespace
 
@@ -489,6 +491,8 @@ void LayerOverlay::present(const OverlayFrame &frame, bool onlyPointerMoved, boo
     // only known by reading them now.
     if (now)
         d->client->dispatchWaiting();
+    const bool wasShown =
+        std::any_of(d->surfaces.begin(), d->surfaces.end(), [](const auto &s) { return s->shown; });
     for (const auto &s : d->surfaces)
         d->plan(s.get(), onlyPointerMoved);
     if (now) {
@@ -506,6 +510,19 @@ void LayerOverlay::present(const OverlayFrame &frame, bool onlyPointerMoved, boo
     }
     for (const auto &s : d->surfaces)
         d->schedule(s.get(), now);
+    if (!now || wasShown || d->pointerSurface)
+        return;
+    // Just mapped: the compositor tells the surfaces where the pointer is, which may be far
+    // from where it was last seen over them. The caller blocks the event loop (the mode
+    // flash), so that is read here and the picture moved there at once (through
+    // pointerMoved(), whose receiver presents the moved frame).
+    QElapsedTimer waited;
+    waited.start();
+    while (!d->pointerSurface && waited.elapsed() < EnterWaitLimitMs &&
+           d->client->dispatchWaiting(int(EnterWaitLimitMs - waited.elapsed()))) {
+    }
+    for (const auto &s : d->surfaces)
+        d->schedule(s.get(), true);
 }
 
 std::optional<QPoint> LayerOverlay::pointerPosition() const
