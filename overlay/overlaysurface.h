@@ -38,12 +38,6 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    void paintClear(QPainter &painter);
-    void paintSpotLight(QPainter &painter);
-    void paintLaser(QPainter &painter);
-    void paintMagnifier(QPainter &painter);
-    void paintBlackScreen(QPainter &painter);
-
     const OverlayFrame *m_frame;
     QPointer<QScreen> m_screen;
 };

@@ -1,5 +1,6 @@
 #include "overlay/screenwidget.h"
 
+#include "overlay/layeroverlay.h"
 #include "overlay/overlaygeometry.h"
 #include "overlay/overlaywindowsystem.h"
 
@@ -55,7 +56,14 @@ bool isInput(const QEvent *event)
 } // namespace
 
 ScreenWidget::ScreenWidget(QWidget *parent)
-    : OverlaySurface(parent, &m_frame), m_pointerSource([] { return QCursor::pos(); }),
+    : OverlaySurface(parent, &m_frame), m_pointerSource([this] {
+          // Over native Wayland windows only the compositor knows where the pointer is.
+          if (m_layerOverlay) {
+              if (const std::optional<QPoint> pointer = m_layerOverlay->pointerPosition())
+                  return *pointer;
+          }
+          return QCursor::pos();
+      }),
       m_screenGrabber(grabScreen), m_flashWait(sleepWithoutSpinning)
 {
     setWindowSystem(OverlayWindowSystem::forCurrentPlatform());
@@ -65,6 +73,37 @@ ScreenWidget::ScreenWidget(QWidget *parent)
     connect(qApp, &QGuiApplication::screenAdded, this, &ScreenWidget::followScreens);
     connect(qApp, &QGuiApplication::screenRemoved, this, &ScreenWidget::forgetScreen);
 
+    // On a window system of Qt's own only: an offscreen overlay never meets the session's
+    // compositor.
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland")))
+        m_layerOverlay = LayerOverlay::connectIfOffered();
+    if (m_layerOverlay)
+        useLayerOverlay();
+    else
+        showWindows();
+}
+
+void ScreenWidget::useLayerOverlay()
+{
+    connect(m_layerOverlay.get(), &LayerOverlay::pointerMoved, this, &ScreenWidget::followPointer);
+    // A click on the overlay does what a click on its window does.
+    connect(m_layerOverlay.get(), &LayerOverlay::pressed, this, &ScreenWidget::clearDisplay);
+    connect(m_layerOverlay.get(), &LayerOverlay::lost, this, [this] {
+        // The windows take over (the compositor may have dropped only this connection).
+        m_layerOverlay.release()->deleteLater();
+        showWindows();
+    });
+    planFrame(Repaint::Whole);
+}
+
+void ScreenWidget::setVisible(bool visible)
+{
+    OverlaySurface::setVisible(visible && !m_layerOverlay);
+}
+
+void ScreenWidget::showWindows()
+{
     // Limit the windows to what they show before they are mapped, so that a desktop without
     // compositing is not blacked out even for a moment.
     createOn(QGuiApplication::primaryScreen());
@@ -344,6 +383,10 @@ void ScreenWidget::planFrame(Repaint repaint, bool now)
         m_followTimer.stop();
     }
 
+    if (m_layerOverlay) {
+        m_layerOverlay->present(m_frame, repaint == Repaint::PointerMove, now);
+        return;
+    }
     if (!m_windowsReady)
         return;
     applyPointerShape();
@@ -378,6 +421,12 @@ void ScreenWidget::planFrame(Repaint repaint, bool now)
 
 void ScreenWidget::followScreens()
 {
+    if (m_layerOverlay) {
+        // Its surfaces follow the outputs by themselves.
+        m_pickScreen = true;
+        planFrame(Repaint::Whole);
+        return;
+    }
     QScreen *primary = QGuiApplication::primaryScreen();
     if (!primary || !m_windowsReady)
         return;

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+class LayerOverlay;
 class OverlayWindowSystem;
 class QScreen;
 
@@ -32,6 +33,9 @@ class QScreen;
 // before the windows repaint. While an effect that follows the pointer is displayed, the
 // pointer is sampled at the display's refresh rate and only the effect's old and new place
 // are repainted; while nothing is displayed nothing runs.
+//
+// Where the Wayland compositor offers layer-shell, the frames go to the native overlay
+// (LayerOverlay) instead, and the Qt windows are never shown.
 class ScreenWidget final : public OverlaySurface
 {
     Q_OBJECT
@@ -79,6 +83,12 @@ public:
     // The screen the effect is drawn on, and the windows over each screen.
     QScreen *effectScreen() const { return m_frame.screen; }
     std::vector<OverlaySurface *> surfaces() const;
+    // The native Wayland overlay that draws the frames instead of the windows; null where
+    // the windows do (no layer-shell, or its connection broke).
+    LayerOverlay *layerOverlay() const { return m_layerOverlay.get(); }
+
+    // While the native Wayland overlay draws, this window stays unmapped whoever shows it.
+    void setVisible(bool visible) override;
 
 public slots:
     void onSetMode(ScreenMode mode);
@@ -103,6 +113,8 @@ protected:
 private:
     enum class Repaint { Whole, PointerMove };
 
+    void showWindows();
+    void useLayerOverlay();
     void clearDisplay();
     void setPaintMode(ScreenMode mode);
     void clearForCapture();
@@ -134,6 +146,7 @@ private:
     ScreenGrabber m_screenGrabber;
     BlockingWait m_flashWait;
     std::unique_ptr<OverlayWindowSystem> m_windowSystem;
+    std::unique_ptr<LayerOverlay> m_layerOverlay;
 
     // The frame the windows draw, and whether the next one picks its screen again.
     OverlayFrame m_frame;

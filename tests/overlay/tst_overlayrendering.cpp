@@ -1,6 +1,8 @@
 #include "overlayrig.h"
 
+#include "overlay/overlayframe.h"
 #include "overlay/overlaygeometry.h"
+#include "overlay/overlaypaint.h"
 #include "overlay/screenwidget.h"
 
 #include <QtTest>
@@ -49,6 +51,30 @@ void display(OverlayRig &rig, ScreenMode mode, QPoint pointer)
     rig.pointer = pointer;
     rig.w().onSetMode(mode);
     rig.w().onShowMode(true);
+}
+
+// The frame the overlay's windows draw now, as the native Wayland overlay is handed it.
+OverlayFrame currentFrame(ScreenWidget &w)
+{
+    OverlayFrame frame;
+    frame.mode = w.paintMode();
+    frame.screen = w.effectScreen();
+    frame.pointer = w.mousePos();
+    frame.radius = w.cursorSize();
+    frame.foreColor = w.foreColor();
+    frame.backColor = w.backColor();
+    frame.scaleRate = w.scaleRate();
+    frame.capture = w.screenPixmap();
+    return frame;
+}
+
+// A layer surface's buffer: device pixels, their ratio set, fully transparent.
+QImage layerBuffer(const QSize &size, double ratio)
+{
+    QImage buffer(size * ratio, QImage::Format_ARGB32_Premultiplied);
+    buffer.setDevicePixelRatio(ratio);
+    buffer.fill(Qt::transparent);
+    return buffer;
 }
 
 } // namespace
@@ -426,6 +452,56 @@ private slots:
         repaintInto(frame, w, painted);
         const QImage full = renderFrame(w);
         QVERIFY2(frame == full, qPrintable(firstDifference(frame, full)));
+    }
+
+    // The native Wayland overlay draws into its buffers what the window shows, on scaled
+    // outputs too, and a buffer holding an older picture, repainted only where the pointer
+    // was and is, ends up the same as a fresh one.
+    void layerBufferMatchesTheWindow_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<double>("ratio");
+        for (double ratio : {1.0, 2.0}) {
+            for (int mode : {int(ModeNormal), int(ModeSpotLight), int(ModeLaser),
+                             int(ModeMagnifier), int(ModeBlackScreen)}) {
+                QTest::addRow("mode %d at %.0f", mode, ratio) << mode << ratio;
+            }
+        }
+    }
+    void layerBufferMatchesTheWindow()
+    {
+        QFETCH(int, mode);
+        QFETCH(double, ratio);
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        QPixmap capture = coordinateCapture(w.size() * ratio);
+        capture.setDevicePixelRatio(ratio);
+        rig.capture = capture;
+        w.onSetCursorSize(40);
+        w.onSetBackOpacity(180);
+        w.onSetForeOpacity(150);
+        rig.pointer = QPoint(300, 200);
+        w.applySettings(
+            {static_cast<ScreenMode>(mode), w.foreColor(), w.backColor(), 150, 180, 40, 1.5});
+        w.onSetRepaint(); // takes the capture and shows the lens
+        w.onShowMode(true);
+        QImage buffer = layerBuffer(w.size(), ratio);
+        OverlayPaint::repaint(buffer, currentFrame(w), true, QRect(QPoint(), w.size()));
+
+        rig.pointer = QPoint(333, 250);
+        w.followPointer();
+        const OverlayFrame moved = currentFrame(w);
+        OverlayPaint::repaint(buffer, moved, true,
+                              OverlayGeometry::pointerMoveRegion(mode, QPoint(300, 200),
+                                                                 moved.pointer, moved.radius,
+                                                                 QRect(QPoint(), w.size())));
+
+        QImage window = layerBuffer(w.size(), ratio);
+        w.render(&window, QPoint(), QRegion(), QWidget::RenderFlags());
+        QVERIFY2(buffer == window, qPrintable(firstDifference(buffer, window)));
+        QImage fresh = layerBuffer(w.size(), ratio);
+        OverlayPaint::repaint(fresh, moved, true, QRect(QPoint(), w.size()));
+        QVERIFY2(buffer == fresh, qPrintable(firstDifference(buffer, fresh)));
     }
 };
 

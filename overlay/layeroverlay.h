@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QObject>
+#include <QPoint>
+#include <QStringList>
+
+#include <memory>
+#include <optional>
+
+struct OverlayFrame;
+class ScreenCapture;
+
+// The overlay drawn natively on a Wayland compositor that offers layer-shell (wlroots
+// compositors, KDE Plasma): one surface per output on the overlay layer, on a Wayland
+// connection of its own, so it works the same whether Qt runs through XWayland or natively.
+// It draws the frames it is handed and reports the pointer and button presses over its
+// surfaces; it decides nothing about the effects.
+//
+// Its surfaces never take the keyboard. They take no pointer input either, except while an
+// effect that follows the pointer is shown: then the compositor tells them where the pointer
+// is, also over native windows, where the X server of XWayland would not know.
+class LayerOverlay final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The overlay on the session's compositor, or null: no Wayland session (WAYLAND_DISPLAY),
+    // no layer-shell offered, KAVRI_OVERLAY_ROUTE set to "xwayland", or a build without
+    // wayland-client.
+    static std::unique_ptr<LayerOverlay> connectIfOffered();
+    // The interface names of the globals the session's compositor offers; empty without a
+    // Wayland session (or a build without wayland-client).
+    static QStringList waylandGlobals();
+
+    ~LayerOverlay() override;
+
+    // Shows `frame`: its effect on the output of frame.screen, nothing on the others. With
+    // `onlyPointerMoved` only the effect's old and new place are drawn again. Drawn at the
+    // output's next frame, or at once and sent to the compositor with `now` (where the caller
+    // blocks the event loop afterwards).
+    void present(const OverlayFrame &frame, bool onlyPointerMoved, bool now);
+
+    // Where the pointer was last seen over one of the surfaces, in global logical
+    // coordinates of Qt's screens; none before it ever was.
+    std::optional<QPoint> pointerPosition() const;
+
+    // A screen capture through wlr-screencopy on this connection; null when the compositor
+    // does not offer it.
+    std::unique_ptr<ScreenCapture> makeCapture();
+
+    // False once the compositor closed the connection: the overlay shows nothing any more.
+    bool isConnected() const;
+
+signals:
+    // A mouse button went down over a surface (only possible while an effect is shown).
+    void pressed();
+    // The pointer moved over a surface; pointerPosition() tells where.
+    void pointerMoved();
+    // The connection to the compositor broke. Sent once, later than the failure itself.
+    void lost();
+
+private:
+    struct Private;
+    explicit LayerOverlay(std::unique_ptr<Private> d);
+    std::unique_ptr<Private> d;
+};

@@ -1,0 +1,39 @@
+#include "overlay/layeroverlay.h"
+
+#include "overlay/screencapture.h"
+
+// Built without wayland-client: there is never a native Wayland overlay.
+struct LayerOverlay::Private
+{
+};
+
+std::unique_ptr<LayerOverlay> LayerOverlay::connectIfOffered()
+{
+    return nullptr;
+}
+
+QStringList LayerOverlay::waylandGlobals()
+{
+    return {};
+}
+
+LayerOverlay::LayerOverlay(std::unique_ptr<Private> p) : d(std::move(p)) {}
+
+LayerOverlay::~LayerOverlay() = default;
+
+void LayerOverlay::present(const OverlayFrame &, bool, bool) {}
+
+std::optional<QPoint> LayerOverlay::pointerPosition() const
+{
+    return std::nullopt;
+}
+
+std::unique_ptr<ScreenCapture> LayerOverlay::makeCapture()
+{
+    return nullptr;
+}
+
+bool LayerOverlay::isConnected() const
+{
+    return false;
+}

@@ -1,0 +1,543 @@
+#include "overlay/layeroverlay.h"
+
+#include "overlay/overlayframe.h"
+#include "overlay/overlaygeometry.h"
+#include "overlay/overlaypaint.h"
+#include "overlay/wayland/shmbuffer.h"
+#include "overlay/wayland/waylandclient.h"
+#include "overlay/wayland/wlrscreencapture.h"
+
+#include <QElapsedTimer>
+
+#include <wayland-client.h>
+
+#include <algorithm>
+
+// The protocol names an argument "namespace", a keyword of C++.
+#define namespace namespace_
+#include "wlr-layer-shell-unstable-v1-client-protocol.h"
+#undef namespace
+
+namespace {
+
+using OverlayGeometry::modeTraits;
+using Drawing = OverlayGeometry::ModeTraits::Drawing;
+
+// A buffer on the screen, one being drawn, and one in reserve for the frame drawn while the
+// event loop is blocked (the compositor's release of the others is not read then).
+constexpr std::size_t MaxBuffers = 3;
+// A frame callback the compositor has not answered for this long (an output switched off)
+// no longer holds drawing back.
+constexpr qint64 FrameWaitLimitMs = 250;
+// How long a frame drawn at once waits for the compositor to let a surface be mapped.
+constexpr qint64 MapWaitLimitMs = 100;
+// How long it then waits for the compositor to say where the pointer is over the surfaces.
+constexpr qint64 EnterWaitLimitMs = 30;
+
+} // namespace
+
+struct LayerOverlay::Private
+{
+    // One layer surface, covering one output.
+    struct Surface
+    {
+        Private *owner = nullptr;
+        WaylandOutput *output = nullptr;
+        wl_surface *surface = nullptr;
+        zwlr_layer_surface_v1 *layer = nullptr;
+        // Asked to be mapped (a commit without a buffer), and the compositor's answer: the
+        // surface is only mapped while an effect is displayed.
+        bool shown = false;
+        bool configured = false;
+        QSize size; // logical pixels
+        int scale = 1;
+        std::vector<std::unique_ptr<ShmBuffer>> buffers;
+        bool attached = false;
+        bool waitingForBuffer = false;
+        wl_callback *frameCallback = nullptr;
+        qint64 frameAskedAt = 0;
+        // What is still to be drawn (logical pixels).
+        QRegion damage;
+        // Input over the whole surface, or none at all, and whether the compositor knows.
+        bool wholeInput = false;
+        bool inputChanged = true;
+        // The newest picture planned for this surface.
+        bool effect = false;
+        int mode = ModeNormal;
+        QPoint pointer;
+        int radius = 0;
+    };
+
+    LayerOverlay *q = nullptr;
+    std::unique_ptr<WaylandClient> client;
+    std::vector<std::unique_ptr<Surface>> surfaces;
+    OverlayFrame frame;
+    std::optional<QPoint> pointer;
+    Surface *pointerSurface = nullptr;
+
+    QElapsedTimer clock;
+    // When the first pointer motion not yet drawn arrived, and when the first one that a
+    // planned frame follows did.
+    qint64 motionAt = -1;
+    qint64 followedMotionAt = -1;
+    qint64 statsSince = 0;
+    int statsFrames = 0;
+    int statsFollowed = 0;
+    qint64 statsDelaySum = 0;
+    qint64 statsDelayMax = 0;
+
+    ~Private();
+    void start(LayerOverlay *overlay);
+    void outputChanged(WaylandOutput *output);
+    void addSurface(WaylandOutput *output);
+    void removeSurface(Surface *s);
+    void setShown(Surface *s, bool shown);
+    void sendInputRegion(Surface *s);
+    Surface *surfaceOf(const wl_surface *surface) const;
+    void plan(Surface *s, bool onlyPointerMoved);
+    void schedule(Surface *s, bool now);
+    void draw(Surface *s);
+    ShmBuffer *freeBuffer(Surface *s);
+    void pointerAt(Surface *s, QPointF local);
+    void countFrame(bool mapping);
+
+    static void onConfigure(void *data, zwlr_layer_surface_v1 *layer, uint32_t serial,
+                            uint32_t width, uint32_t height);
+    static void onClosed(void *data, zwlr_layer_surface_v1 *);
+    static void onFrameDone(void *data, wl_callback *callback, uint32_t);
+    static const zwlr_layer_surface_v1_listener LayerListener;
+    static const wl_callback_listener FrameListener;
+};
+
+const zwlr_layer_surface_v1_listener LayerOverlay::Private::LayerListener = {onConfigure, onClosed};
+const wl_callback_listener LayerOverlay::Private::FrameListener = {onFrameDone};
+
+LayerOverlay::Private::~Private()
+{
+    while (!surfaces.empty())
+        removeSurface(surfaces.back().get());
+}
+
+void LayerOverlay::Private::start(LayerOverlay *overlay)
+{
+    q = overlay;
+    clock.start();
+    QObject::connect(client.get(), &WaylandClient::outputChanged, q,
+                     [this](WaylandOutput *output) { outputChanged(output); });
+    QObject::connect(client.get(), &WaylandClient::outputRemoving, q,
+                     [this](WaylandOutput *output) {
+                         for (const auto &s : surfaces) {
+                             if (s->output == output) {
+                                 removeSurface(s.get());
+                                 break;
+                             }
+                         }
+                     });
+    QObject::connect(client.get(), &WaylandClient::lost, q, &LayerOverlay::lost);
+    client->onPointerEnter = [this](uint32_t serial, wl_surface *surface, QPointF local) {
+        Surface *s = surfaceOf(surface);
+        if (!s)
+            return;
+        pointerSurface = s;
+        // Over the surface the pointer shows what the effect wants: as it takes input only
+        // while an effect follows the pointer, that is no pointer at all.
+        if (modeTraits(frame.mode).pointer == OverlayGeometry::ModeTraits::Pointer::Hidden)
+            wl_pointer_set_cursor(client->pointer(), serial, nullptr, 0, 0);
+        pointerAt(s, local);
+    };
+    client->onPointerLeave = [this](wl_surface *) { pointerSurface = nullptr; };
+    client->onPointerMotion = [this](QPointF local) {
+        if (pointerSurface)
+            pointerAt(pointerSurface, local);
+    };
+    client->onButtonPress = [this] { emit q->pressed(); };
+    for (const auto &output : client->outputs()) {
+        if (output->ready)
+            addSurface(output.get());
+    }
+    client->flush();
+}
+
+void LayerOverlay::Private::outputChanged(WaylandOutput *output)
+{
+    for (const auto &s : surfaces) {
+        if (s->output != output)
+            continue;
+        if (s->scale != output->scale) {
+            s->scale = output->scale;
+            s->damage = QRect(QPoint(), s->size);
+            schedule(s.get(), false);
+        }
+        return;
+    }
+    addSurface(output);
+}
+
+void LayerOverlay::Private::addSurface(WaylandOutput *output)
+{
+    auto s = std::make_unique<Surface>();
+    s->owner = this;
+    s->output = output;
+    s->scale = output->scale;
+    s->surface = wl_compositor_create_surface(client->compositor());
+    s->layer =
+        zwlr_layer_shell_v1_get_layer_surface(client->layerShell(), s->surface, output->output,
+                                              ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "kavri");
+    zwlr_layer_surface_v1_add_listener(s->layer, &LayerListener, s.get());
+    Surface *added = s.get();
+    surfaces.push_back(std::move(s));
+    plan(added, false);
+    client->flush();
+}
+
+void LayerOverlay::Private::setShown(Surface *s, bool shown)
+{
+    if (shown == s->shown)
+        return;
+    s->shown = shown;
+    if (shown) {
+        // The layer surface starts over: its state, then a commit without a buffer, which the
+        // compositor answers with the surface's size (onConfigure draws then).
+        zwlr_layer_surface_v1_set_size(s->layer, 0, 0);
+        zwlr_layer_surface_v1_set_anchor(
+            s->layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                          ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
+        // Over panels and docks too, without moving them.
+        zwlr_layer_surface_v1_set_exclusive_zone(s->layer, -1);
+        zwlr_layer_surface_v1_set_keyboard_interactivity(s->layer, 0);
+        sendInputRegion(s);
+        wl_surface_commit(s->surface);
+    } else {
+        // Unmapped rather than transparent: the compositor then looks again for the surface
+        // under the pointer, so the next click goes to the window beneath even when the
+        // pointer has not moved since the overlay took it.
+        if (s->frameCallback) {
+            wl_callback_destroy(s->frameCallback);
+            s->frameCallback = nullptr;
+        }
+        // An empty input region in the same commit: some compositors (sway 1.7) still find
+        // an unmapped surface under the pointer by its input region alone.
+        s->wholeInput = false;
+        sendInputRegion(s);
+        wl_surface_attach(s->surface, nullptr, 0, 0);
+        wl_surface_commit(s->surface);
+        s->configured = false;
+        s->attached = false;
+        s->waitingForBuffer = false;
+        s->damage = QRegion();
+        if (pointerSurface == s) {
+            pointerSurface = nullptr;
+            client->nudgePointer();
+        }
+    }
+    client->flush();
+}
+
+void LayerOverlay::Private::sendInputRegion(Surface *s)
+{
+    if (s->wholeInput) {
+        wl_surface_set_input_region(s->surface, nullptr);
+    } else {
+        wl_region *region = wl_compositor_create_region(client->compositor());
+        wl_surface_set_input_region(s->surface, region);
+        wl_region_destroy(region);
+    }
+    s->inputChanged = false;
+}
+
+void LayerOverlay::Private::removeSurface(Surface *s)
+{
+    if (pointerSurface == s)
+        pointerSurface = nullptr;
+    if (s->frameCallback)
+        wl_callback_destroy(s->frameCallback);
+    s->buffers.clear();
+    zwlr_layer_surface_v1_destroy(s->layer);
+    wl_surface_destroy(s->surface);
+    surfaces.erase(std::find_if(surfaces.begin(), surfaces.end(),
+                                [s](const auto &each) { return each.get() == s; }));
+    client->flush();
+}
+
+LayerOverlay::Private::Surface *LayerOverlay::Private::surfaceOf(const wl_surface *surface) const
+{
+    for (const auto &s : surfaces) {
+        if (s->surface == surface)
+            return s.get();
+    }
+    return nullptr;
+}
+
+void LayerOverlay::Private::onConfigure(void *data, zwlr_layer_surface_v1 *layer, uint32_t serial,
+                                        uint32_t width, uint32_t height)
+{
+    auto *s = static_cast<Surface *>(data);
+    zwlr_layer_surface_v1_ack_configure(layer, serial);
+    // An answer to a request to map that was withdrawn since.
+    if (!s->shown)
+        return;
+    QSize size{int(width), int(height)};
+    if (size.isEmpty())
+        size = s->output->logical.size();
+    if (size != s->size || !s->configured) {
+        s->size = size;
+        s->damage = QRect(QPoint(), size);
+    }
+    s->configured = true;
+    // The acknowledgement counts with the next commit: draw at once.
+    s->owner->draw(s);
+}
+
+void LayerOverlay::Private::onClosed(void *data, zwlr_layer_surface_v1 *)
+{
+    // The output went away (or the compositor dropped the surface): a new output gets a new
+    // surface when it is announced.
+    auto *s = static_cast<Surface *>(data);
+    s->owner->removeSurface(s);
+}
+
+void LayerOverlay::Private::onFrameDone(void *data, wl_callback *callback, uint32_t)
+{
+    auto *s = static_cast<Surface *>(data);
+    wl_callback_destroy(callback);
+    s->frameCallback = nullptr;
+    if (!s->damage.isEmpty() || s->inputChanged)
+        s->owner->draw(s);
+}
+
+void LayerOverlay::Private::plan(Surface *s, bool onlyPointerMoved)
+{
+    const WaylandOutput *target = client->outputFor(frame.screen);
+    const bool effect = s->output == target && modeTraits(frame.mode).drawing != Drawing::Clear;
+    const bool wholeInput = modeTraits(frame.mode).followsPointer;
+    if (wholeInput != s->wholeInput) {
+        s->wholeInput = wholeInput;
+        s->inputChanged = true;
+    }
+    const QRect area(QPoint(), s->size);
+    if (!effect && !s->effect) {
+        // Clear before and after: nothing to draw.
+    } else if (onlyPointerMoved && effect && s->effect && s->mode == frame.mode &&
+               s->radius == frame.radius) {
+        s->damage += OverlayGeometry::pointerMoveRegion(frame.mode, s->pointer, frame.pointer,
+                                                        frame.radius, area);
+    } else {
+        s->damage += area;
+    }
+    s->effect = effect;
+    s->mode = frame.mode;
+    s->pointer = frame.pointer;
+    s->radius = frame.radius;
+    setShown(s, modeTraits(frame.mode).drawing != Drawing::Clear);
+}
+
+void LayerOverlay::Private::schedule(Surface *s, bool now)
+{
+    if (!s->shown || !s->configured || (s->damage.isEmpty() && !s->inputChanged))
+        return;
+    if (s->frameCallback && !now && clock.elapsed() - s->frameAskedAt < FrameWaitLimitMs)
+        return; // drawn when the compositor asks for the next frame
+    draw(s);
+}
+
+ShmBuffer *LayerOverlay::Private::freeBuffer(Surface *s)
+{
+    const QSize pixels = s->size * s->scale;
+    s->buffers.erase(std::remove_if(s->buffers.begin(), s->buffers.end(),
+                                    [pixels](const auto &b) { return b->size() != pixels; }),
+                     s->buffers.end());
+    for (const auto &buffer : s->buffers) {
+        if (!buffer->busy)
+            return buffer.get();
+    }
+    if (s->buffers.size() >= MaxBuffers)
+        return nullptr;
+    auto buffer = ShmBuffer::create(client->shm(), pixels, WL_SHM_FORMAT_ARGB8888);
+    if (!buffer)
+        return nullptr;
+    buffer->stale = QRect(QPoint(), s->size);
+    buffer->onRelease = [this, s] {
+        if (s->waitingForBuffer) {
+            s->waitingForBuffer = false;
+            draw(s);
+        }
+    };
+    s->buffers.push_back(std::move(buffer));
+    return s->buffers.back().get();
+}
+
+void LayerOverlay::Private::draw(Surface *s)
+{
+    if (!s->shown || !s->configured || !client->isAlive())
+        return;
+    const bool newPicture = !s->damage.isEmpty() || !s->attached;
+    if (!newPicture && !s->inputChanged)
+        return;
+    const bool mapping = !s->attached;
+    if (newPicture) {
+        ShmBuffer *buffer = freeBuffer(s);
+        if (!buffer) {
+            s->waitingForBuffer = true;
+            return;
+        }
+        if (!s->attached)
+            s->damage = QRect(QPoint(), s->size);
+        buffer->image().setDevicePixelRatio(s->scale);
+        OverlayPaint::repaint(buffer->image(), frame, s->effect, buffer->stale + s->damage);
+        for (const auto &other : s->buffers) {
+            if (other.get() != buffer)
+                other->stale += s->damage;
+        }
+        buffer->stale = QRegion();
+        wl_surface_attach(s->surface, buffer->buffer(), 0, 0);
+        wl_surface_set_buffer_scale(s->surface, s->scale);
+        for (const QRect &r : s->damage)
+            wl_surface_damage(s->surface, r.x(), r.y(), r.width(), r.height());
+        buffer->busy = true;
+        s->attached = true;
+        s->damage = QRegion();
+    }
+    // Input let go while the pointer is over the surface (the black screen after the laser):
+    // the compositor is asked to look again, as when the surface is unmapped.
+    const bool letGo = s->inputChanged && !s->wholeInput && pointerSurface == s;
+    if (s->inputChanged)
+        sendInputRegion(s);
+    if (newPicture) {
+        if (s->frameCallback)
+            wl_callback_destroy(s->frameCallback);
+        s->frameCallback = wl_surface_frame(s->surface);
+        wl_callback_add_listener(s->frameCallback, &FrameListener, s);
+        s->frameAskedAt = clock.elapsed();
+    }
+    wl_surface_commit(s->surface);
+    client->flush();
+    if (letGo) {
+        pointerSurface = nullptr;
+        client->nudgePointer();
+    }
+    if (newPicture && s->effect)
+        countFrame(mapping);
+}
+
+void LayerOverlay::Private::pointerAt(Surface *s, QPointF local)
+{
+    pointer = client->toGlobal(s->output, local);
+    if (motionAt < 0)
+        motionAt = clock.elapsed();
+    emit q->pointerMoved();
+}
+
+void LayerOverlay::Private::countFrame(bool mapping)
+{
+    if (!lcLayerOverlay().isDebugEnabled())
+        return;
+    const qint64 at = clock.elapsed();
+    ++statsFrames;
+    // The first frame of a surface being mapped waited for the compositor, not the pointer.
+    if (followedMotionAt >= 0 && !mapping) {
+        const qint64 delay = at - followedMotionAt;
+        ++statsFollowed;
+        statsDelaySum += delay;
+        statsDelayMax = std::max(statsDelayMax, delay);
+    }
+    followedMotionAt = -1;
+    if (at - statsSince < 2000)
+        return;
+    if (statsFollowed > 0) {
+        qCDebug(lcLayerOverlay,
+                "%.1f frames/s; pointer motion to committed frame: mean %.1f ms, max %lld ms "
+                "(%d frames)",
+                statsFrames * 1000.0 / (at - statsSince), double(statsDelaySum) / statsFollowed,
+                statsDelayMax, statsFollowed);
+    }
+    statsSince = at;
+    statsFrames = statsFollowed = 0;
+    statsDelaySum = statsDelayMax = 0;
+}
+
+std::unique_ptr<LayerOverlay> LayerOverlay::connectIfOffered()
+{
+    if (qgetenv("KAVRI_OVERLAY_ROUTE") == "xwayland")
+        return nullptr;
+    auto client = WaylandClient::connectToDisplay();
+    if (!client || !client->layerShell() || !client->compositor() || !client->shm())
+        return nullptr;
+    auto d = std::make_unique<Private>();
+    d->client = std::move(client);
+    std::unique_ptr<LayerOverlay> overlay(new LayerOverlay(std::move(d)));
+    overlay->d->start(overlay.get());
+    return overlay;
+}
+
+QStringList LayerOverlay::waylandGlobals()
+{
+    const auto client = WaylandClient::connectToDisplay();
+    return client ? client->globals() : QStringList();
+}
+
+LayerOverlay::LayerOverlay(std::unique_ptr<Private> p) : d(std::move(p)) {}
+
+LayerOverlay::~LayerOverlay() = default;
+
+void LayerOverlay::present(const OverlayFrame &frame, bool onlyPointerMoved, bool now)
+{
+    if (!d->client->isAlive())
+        return;
+    d->frame = frame;
+    if (onlyPointerMoved && d->motionAt >= 0 && d->followedMotionAt < 0)
+        d->followedMotionAt = d->motionAt;
+    d->motionAt = -1;
+    // Where the caller blocks afterwards, the buffers the compositor gave back meanwhile are
+    // only known by reading them now.
+    if (now)
+        d->client->dispatchWaiting();
+    const bool wasShown =
+        std::any_of(d->surfaces.begin(), d->surfaces.end(), [](const auto &s) { return s->shown; });
+    for (const auto &s : d->surfaces)
+        d->plan(s.get(), onlyPointerMoved);
+    if (now) {
+        // A surface being mapped draws when the compositor has answered with its size; the
+        // caller keeps the event loop from running, so the answer is read here, briefly.
+        QElapsedTimer waited;
+        waited.start();
+        const auto unanswered = [this] {
+            return std::any_of(d->surfaces.begin(), d->surfaces.end(),
+                               [](const auto &s) { return s->shown && !s->configured; });
+        };
+        while (unanswered() && waited.elapsed() < MapWaitLimitMs &&
+               d->client->dispatchWaiting(int(MapWaitLimitMs - waited.elapsed()))) {
+        }
+    }
+    for (const auto &s : d->surfaces)
+        d->schedule(s.get(), now);
+    if (!now || wasShown || d->pointerSurface)
+        return;
+    // Just mapped: the compositor tells the surfaces where the pointer is, which may be far
+    // from where it was last seen over them. The caller blocks the event loop (the mode
+    // flash), so that is read here and the picture moved there at once (through
+    // pointerMoved(), whose receiver presents the moved frame).
+    QElapsedTimer waited;
+    waited.start();
+    while (!d->pointerSurface && waited.elapsed() < EnterWaitLimitMs &&
+           d->client->dispatchWaiting(int(EnterWaitLimitMs - waited.elapsed()))) {
+    }
+    for (const auto &s : d->surfaces)
+        d->schedule(s.get(), true);
+}
+
+std::optional<QPoint> LayerOverlay::pointerPosition() const
+{
+    return d->pointer;
+}
+
+std::unique_ptr<ScreenCapture> LayerOverlay::makeCapture()
+{
+    if (!d->client->screencopy() || !d->client->isAlive())
+        return nullptr;
+    return std::make_unique<WlrScreenCapture>(d->client.get());
+}
+
+bool LayerOverlay::isConnected() const
+{
+    return d->client->isAlive();
+}
