@@ -17,6 +17,7 @@
 
 class OverlayWindowSystem;
 class QScreen;
+class ScreenCapture;
 
 // The presentation effects (spotlight, laser dot, magnifier, black screen) round the pointer,
 // on every screen. It is the one overlay interface of the program: the settings window drives
@@ -32,6 +33,11 @@ class QScreen;
 // before the windows repaint. While an effect that follows the pointer is displayed, the
 // pointer is sampled at the display's refresh rate and only the effect's old and new place
 // are repainted; while nothing is displayed nothing runs.
+//
+// The magnifier's picture of the screen comes either at once from a ScreenGrabber (X11, where
+// the root window can be read) or later from a ScreenCapture (a Wayland compositor's route).
+// With the latter the lens draws nothing until the picture of the screen under the pointer
+// has come: a lens without a picture would show a black or empty disc.
 class ScreenWidget final : public OverlaySurface
 {
     Q_OBJECT
@@ -54,6 +60,18 @@ public:
     void setScreenGrabber(ScreenGrabber grabber);
     void setFlashWait(BlockingWait wait);
     void setWindowSystem(std::unique_ptr<OverlayWindowSystem> windowSystem);
+    // Takes the lens's pictures from `capture` instead of the ScreenGrabber; null goes back to
+    // the grabber.
+    void setScreenCapture(std::unique_ptr<ScreenCapture> capture);
+
+    // Whether the magnifier can show the screen at all. Set at start when the program knows
+    // there is no way to capture it; a capture route that fails for good sets it as well.
+    // Once unavailable the lens draws nothing and magnifierUnavailable() is emitted (once).
+    void setMagnifierAvailable(bool available, const QString &why = QString());
+    bool isMagnifierAvailable() const { return m_magnifierAvailable; }
+    QString magnifierUnavailableReason() const { return m_magnifierWhy; }
+    // A picture was asked for and has not come yet.
+    bool isCapturePending() const { return m_capturePending; }
 
     // Takes the stored settings at once (start-up): mode, colours, opacities, the current
     // mode's size and the magnification. Shows nothing and captures nothing.
@@ -80,6 +98,10 @@ public:
     QScreen *effectScreen() const { return m_frame.screen; }
     std::vector<OverlaySurface *> surfaces() const;
 
+signals:
+    // The magnifier cannot work in this session; `why` is a line for the user.
+    void magnifierUnavailable(const QString &why);
+
 public slots:
     void onSetMode(ScreenMode mode);
     void onShowMode(bool enable);
@@ -104,6 +126,12 @@ private:
     enum class Repaint { Whole, PointerMove };
 
     void clearDisplay();
+    void takeInput(const QEvent *event);
+    void onCaptured(QPointer<QScreen> screen, QPixmap picture);
+    void onCaptureFailed(const QString &why, bool lasting);
+    void requestCapture();
+    bool lensWaitsForPicture() const;
+    void applyPresence(bool followingPointer);
     void setPaintMode(ScreenMode mode);
     void clearForCapture();
     void captureScreen();
@@ -132,6 +160,13 @@ private:
 
     PointerSource m_pointerSource;
     ScreenGrabber m_screenGrabber;
+    std::unique_ptr<ScreenCapture> m_screenCapture;
+    // One request at a time: a capture moment while one is under way only marks the answer
+    // to come as outdated, and the picture is asked for again when it arrives.
+    bool m_capturePending = false;
+    bool m_captureOutdated = false;
+    bool m_magnifierAvailable = true;
+    QString m_magnifierWhy;
     BlockingWait m_flashWait;
     std::unique_ptr<OverlayWindowSystem> m_windowSystem;
 

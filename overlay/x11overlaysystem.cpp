@@ -44,11 +44,16 @@ std::unique_ptr<X11OverlaySystem> X11OverlaySystem::open()
         return nullptr;
     }
     XSetErrorHandler(ignoreXError);
-    return std::unique_ptr<X11OverlaySystem>(new X11OverlaySystem(display, fixesEventBase));
+    // XWayland announces itself by an extension of its own name; nothing else tells it apart.
+    int opcode = 0;
+    int eventBase = 0;
+    const bool xwayland = XQueryExtension(display, "XWAYLAND", &opcode, &eventBase, &errorBase);
+    return std::unique_ptr<X11OverlaySystem>(
+        new X11OverlaySystem(display, fixesEventBase, xwayland));
 }
 
-X11OverlaySystem::X11OverlaySystem(Display *display, int fixesEventBase)
-    : m_display(display), m_fixesEventBase(fixesEventBase)
+X11OverlaySystem::X11OverlaySystem(Display *display, int fixesEventBase, bool xwayland)
+    : m_display(display), m_fixesEventBase(fixesEventBase), m_xwayland(xwayland)
 {
     const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
     m_compositorSelection = XInternAtom(display, name.constData(), False);
@@ -140,6 +145,56 @@ void X11OverlaySystem::forgetWindow(QWidget *window)
 {
     const Window id = static_cast<Window>(window->effectiveWinId());
     m_keptAbove.erase(std::remove(m_keptAbove.begin(), m_keptAbove.end(), id), m_keptAbove.end());
+    m_presence.erase(std::remove_if(m_presence.begin(), m_presence.end(),
+                                    [id](const auto &entry) { return entry.first == id; }),
+                     m_presence.end());
+}
+
+void X11OverlaySystem::setPresence(QWidget *window, Presence presence)
+{
+    // A plain X server honours the empty input shape: the windows stay as they are.
+    if (!m_xwayland)
+        return;
+    const Window id = static_cast<Window>(window->effectiveWinId());
+    if (id == 0)
+        return;
+    const auto known = std::find_if(m_presence.begin(), m_presence.end(),
+                                    [id](const auto &entry) { return entry.first == id; });
+    if (known != m_presence.end()) {
+        if (known->second == presence)
+            return;
+        known->second = presence;
+    } else {
+        m_presence.emplace_back(id, presence);
+    }
+    applyPresence(id, presence);
+    // In effect when this returns, like the shown region: a capture that follows sees the
+    // desktop, and the pixels Qt sends next land in a mapped window.
+    XSync(m_display, False);
+    handleEvents();
+}
+
+void X11OverlaySystem::applyPresence(unsigned long window, Presence presence)
+{
+    if (presence == Presence::Idle) {
+        XUnmapWindow(m_display, window);
+        return;
+    }
+    // The input shape first, so the window never comes up in the way of clicks it should pass.
+    if (presence == Presence::FollowingPointer)
+        XShapeCombineMask(m_display, window, ShapeInput, 0, 0, 0, ShapeSet);
+    else
+        XShapeCombineRectangles(m_display, window, ShapeInput, 0, 0, nullptr, 0, ShapeSet,
+                                Unsorted);
+    // Override-redirect: mapping it gives it neither the focus nor a window manager's frame.
+    XMapRaised(m_display, window);
+}
+
+X11OverlaySystem::Presence X11OverlaySystem::presenceOf(unsigned long window) const
+{
+    const auto known = std::find_if(m_presence.begin(), m_presence.end(),
+                                    [window](const auto &entry) { return entry.first == window; });
+    return known != m_presence.end() ? known->second : Presence::Shown;
 }
 
 bool X11OverlaySystem::isKeptAbove(unsigned long window) const
@@ -159,6 +214,12 @@ void X11OverlaySystem::handleEvents()
         // An application window came up or moved in the stack: go back on top. Windows that
         // bypass the window manager (menus, tooltips, screen lockers) are left above.
         if (event.type == MapNotify) {
+            // Qt maps its windows when they are shown; an idle one goes again at once.
+            if (m_xwayland && isKeptAbove(event.xmap.window) &&
+                presenceOf(event.xmap.window) == Presence::Idle) {
+                XUnmapWindow(m_display, event.xmap.window);
+                XFlush(m_display);
+            }
             raise = raise || (!isKeptAbove(event.xmap.window) && !event.xmap.override_redirect);
         } else if (event.type == ConfigureNotify) {
             raise = raise ||
