@@ -332,6 +332,9 @@ void MainDialog::onMagnifierUnavailable(const QString &why)
     if (m_trayIcon->isVisible() && QSystemTrayIcon::supportsMessages())
         m_trayIcon->showMessage(QStringLiteral("Kavri"), notice, QSystemTrayIcon::Warning);
     ui->radioButton_magnifier->setEnabled(false);
+    // The style's disabled text all but vanishes on the window's background.
+    ui->radioButton_magnifier->setStyleSheet(
+        QStringLiteral("QRadioButton:disabled { color: #787868; }"));
     ui->radioButton_magnifier->setToolTip(notice);
     m_state->setMagnifierAvailable(false);
 }
