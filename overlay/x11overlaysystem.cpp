@@ -2,7 +2,9 @@
 
 #include <QByteArray>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QRect>
+#include <QScreen>
 #include <QThread>
 #include <QWidget>
 
@@ -28,6 +30,22 @@ int ignoreXError(Display *, XErrorEvent *)
     return 0;
 }
 
+bool serverIsXWayland(Display *display)
+{
+    // Xwayland 23.1 and later announce themselves by an extension of their own name.
+    int opcode = 0;
+    int eventBase = 0;
+    int errorBase = 0;
+    if (XQueryExtension(display, "XWAYLAND", &opcode, &eventBase, &errorBase))
+        return true;
+    // Older ones (Debian 12 has 22.1) only name their RandR outputs XWAYLAND0, XWAYLAND1, ...,
+    // and Qt names its screens after those outputs.
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    return std::any_of(screens.begin(), screens.end(), [](const QScreen *screen) {
+        return screen->name().startsWith(QLatin1String("XWAYLAND"));
+    });
+}
+
 } // namespace
 
 std::unique_ptr<X11OverlaySystem> X11OverlaySystem::open()
@@ -44,10 +62,7 @@ std::unique_ptr<X11OverlaySystem> X11OverlaySystem::open()
         return nullptr;
     }
     XSetErrorHandler(ignoreXError);
-    // XWayland announces itself by an extension of its own name; nothing else tells it apart.
-    int opcode = 0;
-    int eventBase = 0;
-    const bool xwayland = XQueryExtension(display, "XWAYLAND", &opcode, &eventBase, &errorBase);
+    const bool xwayland = serverIsXWayland(display);
     return std::unique_ptr<X11OverlaySystem>(
         new X11OverlaySystem(display, fixesEventBase, xwayland));
 }

@@ -39,7 +39,8 @@ public:
     void forgetWindow(QWidget *window) override;
     void setPresence(QWidget *window, Presence presence) override;
 
-    // Whether the X server is XWayland (it offers the "XWAYLAND" extension).
+    // Whether the X server is XWayland (by its "XWAYLAND" extension, or the names of its
+    // outputs where the extension is too new).
     bool isXWayland() const { return m_xwayland; }
 
 private:
