@@ -69,6 +69,12 @@ public:
         Q_UNUSED(presence)
     }
 
+    // False while the pointer position read from the window system may be an old one: under
+    // XWayland from the moment the windows come up to follow the pointer until the server
+    // reports the pointer's first motion over them (or a short while has passed);
+    // pointerFound() follows.
+    virtual bool knowsPointer() const { return true; }
+
     // The window flags of an overlay window on the running platform: a frameless tool window
     // above the others that takes neither input nor the focus.
     static Qt::WindowFlags overlayWindowFlags();
@@ -81,4 +87,6 @@ public:
 signals:
     // A compositing manager started or stopped: what the window may show has to be redone.
     void compositingChanged();
+    // The pointer position is up to date again (see knowsPointer()).
+    void pointerFound();
 };

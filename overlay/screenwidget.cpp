@@ -119,6 +119,8 @@ void ScreenWidget::setWindowSystem(std::unique_ptr<OverlayWindowSystem> windowSy
                 surface->shownRegionKnown = false;
             planFrame(Repaint::Whole);
         });
+        connect(m_windowSystem.get(), &OverlayWindowSystem::pointerFound, this,
+                [this] { planFrame(Repaint::Whole); });
     }
     if (m_windowsReady)
         planFrame(Repaint::Whole);
@@ -465,7 +467,14 @@ void ScreenWidget::planFrame(Repaint repaint, bool now)
         return;
     applyPointerShape();
     applyShownRegions();
-    applyPresence(traits.followsPointer && !noPicture);
+    const bool following = traits.followsPointer && !noPicture;
+    applyPresence(following);
+    // Until the window system knows where the pointer is, the effect would be drawn where the
+    // pointer was long ago.
+    if (following && m_windowSystem && !m_windowSystem->knowsPointer()) {
+        m_frame.mode = ModeNormal;
+        applyShownRegions();
+    }
 
     OverlaySurface *was = surfaceOn(before.screen);
     OverlaySurface *is = surfaceOn(m_frame.screen);

@@ -6,6 +6,7 @@
 #include <QRect>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -22,6 +23,11 @@ namespace {
 // A few frames of a 60 Hz display: long enough for the windows beneath to answer their
 // expose events and for a compositing manager to draw its next frame.
 constexpr unsigned long RedrawBeneathMs = 60;
+
+// How long a window that came up to follow the pointer waits for the pointer's first motion
+// before it trusts the position it has (the pointer may not have moved since it was last
+// known). Under mutter the motion came 45 to 110 ms after mapping.
+constexpr int PointerSearchMs = 150;
 
 // Xlib's default error handler ends the process. A request on a window that the X server
 // has already destroyed (the overlay is going away) must not take the program down.
@@ -196,13 +202,34 @@ void X11OverlaySystem::applyPresence(unsigned long window, Presence presence)
         return;
     }
     // The input shape first, so the window never comes up in the way of clicks it should pass.
-    if (presence == Presence::FollowingPointer)
+    if (presence == Presence::FollowingPointer) {
         XShapeCombineMask(m_display, window, ShapeInput, 0, 0, 0, ShapeSet);
-    else
+        // Told when the pointer moves over it: the first motion after mapping is the server
+        // learning from the compositor where the pointer really is.
+        XSelectInput(m_display, window, PointerMotionMask);
+        findPointer();
+    } else
         XShapeCombineRectangles(m_display, window, ShapeInput, 0, 0, nullptr, 0, ShapeSet,
                                 Unsorted);
     // Override-redirect: mapping it gives it neither the focus nor a window manager's frame.
     XMapRaised(m_display, window);
+}
+
+void X11OverlaySystem::findPointer()
+{
+    // While the windows were unmapped the server did not follow the pointer over the
+    // compositor's own windows: the position it has is where the pointer last left one of
+    // its windows, until the pointer is seen entering one of the overlay's.
+    if (!m_pointerKnown)
+        return;
+    m_pointerKnown = false;
+    const int search = ++m_pointerSearch;
+    QTimer::singleShot(PointerSearchMs, this, [this, search] {
+        if (search != m_pointerSearch || m_pointerKnown)
+            return;
+        m_pointerKnown = true;
+        emit pointerFound();
+    });
 }
 
 X11OverlaySystem::Presence X11OverlaySystem::presenceOf(unsigned long window) const
@@ -223,12 +250,20 @@ void X11OverlaySystem::handleEvents()
     // queue then, and the socket would not report them again.
     bool changed = false;
     bool raise = false;
+    bool found = false;
     while (XPending(m_display) > 0) {
         XEvent event;
         XNextEvent(m_display, &event);
         // An application window came up or moved in the stack: go back on top. Windows that
         // bypass the window manager (menus, tooltips, screen lockers) are left above.
-        if (event.type == MapNotify) {
+        // Not EnterNotify: mapping a window under the server's old pointer position makes the
+        // server report an entry there at once.
+        if (event.type == MotionNotify) {
+            if (!m_pointerKnown && isKeptAbove(event.xmotion.window)) {
+                m_pointerKnown = true;
+                found = true;
+            }
+        } else if (event.type == MapNotify) {
             // Qt maps its windows when they are shown; an idle one goes again at once.
             if (m_xwayland && isKeptAbove(event.xmap.window) &&
                 presenceOf(event.xmap.window) == Presence::Idle) {
@@ -256,4 +291,10 @@ void X11OverlaySystem::handleEvents()
     }
     if (changed)
         emit compositingChanged();
+    if (found) {
+        for (const auto &entry : m_presence)
+            XSelectInput(m_display, entry.first, NoEventMask);
+        XFlush(m_display);
+        emit pointerFound();
+    }
 }

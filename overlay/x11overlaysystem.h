@@ -38,6 +38,7 @@ public:
     void keepAbove(QWidget *window) override;
     void forgetWindow(QWidget *window) override;
     void setPresence(QWidget *window, Presence presence) override;
+    bool knowsPointer() const override { return m_pointerKnown; }
 
     // Whether the X server is XWayland (by its "XWAYLAND" extension, or the names of its
     // outputs where the extension is too new).
@@ -57,6 +58,11 @@ private:
     std::vector<unsigned long> m_keptAbove;
     bool isKeptAbove(unsigned long window) const;
     bool m_xwayland = false;
+    bool m_pointerKnown = true;
+    // Counts the times the windows came up to follow the pointer, so that a late fallback
+    // timer of an earlier time does nothing.
+    int m_pointerSearch = 0;
+    void findPointer();
     // What each window was last asked to be (XWayland only).
     std::vector<std::pair<unsigned long, Presence>> m_presence;
     Presence presenceOf(unsigned long window) const;
