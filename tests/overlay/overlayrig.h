@@ -29,6 +29,7 @@ public:
     int redrawWaits = 0;
     bool pointerHidden = false;
     QHash<QWidget *, Presence> presence;
+    bool pointerKnown = true;
 
     bool isCompositing() override { return compositing; }
     void setShownRegion(QWidget *, const QRegion &region) override { shownRegions << region; }
@@ -37,6 +38,12 @@ public:
     void setPointerHidden(bool hidden) override { pointerHidden = hidden; }
     void keepAbove(QWidget *) override {}
     void setPresence(QWidget *window, Presence p) override { presence[window] = p; }
+    bool knowsPointer() const override { return pointerKnown; }
+    void findPointer()
+    {
+        pointerKnown = true;
+        emit pointerFound();
+    }
 
     void switchCompositing(bool on)
     {

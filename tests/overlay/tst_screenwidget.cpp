@@ -365,6 +365,16 @@ private slots:
         QCOMPARE(presence(), Presence::Shown);
         w.onShowMode(false);
         QCOMPARE(presence(), Presence::Idle);
+
+        // Until the window system knows where the pointer is, the windows hold the pointer
+        // but draw nothing: the position they have may be an old one.
+        w.onSetMode(ModeLaser);
+        rig.windowSystem->pointerKnown = false;
+        w.onShowMode(true);
+        QCOMPARE(presence(), Presence::FollowingPointer);
+        QVERIFY(drawsNothing(renderFrame(w)));
+        rig.windowSystem->findPointer();
+        QVERIFY(!drawsNothing(renderFrame(w)));
     }
 
     // With a capture route that answers later, the lens draws nothing at all until the
