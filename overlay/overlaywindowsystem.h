@@ -70,10 +70,10 @@ public:
     }
 
     // False while the pointer position read from the window system may be an old one: under
-    // XWayland from the moment the windows come up to follow the pointer until the server
-    // reports the pointer's first motion over them (or a short while has passed);
-    // pointerFound() follows.
-    virtual bool knowsPointer() const { return true; }
+    // XWayland from the moment the windows come up to follow the pointer until the position
+    // the server reports changes (or a short while has passed: the pointer did not move);
+    // pointerFound() follows the latter.
+    virtual bool knowsPointer() { return true; }
 
     // The window flags of an overlay window on the running platform: a frameless tool window
     // above the others that takes neither input nor the focus.

@@ -24,10 +24,10 @@ namespace {
 // expose events and for a compositing manager to draw its next frame.
 constexpr unsigned long RedrawBeneathMs = 60;
 
-// How long a window that came up to follow the pointer waits for the pointer's first motion
-// before it trusts the position it has (the pointer may not have moved since it was last
-// known). Under mutter the motion came 45 to 110 ms after mapping.
-constexpr int PointerSearchMs = 150;
+// How long the windows that came up to follow the pointer wait for the server's pointer
+// position to change before they trust it (the pointer may not have moved since the server
+// last knew it). Under mutter 43 the server learnt the new position 40 to 110 ms after mapping.
+constexpr int PointerSearchMs = 200;
 
 // Xlib's default error handler ends the process. A request on a window that the X server
 // has already destroyed (the overlay is going away) must not take the program down.
@@ -204,9 +204,6 @@ void X11OverlaySystem::applyPresence(unsigned long window, Presence presence)
     // The input shape first, so the window never comes up in the way of clicks it should pass.
     if (presence == Presence::FollowingPointer) {
         XShapeCombineMask(m_display, window, ShapeInput, 0, 0, 0, ShapeSet);
-        // Told when the pointer moves over it: the first motion after mapping is the server
-        // learning from the compositor where the pointer really is.
-        XSelectInput(m_display, window, PointerMotionMask);
         findPointer();
     } else
         XShapeCombineRectangles(m_display, window, ShapeInput, 0, 0, nullptr, 0, ShapeSet,
@@ -220,7 +217,7 @@ void X11OverlaySystem::findPointer()
     // While the windows were unmapped the server did not follow the pointer over the
     // compositor's own windows: the position it has is where the pointer last left one of
     // its windows, until the pointer is seen entering one of the overlay's.
-    if (!m_pointerKnown)
+    if (!m_pointerKnown || !queryPointer(&m_oldPointerX, &m_oldPointerY))
         return;
     m_pointerKnown = false;
     const int search = ++m_pointerSearch;
@@ -230,6 +227,30 @@ void X11OverlaySystem::findPointer()
         m_pointerKnown = true;
         emit pointerFound();
     });
+}
+
+bool X11OverlaySystem::knowsPointer()
+{
+    if (m_pointerKnown)
+        return true;
+    int x = 0;
+    int y = 0;
+    if (!queryPointer(&x, &y) || x != m_oldPointerX || y != m_oldPointerY) {
+        m_pointerKnown = true;
+        ++m_pointerSearch;
+    }
+    return m_pointerKnown;
+}
+
+bool X11OverlaySystem::queryPointer(int *x, int *y)
+{
+    Window root = 0;
+    Window child = 0;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned int buttons = 0;
+    return XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, x, y, &windowX,
+                         &windowY, &buttons);
 }
 
 X11OverlaySystem::Presence X11OverlaySystem::presenceOf(unsigned long window) const
@@ -250,20 +271,12 @@ void X11OverlaySystem::handleEvents()
     // queue then, and the socket would not report them again.
     bool changed = false;
     bool raise = false;
-    bool found = false;
     while (XPending(m_display) > 0) {
         XEvent event;
         XNextEvent(m_display, &event);
         // An application window came up or moved in the stack: go back on top. Windows that
         // bypass the window manager (menus, tooltips, screen lockers) are left above.
-        // Not EnterNotify: mapping a window under the server's old pointer position makes the
-        // server report an entry there at once.
-        if (event.type == MotionNotify) {
-            if (!m_pointerKnown && isKeptAbove(event.xmotion.window)) {
-                m_pointerKnown = true;
-                found = true;
-            }
-        } else if (event.type == MapNotify) {
+        if (event.type == MapNotify) {
             // Qt maps its windows when they are shown; an idle one goes again at once.
             if (m_xwayland && isKeptAbove(event.xmap.window) &&
                 presenceOf(event.xmap.window) == Presence::Idle) {
@@ -291,10 +304,4 @@ void X11OverlaySystem::handleEvents()
     }
     if (changed)
         emit compositingChanged();
-    if (found) {
-        for (const auto &entry : m_presence)
-            XSelectInput(m_display, entry.first, NoEventMask);
-        XFlush(m_display);
-        emit pointerFound();
-    }
 }

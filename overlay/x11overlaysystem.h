@@ -38,7 +38,7 @@ public:
     void keepAbove(QWidget *window) override;
     void forgetWindow(QWidget *window) override;
     void setPresence(QWidget *window, Presence presence) override;
-    bool knowsPointer() const override { return m_pointerKnown; }
+    bool knowsPointer() override;
 
     // Whether the X server is XWayland (by its "XWAYLAND" extension, or the names of its
     // outputs where the extension is too new).
@@ -59,6 +59,10 @@ private:
     bool isKeptAbove(unsigned long window) const;
     bool m_xwayland = false;
     bool m_pointerKnown = true;
+    // Where the server had the pointer when the windows came up to follow it.
+    int m_oldPointerX = 0;
+    int m_oldPointerY = 0;
+    bool queryPointer(int *x, int *y);
     // Counts the times the windows came up to follow the pointer, so that a late fallback
     // timer of an earlier time does nothing.
     int m_pointerSearch = 0;

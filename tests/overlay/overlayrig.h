@@ -38,7 +38,7 @@ public:
     void setPointerHidden(bool hidden) override { pointerHidden = hidden; }
     void keepAbove(QWidget *) override {}
     void setPresence(QWidget *window, Presence p) override { presence[window] = p; }
-    bool knowsPointer() const override { return pointerKnown; }
+    bool knowsPointer() override { return pointerKnown; }
     void findPointer()
     {
         pointerKnown = true;
