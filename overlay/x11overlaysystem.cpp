@@ -205,9 +205,10 @@ void X11OverlaySystem::applyPresence(unsigned long window, Presence presence)
     if (presence == Presence::FollowingPointer) {
         XShapeCombineMask(m_display, window, ShapeInput, 0, 0, 0, ShapeSet);
         findPointer();
-    } else
+    } else {
         XShapeCombineRectangles(m_display, window, ShapeInput, 0, 0, nullptr, 0, ShapeSet,
                                 Unsorted);
+    }
     // Override-redirect: mapping it gives it neither the focus nor a window manager's frame.
     XMapRaised(m_display, window);
 }
@@ -216,7 +217,7 @@ void X11OverlaySystem::findPointer()
 {
     // While the windows were unmapped the server did not follow the pointer over the
     // compositor's own windows: the position it has is where the pointer last left one of
-    // its windows, until the pointer is seen entering one of the overlay's.
+    // its windows, until the compositor tells it the pointer entered one of the overlay's.
     if (!m_pointerKnown || !queryPointer(&m_oldPointerX, &m_oldPointerY))
         return;
     m_pointerKnown = false;
