@@ -27,6 +27,8 @@ class ScreenCapture;
 // differ. This widget is the window on the primary screen (the one that was primary when it
 // started, as long as that screen is there) and owns the others. They are
 // created once, show themselves and stay shown; an effect is off when they paint nothing.
+// (Under XWayland the window system takes them off the screen while they paint nothing, and
+// lets them hold the pointer while an effect follows it: see OverlayWindowSystem::Presence.)
 // The effect is drawn on the screen under the pointer, the others stay untouched.
 //
 // Each frame (mode, pointer, target screen, what the window system shows) is worked out
