@@ -26,9 +26,10 @@ template <class Dialog, class Overlay> void connectSignals(Dialog *dialog, Overl
     QObject::connect(dialog, &Dialog::setMouseSpeed, overlay, &Overlay::onSetMouseSpeed);
 }
 
-// The program's own wiring: the settings window to the overlay. The overlay then takes what
-// the window restored (mode, colours, opacities, size, magnification) once, without a flash
-// and without a write, so the settings shown are the settings in effect.
+// The program's own wiring: the settings window to the overlay, and the overlay's word that
+// the magnifier cannot work back to the window. The overlay then takes what the window
+// restored (mode, colours, opacities, size, magnification) once, without a flash and
+// without a write, so the settings shown are the settings in effect.
 void connectDialogToOverlay(MainDialog *dialog, ScreenWidget *overlay);
 
 } // namespace OverlayWiring

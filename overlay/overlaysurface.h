@@ -11,7 +11,8 @@ class QScreen;
 // its screen and nothing otherwise. It decides nothing: ScreenWidget, itself the surface on
 // the primary screen, plans the frames and owns the surfaces of the other screens.
 //
-// The window never takes input or focus: clicks and keys go to the presentation beneath.
+// The window never takes the focus, and input passes to the presentation beneath (except the
+// pointer under XWayland while an effect follows it: see OverlayWindowSystem::Presence).
 class OverlaySurface : public QWidget
 {
     Q_OBJECT

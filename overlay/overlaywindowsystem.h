@@ -49,6 +49,32 @@ public:
     // `window` goes away (its screen left): stop looking after it.
     virtual void forgetWindow(QWidget *window) { Q_UNUSED(window) }
 
+    // What an overlay window has to be for the frame on the screen.
+    enum class Presence {
+        // Draws nothing: it may leave the screen altogether.
+        Idle,
+        // Draws an effect that stays put; pointer and keys pass to the windows beneath.
+        Shown,
+        // Draws (or waits to draw) an effect that follows the pointer: the window may hold
+        // the pointer to learn where it is. Never the keyboard focus.
+        FollowingPointer,
+    };
+    // Where mapped windows that let input through are in the way of clicks and learn the
+    // pointer position only over their own pixels (an X server that is a client of a Wayland
+    // compositor), this unmaps idle windows and gives a window that follows the pointer the
+    // pointer. Elsewhere it changes nothing: the windows stay mapped and let input through.
+    virtual void setPresence(QWidget *window, Presence presence)
+    {
+        Q_UNUSED(window)
+        Q_UNUSED(presence)
+    }
+
+    // False while the pointer position read from the window system may be an old one: under
+    // XWayland from the moment the windows come up to follow the pointer until the position
+    // the server reports changes (or a short while has passed: the pointer did not move);
+    // pointerFound() follows the latter.
+    virtual bool knowsPointer() { return true; }
+
     // The window flags of an overlay window on the running platform: a frameless tool window
     // above the others that takes neither input nor the focus.
     static Qt::WindowFlags overlayWindowFlags();
@@ -61,4 +87,6 @@ public:
 signals:
     // A compositing manager started or stopped: what the window may show has to be redone.
     void compositingChanged();
+    // The pointer position is up to date again (see knowsPointer()).
+    void pointerFound();
 };

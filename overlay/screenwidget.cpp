@@ -3,6 +3,7 @@
 #include "overlay/layeroverlay.h"
 #include "overlay/overlaygeometry.h"
 #include "overlay/overlaywindowsystem.h"
+#include "overlay/screencapture.h"
 
 #include <QCursor>
 #include <QElapsedTimer>
@@ -53,6 +54,11 @@ bool isInput(const QEvent *event)
     }
 }
 
+bool isClick(const QEvent *event)
+{
+    return event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease;
+}
+
 } // namespace
 
 ScreenWidget::ScreenWidget(QWidget *parent)
@@ -88,7 +94,11 @@ void ScreenWidget::useLayerOverlay()
 {
     connect(m_layerOverlay.get(), &LayerOverlay::pointerMoved, this, &ScreenWidget::followPointer);
     // A click on the overlay does what a click on its window does.
-    connect(m_layerOverlay.get(), &LayerOverlay::pressed, this, &ScreenWidget::clearDisplay);
+    connect(m_layerOverlay.get(), &LayerOverlay::pressed, this, [this] {
+        QMouseEvent press(QEvent::MouseButtonPress, QPointF(), Qt::LeftButton, Qt::LeftButton,
+                          Qt::NoModifier);
+        takeInput(&press);
+    });
     connect(m_layerOverlay.get(), &LayerOverlay::lost, this, [this] {
         // The windows take over (the compositor may have dropped only this connection).
         m_layerOverlay.release()->deleteLater();
@@ -152,9 +162,38 @@ void ScreenWidget::setWindowSystem(std::unique_ptr<OverlayWindowSystem> windowSy
                 surface->shownRegionKnown = false;
             planFrame(Repaint::Whole);
         });
+        connect(m_windowSystem.get(), &OverlayWindowSystem::pointerFound, this,
+                [this] { planFrame(Repaint::Whole); });
     }
     if (m_windowsReady)
         planFrame(Repaint::Whole);
+}
+
+void ScreenWidget::setScreenCapture(std::unique_ptr<ScreenCapture> capture)
+{
+    m_screenCapture = std::move(capture);
+    m_capturePending = false;
+    m_captureOutdated = false;
+    if (m_screenCapture) {
+        connect(m_screenCapture.get(), &ScreenCapture::captured, this, &ScreenWidget::onCaptured);
+        connect(m_screenCapture.get(), &ScreenCapture::failed, this,
+                &ScreenWidget::onCaptureFailed);
+    }
+}
+
+void ScreenWidget::setMagnifierAvailable(bool available, const QString &why)
+{
+    if (available == m_magnifierAvailable)
+        return;
+    m_magnifierAvailable = available;
+    m_magnifierWhy = available ? QString() : why;
+    if (!available) {
+        m_capture = QPixmap();
+        m_captureScreen = nullptr;
+    }
+    planFrame(Repaint::Whole);
+    if (!available)
+        emit magnifierUnavailable(why);
 }
 
 void ScreenWidget::applySettings(const EffectSettings &settings)
@@ -282,21 +321,21 @@ bool ScreenWidget::eventFilter(QObject *watched, QEvent *event)
     // The windows over the other screens: their input does what this window's does.
     if (watched != this && watched->isWidgetType()) {
         if (isInput(event))
-            clearDisplay();
+            takeInput(event);
         else if (event->type() == QEvent::MouseMove && m_paintMode != ModeNormal)
             followPointer();
     }
     return OverlaySurface::eventFilter(watched, event);
 }
 
-void ScreenWidget::mousePressEvent(QMouseEvent *)
+void ScreenWidget::mousePressEvent(QMouseEvent *event)
 {
-    clearDisplay();
+    takeInput(event);
 }
 
-void ScreenWidget::mouseReleaseEvent(QMouseEvent *)
+void ScreenWidget::mouseReleaseEvent(QMouseEvent *event)
 {
-    clearDisplay();
+    takeInput(event);
 }
 
 void ScreenWidget::mouseMoveEvent(QMouseEvent *)
@@ -305,13 +344,23 @@ void ScreenWidget::mouseMoveEvent(QMouseEvent *)
         followPointer();
 }
 
-void ScreenWidget::keyPressEvent(QKeyEvent *)
+void ScreenWidget::keyPressEvent(QKeyEvent *event)
 {
-    clearDisplay();
+    takeInput(event);
 }
 
-void ScreenWidget::keyReleaseEvent(QKeyEvent *)
+void ScreenWidget::keyReleaseEvent(QKeyEvent *event)
 {
+    takeInput(event);
+}
+
+void ScreenWidget::takeInput(const QEvent *event)
+{
+    // Clicks reach the overlay only where it holds the pointer to follow it (XWayland). The
+    // effect is shown while the presenter holds its key and would come straight back, so the
+    // click changes nothing rather than making the effect flicker.
+    if (isClick(event) && modeTraits(m_paintMode).followsPointer)
+        return;
     clearDisplay();
 }
 
@@ -332,7 +381,7 @@ void ScreenWidget::setPaintMode(ScreenMode mode)
 void ScreenWidget::clearForCapture()
 {
     // Clear the overlay on the screen first, so the capture holds the desktop only.
-    const bool effectOnScreen = modeTraits(m_paintMode).drawsSomething;
+    const bool effectOnScreen = modeTraits(m_frame.mode).drawsSomething;
     setPaintMode(ModeNormal);
     planFrame(Repaint::Whole, true);
     syncWindowSystem();
@@ -342,9 +391,78 @@ void ScreenWidget::clearForCapture()
 
 void ScreenWidget::captureScreen()
 {
+    if (!m_magnifierAvailable)
+        return;
+    if (m_screenCapture) {
+        if (m_capturePending)
+            m_captureOutdated = true;
+        else
+            requestCapture();
+        // Until the new picture comes the lens shows none, not the one of an earlier moment.
+        m_capture = QPixmap();
+        return;
+    }
     QScreen *screen = screenUnder(sampledPointer());
     m_capture = screen && m_screenGrabber ? m_screenGrabber(screen) : QPixmap();
     m_captureScreen = screen;
+}
+
+void ScreenWidget::requestCapture()
+{
+    QScreen *screen = screenUnder(sampledPointer());
+    m_capture = QPixmap();
+    m_captureScreen = screen;
+    if (!screen)
+        return;
+    m_capturePending = true;
+    m_screenCapture->capture(screen);
+}
+
+void ScreenWidget::onCaptured(QPointer<QScreen> screen, QPixmap picture)
+{
+    // Nothing asked for (the route was replaced, or it answered twice): not ours.
+    if (!m_capturePending)
+        return;
+    m_capturePending = false;
+    if (m_captureOutdated) {
+        // Taken before the latest capture moment (another magnification, another press of
+        // the effect key): the lens wants a picture of now. While it waits it draws nothing,
+        // so the screen needs no clearing first.
+        m_captureOutdated = false;
+        if (m_paintMode == ModeMagnifier && m_magnifierAvailable)
+            requestCapture();
+        return;
+    }
+    if (!screen || screen != m_captureScreen || picture.isNull())
+        return;
+    m_capture = picture;
+    planFrame(Repaint::Whole);
+}
+
+void ScreenWidget::onCaptureFailed(const QString &why, bool lasting)
+{
+    if (!m_capturePending)
+        return;
+    m_capturePending = false;
+    qWarning("Magnifier: %s", qPrintable(why));
+    if (lasting) {
+        m_captureOutdated = false;
+        setMagnifierAvailable(false, why);
+        return;
+    }
+    if (m_captureOutdated) {
+        m_captureOutdated = false;
+        if (m_paintMode == ModeMagnifier && m_magnifierAvailable)
+            requestCapture();
+    }
+}
+
+bool ScreenWidget::lensWaitsForPicture() const
+{
+    // The grabber answers at once; with it a failed capture leaves the lens's ring alone.
+    if (m_paintMode != ModeMagnifier || (!m_screenCapture && m_magnifierAvailable))
+        return false;
+    return m_capturePending || m_capture.isNull() || !m_captureScreen;
 }
 
 void ScreenWidget::planFrame(Repaint repaint, bool now)
@@ -363,7 +481,12 @@ void ScreenWidget::planFrame(Repaint repaint, bool now)
     else if (traits.drawing == ModeTraits::Drawing::Dot)
         m_foreColor.setAlpha(m_foreOpacity);
 
-    m_frame.mode = m_paintMode;
+    // A lens without the picture of its screen draws nothing (it shows again when the
+    // pointer comes back onto the screen of the picture).
+    const bool noPicture = lensWaitsForPicture();
+    const bool otherScreen = m_paintMode == ModeMagnifier && !noPicture && m_screenCapture &&
+                             m_captureScreen != m_frame.screen;
+    m_frame.mode = noPicture || otherScreen ? ModeNormal : m_paintMode;
     m_frame.pointer = m_frame.screen ? pointer - m_frame.screen->geometry().topLeft() : pointer;
     m_frame.radius = m_cursorSize;
     m_frame.foreColor = m_foreColor;
@@ -391,6 +514,14 @@ void ScreenWidget::planFrame(Repaint repaint, bool now)
         return;
     applyPointerShape();
     applyShownRegions();
+    const bool following = traits.followsPointer && !noPicture;
+    applyPresence(following);
+    // Until the window system knows where the pointer is, the effect would be drawn where the
+    // pointer was long ago.
+    if (following && m_windowSystem && !m_windowSystem->knowsPointer()) {
+        m_frame.mode = ModeNormal;
+        applyShownRegions();
+    }
 
     OverlaySurface *was = surfaceOn(before.screen);
     OverlaySurface *is = surfaceOn(m_frame.screen);
@@ -571,7 +702,7 @@ void ScreenWidget::applyShownRegions()
 void ScreenWidget::applyPointerShape()
 {
     Qt::CursorShape shape = Qt::ArrowCursor;
-    switch (modeTraits(m_paintMode).pointer) {
+    switch (modeTraits(m_frame.mode).pointer) {
     case ModeTraits::Pointer::Unchanged:
         return;
     case ModeTraits::Pointer::Arrow:
@@ -588,6 +719,25 @@ void ScreenWidget::applyPointerShape()
     // A window that lets input through does not own the pointer on X11.
     if (m_windowSystem)
         m_windowSystem->setPointerHidden(shape == Qt::BlankCursor);
+}
+
+void ScreenWidget::applyPresence(bool followingPointer)
+{
+    if (!m_windowSystem)
+        return;
+    using Presence = OverlayWindowSystem::Presence;
+    const bool drawn = modeTraits(m_frame.mode).drawsSomething;
+    for (OverlaySurface *surface : surfaces()) {
+        if (!surface->testAttribute(Qt::WA_WState_Created))
+            continue;
+        // An effect that follows the pointer may move onto any screen: every window watches.
+        Presence presence = Presence::Idle;
+        if (followingPointer)
+            presence = Presence::FollowingPointer;
+        else if (drawn && surface->showsEffect())
+            presence = Presence::Shown;
+        m_windowSystem->setPresence(surface, presence);
+    }
 }
 
 void ScreenWidget::syncWindowSystem()

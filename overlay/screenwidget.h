@@ -18,6 +18,7 @@
 class LayerOverlay;
 class OverlayWindowSystem;
 class QScreen;
+class ScreenCapture;
 
 // The presentation effects (spotlight, laser dot, magnifier, black screen) round the pointer,
 // on every screen. It is the one overlay interface of the program: the settings window drives
@@ -27,6 +28,8 @@ class QScreen;
 // differ. This widget is the window on the primary screen (the one that was primary when it
 // started, as long as that screen is there) and owns the others. They are
 // created once, show themselves and stay shown; an effect is off when they paint nothing.
+// (Under XWayland the window system takes them off the screen while they paint nothing, and
+// lets them hold the pointer while an effect follows it: see OverlayWindowSystem::Presence.)
 // The effect is drawn on the screen under the pointer, the others stay untouched.
 //
 // Each frame (mode, pointer, target screen, what the window system shows) is worked out
@@ -36,6 +39,11 @@ class QScreen;
 //
 // Where the Wayland compositor offers layer-shell, the frames go to the native overlay
 // (LayerOverlay) instead, and the Qt windows are never shown.
+//
+// The magnifier's picture of the screen comes either at once from a ScreenGrabber (X11, where
+// the root window can be read) or later from a ScreenCapture (a Wayland compositor's route).
+// With the latter the lens draws nothing until the picture of the screen under the pointer
+// has come: a lens without a picture would show a black or empty disc.
 class ScreenWidget final : public OverlaySurface
 {
     Q_OBJECT
@@ -58,6 +66,18 @@ public:
     void setScreenGrabber(ScreenGrabber grabber);
     void setFlashWait(BlockingWait wait);
     void setWindowSystem(std::unique_ptr<OverlayWindowSystem> windowSystem);
+    // Takes the lens's pictures from `capture` instead of the ScreenGrabber; null goes back to
+    // the grabber.
+    void setScreenCapture(std::unique_ptr<ScreenCapture> capture);
+
+    // Whether the magnifier can show the screen at all. Set at start when the program knows
+    // there is no way to capture it; a capture route that fails for good sets it as well.
+    // Once unavailable the lens draws nothing and magnifierUnavailable() is emitted (once).
+    void setMagnifierAvailable(bool available, const QString &why = QString());
+    bool isMagnifierAvailable() const { return m_magnifierAvailable; }
+    QString magnifierUnavailableReason() const { return m_magnifierWhy; }
+    // A picture was asked for and has not come yet.
+    bool isCapturePending() const { return m_capturePending; }
 
     // Takes the stored settings at once (start-up): mode, colours, opacities, the current
     // mode's size and the magnification. Shows nothing and captures nothing.
@@ -90,6 +110,10 @@ public:
     // While the native Wayland overlay draws, this window stays unmapped whoever shows it.
     void setVisible(bool visible) override;
 
+signals:
+    // The magnifier cannot work in this session; `why` is a line for the user.
+    void magnifierUnavailable(const QString &why);
+
 public slots:
     void onSetMode(ScreenMode mode);
     void onShowMode(bool enable);
@@ -116,6 +140,12 @@ private:
     void showWindows();
     void useLayerOverlay();
     void clearDisplay();
+    void takeInput(const QEvent *event);
+    void onCaptured(QPointer<QScreen> screen, QPixmap picture);
+    void onCaptureFailed(const QString &why, bool lasting);
+    void requestCapture();
+    bool lensWaitsForPicture() const;
+    void applyPresence(bool followingPointer);
     void setPaintMode(ScreenMode mode);
     void clearForCapture();
     void captureScreen();
@@ -144,6 +174,13 @@ private:
 
     PointerSource m_pointerSource;
     ScreenGrabber m_screenGrabber;
+    std::unique_ptr<ScreenCapture> m_screenCapture;
+    // One request at a time: a capture moment while one is under way only marks the answer
+    // to come as outdated, and the picture is asked for again when it arrives.
+    bool m_capturePending = false;
+    bool m_captureOutdated = false;
+    bool m_magnifierAvailable = true;
+    QString m_magnifierWhy;
     BlockingWait m_flashWait;
     std::unique_ptr<OverlayWindowSystem> m_windowSystem;
     std::unique_ptr<LayerOverlay> m_layerOverlay;

@@ -2,8 +2,11 @@
 
 #include <QByteArray>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QRect>
+#include <QScreen>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <algorithm>
@@ -21,11 +24,32 @@ namespace {
 // expose events and for a compositing manager to draw its next frame.
 constexpr unsigned long RedrawBeneathMs = 60;
 
+// How long the windows that came up to follow the pointer wait for the server's pointer
+// position to change before they trust it (the pointer may not have moved since the server
+// last knew it). Under mutter 43 the server learnt the new position 40 to 110 ms after mapping.
+constexpr int PointerSearchMs = 200;
+
 // Xlib's default error handler ends the process. A request on a window that the X server
 // has already destroyed (the overlay is going away) must not take the program down.
 int ignoreXError(Display *, XErrorEvent *)
 {
     return 0;
+}
+
+bool serverIsXWayland(Display *display)
+{
+    // Xwayland 23.1 and later announce themselves by an extension of their own name.
+    int opcode = 0;
+    int eventBase = 0;
+    int errorBase = 0;
+    if (XQueryExtension(display, "XWAYLAND", &opcode, &eventBase, &errorBase))
+        return true;
+    // Older ones (Debian 12 has 22.1) only name their RandR outputs XWAYLAND0, XWAYLAND1, ...,
+    // and Qt names its screens after those outputs.
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    return std::any_of(screens.begin(), screens.end(), [](const QScreen *screen) {
+        return screen->name().startsWith(QLatin1String("XWAYLAND"));
+    });
 }
 
 } // namespace
@@ -44,11 +68,13 @@ std::unique_ptr<X11OverlaySystem> X11OverlaySystem::open()
         return nullptr;
     }
     XSetErrorHandler(ignoreXError);
-    return std::unique_ptr<X11OverlaySystem>(new X11OverlaySystem(display, fixesEventBase));
+    const bool xwayland = serverIsXWayland(display);
+    return std::unique_ptr<X11OverlaySystem>(
+        new X11OverlaySystem(display, fixesEventBase, xwayland));
 }
 
-X11OverlaySystem::X11OverlaySystem(Display *display, int fixesEventBase)
-    : m_display(display), m_fixesEventBase(fixesEventBase)
+X11OverlaySystem::X11OverlaySystem(Display *display, int fixesEventBase, bool xwayland)
+    : m_display(display), m_fixesEventBase(fixesEventBase), m_xwayland(xwayland)
 {
     const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
     m_compositorSelection = XInternAtom(display, name.constData(), False);
@@ -140,6 +166,99 @@ void X11OverlaySystem::forgetWindow(QWidget *window)
 {
     const Window id = static_cast<Window>(window->effectiveWinId());
     m_keptAbove.erase(std::remove(m_keptAbove.begin(), m_keptAbove.end(), id), m_keptAbove.end());
+    m_presence.erase(std::remove_if(m_presence.begin(), m_presence.end(),
+                                    [id](const auto &entry) { return entry.first == id; }),
+                     m_presence.end());
+}
+
+void X11OverlaySystem::setPresence(QWidget *window, Presence presence)
+{
+    // A plain X server honours the empty input shape: the windows stay as they are.
+    if (!m_xwayland)
+        return;
+    const Window id = static_cast<Window>(window->effectiveWinId());
+    if (id == 0)
+        return;
+    const auto known = std::find_if(m_presence.begin(), m_presence.end(),
+                                    [id](const auto &entry) { return entry.first == id; });
+    if (known != m_presence.end()) {
+        if (known->second == presence)
+            return;
+        known->second = presence;
+    } else {
+        m_presence.emplace_back(id, presence);
+    }
+    applyPresence(id, presence);
+    // In effect when this returns, like the shown region: a capture that follows sees the
+    // desktop, and the pixels Qt sends next land in a mapped window.
+    XSync(m_display, False);
+    handleEvents();
+}
+
+void X11OverlaySystem::applyPresence(unsigned long window, Presence presence)
+{
+    if (presence == Presence::Idle) {
+        XUnmapWindow(m_display, window);
+        return;
+    }
+    // The input shape first, so the window never comes up in the way of clicks it should pass.
+    if (presence == Presence::FollowingPointer) {
+        XShapeCombineMask(m_display, window, ShapeInput, 0, 0, 0, ShapeSet);
+        findPointer();
+    } else {
+        XShapeCombineRectangles(m_display, window, ShapeInput, 0, 0, nullptr, 0, ShapeSet,
+                                Unsorted);
+    }
+    // Override-redirect: mapping it gives it neither the focus nor a window manager's frame.
+    XMapRaised(m_display, window);
+}
+
+void X11OverlaySystem::findPointer()
+{
+    // While the windows were unmapped the server did not follow the pointer over the
+    // compositor's own windows: the position it has is where the pointer last left one of
+    // its windows, until the compositor tells it the pointer entered one of the overlay's.
+    if (!m_pointerKnown || !queryPointer(&m_oldPointerX, &m_oldPointerY))
+        return;
+    m_pointerKnown = false;
+    const int search = ++m_pointerSearch;
+    QTimer::singleShot(PointerSearchMs, this, [this, search] {
+        if (search != m_pointerSearch || m_pointerKnown)
+            return;
+        m_pointerKnown = true;
+        emit pointerFound();
+    });
+}
+
+bool X11OverlaySystem::knowsPointer()
+{
+    if (m_pointerKnown)
+        return true;
+    int x = 0;
+    int y = 0;
+    if (!queryPointer(&x, &y) || x != m_oldPointerX || y != m_oldPointerY) {
+        m_pointerKnown = true;
+        ++m_pointerSearch;
+    }
+    return m_pointerKnown;
+}
+
+bool X11OverlaySystem::queryPointer(int *x, int *y)
+{
+    Window root = 0;
+    Window child = 0;
+    int windowX = 0;
+    int windowY = 0;
+    unsigned int buttons = 0;
+    return XQueryPointer(m_display, DefaultRootWindow(m_display), &root, &child, x, y, &windowX,
+                         &windowY, &buttons);
+}
+
+X11OverlaySystem::Presence X11OverlaySystem::presenceOf(unsigned long window) const
+{
+    const auto known = std::find_if(m_presence.begin(), m_presence.end(),
+                                    [window](const auto &entry) { return entry.first == window; });
+    return known != m_presence.end() ? known->second : Presence::Shown;
 }
 
 bool X11OverlaySystem::isKeptAbove(unsigned long window) const
@@ -159,6 +278,12 @@ void X11OverlaySystem::handleEvents()
         // An application window came up or moved in the stack: go back on top. Windows that
         // bypass the window manager (menus, tooltips, screen lockers) are left above.
         if (event.type == MapNotify) {
+            // Qt maps its windows when they are shown; an idle one goes again at once.
+            if (m_xwayland && isKeptAbove(event.xmap.window) &&
+                presenceOf(event.xmap.window) == Presence::Idle) {
+                XUnmapWindow(m_display, event.xmap.window);
+                XFlush(m_display);
+            }
             raise = raise || (!isKeptAbove(event.xmap.window) && !event.xmap.override_redirect);
         } else if (event.type == ConfigureNotify) {
             raise = raise ||

@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 struct _XDisplay;
@@ -14,6 +15,11 @@ struct _XDisplay;
 // the XFixes extension reports when that owner changes), the window's bounding shape, which
 // limits the pixels the server shows, hiding the pointer (XFixes; the server shows it again
 // by itself should the program end without doing so), and keeping the window on top.
+//
+// An X server that is itself a client of a Wayland compositor (XWayland) cannot pass the
+// empty input shape of a mapped window on reliably, and tells its clients where the pointer
+// is only while it is over one of their windows. There the overlay's windows are unmapped
+// while they draw nothing, and hold the pointer while they draw an effect that follows it.
 class X11OverlaySystem final : public OverlayWindowSystem
 {
 public:
@@ -31,9 +37,16 @@ public:
     void setPointerHidden(bool hidden) override;
     void keepAbove(QWidget *window) override;
     void forgetWindow(QWidget *window) override;
+    void setPresence(QWidget *window, Presence presence) override;
+    bool knowsPointer() override;
+
+    // Whether the X server is XWayland (by its "XWAYLAND" extension, or the names of its
+    // outputs where the extension is too new).
+    bool isXWayland() const { return m_xwayland; }
 
 private:
-    X11OverlaySystem(_XDisplay *display, int fixesEventBase);
+    X11OverlaySystem(_XDisplay *display, int fixesEventBase, bool xwayland);
+    void applyPresence(unsigned long window, Presence presence);
     void handleEvents();
 
     _XDisplay *m_display = nullptr;
@@ -44,5 +57,18 @@ private:
     // The overlay's windows, raised when others come up.
     std::vector<unsigned long> m_keptAbove;
     bool isKeptAbove(unsigned long window) const;
+    bool m_xwayland = false;
+    bool m_pointerKnown = true;
+    // Where the server had the pointer when the windows came up to follow it.
+    int m_oldPointerX = 0;
+    int m_oldPointerY = 0;
+    bool queryPointer(int *x, int *y);
+    // Counts the times the windows came up to follow the pointer, so that a late fallback
+    // timer of an earlier time does nothing.
+    int m_pointerSearch = 0;
+    void findPointer();
+    // What each window was last asked to be (XWayland only).
+    std::vector<std::pair<unsigned long, Presence>> m_presence;
+    Presence presenceOf(unsigned long window) const;
     std::unique_ptr<QSocketNotifier> m_events;
 };

@@ -94,7 +94,21 @@ void PresenterState::setKeyClock(Clock clock)
 
 void PresenterState::selectMode(int mode)
 {
+    if (mode == ModeMagnifier && !m_magnifierAvailable)
+        return;
     changeMode(isSelectableMode(mode) ? mode : int(ModeNormal));
+}
+
+void PresenterState::setMagnifierAvailable(bool available)
+{
+    m_magnifierAvailable = available;
+    if (available || m_mode != ModeMagnifier)
+        return;
+    // As the mode key would step on (the size stays), but the stored mode stays the
+    // magnifier until the user chooses another one.
+    m_mode = ModeNormal;
+    emit modeChanged(m_mode);
+    emit overlayMode(ModeNormal);
 }
 
 void PresenterState::setForeColor(const QColor &color)
@@ -147,8 +161,10 @@ void PresenterState::setMouseSpeed(double speed)
 void PresenterState::handleKeys(int keys)
 {
     if (keys & KeyModeSwitch) {
-        // normal -> spotlight -> laser -> magnifier -> normal; the normal mode keeps the size.
-        const int next = m_mode == ModeMagnifier ? int(ModeNormal) : m_mode + 1;
+        // normal -> spotlight -> laser -> magnifier -> normal (the magnifier left out when it
+        // cannot work); the normal mode keeps the size.
+        const int last = m_magnifierAvailable ? int(ModeMagnifier) : int(ModeLaser);
+        const int next = m_mode >= last ? int(ModeNormal) : m_mode + 1;
         changeMode(next);
     }
 

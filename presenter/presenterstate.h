@@ -69,6 +69,13 @@ public:
     // The dongle went away (pulled out, flat battery): whatever it was holding up is let go.
     void releaseKeys();
 
+    // Whether the magnifier can be chosen. Without it the mode key steps from the laser dot
+    // to the normal mode and the magnifier cannot be selected. A selected magnifier gives way
+    // to the next mode (the normal one) without a write: the file keeps the user's choice
+    // for a session where the magnifier works.
+    void setMagnifierAvailable(bool available);
+    bool isMagnifierAvailable() const { return m_magnifierAvailable; }
+
 signals:
     // The selected mode changed; the size shown for the selected mode changed.
     void modeChanged(int mode);
@@ -109,6 +116,7 @@ private:
     double m_scaleRate = 2.0;
     // The overlay was asked for a fresh capture during the current hold of the effect key.
     bool m_recaptureSent = false;
+    bool m_magnifierAvailable = true;
 
     QElapsedTimer m_keyTimer;
     Clock m_keyClock;

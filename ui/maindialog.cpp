@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QIcon>
+#include <QLabel>
 #include <QMenu>
 #include <QPalette>
 #include <QPushButton>
@@ -312,6 +313,30 @@ void MainDialog::onSelectLanguage(int index)
 
     m_store->setValue(SettingsKeys::Language, index);
     ui->label_10->setText(m_insertTexts.at(index));
+}
+
+void MainDialog::onMagnifierUnavailable(const QString &why)
+{
+    if (m_magnifierNotice)
+        return;
+    const QString notice = QStringLiteral("The magnifier cannot show the screen here: %1")
+                               .arg(why.isEmpty() ? QStringLiteral("no way to capture it") : why);
+    // The tray reaches the user with the window hidden; the line stays for whoever opens the
+    // window later (GNOME shows no tray without an extension).
+    m_magnifierNotice = new QLabel(notice, ui->groupBox_2);
+    m_magnifierNotice->setObjectName(QStringLiteral("label_magnifierNotice"));
+    m_magnifierNotice->setWordWrap(true);
+    m_magnifierNotice->setStyleSheet(QStringLiteral("color: rgb(160, 0, 0);"));
+    // Under the magnifier's button, in the modes' own column.
+    ui->verticalLayout->addWidget(m_magnifierNotice);
+    if (m_trayIcon->isVisible() && QSystemTrayIcon::supportsMessages())
+        m_trayIcon->showMessage(QStringLiteral("Kavri"), notice, QSystemTrayIcon::Warning);
+    ui->radioButton_magnifier->setEnabled(false);
+    // The style's disabled text all but vanishes on the window's background.
+    ui->radioButton_magnifier->setStyleSheet(
+        QStringLiteral("QRadioButton:disabled { color: #787868; }"));
+    ui->radioButton_magnifier->setToolTip(notice);
+    m_state->setMagnifierAvailable(false);
 }
 
 void MainDialog::closeEvent(QCloseEvent *event)

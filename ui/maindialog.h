@@ -17,6 +17,7 @@ class HidController;
 class SettingsStore;
 class MainDialogUi;
 class QAction;
+class QLabel;
 class QCloseEvent;
 class QMenu;
 class QPushButton;
@@ -83,6 +84,10 @@ public slots:
     void onMouseFeedingSliderMoved(int position);
     void onSetTimer();
     void onSelectLanguage(int index);
+    // The magnifier cannot show the screen in this session (`why` says what failed): the
+    // window says so once, in the tray and in a line under the modes, takes the magnifier out
+    // of the modes and leaves it if it was selected.
+    void onMagnifierUnavailable(const QString &why);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -101,6 +106,7 @@ private:
     QAction *m_exitAction = nullptr;
     std::array<QRadioButton *, 4> m_modeButtons{};
     HidController *m_hidController = nullptr;
+    QLabel *m_magnifierNotice = nullptr;
     std::unique_ptr<SettingsStore> m_store;
     PresenterState *m_state = nullptr;
     int m_sleepTime = 0;

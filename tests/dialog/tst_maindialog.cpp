@@ -135,6 +135,7 @@ private slots:
     void startsFromStoredFile_data();
     void startsFromStoredFile();
     void modeKeyStepsThroughModes();
+    void magnifierThatCannotWork();
     void sizeKeys_data();
     void sizeKeys();
     void sizeKeyDebounce();
@@ -315,6 +316,38 @@ void TestMainDialog::modeKeyStepsThroughModes()
     keys.press(KeyModeSwitch | KeyEffectHeld);
     QCOMPARE(log.take(), (QStringList{"setCursorSize(20)", "setForeColor(#ff0000)", "setMode(2)",
                                       "showMode(true)"}));
+}
+
+// Said once, in a line under the modes; the magnifier's button is disabled, the mode key
+// leaves it out, and a stored magnifier gives way to the normal mode without a write.
+void TestMainDialog::magnifierThatCannotWork()
+{
+    writeIni("[General]\nm_curMode=3\nlanguage=0\n");
+    MainDialog dialog(m_settings.store());
+    QCOMPARE(checkedMode(dialog), 3);
+    CommandLog log(dialog);
+    const QByteArray before = iniBytes();
+
+    dialog.onMagnifierUnavailable(QStringLiteral("no screenshot portal"));
+    dialog.onMagnifierUnavailable(QStringLiteral("no screenshot portal"));
+    const QList<QLabel *> notices =
+        dialog.findChildren<QLabel *>(QStringLiteral("label_magnifierNotice"));
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(notices.first()->text().contains(QStringLiteral("no screenshot portal")));
+    QVERIFY(!notices.first()->isHidden());
+    QVERIFY(!child<QRadioButton>(&dialog, "radioButton_magnifier")->isEnabled());
+    QCOMPARE(checkedMode(dialog), 0);
+    QCOMPARE(groupStates(dialog), QStringLiteral("dddd"));
+    QCOMPARE(log.take(), QStringList{QStringLiteral("setMode(0)")});
+    QCOMPARE(iniBytes(), before);
+
+    KeyDriver keys(dialog);
+    QList<int> modes;
+    for (int i = 0; i < 4; ++i) {
+        keys.press(KeyModeSwitch);
+        modes << checkedMode(dialog);
+    }
+    QCOMPARE(modes, (QList<int>{1, 2, 0, 1}));
 }
 
 void TestMainDialog::sizeKeys_data()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "overlay/overlaywindowsystem.h"
+#include "overlay/screencapture.h"
 #include "overlay/screenwidget.h"
 
 #include "common/initext.h"
@@ -8,6 +9,7 @@
 
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QHash>
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
@@ -26,6 +28,8 @@ public:
     int syncs = 0;
     int redrawWaits = 0;
     bool pointerHidden = false;
+    QHash<QWidget *, Presence> presence;
+    bool pointerKnown = true;
 
     bool isCompositing() override { return compositing; }
     void setShownRegion(QWidget *, const QRegion &region) override { shownRegions << region; }
@@ -33,12 +37,31 @@ public:
     void waitForRedrawBeneath() override { ++redrawWaits; }
     void setPointerHidden(bool hidden) override { pointerHidden = hidden; }
     void keepAbove(QWidget *) override {}
+    void setPresence(QWidget *window, Presence p) override { presence[window] = p; }
+    bool knowsPointer() override { return pointerKnown; }
+    void findPointer()
+    {
+        pointerKnown = true;
+        emit pointerFound();
+    }
 
     void switchCompositing(bool on)
     {
         compositing = on;
         emit compositingChanged();
     }
+};
+
+// A capture route that answers when the test says so.
+class FakeScreenCapture final : public ScreenCapture
+{
+public:
+    QVector<QScreen *> requests;
+
+    QString name() const override { return QStringLiteral("fake"); }
+    void capture(QScreen *screen) override { requests << screen; }
+    void answer(const QPixmap &picture) { emit captured(requests.last(), picture); }
+    void fail(const QString &why, bool lasting) { emit failed(why, lasting); }
 };
 
 // Every paint the overlay receives: when, which mode it drew and the area it covered.
@@ -134,6 +157,19 @@ inline void repaintInto(QImage &frame, ScreenWidget &widget, const QRegion &regi
             clear.fillRect(r, Qt::transparent);
     }
     widget.render(&frame, region.boundingRect().topLeft(), region, QWidget::RenderFlags());
+}
+
+// Whether nothing at all is drawn: every pixel of the frame is fully transparent.
+inline bool drawsNothing(const QImage &frame)
+{
+    for (int y = 0; y < frame.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(frame.constScanLine(y));
+        for (int x = 0; x < frame.width(); ++x) {
+            if (qAlpha(line[x]) != 0)
+                return false;
+        }
+    }
+    return true;
 }
 
 // Whether `region` covers all of `rect` (QRegion::contains only asks for an overlap).

@@ -296,23 +296,34 @@ private slots:
         QCOMPARE(w.curMode(), ModeLaser);
     }
 
+    // Input that reaches the overlay clears what it shows, except a click while the overlay
+    // holds the pointer to follow it (XWayland): the effect key brings the effect straight
+    // back, so the click changes nothing instead of making it flicker.
     void inputClearsTheDisplayButKeepsTheMode_data()
     {
+        QTest::addColumn<int>("mode");
         QTest::addColumn<int>("eventType");
-        QTest::newRow("mouse press") << int(QEvent::MouseButtonPress);
-        QTest::newRow("mouse release") << int(QEvent::MouseButtonRelease);
-        QTest::newRow("key press") << int(QEvent::KeyPress);
-        QTest::newRow("key release") << int(QEvent::KeyRelease);
+        QTest::addColumn<bool>("clears");
+        QTest::newRow("laser, mouse press: held")
+            << int(ModeLaser) << int(QEvent::MouseButtonPress) << false;
+        QTest::newRow("laser, mouse release: held")
+            << int(ModeLaser) << int(QEvent::MouseButtonRelease) << false;
+        QTest::newRow("laser, key press") << int(ModeLaser) << int(QEvent::KeyPress) << true;
+        QTest::newRow("laser, key release") << int(ModeLaser) << int(QEvent::KeyRelease) << true;
+        QTest::newRow("black screen, mouse press")
+            << int(ModeBlackScreen) << int(QEvent::MouseButtonPress) << true;
     }
     void inputClearsTheDisplayButKeepsTheMode()
     {
+        QFETCH(int, mode);
         QFETCH(int, eventType);
+        QFETCH(bool, clears);
         OverlayRig rig;
         ScreenWidget &w = rig.w();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
-        w.onSetMode(ModeLaser);
+        w.onSetMode(ScreenMode(mode));
         w.onShowMode(true);
-        QCOMPARE(w.paintMode(), ModeLaser);
+        QCOMPARE(w.paintMode(), ScreenMode(mode));
 
         const auto type = static_cast<QEvent::Type>(eventType);
         if (type == QEvent::KeyPress || type == QEvent::KeyRelease) {
@@ -323,11 +334,142 @@ private slots:
                               Qt::NoModifier);
             QCoreApplication::sendEvent(&w, &event);
         }
-        QCOMPARE(w.paintMode(), ModeNormal);
-        QCOMPARE(w.curMode(), ModeLaser);
-        QVERIFY(!w.isSamplingPointer());
+        QCOMPARE(w.paintMode(), clears ? ModeNormal : ScreenMode(mode));
+        QCOMPARE(w.curMode(), ScreenMode(mode));
+        QCOMPARE(w.isSamplingPointer(), !clears);
         w.onShowMode(true);
-        QCOMPARE(w.paintMode(), ModeLaser);
+        QCOMPARE(w.paintMode(), ScreenMode(mode));
+    }
+
+    // What each window has to be on the screen: gone while it draws nothing, holding the
+    // pointer while an effect follows it, shown (letting input through) for the black screen.
+    void presenceFollowsWhatIsDrawn()
+    {
+        using Presence = OverlayWindowSystem::Presence;
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        const auto presence = [&] { return rig.windowSystem->presence.value(&w, Presence(-1)); };
+        w.onShowMode(false);
+        QCOMPARE(presence(), Presence::Idle);
+        Presence duringFlash = Presence::Idle;
+        rig.onWait = [&] { duringFlash = presence(); };
+        w.onSetMode(ModeSpotLight);
+        QCOMPARE(duringFlash, Presence::FollowingPointer);
+        QCOMPARE(presence(), Presence::Idle);
+        w.onShowMode(true);
+        QCOMPARE(presence(), Presence::FollowingPointer);
+        w.onSetMode(ModeBlackScreen);
+        QCOMPARE(duringFlash, Presence::Shown);
+        w.onShowMode(true);
+        QCOMPARE(presence(), Presence::Shown);
+        w.onShowMode(false);
+        QCOMPARE(presence(), Presence::Idle);
+
+        // Until the window system knows where the pointer is, the windows hold the pointer
+        // but draw nothing: the position they have may be an old one.
+        w.onSetMode(ModeLaser);
+        rig.windowSystem->pointerKnown = false;
+        w.onShowMode(true);
+        QCOMPARE(presence(), Presence::FollowingPointer);
+        QVERIFY(drawsNothing(renderFrame(w)));
+        rig.windowSystem->findPointer();
+        QVERIFY(!drawsNothing(renderFrame(w)));
+    }
+
+    // With a capture route that answers later, the lens draws nothing at all until the
+    // picture of the moment has come; an answer to an earlier moment is not shown.
+    void asynchronousCaptureShowsTheLensOnlyWithItsPicture()
+    {
+        using Presence = OverlayWindowSystem::Presence;
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        auto owned = std::make_unique<FakeScreenCapture>();
+        FakeScreenCapture &route = *owned;
+        w.setScreenCapture(std::move(owned));
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        rig.pointer = QPoint(200, 150);
+        QSignalSpy unavailable(&w, &ScreenWidget::magnifierUnavailable);
+
+        // Choosing the magnifier asks for a picture; the flash shows no lens without it.
+        bool blankDuringFlash = false;
+        rig.onWait = [&] { blankDuringFlash = drawsNothing(renderFrame(w)); };
+        w.onSetMode(ModeMagnifier);
+        QCOMPARE(route.requests.size(), 1);
+        QVERIFY(blankDuringFlash);
+        QCOMPARE(rig.grabs, 0); // never the synchronous grabber
+        route.answer(coordinateCapture(w.size()));
+
+        // The effect key: a new picture, and nothing on the screen, not even the pointer
+        // hidden, until it comes.
+        w.onSetRepaint();
+        QCOMPARE(route.requests.size(), 2);
+        QVERIFY(w.isCapturePending());
+        QCOMPARE(w.paintMode(), ModeMagnifier);
+        QVERIFY(drawsNothing(renderFrame(w)));
+        QCOMPARE(rig.windowSystem->presence.value(&w), Presence::Idle);
+        QVERIFY(!rig.windowSystem->pointerHidden);
+
+        // Another magnification before the answer: the answer is of an earlier moment. It is
+        // dropped and the picture asked for again.
+        w.onSetScaleRate(3.0);
+        QCOMPARE(route.requests.size(), 2);
+        QPixmap earlier(w.size());
+        earlier.fill(Qt::green);
+        route.answer(earlier);
+        QCOMPARE(route.requests.size(), 3);
+        QVERIFY(drawsNothing(renderFrame(w)));
+
+        const QPixmap picture = coordinateCapture(w.size());
+        route.answer(picture);
+        QVERIFY(!w.isCapturePending());
+        QCOMPARE(w.screenPixmap().cacheKey(), picture.cacheKey());
+        const QImage lens = renderFrame(w);
+        QCOMPARE(lens.pixel(rig.pointer), coordinateColor(200, 150));
+        QCOMPARE(rig.windowSystem->presence.value(&w), Presence::FollowingPointer);
+        QVERIFY(rig.windowSystem->pointerHidden);
+
+        // An answer nobody waits for changes nothing.
+        route.answer(earlier);
+        QCOMPARE(w.screenPixmap().cacheKey(), picture.cacheKey());
+
+        // A refusal that may pass: no lens this time, the magnifier stays.
+        w.onSetRepaint();
+        route.fail(QStringLiteral("refused"), false);
+        QVERIFY(drawsNothing(renderFrame(w)));
+        QVERIFY(w.isMagnifierAvailable());
+        QCOMPARE(unavailable.count(), 0);
+
+        // A failure for good: said once, and no capture is asked for again.
+        w.onSetRepaint();
+        route.fail(QStringLiteral("no screenshot portal"), true);
+        QCOMPARE(unavailable.count(), 1);
+        QCOMPARE(unavailable.first().first().toString(), QStringLiteral("no screenshot portal"));
+        QVERIFY(!w.isMagnifierAvailable());
+        const int requests = route.requests.size();
+        w.onSetRepaint();
+        w.onSetMode(ModeLaser);
+        w.onSetMode(ModeMagnifier);
+        QCOMPARE(route.requests.size(), requests);
+        QVERIFY(drawsNothing(renderFrame(w)));
+        QCOMPARE(unavailable.count(), 1);
+    }
+
+    // Known at start: the grabber is not even asked, and the lens draws nothing.
+    void magnifierUnavailableFromStart()
+    {
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        rig.capture = coordinateCapture(w.size());
+        QSignalSpy unavailable(&w, &ScreenWidget::magnifierUnavailable);
+        w.setMagnifierAvailable(false, QStringLiteral("no capture route"));
+        w.setMagnifierAvailable(false, QStringLiteral("no capture route"));
+        QCOMPARE(unavailable.count(), 1);
+        QCOMPARE(w.magnifierUnavailableReason(), QStringLiteral("no capture route"));
+        w.onSetMode(ModeMagnifier);
+        w.onSetRepaint();
+        QCOMPARE(rig.grabs, 0);
+        QVERIFY(drawsNothing(renderFrame(w)));
     }
 
     void followsThePointerOnlyWhileAnEffectIsDisplayed()

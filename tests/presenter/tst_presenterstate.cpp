@@ -223,6 +223,40 @@ private slots:
         QCOMPARE(shows.count(), 5 + 2);
         QVERIFY(fileText().contains(QStringLiteral("m_spotSize=200\n")));
     }
+
+    // Without a magnifier that can work: the mode key leaves it out, it cannot be selected, and
+    // a stored magnifier gives way to the normal mode without touching the file.
+    void magnifierLeftOutWhenUnavailable_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QList<int>>("modes"); // after the change, then after each mode key
+        QTest::newRow("no file") << QByteArray() << QList<int>{0, 1, 2, 0, 1};
+        QTest::newRow("stored laser")
+            << QByteArray("[General]\nm_curMode=2\n") << QList<int>{2, 0, 1, 2, 0};
+        QTest::newRow("stored magnifier")
+            << QByteArray("[General]\nm_curMode=3\n") << QList<int>{0, 1, 2, 0, 1};
+    }
+    void magnifierLeftOutWhenUnavailable()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QList<int>, modes);
+        PresenterState &state = makeState(file);
+        QSignalSpy changed(&state, &PresenterState::modeChanged);
+        QSignalSpy commanded(&state, &PresenterState::overlayMode);
+        state.setMagnifierAvailable(false);
+        QCOMPARE(fileText(), QString::fromUtf8(file));
+        const bool movedOn = file.contains("m_curMode=3");
+        QCOMPARE(changed.count(), movedOn ? 1 : 0);
+        QCOMPARE(commanded.count(), movedOn ? 1 : 0);
+        state.selectMode(ModeMagnifier);
+        QList<int> seen{state.mode()};
+        for (int i = 0; i < 4; ++i) {
+            state.handleKeys(KeyModeSwitch);
+            seen << state.mode();
+        }
+        QCOMPARE(seen, modes);
+        QVERIFY(!fileText().contains(QStringLiteral("m_curMode=3")));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPresenterState)
