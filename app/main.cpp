@@ -1,6 +1,7 @@
 #include "app/alreadyrunningbox.h"
 #include "app/commandline.h"
 #include "app/instanceguard.h"
+#include "app/overlayroute.h"
 #include "app/overlaywiring.h"
 #include "app/platformchoice.h"
 #include "app/terminationwatcher.h"
@@ -33,6 +34,7 @@ int main(int argc, char *argv[])
 
     MainDialog dialog(nullptr);
     ScreenWidget overlay(&dialog);
+    OverlayRoute::setUp(&overlay);
     WindowPlacement::centreOnPointerScreen(&dialog);
     dialog.show();
     overlay.show();

@@ -1,33 +1,45 @@
 #include "app/overlayroute.h"
 
+#include "overlay/capture/capturechain.h"
+#include "overlay/capture/captureprobe.h"
+#include "overlay/capture/mutterscreencastcapture.h"
+#include "overlay/capture/portalscreenshotcapture.h"
+#include "overlay/layeroverlay.h"
+#include "overlay/screencapture.h"
+#include "overlay/screenwidget.h"
+
+#include <QGuiApplication>
+
+#include <cstdio>
+#include <memory>
+#include <vector>
+
 namespace OverlayRoute {
 
 Choice choose(const SessionOffer &offer)
 {
     Choice choice;
-    if (!offer.wayland) {
-        choice.overlay = offer.xcb ? Overlay::X11 : Overlay::Unsupported;
-        if (offer.xcb)
-            choice.captures << QStringLiteral("x11");
-        return choice;
-    }
-    const bool layerShell = offer.layerShellBuilt && offer.forced != "xwayland" &&
-                            offer.globals.contains(QStringLiteral("zwlr_layer_shell_v1"));
-    if (layerShell)
+    if (offer.layerOverlay)
         choice.overlay = Overlay::LayerShell;
+    else if (offer.xcb)
+        choice.overlay = offer.wayland ? Overlay::XWayland : Overlay::X11;
     else
-        choice.overlay = offer.xcb ? Overlay::XWayland : Overlay::Unsupported;
-    if (choice.overlay == Overlay::Unsupported)
-        return choice;
-    // Screencopy rides on the layer overlay's own connection. The screen cast answers without
-    // a dialog and without the flash a portal screenshot may give; the portal is the route
-    // every other desktop offers.
-    if (layerShell && offer.globals.contains(QStringLiteral("zwlr_screencopy_manager_v1")))
-        choice.captures << QStringLiteral("wlr-screencopy");
-    if (offer.mutterScreenCast && offer.screenCastBuilt)
-        choice.captures << QStringLiteral("gnome-screencast");
-    if (offer.portalScreenshot)
-        choice.captures << QStringLiteral("portal");
+        choice.overlay = Overlay::Unsupported;
+    switch (choice.overlay) {
+    case Overlay::X11:
+        choice.captures << QStringLiteral("x11");
+        break;
+    case Overlay::LayerShell:
+        if (offer.screencopy)
+            choice.captures << QStringLiteral("wlr-screencopy");
+        choice.captures << offer.busRoutes;
+        break;
+    case Overlay::XWayland:
+        choice.captures << offer.busRoutes;
+        break;
+    case Overlay::Unsupported:
+        break;
+    }
     return choice;
 }
 
@@ -50,10 +62,61 @@ QString Choice::line() const
     }
     const QString lens =
         captures.isEmpty()
-            ? QStringLiteral("magnifier off (the session offers no way to "
-                             "capture the screen)")
+            ? QStringLiteral("magnifier off (the session offers no way to capture the screen)")
             : QStringLiteral("magnifier capture: ") + captures.join(QLatin1String(", then "));
     return QStringLiteral("Kavri: overlay: ") + where + QStringLiteral("; ") + lens;
+}
+
+namespace {
+
+std::unique_ptr<ScreenCapture> makeRoute(const QString &name, ScreenWidget *overlay)
+{
+    if (name == QLatin1String("wlr-screencopy"))
+        return overlay->layerOverlay() ? overlay->layerOverlay()->makeCapture() : nullptr;
+    if (name == QLatin1String("gnome-screencast"))
+        return std::make_unique<MutterScreenCastCapture>();
+    if (name == QLatin1String("portal"))
+        return std::make_unique<PortalScreenshotCapture>();
+    return nullptr;
+}
+
+} // namespace
+
+Choice setUp(ScreenWidget *overlay)
+{
+    SessionOffer offer;
+    offer.xcb = QGuiApplication::platformName() == QLatin1String("xcb");
+    const QStringList globals = LayerOverlay::waylandGlobals();
+    offer.wayland = !globals.isEmpty();
+    offer.layerOverlay = overlay->layerOverlay() != nullptr;
+    offer.screencopy = globals.contains(QStringLiteral("zwlr_screencopy_manager_v1"));
+    if (offer.wayland) {
+        offer.busRoutes = recommendedCaptureRoutes(probeCaptureOffer(),
+                                                   MutterScreenCastCapture::builtWithPipeWire());
+    }
+    Choice choice = choose(offer);
+
+    // On X11 the overlay reads the screen itself, at once.
+    if (choice.overlay != Overlay::X11) {
+        std::vector<std::unique_ptr<ScreenCapture>> routes;
+        QStringList used;
+        for (const QString &name : choice.captures) {
+            if (std::unique_ptr<ScreenCapture> route = makeRoute(name, overlay)) {
+                routes.push_back(std::move(route));
+                used << name;
+            }
+        }
+        choice.captures = used;
+        if (routes.empty()) {
+            overlay->setMagnifierAvailable(
+                false, QStringLiteral("this desktop offers Kavri no way to take a picture of "
+                                      "the screen"));
+        } else {
+            overlay->setScreenCapture(std::make_unique<CaptureChain>(std::move(routes)));
+        }
+    }
+    std::fprintf(stderr, "%s\n", qPrintable(choice.line()));
+    return choice;
 }
 
 } // namespace OverlayRoute

@@ -58,27 +58,20 @@ private slots:
         QTest::addColumn<int>("overlay");
         QTest::addColumn<QStringList>("captures");
 
-        const QStringList wlroots{"wl_compositor", "zwlr_layer_shell_v1",
-                                  "zwlr_screencopy_manager_v1"};
+        const QStringList gnomeBus{"gnome-screencast", "portal"};
         OverlayRoute::SessionOffer x11;
         x11.xcb = true;
+        x11.busRoutes = gnomeBus; // an X11 session of GNOME: the X server is read directly
         QTest::newRow("x11") << x11 << int(Overlay::X11) << QStringList{"x11"};
         OverlayRoute::SessionOffer gnome;
-        gnome.wayland = gnome.xcb = gnome.layerShellBuilt = gnome.screenCastBuilt = true;
-        gnome.globals = QStringList{"wl_compositor", "gtk_shell1"};
-        gnome.mutterScreenCast = gnome.portalScreenshot = true;
-        QTest::newRow("gnome") << gnome << int(Overlay::XWayland)
-                               << QStringList{"gnome-screencast", "portal"};
-        OverlayRoute::SessionOffer gnomeNoPipeWire = gnome;
-        gnomeNoPipeWire.screenCastBuilt = false;
-        QTest::newRow("gnome, built without pipewire")
-            << gnomeNoPipeWire << int(Overlay::XWayland) << QStringList{"portal"};
+        gnome.wayland = gnome.xcb = true;
+        gnome.busRoutes = gnomeBus;
+        QTest::newRow("gnome") << gnome << int(Overlay::XWayland) << gnomeBus;
         OverlayRoute::SessionOffer sway;
-        sway.wayland = sway.xcb = sway.layerShellBuilt = true;
-        sway.globals = wlroots;
+        sway.wayland = sway.xcb = sway.layerOverlay = sway.screencopy = true;
         QTest::newRow("sway") << sway << int(Overlay::LayerShell) << QStringList{"wlr-screencopy"};
         OverlayRoute::SessionOffer swayForced = sway;
-        swayForced.forced = "xwayland";
+        swayForced.layerOverlay = false; // KAVRI_OVERLAY_ROUTE=xwayland
         QTest::newRow("sway, xwayland forced")
             << swayForced << int(Overlay::XWayland) << QStringList{};
         OverlayRoute::SessionOffer swayNoXwayland = sway;
@@ -86,16 +79,11 @@ private slots:
         QTest::newRow("sway without xwayland")
             << swayNoXwayland << int(Overlay::LayerShell) << QStringList{"wlr-screencopy"};
         OverlayRoute::SessionOffer plasma = sway;
-        plasma.globals = QStringList{"wl_compositor", "zwlr_layer_shell_v1", "org_kde_kwin_blur"};
-        plasma.portalScreenshot = true;
+        plasma.screencopy = false;
+        plasma.busRoutes = QStringList{"portal"};
         QTest::newRow("plasma") << plasma << int(Overlay::LayerShell) << QStringList{"portal"};
-        OverlayRoute::SessionOffer builtWithout = sway;
-        builtWithout.layerShellBuilt = false;
-        QTest::newRow("built without wayland-client")
-            << builtWithout << int(Overlay::XWayland) << QStringList{};
         OverlayRoute::SessionOffer bare;
         bare.wayland = true;
-        bare.globals = QStringList{"wl_compositor"};
         QTest::newRow("wayland, no xwayland, no layer-shell")
             << bare << int(Overlay::Unsupported) << QStringList{};
     }
