@@ -10,8 +10,6 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QRegularExpression>
-#include <QThread>
 #include <QtTest>
 
 #include <functional>
@@ -108,7 +106,7 @@ bool CompositorRig::tool(const QString &program, const QStringList &arguments, Q
     return ok;
 }
 
-// The X display whose lock file names the compositor (both write their own pid there).
+// The X display whose lock file names the compositor: sway writes its own pid there.
 bool CompositorRig::findXWayland(qint64 compositorPid)
 {
     return waitFor(

@@ -1,3 +1,4 @@
+#include "common/pixels.h"
 #include "compositorrig.h"
 #include "e2e/kavrirun.h"
 
@@ -25,6 +26,10 @@ Q_DECLARE_METATYPE(CompositorRig::Kind)
 
 namespace {
 
+using KavriTest::isRed;
+using KavriTest::luminance;
+using KavriTest::near;
+
 constexpr int Starts = 5; // per compositor
 const QByteArray Settings = "[General]\nlanguage=1\nm_curMode=0\nm_spotSize=100\n"
                             "m_laserSize=30\nm_magnifierSize=150\nm_scaleRate=2\n";
@@ -34,20 +39,6 @@ const char *const CheckNames[CheckCount] = {
     "2: the spotlight follows the pointer over it",    "2: the laser dot follows the pointer",
     "2: keys reach it while an effect is shown",       "3: magnifier shows it (no dark disc)"};
 using Results = std::array<bool, CheckCount>;
-
-int luminance(QRgb c)
-{
-    return (qRed(c) * 299 + qGreen(c) * 587 + qBlue(c) * 114) / 1000;
-}
-bool near(QRgb a, QRgb b, int tolerance = 30)
-{
-    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance &&
-           qAbs(qBlue(a) - qBlue(b)) <= tolerance;
-}
-bool isRed(QRgb c)
-{
-    return qRed(c) > 180 && qGreen(c) < 90 && qBlue(c) < 90;
-}
 
 } // namespace
 
@@ -181,12 +172,12 @@ class TestWayland : public QObject
         r[Spotlight] =
             effectFollows(run, "1", r[KeysDuringEffect], [&](const QImage &s, QPoint at) {
                 const QPoint away = at + QPoint(0, 130);
-                return near(s.pixel(at + probe), plain.pixel(at + probe), 12) &&
+                return near(s.pixel(at + probe), plain.pixel(at + probe)) &&
                        luminance(s.pixel(away)) < luminance(plain.pixel(away)) * 2 / 3;
             });
         r[Laser] = effectFollows(run, "2", r[KeysDuringEffect], [&](const QImage &s, QPoint at) {
             return isRed(s.pixel(at + probe)) &&
-                   near(s.pixel(at + QPoint(0, 130)), plain.pixel(at + QPoint(0, 130)), 12);
+                   near(s.pixel(at + QPoint(0, 130)), plain.pixel(at + QPoint(0, 130)));
         });
     }
     // The lens at twice the size shows at p the presentation's pixel at centre + (p-centre)/2.
@@ -209,8 +200,8 @@ class TestWayland : public QObject
                 const QPoint p = centre + QPoint(dx, dy);
                 const QRgb c = shot.pixel(p);
                 ++points;
-                enlarged += near(c, plain.pixel(centre + QPoint(dx, dy) / 2)) ? 1 : 0;
-                unchanged += near(c, plain.pixel(p)) ? 1 : 0;
+                enlarged += near(c, plain.pixel(centre + QPoint(dx, dy) / 2), 30) ? 1 : 0;
+                unchanged += near(c, plain.pixel(p), 30) ? 1 : 0;
                 dark += luminance(c) < 60 ? 1 : 0;
             }
         const bool lens = enlarged > points * 9 / 10 && unchanged < points * 8 / 10;
