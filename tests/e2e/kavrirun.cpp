@@ -50,8 +50,14 @@ bool KavriRun::start()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("DISPLAY"), m_display);
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("XAUTHORITY"));
+    if (m_options.session.isEmpty())
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    else
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    for (const QString &name : m_options.session.keys())
+        env.insert(name, m_options.session.value(name));
     env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(KAVRI_VDONGLE_LIBRARY));
     env.insert(QStringLiteral("KAVRI_VDONGLE"), m_dir.filePath(QStringLiteral("vdongle")));
     env.insert(QStringLiteral("KAVRI_VDONGLE_START"),
@@ -65,6 +71,11 @@ bool KavriRun::start()
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("output.txt")));
     m_process.start(QStringLiteral(KAVRI_PROGRAM), QStringList());
     return m_process.waitForStarted(10000);
+}
+
+QByteArray KavriRun::output() const
+{
+    return fileText(m_dir.filePath(QStringLiteral("output.txt")));
 }
 
 void KavriRun::press(const QByteArray &command)

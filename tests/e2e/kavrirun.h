@@ -18,6 +18,9 @@ public:
     struct Options
     {
         bool donglePlugged = true;
+        // A Wayland session's variables (WAYLAND_DISPLAY, XAUTHORITY, ...): with them the
+        // program picks its platform itself, as on a desktop; without, it runs on `display`.
+        QProcessEnvironment session;
     };
 
     KavriRun(const QString &display, const QString &runtimeDir, Options options);
@@ -29,6 +32,8 @@ public:
     qint64 pid() const { return m_process.processId(); }
     bool isRunning() const { return m_process.state() == QProcess::Running; }
     QProcess &process() { return m_process; }
+    // What the program printed so far (standard output and error).
+    QByteArray output() const;
 
     // The virtual presenter: send a command line, read what the dongle saw.
     void press(const QByteArray &command);

@@ -1,3 +1,4 @@
+#include "common/pixels.h"
 #include "desktopsession.h"
 #include "kavrirun.h"
 
@@ -22,15 +23,8 @@ const QString GermanTitle = QStringLiteral("Zuvu Direvod Einstellungen ");
 const QString WarningTitle = QStringLiteral("Warning");
 constexpr int StartTimeoutMs = 20000;
 
-int luminance(QRgb c)
-{
-    return (qRed(c) * 299 + qGreen(c) * 587 + qBlue(c) * 114) / 1000;
-}
-bool near(QRgb a, QRgb b, int tolerance = 12)
-{
-    return qAbs(qRed(a) - qRed(b)) <= tolerance && qAbs(qGreen(a) - qGreen(b)) <= tolerance &&
-           qAbs(qBlue(a) - qBlue(b)) <= tolerance;
-}
+using KavriTest::luminance;
+using KavriTest::near;
 QString describe(QRgb c)
 {
     return QColor(c).name();
@@ -44,10 +38,7 @@ int countPixels(const QImage &image, const QRect &area, const std::function<bool
             n += test(image.pixel(x, y)) ? 1 : 0;
     return n;
 }
-bool isRed(QRgb c)
-{
-    return qRed(c) > 180 && qGreen(c) < 90 && qBlue(c) < 90;
-}
+using KavriTest::isRed;
 bool isDark(QRgb c)
 {
     return luminance(c) < 60;

@@ -1,0 +1,393 @@
+#include "compositorrig.h"
+
+#include "common/childprocess.h"
+#include "common/otheruser.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QtTest>
+
+#include <functional>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString RemoteDesktop = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
+const QString ScreenCast = QStringLiteral("org.gnome.Mutter.ScreenCast");
+
+// Looks every 50 ms, keeping the test's event loop running, until `done` holds.
+bool waitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done()) {
+        if (t.elapsed() > timeoutMs)
+            return false;
+        QTest::qWait(50);
+    }
+    return true;
+}
+
+QString firstMatch(const QString &folder, const QString &pattern)
+{
+    const QStringList found = QDir(folder).entryList({pattern}, QDir::System | QDir::Files);
+    return found.isEmpty() ? QString() : QDir(folder).filePath(found.first());
+}
+
+// The PipeWire node of the screen cast stream arrives as a D-Bus signal after Start.
+class StreamWatch final : public QObject
+{
+    Q_OBJECT
+public:
+    quint32 node = 0;
+public slots:
+    void added(uint id) { node = id; }
+};
+
+} // namespace
+
+CompositorRig::CompositorRig(Kind kind) : m_kind(kind) {}
+
+CompositorRig::~CompositorRig()
+{
+    if (!m_bus.isEmpty())
+        QDBusConnection::disconnectFromBus(m_bus);
+    if (m_pointer)
+        m_pointer->closeWriteChannel();
+    for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it)
+        KavriTest::stopProcess(**it, 5000);
+}
+
+bool CompositorRig::start()
+{
+    if (::geteuid() != 0) {
+        m_why = QStringLiteral("the Wayland rigs need root");
+        return false;
+    }
+    m_runtime = m_dir.filePath(QStringLiteral("run"));
+    m_tools = QProcessEnvironment::systemEnvironment();
+    m_tools.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
+    QDir().mkdir(m_runtime);
+    ::chmod(QFile::encodeName(m_runtime).constData(), 0700);
+    return m_kind == Kind::Sway ? startSway() : startMutter();
+}
+
+bool CompositorRig::launch(QProcess &process, const QString &program, const QStringList &arguments,
+                           const QProcessEnvironment &env)
+{
+    process.setProcessEnvironment(env);
+    process.setStandardOutputFile(m_dir.filePath(QFileInfo(program).fileName() + ".log"));
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    if (!process.waitForStarted(5000)) {
+        m_why = program + QStringLiteral(" could not be started (is it installed?)");
+        return false;
+    }
+    return true;
+}
+
+bool CompositorRig::tool(const QString &program, const QStringList &arguments, QByteArray *out)
+{
+    QProcess p;
+    p.setProcessEnvironment(m_tools);
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(program, arguments);
+    const bool ok =
+        p.waitForFinished(10000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    if (out)
+        *out = p.readAllStandardOutput();
+    return ok;
+}
+
+// The X display whose lock file names the compositor: sway writes its own pid there.
+bool CompositorRig::findXWayland(qint64 compositorPid)
+{
+    return waitFor(
+        [&] {
+            for (const QString &name : QDir(QStringLiteral("/tmp"))
+                                           .entryList({QStringLiteral(".X*-lock")},
+                                                      QDir::Hidden | QDir::Files, QDir::Name)) {
+                QFile lock(QStringLiteral("/tmp/") + name);
+                if (lock.open(QIODevice::ReadOnly) &&
+                    lock.readAll().replace('\0', "").trimmed().toLongLong() == compositorPid) {
+                    m_session.insert(QStringLiteral("DISPLAY"),
+                                     ":" + name.mid(2).section('-', 0, 0));
+                    return true;
+                }
+            }
+            return false;
+        },
+        15000);
+}
+
+bool CompositorRig::startSway()
+{
+    const KavriTest::OtherUser user = KavriTest::otherUser();
+    if (user.uid < 0) {
+        m_why = QStringLiteral("no second user for sway (useradd failed)");
+        return false;
+    }
+    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0711);
+    ::chown(QFile::encodeName(m_runtime).constData(), static_cast<uid_t>(user.uid),
+            static_cast<gid_t>(user.gid));
+    QFile config(m_dir.filePath(QStringLiteral("sway.conf")));
+    if (!config.open(QIODevice::WriteOnly) ||
+        config.write("xwayland enable\n"
+                     "output HEADLESS-1 resolution 1280x800 position 0 0\n"
+                     "default_border none\n"
+                     // XWayland runs as sway's user; Kavri and the tools here run as root.
+                     "exec xhost +si:localuser:root\n") < 0)
+        return false;
+    config.close();
+    ::chmod(QFile::encodeName(config.fileName()).constData(), 0644);
+
+    auto sway = std::make_unique<QProcess>();
+    m_compositor = sway.get();
+    m_processes.push_back(std::move(sway));
+    if (!launch(*m_compositor, QStringLiteral("runuser"),
+                {"-u", user.name, "--", "env", "-i", "PATH=/usr/bin:/bin",
+                 "XDG_RUNTIME_DIR=" + m_runtime, "WLR_BACKENDS=headless",
+                 "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman", "sway", "-c",
+                 config.fileName()},
+                QProcessEnvironment()))
+        return false;
+    QString socket, ipc;
+    if (!waitFor(
+            [&] {
+                socket = firstMatch(m_runtime, QStringLiteral("wayland-[0-9]"));
+                ipc = firstMatch(m_runtime, QStringLiteral("sway-ipc.*.sock"));
+                return !socket.isEmpty() && !ipc.isEmpty();
+            },
+            15000)) {
+        m_why = QStringLiteral("sway did not come up (see sway.log in ") + m_dir.path() + ")";
+        return false;
+    }
+    // runuser's child is sway.
+    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_compositor->processId()));
+    const qint64 swayPid = children.open(QIODevice::ReadOnly)
+                               ? children.readAll().trimmed().split(' ').first().toLongLong()
+                               : 0;
+    m_session.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+    m_session.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("sway"));
+    m_session.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    if (!findXWayland(swayPid)) {
+        m_why = QStringLiteral("sway started no XWayland");
+        return false;
+    }
+    m_tools.insert(QStringLiteral("DISPLAY"), m_session.value(QStringLiteral("DISPLAY")));
+    if (!waitFor([&] { return tool(QStringLiteral("xdpyinfo"), {}); }, 15000)) {
+        m_why = QStringLiteral("sway's XWayland lets no root client in");
+        return false;
+    }
+    m_tools.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+    m_tools.insert(QStringLiteral("SWAYSOCK"), ipc);
+    m_tools.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("tools")));
+    QDir().mkdir(m_tools.value(QStringLiteral("XDG_RUNTIME_DIR")));
+
+    auto pointer = std::make_unique<QProcess>();
+    m_pointer = pointer.get();
+    m_processes.push_back(std::move(pointer));
+    m_pointer->setProcessEnvironment(m_tools);
+    m_pointer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_pointer->start(QStringLiteral(KAVRI_VIRTUAL_POINTER), {"1280", "800"});
+    if (!m_pointer->waitForReadyRead(5000) || m_pointer->readLine().trimmed() != "ready") {
+        m_why = QStringLiteral("the virtual pointer could not be made");
+        return false;
+    }
+    return true;
+}
+
+bool CompositorRig::callMutter(const QString &path, const QString &interface, const QString &method,
+                               const QVariantList &arguments, QVariant *reply)
+{
+    const QString service = interface.startsWith(ScreenCast) ? ScreenCast : RemoteDesktop;
+    QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, method);
+    call.setArguments(arguments);
+    const QDBusMessage answer = QDBusConnection(m_bus).call(call, QDBus::Block, 5000);
+    if (answer.type() != QDBusMessage::ReplyMessage) {
+        m_why = method + ": " + answer.errorMessage();
+        return false;
+    }
+    if (reply)
+        *reply = answer.arguments().value(0);
+    return true;
+}
+
+bool CompositorRig::startMutter()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
+    env.insert(QStringLiteral("HOME"), m_dir.path());
+    env.remove(QStringLiteral("DISPLAY"));
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    const QString busAddress = "unix:path=" + m_runtime + "/bus";
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    m_tools.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
+
+    const QList<std::pair<QString, QStringList>> programs = {
+        {"dbus-daemon", {"--session", "--nofork", "--address=" + busAddress}},
+        {"pipewire", {}},
+        {"wireplumber", {}},
+        {"mutter",
+         {"--headless", "--wayland", "--virtual-monitor", "1280x800", "--wayland-display",
+          "kavri-rig"}}};
+    for (const auto &program : programs) {
+        auto process = std::make_unique<QProcess>();
+        if (!launch(*process, program.first, program.second, env))
+            return false;
+        m_processes.push_back(std::move(process));
+        // Each needs the one before it: the bus, then PipeWire's socket.
+        const QString needed = program.first == "dbus-daemon" ? "bus"
+                               : program.first == "pipewire"  ? "pipewire-0"
+                                                              : "";
+        if (!needed.isEmpty() &&
+            !waitFor([&] { return QFile::exists(m_runtime + "/" + needed); }, 10000)) {
+            m_why = program.first + " did not come up";
+            return false;
+        }
+    }
+    m_compositor = m_processes.back().get();
+    const QString socket = m_runtime + "/kavri-rig";
+    // mutter holds two X displays; the one its XWayland serves, and the cookie file, are on
+    // that XWayland's command line.
+    auto xwayland = [&] {
+        QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_compositor->processId()));
+        if (!children.open(QIODevice::ReadOnly))
+            return false;
+        for (const QByteArray &pid : children.readAll().trimmed().split(' ')) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(QString::fromLatin1(pid)));
+            const QList<QByteArray> args = cmdline.open(QIODevice::ReadOnly)
+                                               ? cmdline.readAll().split('\0')
+                                               : QList<QByteArray>();
+            const int auth = args.indexOf("-auth");
+            if (args.value(0).endsWith("Xwayland") && auth > 0) {
+                m_session.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(args.value(1)));
+                m_session.insert(QStringLiteral("XAUTHORITY"),
+                                 QString::fromLatin1(args.value(auth + 1)));
+                return true;
+            }
+        }
+        return false;
+    };
+    if (!waitFor([&] { return QFile::exists(socket) && xwayland(); }, 15000)) {
+        m_why = QStringLiteral("mutter or its XWayland did not come up (see mutter.log in ") +
+                m_dir.path() + ")";
+        return false;
+    }
+    m_session.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+    m_session.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
+    m_session.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    m_session.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    m_session.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), m_runtime);
+
+    // The remote desktop session, and a screen cast of the monitor tied to it: absolute
+    // pointer motion is given in that stream's coordinates, and its frames are the screenshots.
+    m_bus = QStringLiteral("kavri-rig-") + QString::number(reinterpret_cast<quintptr>(this));
+    QDBusConnection bus = QDBusConnection::connectToBus(busAddress, m_bus);
+    QVariant reply;
+    if (!bus.isConnected() ||
+        !waitFor([&] { return bus.interface()->isServiceRegistered(ScreenCast).value(); }, 15000) ||
+        !callMutter("/org/gnome/Mutter/RemoteDesktop", RemoteDesktop, "CreateSession", {}, &reply))
+        return false;
+    m_remoteDesktop = reply.value<QDBusObjectPath>().path();
+    if (!callMutter(m_remoteDesktop, "org.freedesktop.DBus.Properties", "Get",
+                    {RemoteDesktop + ".Session", "SessionId"}, &reply))
+        return false;
+    const QString sessionId = reply.value<QDBusVariant>().variant().toString();
+    if (!callMutter("/org/gnome/Mutter/ScreenCast", ScreenCast, "CreateSession",
+                    {QVariantMap{{"remote-desktop-session-id", sessionId}}}, &reply))
+        return false;
+    const QString screenCast = reply.value<QDBusObjectPath>().path();
+    if (!callMutter(screenCast, ScreenCast + ".Session", "RecordMonitor",
+                    {QString(), QVariantMap()}, &reply))
+        return false;
+    m_stream = reply.value<QDBusObjectPath>().path();
+    StreamWatch watch;
+    bus.connect(ScreenCast, m_stream, ScreenCast + ".Stream", "PipeWireStreamAdded", &watch,
+                SLOT(added(uint)));
+    if (!callMutter(m_remoteDesktop, RemoteDesktop + ".Session", "Start", {}) ||
+        !waitFor([&] { return watch.node != 0; }, 10000)) {
+        m_why = QStringLiteral("mutter's screen cast gave no PipeWire stream");
+        return false;
+    }
+    m_node = watch.node;
+    // mutter makes its virtual devices on their first event, and that event is lost.
+    const bool warm = movePointer(QPoint(1, 1)) &&
+                      callMutter(m_remoteDesktop, RemoteDesktop + ".Session",
+                                 "NotifyKeyboardKeycode", {42u /* left shift */, true}) &&
+                      callMutter(m_remoteDesktop, RemoteDesktop + ".Session",
+                                 "NotifyKeyboardKeycode", {42u, false});
+    QTest::qWait(300);
+    return warm;
+}
+
+bool CompositorRig::movePointer(const QPoint &to)
+{
+    if (m_kind == Kind::Sway)
+        return tool(QStringLiteral("swaymsg"), {"seat", "seat0", "cursor", "set",
+                                                QString::number(to.x()), QString::number(to.y())});
+    return callMutter(m_remoteDesktop, RemoteDesktop + ".Session", "NotifyPointerMotionAbsolute",
+                      {m_stream, double(to.x()), double(to.y())});
+}
+
+bool CompositorRig::click(const QPoint &at)
+{
+    if (!movePointer(at))
+        return false;
+    for (const bool down : {true, false}) {
+        if (m_kind == Kind::Sway) {
+            // A button of the virtual pointer, as a mouse would give it.
+            m_pointer->write(down ? "button 1\n" : "button 0\n");
+            if (!m_pointer->waitForReadyRead(5000) || m_pointer->readLine().trimmed() != "done")
+                return false;
+        } else if (!callMutter(m_remoteDesktop, RemoteDesktop + ".Session", "NotifyPointerButton",
+                               {0x110 /* BTN_LEFT */, down})) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CompositorRig::pressKey(char letter)
+{
+    if (m_kind == Kind::Sway) // wtype's keyboard needs a moment before its first key is taken
+        return tool(QStringLiteral("wtype"), {"-s", "150", QString(QLatin1Char(letter))});
+    // Linux key codes of the letters, row by row.
+    static const QByteArray rows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
+    static const uint firstCode[] = {16, 30, 44};
+    for (int row = 0; row < 3; ++row) {
+        const int at = rows[row].indexOf(letter);
+        if (at < 0)
+            continue;
+        for (const bool down : {true, false})
+            if (!callMutter(m_remoteDesktop, RemoteDesktop + ".Session", "NotifyKeyboardKeycode",
+                            {firstCode[row] + uint(at), down}))
+                return false;
+        return true;
+    }
+    return false;
+}
+
+QImage CompositorRig::screenshot()
+{
+    QByteArray png;
+    if (m_kind == Kind::Sway) {
+        tool(QStringLiteral("grim"), {"-"}, &png);
+        return QImage::fromData(png, "PNG");
+    }
+    const QString file = m_dir.filePath(QStringLiteral("frame.png"));
+    QFile::remove(file);
+    tool(QStringLiteral("gst-launch-1.0"),
+         {"-q", "pipewiresrc", "path=" + QString::number(m_node), "num-buffers=1", "!",
+          "videoconvert", "!", "pngenc", "!", "filesink", "location=" + file});
+    return QImage(file);
+}
+
+#include "compositorrig.moc"

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QImage>
+#include <QPoint>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+// A headless Wayland compositor with XWayland, 1280x800, for the Wayland suite: sway (run as a
+// second local user, which it insists on) or mutter (with its own session bus, PipeWire and
+// WirePlumber). It moves and clicks the pointer and presses keys through the compositor's own
+// interfaces, and takes screenshots the compositor allows. Every socket and folder is the
+// rig's own, so it never meets another compositor on the machine. Needs root.
+class CompositorRig final
+{
+public:
+    enum class Kind { Sway, Mutter };
+    static constexpr int Width = 1280;
+    static constexpr int Height = 800;
+
+    explicit CompositorRig(Kind kind);
+    ~CompositorRig();
+    CompositorRig(const CompositorRig &) = delete;
+    CompositorRig &operator=(const CompositorRig &) = delete;
+
+    // False, with why(), when the compositor or a tool is missing or does not come up.
+    bool start();
+    QString why() const { return m_why; }
+
+    // What a client of this session needs: WAYLAND_DISPLAY (a full path), DISPLAY and
+    // XAUTHORITY for XWayland, the desktop's name, and on mutter its session bus and PipeWire.
+    QProcessEnvironment session() const { return m_session; }
+
+    bool movePointer(const QPoint &to);
+    bool click(const QPoint &at);
+    bool pressKey(char letter); // a lower-case letter
+    QImage screenshot();
+
+private:
+    bool startSway();
+    bool startMutter();
+    bool launch(QProcess &process, const QString &program, const QStringList &arguments,
+                const QProcessEnvironment &env);
+    bool tool(const QString &program, const QStringList &arguments, QByteArray *out = nullptr);
+    bool callMutter(const QString &path, const QString &interface, const QString &method,
+                    const QVariantList &arguments, QVariant *reply = nullptr);
+    bool findXWayland(qint64 compositorPid);
+
+    Kind m_kind;
+    QString m_why;
+    QTemporaryDir m_dir;
+    QString m_runtime;
+    QProcessEnvironment m_session;
+    QProcessEnvironment m_tools;                        // for grim, swaymsg, wtype, gst-launch-1.0
+    std::vector<std::unique_ptr<QProcess>> m_processes; // stopped last to first
+    QProcess *m_compositor = nullptr;
+    QProcess *m_pointer = nullptr; // sway: the virtual pointer
+    QString m_bus;                 // mutter: the session bus
+    QString m_remoteDesktop;       // mutter: the remote desktop session's object path
+    QString m_stream;              // mutter: its screen cast stream's object path
+    quint32 m_node = 0;            // mutter: that stream's PipeWire node
+};

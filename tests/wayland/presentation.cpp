@@ -1,0 +1,58 @@
+// The presentation beneath Kavri in the Wayland suite: a native full-screen window that shows
+// a known picture (each quarter of the screen a checker of its own two light colours, 40 px
+// squares) and prints every press, release and key it gets, with the position, on stdout.
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace {
+
+void say(const QString &line)
+{
+    std::printf("%s\n", qPrintable(line));
+    std::fflush(stdout);
+}
+
+class Presentation final : public QWidget
+{
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        // Light, and never red: the spotlight darkens it and the laser dot is red.
+        static const QColor colours[4][2] = {{{80, 160, 255}, {200, 230, 255}},
+                                             {{60, 200, 90}, {190, 240, 190}},
+                                             {{240, 220, 60}, {255, 250, 190}},
+                                             {{0, 200, 200}, {190, 250, 250}}};
+        QPainter p(this);
+        for (int y = 0; y < height(); y += 40)
+            for (int x = 0; x < width(); x += 40) {
+                const int quarter = (x >= width() / 2 ? 1 : 0) + (y >= height() / 2 ? 2 : 0);
+                p.fillRect(x, y, 40, 40, colours[quarter][(x / 40 + y / 40) % 2]);
+            }
+        say(QStringLiteral("painted %1 %2").arg(width()).arg(height()));
+    }
+    void mousePressEvent(QMouseEvent *e) override { report("press", e->pos()); }
+    void mouseReleaseEvent(QMouseEvent *e) override { report("release", e->pos()); }
+    void keyPressEvent(QKeyEvent *e) override { say("key " + e->text()); }
+
+private:
+    static void report(const char *what, const QPoint &at)
+    {
+        say(QStringLiteral("%1 %2 %3").arg(QLatin1String(what)).arg(at.x()).arg(at.y()));
+    }
+};
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    Presentation window;
+    window.setWindowTitle(QStringLiteral("presentation"));
+    window.showFullScreen();
+    return app.exec();
+}
