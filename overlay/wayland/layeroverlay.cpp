@@ -49,6 +49,10 @@ struct LayerOverlay::Private
         // surface is only mapped while an effect is displayed.
         bool shown = false;
         bool configured = false;
+        // Answers still to come to requests to map that were withdrawn before their answer
+        // came. Unmapping ends the configure sequence: acknowledging one of those serials
+        // afterwards is a protocol error that closes the connection.
+        int withdrawnConfigures = 0;
         QSize size; // logical pixels
         int scale = 1;
         std::vector<std::unique_ptr<ShmBuffer>> buffers;
@@ -221,6 +225,8 @@ void LayerOverlay::Private::setShown(Surface *s, bool shown)
         sendInputRegion(s);
         wl_surface_attach(s->surface, nullptr, 0, 0);
         wl_surface_commit(s->surface);
+        if (!s->configured)
+            ++s->withdrawnConfigures;
         s->configured = false;
         s->attached = false;
         s->waitingForBuffer = false;
@@ -272,10 +278,14 @@ void LayerOverlay::Private::onConfigure(void *data, zwlr_layer_surface_v1 *layer
                                         uint32_t width, uint32_t height)
 {
     auto *s = static_cast<Surface *>(data);
-    zwlr_layer_surface_v1_ack_configure(layer, serial);
-    // An answer to a request to map that was withdrawn since.
+    // The answer to a request to map that was withdrawn since: its serial is void.
+    if (s->withdrawnConfigures > 0) {
+        --s->withdrawnConfigures;
+        return;
+    }
     if (!s->shown)
         return;
+    zwlr_layer_surface_v1_ack_configure(layer, serial);
     QSize size{int(width), int(height)};
     if (size.isEmpty())
         size = s->output->logical.size();

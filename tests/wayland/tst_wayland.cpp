@@ -18,8 +18,8 @@
 //   goal 1: while nothing is shown, clicks and a key reach the presentation;
 //   goal 2: the spotlight and the laser dot follow the pointer over the presentation, and
 //           keys still reach it;
-//   goal 3: the magnifier's lens shows the presentation enlarged, or no lens is shown at
-//           all; a dark disc fails.
+//   goal 3: the magnifier's lens shows the presentation enlarged; no lens at all only where
+//           the program said at start that the magnifier is off; a dark disc fails.
 // Each goal holds on every start. The counts are printed as a table.
 // KAVRI_WAYLAND_SHOTS=<folder> keeps the screenshots of every failed check there.
 Q_DECLARE_METATYPE(CompositorRig::Kind)
@@ -212,11 +212,13 @@ class TestWayland : public QObject
               : noLens            ? "no lens"
               : dark > points / 3 ? "DARK DISC"
                                   : "wrong");
-        if (!lens && !noLens) {
+        if (!lens) {
             keep(plain, "magnifier-before");
             keep(shot, "magnifier");
         }
-        return (lens || noLens) && dark < points / 3;
+        // No lens is right only where the program said at start that it has no picture.
+        const bool offered = !run.output().contains("magnifier off");
+        return (lens || (noLens && !offered)) && dark < points / 3;
     }
 
 private slots:
