@@ -1,4 +1,5 @@
 #include "overlay/capture/mutterscreencastcapture.h"
+#include "overlay/capture/dbuserrors.h"
 #include "overlay/capture/framepicture.h"
 
 #ifdef KAVRI_CAPTURE_PIPEWIRE
@@ -26,20 +27,6 @@ QVariantMap hiddenPointer()
     QVariantMap properties;
     properties.insert(QStringLiteral("cursor-mode"), QVariant::fromValue(uint(0)));
     return properties;
-}
-
-bool isMissingService(const QDBusError &error)
-{
-    switch (error.type()) {
-    case QDBusError::ServiceUnknown:
-    case QDBusError::UnknownObject:
-    case QDBusError::UnknownInterface:
-    case QDBusError::UnknownMethod:
-    case QDBusError::Disconnected:
-        return true;
-    default:
-        return false;
-    }
 }
 
 // Calls `method` and hands the reply to `then` unless the request was replaced meanwhile.

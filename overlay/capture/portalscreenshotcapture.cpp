@@ -1,4 +1,5 @@
 #include "overlay/capture/portalscreenshotcapture.h"
+#include "overlay/capture/dbuserrors.h"
 #include "overlay/capture/framepicture.h"
 
 #include <QDBusConnection>
@@ -20,21 +21,6 @@ const QString PortalService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString PortalPath = QStringLiteral("/org/freedesktop/portal/desktop");
 const QString ScreenshotInterface = QStringLiteral("org.freedesktop.portal.Screenshot");
 const QString RequestInterface = QStringLiteral("org.freedesktop.portal.Request");
-
-// Errors that say the portal, or its Screenshot interface, is not there at all.
-bool isMissingService(const QDBusError &error)
-{
-    switch (error.type()) {
-    case QDBusError::ServiceUnknown:
-    case QDBusError::UnknownObject:
-    case QDBusError::UnknownInterface:
-    case QDBusError::UnknownMethod:
-    case QDBusError::Disconnected:
-        return true;
-    default:
-        return false;
-    }
-}
 } // namespace
 
 PortalScreenshotCapture::PortalScreenshotCapture(QObject *parent)
