@@ -55,8 +55,9 @@ sleep 1
 # Kavri in English, with the dongle plugged in.
 mkdir -p "$work/run" "$work/tmp"
 printf '[General]\nlanguage=1\n' > "$work/run/Kavri.ini"
+ln -s "$vdongle" "$work/vdongle.so" # LD_PRELOAD splits at spaces, which the checkout may hold
 (cd "$work/run" && TMPDIR="$work/tmp" XDG_RUNTIME_DIR="$work/tmp" KAVRI_VDONGLE="$work/run/vd" \
-  LD_PRELOAD="$vdongle" QT_QPA_PLATFORM=xcb exec "$kavri" >/dev/null 2>&1) &
+  LD_PRELOAD="$work/vdongle.so" QT_QPA_PLATFORM=xcb exec "$kavri" >/dev/null 2>&1) &
 pids+=($!)
 for _ in $(seq 100); do grep -q '^opened' "$work/run/vd.log" 2>/dev/null && break; sleep 0.1; done
 sleep 1.5

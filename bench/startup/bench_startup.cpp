@@ -152,7 +152,12 @@ Sample measure(Display *dpy, const std::string &display, const std::string &prog
         setenv("XDG_RUNTIME_DIR", workDir.c_str(), 1); // its own single-instance lock
         setenv("XDG_CONFIG_HOME", (workDir + "/config").c_str(), 1);
         if (!preload.empty()) {
-            setenv("LD_PRELOAD", preload.c_str(), 1);
+            // LD_PRELOAD splits at spaces and colons: a checkout's path may hold one.
+            std::string library = preload;
+            if (library.find_first_of(" :") != std::string::npos &&
+                symlink(preload.c_str(), (workDir + "/vdongle.so").c_str()) == 0)
+                library = workDir + "/vdongle.so";
+            setenv("LD_PRELOAD", library.c_str(), 1);
             setenv("KAVRI_VDONGLE", control.c_str(), 1);
         }
         const int devnull = open("/dev/null", O_WRONLY);

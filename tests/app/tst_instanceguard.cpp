@@ -1,5 +1,6 @@
 #include "app/instanceguard.h"
 
+#include "common/childprocess.h"
 #include "common/otheruser.h"
 
 #include <QCoreApplication>
@@ -70,9 +71,10 @@ private:
     QList<QProcess *> m_helpers;
 
     QProcess *startHelper(const QString &runtimeDir, const QString &tmpDir = QString(),
-                          const QString &asUser = QString(), const char *role = "--hold")
+                          KavriTest::OtherUser *asUser = nullptr, const char *role = "--hold")
     {
         auto *p = new QProcess;
+        m_helpers << p;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         if (runtimeDir.isNull())
             env.remove("XDG_RUNTIME_DIR");
@@ -81,16 +83,14 @@ private:
         env.insert("TMPDIR", tmpDir.isNull() ? m_runtime->path() : tmpDir);
         p->setProcessEnvironment(env);
         const QString self = QCoreApplication::applicationFilePath();
-        if (asUser.isEmpty()) {
-            p->setProgram(self);
-            p->setArguments({role});
+        if (!asUser) {
+            KavriTest::startTied(*p, self, {role});
         } else {
-            // runuser keeps the environment given here (no login shell).
-            p->setProgram("runuser");
-            p->setArguments({"-u", asUser, "--", self, role});
+            // The checkout may be private: the other user runs a copy of this program.
+            const QString copy = asUser->reachableCopy(self);
+            if (!copy.isEmpty())
+                asUser->start(*p, copy, {role});
         }
-        p->start();
-        m_helpers << p;
         return p;
     }
     static QByteArray answerOf(QProcess *p)
@@ -122,9 +122,10 @@ private:
 private slots:
     void init()
     {
-        m_runtime = std::make_unique<QTemporaryDir>();
+        // In /tmp, not TMPDIR, which may be private: other users must reach their folders
+        // in it.
+        m_runtime = std::make_unique<QTemporaryDir>(QStringLiteral("/tmp/kavri-test-XXXXXX"));
         QVERIFY(m_runtime->isValid());
-        // Other users must be able to reach their folders in it.
         QFile::setPermissions(m_runtime->path(), QFile::ReadOwner | QFile::WriteOwner |
                                                      QFile::ExeOwner | QFile::ExeOther);
     }
@@ -231,7 +232,7 @@ private slots:
     {
         const QString session = privateDir("session");
         QCOMPARE(answerOf(startHelper(session)).left(4), QByteArray("held"));
-        QProcess *refused = startHelper(session, QString(), QString(), "--refuse-and-hang");
+        QProcess *refused = startHelper(session, QString(), nullptr, "--refuse-and-hang");
         QCOMPARE(answerOf(refused), QByteArray("refused"));
         InstanceGuard waiting(session + "/kavri.lock");
         int refusals = 0;
@@ -289,15 +290,15 @@ private slots:
     {
         QFETCH(bool, sharedRuntimeVariable);
         QFETCH(bool, killOther);
-        const KavriTest::OtherUser other = KavriTest::otherUser();
+        KavriTest::OtherUser other;
         if (other.uid < 0)
-            QSKIP("needs a second user: run as root so one can be created");
+            QSKIP("needs root: the copy of Kavri must run as another user");
         const QString mine = privateDir("mine");
         const QString theirs =
             sharedRuntimeVariable ? mine : privateDir("theirs", other.uid, other.gid);
         const QString fallback = QStringLiteral("/tmp/kavri-%1").arg(other.uid);
 
-        QProcess *theirCopy = startHelper(theirs, QString(), other.name);
+        QProcess *theirCopy = startHelper(theirs, QString(), &other);
         const QByteArray answer = answerOf(theirCopy);
         QCOMPARE(answer,
                  "held " + (sharedRuntimeVariable ? fallback : theirs).toUtf8() + "/kavri.lock");

@@ -3,7 +3,6 @@
 #include "common/childprocess.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QThread>
 
 #include <X11/Xatom.h>
@@ -41,8 +40,7 @@ bool DesktopSession::startHelper(QProcess &process, const QString &program,
     process.setProcessEnvironment(env);
     process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process.setStandardOutputFile(QProcess::nullDevice());
-    process.start(program, arguments);
-    if (!process.waitForStarted(5000)) {
+    if (!KavriTest::startTied(process, program, arguments)) {
         m_why = program + QStringLiteral(" could not be started (is it installed?)");
         return false;
     }
@@ -51,43 +49,25 @@ bool DesktopSession::startHelper(QProcess &process, const QString &program,
 
 bool DesktopSession::start()
 {
-    // The first display from 70 on that nobody holds.
-    for (int n = 70; n < 100 && m_display.isEmpty(); ++n) {
-        if (QFile::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
-            continue;
-        m_server.setProcessChannelMode(QProcess::SeparateChannels);
-        m_server.setStandardOutputFile(QProcess::nullDevice());
-        m_server.setStandardErrorFile(QProcess::nullDevice());
-        m_server.start(QStringLiteral("Xvfb"), {QStringLiteral(":%1").arg(n), "-screen", "0",
-                                                "1280x800x24", "-nolisten", "tcp"});
-        if (!m_server.waitForStarted(5000)) {
-            m_why = QStringLiteral("Xvfb could not be started (is it installed?)");
-            return false;
-        }
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < 5000 && m_server.state() == QProcess::Running &&
-               !QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)))
-            QThread::msleep(20);
-        // Another server may have won this display at the same moment: it is ours only if
-        // the lock file names our server.
-        QFile lock(QStringLiteral("/tmp/.X%1-lock").arg(n));
-        const bool ours = lock.open(QIODevice::ReadOnly) &&
-                          lock.readAll().trimmed().toLongLong() == m_server.processId();
-        if (m_server.state() == QProcess::Running && ours) {
-            m_display = QStringLiteral(":%1").arg(n);
-            break;
-        }
-        if (m_server.state() == QProcess::Running) {
-            m_server.kill();
-            m_server.waitForFinished(3000);
-        }
-        m_server.waitForFinished(1000);
-    }
-    if (m_display.isEmpty()) {
-        m_why = QStringLiteral("no free X display between :70 and :99");
+    // The server takes a free display number itself and writes it to its standard output.
+    m_server.setStandardErrorFile(QProcess::nullDevice());
+    if (!KavriTest::startTied(
+            m_server, QStringLiteral("Xvfb"),
+            {"-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp"})) {
+        m_why = QStringLiteral("Xvfb could not be started (is it installed?)");
         return false;
     }
+    QElapsedTimer wait;
+    wait.start();
+    while (!m_server.canReadLine() && m_server.state() == QProcess::Running &&
+           wait.elapsed() < 10000)
+        m_server.waitForReadyRead(100);
+    const QByteArray number = m_server.readLine().trimmed();
+    if (number.isEmpty()) {
+        m_why = QStringLiteral("Xvfb gave no display number");
+        return false;
+    }
+    m_display = QStringLiteral(":") + QString::fromLatin1(number);
     for (int i = 0; i < 100 && !m_connection; ++i) {
         m_connection = XOpenDisplay(m_display.toLatin1().constData());
         if (!m_connection)

@@ -12,7 +12,7 @@
 
 struct _XDisplay;
 
-// A small desktop for the end-to-end tests: an Xvfb server on a free display, the openbox
+// A small desktop for the end-to-end tests: an Xvfb server on the display it chose, the openbox
 // window manager, the xcompmgr compositing manager and the trayer system tray. It answers
 // what a user would see (which windows a process shows, their titles and places, the
 // screen's pixels) and moves and clicks the pointer and types through xdotool.

@@ -1,5 +1,7 @@
 #include "kavrirun.h"
 
+#include "common/childprocess.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -58,7 +60,8 @@ bool KavriRun::start()
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     for (const QString &name : m_options.session.keys())
         env.insert(name, m_options.session.value(name));
-    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(KAVRI_VDONGLE_LIBRARY));
+    env.insert(QStringLiteral("LD_PRELOAD"),
+               KavriTest::preloadable(QStringLiteral(KAVRI_VDONGLE_LIBRARY), m_dir.path()));
     env.insert(QStringLiteral("KAVRI_VDONGLE"), m_dir.filePath(QStringLiteral("vdongle")));
     env.insert(QStringLiteral("KAVRI_VDONGLE_START"),
                m_options.donglePlugged ? QStringLiteral("plugged") : QStringLiteral("unplugged"));
@@ -69,8 +72,7 @@ bool KavriRun::start()
     m_process.setWorkingDirectory(m_dir.path());
     m_process.setProcessChannelMode(QProcess::MergedChannels);
     m_process.setStandardOutputFile(m_dir.filePath(QStringLiteral("output.txt")));
-    m_process.start(QStringLiteral(KAVRI_PROGRAM), QStringList());
-    return m_process.waitForStarted(10000);
+    return KavriTest::startTied(m_process, QStringLiteral(KAVRI_PROGRAM), QStringList());
 }
 
 QByteArray KavriRun::output() const

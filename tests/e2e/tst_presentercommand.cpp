@@ -1,5 +1,7 @@
 #include "presentercommand.h"
 
+#include "common/childprocess.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
@@ -53,7 +55,7 @@ private slots:
         notes.close();
 
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("LD_PRELOAD", KAVRI_VDONGLE_LIBRARY);
+        env.insert("LD_PRELOAD", KavriTest::preloadable(KAVRI_VDONGLE_LIBRARY, dir.path()));
         env.remove("KAVRI_VDONGLE");
         env.remove("XDG_RUNTIME_DIR");
         QString control;

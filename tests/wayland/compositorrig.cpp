@@ -85,8 +85,7 @@ bool CompositorRig::launch(QProcess &process, const QString &program, const QStr
     process.setProcessEnvironment(env);
     process.setStandardOutputFile(m_dir.filePath(QFileInfo(program).fileName() + ".log"));
     process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    if (!process.waitForStarted(5000)) {
+    if (!KavriTest::startTied(process, program, arguments)) {
         m_why = program + QStringLiteral(" could not be started (is it installed?)");
         return false;
     }
@@ -129,15 +128,27 @@ bool CompositorRig::findXWayland(qint64 compositorPid)
 
 bool CompositorRig::startSway()
 {
-    const KavriTest::OtherUser user = KavriTest::otherUser();
-    if (user.uid < 0) {
-        m_why = QStringLiteral("no second user for sway (useradd failed)");
+    if (m_peer.uid < 0) {
+        m_why = QStringLiteral("no second user for sway");
         return false;
     }
-    ::chmod(QFile::encodeName(m_dir.path()).constData(), 0711);
-    ::chown(QFile::encodeName(m_runtime).constData(), static_cast<uid_t>(user.uid),
-            static_cast<gid_t>(user.gid));
-    QFile config(m_dir.filePath(QStringLiteral("sway.conf")));
+    // sway's user must reach its configuration and runtime folder; the rig's own folder may
+    // lie in a private TMPDIR.
+    const QString folder = m_peer.reachableFolder();
+    m_runtime = folder + QStringLiteral("/run");
+    if (folder.isEmpty() || !QDir().mkdir(m_runtime) ||
+        ::chown(QFile::encodeName(m_runtime).constData(), static_cast<uid_t>(m_peer.uid),
+                static_cast<gid_t>(m_peer.gid)) != 0 ||
+        ::chmod(QFile::encodeName(m_runtime).constData(), 0700) != 0) {
+        m_why = QStringLiteral("no runtime folder for sway's user");
+        return false;
+    }
+    // XWayland's socket folder is shared by every X server; made by sway's user, it would
+    // belong to that user.
+    if (!QFileInfo::exists(QStringLiteral("/tmp/.X11-unix")) &&
+        ::mkdir("/tmp/.X11-unix", 01777) == 0)
+        ::chmod("/tmp/.X11-unix", 01777);
+    QFile config(folder + QStringLiteral("/sway.conf"));
     if (!config.open(QIODevice::WriteOnly) ||
         config.write("xwayland enable\n"
                      "output HEADLESS-1 resolution 1280x800 position 0 0\n"
@@ -151,13 +162,15 @@ bool CompositorRig::startSway()
     auto sway = std::make_unique<QProcess>();
     m_compositor = sway.get();
     m_processes.push_back(std::move(sway));
-    if (!launch(*m_compositor, QStringLiteral("runuser"),
-                {"-u", user.name, "--", "env", "-i", "PATH=/usr/bin:/bin",
-                 "XDG_RUNTIME_DIR=" + m_runtime, "WLR_BACKENDS=headless",
-                 "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman", "sway", "-c",
-                 config.fileName()},
-                QProcessEnvironment()))
+    m_compositor->setStandardOutputFile(m_dir.filePath(QStringLiteral("sway.log")));
+    m_compositor->setProcessChannelMode(QProcess::MergedChannels);
+    if (!m_peer.start(*m_compositor, QStringLiteral("env"),
+                      {"-i", "PATH=/usr/bin:/bin", "XDG_RUNTIME_DIR=" + m_runtime,
+                       "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman",
+                       "sway", "-c", config.fileName()})) {
+        m_why = QStringLiteral("sway could not be started as a second user");
         return false;
+    }
     QString socket, ipc;
     if (!waitFor(
             [&] {
@@ -169,11 +182,7 @@ bool CompositorRig::startSway()
         m_why = QStringLiteral("sway did not come up (see sway.log in ") + m_dir.path() + ")";
         return false;
     }
-    // runuser's child is sway.
-    QFile children(QStringLiteral("/proc/%1/task/%1/children").arg(m_compositor->processId()));
-    const qint64 swayPid = children.open(QIODevice::ReadOnly)
-                               ? children.readAll().trimmed().split(' ').first().toLongLong()
-                               : 0;
+    const qint64 swayPid = m_compositor->processId(); // the starters exec it in their place
     m_session.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
     m_session.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("sway"));
     m_session.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
@@ -196,8 +205,8 @@ bool CompositorRig::startSway()
     m_processes.push_back(std::move(pointer));
     m_pointer->setProcessEnvironment(m_tools);
     m_pointer->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_pointer->start(QStringLiteral(KAVRI_VIRTUAL_POINTER), {"1280", "800"});
-    if (!m_pointer->waitForReadyRead(5000) || m_pointer->readLine().trimmed() != "ready") {
+    if (!KavriTest::startTied(*m_pointer, QStringLiteral(KAVRI_VIRTUAL_POINTER), {"1280", "800"}) ||
+        !m_pointer->waitForReadyRead(5000) || m_pointer->readLine().trimmed() != "ready") {
         m_why = QStringLiteral("the virtual pointer could not be made");
         return false;
     }
@@ -388,6 +397,26 @@ QImage CompositorRig::screenshot()
          {"-q", "pipewiresrc", "path=" + QString::number(m_node), "num-buffers=1", "!",
           "videoconvert", "!", "pngenc", "!", "filesink", "location=" + file});
     return QImage(file);
+}
+
+QByteArray CompositorRig::visibleXWindows(qint64 pid)
+{
+    const QProcessEnvironment saved = m_tools;
+    for (const char *name : {"DISPLAY", "XAUTHORITY"})
+        if (m_session.contains(QLatin1String(name)))
+            m_tools.insert(QLatin1String(name), m_session.value(QLatin1String(name)));
+    QByteArray ids, described;
+    tool(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--pid", QString::number(pid)},
+         &ids);
+    for (const QByteArray &id : ids.split('\n')) {
+        QByteArray geometry;
+        if (!id.trimmed().isEmpty() &&
+            tool(QStringLiteral("xdotool"), {"getwindowgeometry", QString::fromLatin1(id)},
+                 &geometry))
+            described += geometry.simplified() + "; ";
+    }
+    m_tools = saved;
+    return described.isEmpty() ? QByteArray("none") : described;
 }
 
 #include "compositorrig.moc"

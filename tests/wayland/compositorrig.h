@@ -7,11 +7,13 @@
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
+#include "common/otheruser.h"
+
 #include <memory>
 #include <vector>
 
 // A headless Wayland compositor with XWayland, 1280x800, for the Wayland suite: sway (run as a
-// second local user, which it insists on) or mutter (with its own session bus, PipeWire and
+// second user, as it refuses root) or mutter (with its own session bus, PipeWire and
 // WirePlumber). It moves and clicks the pointer and presses keys through the compositor's own
 // interfaces, and takes screenshots the compositor allows. Every socket and folder is the
 // rig's own, so it never meets another compositor on the machine. Needs root.
@@ -39,6 +41,9 @@ public:
     bool click(const QPoint &at);
     bool pressKey(char letter); // a lower-case letter
     QImage screenshot();
+    // The X windows of a process that XWayland shows, with their places: for the reader of a
+    // failed check.
+    QByteArray visibleXWindows(qint64 pid);
 
 private:
     bool startSway();
@@ -53,6 +58,7 @@ private:
     Kind m_kind;
     QString m_why;
     QTemporaryDir m_dir;
+    KavriTest::OtherUser m_peer; // sway's user
     QString m_runtime;
     QProcessEnvironment m_session;
     QProcessEnvironment m_tools;                        // for grim, swaymsg, wtype, gst-launch-1.0

@@ -1,6 +1,7 @@
 // The presentation beneath Kavri in the Wayland suite: a native full-screen window that shows
 // a known picture (each quarter of the screen a checker of its own two light colours, 40 px
-// squares) and prints every press, release and key it gets, with the position, on stdout.
+// squares) and prints every press, release and key it gets, with the position, on stdout, and
+// when the pointer enters or leaves it and when it gains or loses the keyboard.
 #include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -8,6 +9,7 @@
 #include <QWidget>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -38,6 +40,19 @@ protected:
     void mousePressEvent(QMouseEvent *e) override { report("press", e->pos()); }
     void mouseReleaseEvent(QMouseEvent *e) override { report("release", e->pos()); }
     void keyPressEvent(QKeyEvent *e) override { say("key " + e->text()); }
+    // Where the pointer and the keyboard are, for the reader of a failed check.
+    bool event(QEvent *e) override
+    {
+        static const std::pair<QEvent::Type, const char *> told[] = {
+            {QEvent::Enter, "pointer entered"},
+            {QEvent::Leave, "pointer left"},
+            {QEvent::WindowActivate, "activated"},
+            {QEvent::WindowDeactivate, "deactivated"}};
+        for (const auto &t : told)
+            if (e->type() == t.first)
+                say(QLatin1String(t.second));
+        return QWidget::event(e);
+    }
 
 private:
     static void report(const char *what, const QPoint &at)

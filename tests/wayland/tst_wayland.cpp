@@ -1,3 +1,4 @@
+#include "common/childprocess.h"
 #include "common/pixels.h"
 #include "compositorrig.h"
 #include "e2e/kavrirun.h"
@@ -76,8 +77,8 @@ class TestWayland : public QObject
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_presentationDir.path());
         m_presentation->setProcessEnvironment(env);
         m_presentation->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_presentation->start(QStringLiteral(KAVRI_PRESENTATION), QStringList());
-        return m_presentation->waitForStarted(5000) && waitForLog("painted 1280 800", 10000);
+        return KavriTest::startTied(*m_presentation, QStringLiteral(KAVRI_PRESENTATION), {}) &&
+               waitForLog("painted 1280 800", 10000);
     }
     void keep(const QImage &shot, const QString &what)
     {
@@ -138,6 +139,10 @@ class TestWayland : public QObject
         if (!run.settingsText().contains("m_curMode=0")) {
             qInfo() << "  a click changed the mode:" << run.settingsText();
             r[Clicks] = false;
+        }
+        if (!r[Clicks]) {
+            qInfo() << "  Kavri's visible X windows:" << m_rig->visibleXWindows(run.pid());
+            keep(m_rig->screenshot(), QStringLiteral("idle-clicks"));
         }
         r[Key] = keyReaches('k');
     }
@@ -225,7 +230,7 @@ private slots:
     void initTestCase()
     {
         if (::geteuid() != 0)
-            QSKIP("the Wayland rigs need root (sway runs as a second user made with useradd)");
+            QSKIP("the Wayland rigs need root (sway runs as a second user, mutter as root)");
         QVERIFY(m_kavriRuntime.isValid() && m_presentationDir.isValid());
     }
 

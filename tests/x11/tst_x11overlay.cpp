@@ -34,21 +34,19 @@ public:
     Child(const QString &program, const QStringList &args, const QProcessEnvironment &env,
           const QString &workDir = QString())
     {
-        m_process.setProgram(program);
-        m_process.setArguments(args);
         m_process.setProcessEnvironment(env);
         if (!workDir.isEmpty())
             m_process.setWorkingDirectory(workDir);
         // Nobody reads the diagnostics: a full pipe would stall the child (Xvfb writes a
         // keymap warning for every client).
         m_process.setStandardErrorFile(QProcess::nullDevice());
-        m_process.start();
+        m_started = KavriTest::startTied(m_process, program, args);
     }
     ~Child() { KavriTest::stopProcess(m_process, 2000); }
     Child(const Child &) = delete;
     Child &operator=(const Child &) = delete;
 
-    bool started() { return m_process.waitForStarted(5000); }
+    bool started() const { return m_started; }
 
     void send(const QByteArray &line)
     {
@@ -80,6 +78,7 @@ public:
 
 private:
     QProcess m_process;
+    bool m_started = false;
     QStringList m_lines;
 };
 
