@@ -157,9 +157,14 @@ void X11OverlaySystem::keepAbove(QWidget *window)
     if (id == 0 || isKeptAbove(id))
         return;
     m_keptAbove.push_back(id);
-    // Told of every window that is mapped or restacked at the top level.
+    // Told of every window that is mapped or restacked at the top level. Qt maps the window
+    // through a connection of its own, and the server orders nothing between two clients'
+    // requests: until the server has taken this selection, a map sent by Qt could pass
+    // unseen, and an idle window would stay on the screen, holding the pointer on XWayland.
+    // So the selection is in effect before this returns, and before Qt is asked to map.
     XSelectInput(m_display, DefaultRootWindow(m_display), SubstructureNotifyMask);
-    XFlush(m_display);
+    XSync(m_display, False);
+    handleEvents();
 }
 
 void X11OverlaySystem::forgetWindow(QWidget *window)
