@@ -25,6 +25,8 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/prctl.h>
 #include <sys/select.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -49,44 +51,38 @@ std::string makeTempDir(const char *tag)
     return buf.data();
 }
 
-// Starts Xvfb on the first free display from 70 on and returns its pid and display name.
+// Starts Xvfb on a display number it chooses itself and returns its pid and display name.
+// Xvfb is ended with the benchmark, also when the benchmark is killed.
 bool startXvfb(pid_t *pid, std::string *display)
 {
-    for (int n = 70; n < 100; ++n) {
-        const std::string lock = "/tmp/.X" + std::to_string(n) + "-lock";
-        const std::string socket = "/tmp/.X11-unix/X" + std::to_string(n);
-        if (access(lock.c_str(), F_OK) == 0)
-            continue;
-        const std::string name = ":" + std::to_string(n);
-        *pid = fork();
-        if (*pid == 0) {
-            const int devnull = open("/dev/null", O_WRONLY);
-            dup2(devnull, 1);
-            dup2(devnull, 2);
-            execlp("Xvfb", "Xvfb", name.c_str(), "-screen", "0", "1280x800x24", "-nolisten", "tcp",
-                   static_cast<char *>(nullptr));
-            _exit(127);
-        }
-        for (int i = 0; i < 200; ++i) {
-            if (waitpid(*pid, nullptr, WNOHANG) == *pid)
-                break; // it gave up: display taken meanwhile
-            if (access(socket.c_str(), F_OK) == 0) {
-                // Ours only if the lock names our server (another may have won the display).
-                std::ifstream lockFile(lock);
-                long owner = 0;
-                lockFile >> owner;
-                if (owner == *pid) {
-                    *display = name;
-                    return true;
-                }
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        }
+    int fds[2];
+    if (pipe(fds) != 0)
+        return false;
+    *pid = fork();
+    if (*pid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        close(fds[0]);
+        dup2(fds[1], 1);
+        const int devnull = open("/dev/null", O_WRONLY);
+        dup2(devnull, 2);
+        execlp("Xvfb", "Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+               static_cast<char *>(nullptr));
+        _exit(127);
+    }
+    close(fds[1]);
+    std::string number;
+    pollfd in{fds[0], POLLIN, 0};
+    char c = 0;
+    while (poll(&in, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
+        number += c;
+    close(fds[0]);
+    if (number.empty()) {
         kill(*pid, SIGKILL);
         waitpid(*pid, nullptr, 0);
+        return false;
     }
-    return false;
+    *display = ":" + number;
+    return true;
 }
 
 long windowPid(Display *dpy, Window w)
