@@ -346,10 +346,8 @@ bool CompositorRig::movePointer(const QPoint &to)
                       {m_stream, double(to.x()), double(to.y())});
 }
 
-bool CompositorRig::click(const QPoint &at)
+bool CompositorRig::click()
 {
-    if (!movePointer(at))
-        return false;
     for (const bool down : {true, false}) {
         if (m_kind == Kind::Sway) {
             // A button of the virtual pointer, as a mouse would give it.

@@ -38,7 +38,7 @@ public:
     QProcessEnvironment session() const { return m_session; }
 
     bool movePointer(const QPoint &to);
-    bool click(const QPoint &at);
+    bool click();               // where the pointer is
     bool pressKey(char letter); // a lower-case letter
     QImage screenshot();
     // The X windows of a process that XWayland shows, with their places: for the reader of a

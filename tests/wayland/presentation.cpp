@@ -1,8 +1,9 @@
 // The presentation beneath Kavri in the Wayland suite: a native full-screen window that shows
 // a known picture (each quarter of the screen a checker of its own two light colours, 40 px
-// squares) and prints every press, release and key it gets, with the position, on stdout, and
-// when the pointer enters or leaves it and when it gains or loses the keyboard.
+// squares) and prints on stdout where the pointer is over it ("at x y"), every press, release
+// and key it gets, when the pointer enters or leaves it and when it gains or loses the keyboard.
 #include <QApplication>
+#include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -37,6 +38,7 @@ protected:
             }
         say(QStringLiteral("painted %1 %2").arg(width()).arg(height()));
     }
+    void mouseMoveEvent(QMouseEvent *e) override { report("at", e->pos()); }
     void mousePressEvent(QMouseEvent *e) override { report("press", e->pos()); }
     void mouseReleaseEvent(QMouseEvent *e) override { report("release", e->pos()); }
     void keyPressEvent(QKeyEvent *e) override { say("key " + e->text()); }
@@ -51,6 +53,8 @@ protected:
         for (const auto &t : told)
             if (e->type() == t.first)
                 say(QLatin1String(t.second));
+        if (e->type() == QEvent::Enter)
+            report("at", mapFromGlobal(QCursor::pos()));
         return QWidget::event(e);
     }
 
@@ -67,6 +71,7 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     Presentation window;
+    window.setMouseTracking(true);
     window.setWindowTitle(QStringLiteral("presentation"));
     window.showFullScreen();
     return app.exec();

@@ -104,7 +104,28 @@ class TestWayland : public QObject
     bool clickReaches(const QPoint &at)
     {
         const QByteArray where = QByteArray::number(at.x()) + ' ' + QByteArray::number(at.y());
-        return m_rig->click(at) && waitForLog("press " + where) && waitForLog("release " + where);
+        // The button only once the presentation has seen the pointer arrive: the compositor
+        // may hand on a motion later than a button sent after it.
+        return m_rig->movePointer(at) && waitForLastAt(where) && m_rig->click() &&
+               waitForLog("press " + where) && waitForLog("release " + where);
+    }
+    bool waitForLastAt(const QByteArray &where)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < 3000) {
+            m_presentationLog += m_presentation->readAllStandardOutput();
+            QByteArray last;
+            for (const QByteArray &line : m_presentationLog.split('\n'))
+                if (line.startsWith("at "))
+                    last = line;
+            if (last == "at " + where)
+                return true;
+            QTest::qWait(30);
+        }
+        qInfo() << "  the pointer did not arrive at" << where << "; the presentation got"
+                << m_presentationLog;
+        return false;
     }
     bool keyReaches(char letter)
     {
