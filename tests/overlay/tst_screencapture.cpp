@@ -3,6 +3,7 @@
 #include "overlay/capture/framepicture.h"
 #include "overlay/capture/mutterscreencastcapture.h"
 #include "overlay/capture/portalscreenshotcapture.h"
+#include "overlay/capture/screenshotfile.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -563,10 +564,13 @@ private slots:
     {
         QTest::addColumn<QString>("file"); // relative to a scratch folder
         QTest::addColumn<bool>("deletable");
-        QTest::newRow("in the temporary folder") << "tmp/Screenshot.png" << true;
-        QTest::newRow("in a folder of the temporary folder") << "tmp/portal/Screenshot.png" << true;
+        QTest::newRow("directly in the temporary folder") << "tmp/Screenshot.png" << true;
+        QTest::newRow("in a folder of the temporary folder")
+            << "tmp/portal/Screenshot.png" << false;
         QTest::newRow("in Pictures") << "Pictures/Screenshot.png" << false;
         QTest::newRow("link in the temporary folder to Pictures") << "tmp/link.png" << false;
+        QTest::newRow("through a link to the temporary folder")
+            << "tmplink/Screenshot.png" << false;
         QTest::newRow("folder named like the temporary one") << "tmp2/Screenshot.png" << false;
         QTest::newRow("missing file") << "tmp/missing.png" << false;
     }
@@ -578,17 +582,32 @@ private slots:
         QTemporaryDir scratch;
         QVERIFY(scratch.isValid());
         QDir root(scratch.path());
-        for (const char *name : {"tmp/Screenshot.png", "tmp/portal/Screenshot.png",
-                                 "Pictures/Screenshot.png", "tmp2/Screenshot.png"}) {
+        const QStringList names{"tmp/Screenshot.png", "tmp/portal/Screenshot.png",
+                                "Pictures/Screenshot.png", "tmp2/Screenshot.png"};
+        for (const QString &name : names) {
             QVERIFY(root.mkpath(QFileInfo(name).path()));
             QFile f(root.filePath(name));
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
         QVERIFY(
             QFile::link(root.filePath("Pictures/Screenshot.png"), root.filePath("tmp/link.png")));
-        QCOMPARE(PortalScreenshotCapture::isTemporaryFile(root.filePath(file),
-                                                          {root.filePath("tmp"), QString()}),
-                 deletable);
+        QVERIFY(QFile::link(root.filePath("tmp"), root.filePath("tmplink")));
+        ScreenshotFile opened;
+        QString why;
+        if (opened.open(root.filePath(file), &why)) {
+            QByteArray bytes;
+            QVERIFY(opened.read(100, &bytes, &why));
+        }
+        QCOMPARE(opened.removeIfDirectlyIn({root.filePath("tmp"), QString()}), deletable);
+        QCOMPARE(QFileInfo(root.filePath(file)).isSymLink() ||
+                     QFileInfo::exists(root.filePath(file)),
+                 !deletable && file != "tmp/missing.png");
+        for (const QString &name : names + QStringList{"tmp/link.png"}) {
+            if (name != file && !(file == "tmplink/Screenshot.png" && name == names.first()))
+                QVERIFY2(QFileInfo(root.filePath(name)).isSymLink() ||
+                             QFileInfo::exists(root.filePath(name)),
+                         qPrintable(name));
+        }
     }
 
     void screenCastComesBeforeTheFlashingPortal_data()
