@@ -4,9 +4,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -97,6 +99,8 @@ bool ScreenshotFile::read(qint64 maxBytes, QByteArray *bytes, QString *why)
         *why = QStringLiteral("cannot be read");
         return false;
     }
+    // A QByteArray holds less than 2 GB in any case.
+    maxBytes = std::min<qint64>(maxBytes, std::numeric_limits<int>::max() / 2);
     if (st.st_size > maxBytes) {
         *why = QStringLiteral("holds %1 bytes, more than a picture of the screen needs")
                    .arg(qint64(st.st_size));
