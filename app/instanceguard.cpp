@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,42 @@ bool isPrivateFolder(const QString &path)
     return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
 }
 
+// A folder (links followed) that only this user or root may change: what lies in it cannot be
+// swapped by anyone else.
+bool isControlledFolder(const QString &path)
+{
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return false;
+    return S_ISDIR(st.st_mode) && (st.st_uid == ::geteuid() || st.st_uid == 0) &&
+           (st.st_mode & 022) == 0;
+}
+
+// `path` made 0700 if missing; whether it is then private.
+bool makePrivateFolder(const QString &path)
+{
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return isPrivateFolder(path);
+}
+
+// "kavri" in the cache folder of the user's home, from the user database rather than HOME,
+// which sudo and su may carry over from someone else.
+QString cacheLockFolder()
+{
+    const passwd *user = ::getpwuid(::geteuid());
+    const QString home = user && user->pw_dir ? QFile::decodeName(user->pw_dir) : QString();
+    if (home.isEmpty() || QDir::isRelativePath(home) || !isControlledFolder(home))
+        return QString();
+    const QString cache = home + QStringLiteral("/.cache");
+    if (::mkdir(QFile::encodeName(cache).constData(), 0700) != 0 && errno != EEXIST)
+        return QString();
+    if (!isControlledFolder(cache))
+        return QString();
+    const QString own = cache + QStringLiteral("/kavri");
+    return makePrivateFolder(own) ? own : QString();
+}
+
 } // namespace
 
 InstanceGuard::InstanceGuard(const QString &lockPath) : m_lockPath(lockPath), m_lock(lockPath)
@@ -38,10 +75,13 @@ QString InstanceGuard::defaultLockPath()
         return runtimeDir + QLatin1Char('/') + LockName;
     // Without a runtime directory (a bare X session, su): a folder of our own in /tmp, named
     // after the user id rather than TMPDIR so that every copy of this user finds the same one.
+    // Someone else may have made it first, or left a link there; every copy of this user sees
+    // the same, and all go on to the same folder in the home's cache.
     const QString own = QStringLiteral("/tmp/kavri-%1").arg(::geteuid());
-    if (::mkdir(QFile::encodeName(own).constData(), 0700) != 0 && errno != EEXIST)
-        return QString();
-    return isPrivateFolder(own) ? own + QLatin1Char('/') + LockName : QString();
+    if (makePrivateFolder(own))
+        return own + QLatin1Char('/') + LockName;
+    const QString cache = cacheLockFolder();
+    return cache.isEmpty() ? QString() : cache + QLatin1Char('/') + LockName;
 }
 
 bool InstanceGuard::removeAbandonedLock()
@@ -82,10 +122,14 @@ bool InstanceGuard::acquire(const std::function<void()> &onRefused)
             onRefused();
         return false;
     }
-    std::fprintf(stderr,
-                 "Kavri: cannot make the single-instance lock %s; a second Kavri would not "
-                 "be stopped.\n",
-                 m_lockPath.isEmpty() ? "(no private folder in $XDG_RUNTIME_DIR or /tmp)"
-                                      : qPrintable(QDir::toNativeSeparators(m_lockPath)));
+    const QString where =
+        m_lockPath.isEmpty()
+            ? QStringLiteral("no private folder for it in $XDG_RUNTIME_DIR, /tmp or ~/.cache")
+            : QStringLiteral("cannot make %1").arg(QDir::toNativeSeparators(m_lockPath));
+    m_unguardedWhy =
+        QStringLiteral("Kavri runs without its single-instance lock (%1): a second Kavri started "
+                       "now would not be stopped.")
+            .arg(where);
+    std::fprintf(stderr, "Kavri: %s\n", qPrintable(m_unguardedWhy));
     return true;
 }

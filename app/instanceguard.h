@@ -9,9 +9,13 @@
 //
 // The lock is a QLockFile, "kavri.lock", in the user's runtime directory ($XDG_RUNTIME_DIR,
 // private to the user by definition), or, without one, in the user's own folder
-// "/tmp/kavri-<uid>" (made 0700) that nobody else may write to. So another user's Kavri, running or
-// dead, never meets this lock, and TMPDIR plays no part. A lock file is a plain file with a plain
-// format, so Kavri builds made with different Qt versions find and refuse each other too.
+// "/tmp/kavri-<uid>" (made 0700) that nobody else may write to. When that folder cannot be had
+// private (someone else made it, it is a link, others may write to it), the lock goes into
+// "kavri" in the cache folder of the user's home as the user database names it, again only when
+// nobody else controls it. Each step depends on the user id and on what lies on the disk only,
+// never on TMPDIR or HOME, so every copy of the same user finds the same lock, and another user's
+// Kavri, running or dead, never meets it. A lock file is a plain file with a plain format, so
+// Kavri builds made with different Qt versions find and refuse each other too.
 //
 // The file names the holder's process id and program name, and the holder keeps a flock on
 // it. A file left by a copy that ended without removing it (a kill, or the tray's immediate
@@ -32,6 +36,8 @@ public:
     bool acquire(const std::function<void()> &onRefused);
 
     bool isHeld() const { return m_held; }
+    // After acquire() let this copy run without the lock: one line for the window saying so.
+    QString unguardedWhy() const { return m_unguardedWhy; }
     QString lockPath() const { return m_lockPath; }
 
     // The lock file for this user's session, from the environment; empty when no private
@@ -44,4 +50,5 @@ private:
     QString m_lockPath;
     QLockFile m_lock;
     bool m_held = false;
+    QString m_unguardedWhy;
 };

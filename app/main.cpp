@@ -33,6 +33,8 @@ int main(int argc, char *argv[])
         return 0;
 
     MainDialog dialog(nullptr);
+    if (!guard.isHeld())
+        dialog.onRunningUnguarded(guard.unguardedWhy());
     ScreenWidget overlay(&dialog);
     OverlayRoute::setUp(&overlay);
     WindowPlacement::centreOnPointerScreen(&dialog);

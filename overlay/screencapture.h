@@ -24,6 +24,12 @@ public:
     // from within this call. A new request replaces one still under way.
     virtual void capture(QScreen *screen) = 0;
 
+    // The picture asked for is no longer wanted (the lens is gone, the key let go): the
+    // request under way ends now, with whatever it holds open (a screen-cast session, a
+    // portal request), and neither captured() nor failed() follows for it. A route that
+    // holds nothing open between the request and its answer need not do anything.
+    virtual void cancel() {}
+
 signals:
     // The whole screen in its device pixels, its pixel ratio set.
     void captured(QPointer<QScreen> screen, QPixmap picture);

@@ -171,9 +171,8 @@ void ScreenWidget::setWindowSystem(std::unique_ptr<OverlayWindowSystem> windowSy
 
 void ScreenWidget::setScreenCapture(std::unique_ptr<ScreenCapture> capture)
 {
+    cancelCapture();
     m_screenCapture = std::move(capture);
-    m_capturePending = false;
-    m_captureOutdated = false;
     if (m_screenCapture) {
         connect(m_screenCapture.get(), &ScreenCapture::captured, this, &ScreenWidget::onCaptured);
         connect(m_screenCapture.get(), &ScreenCapture::failed, this,
@@ -222,6 +221,8 @@ void ScreenWidget::onSetMode(ScreenMode mode)
 {
     if (mode == m_curMode)
         return;
+    if (mode != ModeMagnifier)
+        cancelCapture();
     if (mode == ModeMagnifier) {
         clearForCapture();
         captureScreen();
@@ -240,6 +241,8 @@ void ScreenWidget::onSetMode(ScreenMode mode)
 
 void ScreenWidget::onShowMode(bool enable)
 {
+    if (!enable)
+        cancelCapture();
     const ScreenMode next = enable ? m_curMode : ModeNormal;
     if (next == m_paintMode) {
         // Still the same picture: only the pointer may have moved since the last frame.
@@ -394,12 +397,8 @@ void ScreenWidget::captureScreen()
     if (!m_magnifierAvailable)
         return;
     if (m_screenCapture) {
-        if (m_capturePending)
-            m_captureOutdated = true;
-        else
-            requestCapture();
         // Until the new picture comes the lens shows none, not the one of an earlier moment.
-        m_capture = QPixmap();
+        requestCapture();
         return;
     }
     QScreen *screen = screenUnder(sampledPointer());
@@ -409,6 +408,9 @@ void ScreenWidget::captureScreen()
 
 void ScreenWidget::requestCapture()
 {
+    // A request still under way is of an earlier moment (another press of the effect key,
+    // another magnification): it ends now rather than when it is answered.
+    cancelCapture();
     QScreen *screen = screenUnder(sampledPointer());
     m_capture = QPixmap();
     m_captureScreen = screen;
@@ -418,21 +420,21 @@ void ScreenWidget::requestCapture()
     m_screenCapture->capture(screen);
 }
 
+void ScreenWidget::cancelCapture()
+{
+    if (!m_capturePending)
+        return;
+    m_capturePending = false;
+    if (m_screenCapture)
+        m_screenCapture->cancel();
+}
+
 void ScreenWidget::onCaptured(QPointer<QScreen> screen, QPixmap picture)
 {
     // Nothing asked for (the route was replaced, or it answered twice): not ours.
     if (!m_capturePending)
         return;
     m_capturePending = false;
-    if (m_captureOutdated) {
-        // Taken before the latest capture moment (another magnification, another press of
-        // the effect key): the lens wants a picture of now. While it waits it draws nothing,
-        // so the screen needs no clearing first.
-        m_captureOutdated = false;
-        if (m_paintMode == ModeMagnifier && m_magnifierAvailable)
-            requestCapture();
-        return;
-    }
     if (!screen || screen != m_captureScreen || picture.isNull())
         return;
     m_capture = picture;
@@ -445,16 +447,8 @@ void ScreenWidget::onCaptureFailed(const QString &why, bool lasting)
         return;
     m_capturePending = false;
     qWarning("Magnifier: %s", qPrintable(why));
-    if (lasting) {
-        m_captureOutdated = false;
+    if (lasting)
         setMagnifierAvailable(false, why);
-        return;
-    }
-    if (m_captureOutdated) {
-        m_captureOutdated = false;
-        if (m_paintMode == ModeMagnifier && m_magnifierAvailable)
-            requestCapture();
-    }
 }
 
 bool ScreenWidget::lensWaitsForPicture() const

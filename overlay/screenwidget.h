@@ -144,6 +144,7 @@ private:
     void onCaptured(QPointer<QScreen> screen, QPixmap picture);
     void onCaptureFailed(const QString &why, bool lasting);
     void requestCapture();
+    void cancelCapture();
     bool lensWaitsForPicture() const;
     void applyPresence(bool followingPointer);
     void setPaintMode(ScreenMode mode);
@@ -175,10 +176,10 @@ private:
     PointerSource m_pointerSource;
     ScreenGrabber m_screenGrabber;
     std::unique_ptr<ScreenCapture> m_screenCapture;
-    // One request at a time: a capture moment while one is under way only marks the answer
-    // to come as outdated, and the picture is asked for again when it arrives.
+    // One request at a time: a capture moment while one is under way replaces it, and a
+    // request nobody waits for any more (the lens gone, the key let go) is cancelled, so the
+    // route closes what it holds open at once.
     bool m_capturePending = false;
-    bool m_captureOutdated = false;
     bool m_magnifierAvailable = true;
     QString m_magnifierWhy;
     BlockingWait m_flashWait;

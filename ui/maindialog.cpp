@@ -339,6 +339,15 @@ void MainDialog::onMagnifierUnavailable(const QString &why)
     m_state->setMagnifierAvailable(false);
 }
 
+void MainDialog::onRunningUnguarded(const QString &line)
+{
+    auto *notice = new QLabel(line, this);
+    notice->setObjectName(QStringLiteral("label_unguardedNotice"));
+    notice->setWordWrap(true);
+    notice->setStyleSheet(QStringLiteral("color: rgb(160, 0, 0);"));
+    ui->verticalLayout_4->addWidget(notice);
+}
+
 void MainDialog::closeEvent(QCloseEvent *event)
 {
     // The window lives in the tray: closing only hides it.

@@ -88,6 +88,9 @@ public slots:
     // window says so once, in the tray and in a line under the modes, takes the magnifier out
     // of the modes and leaves it if it was selected.
     void onMagnifierUnavailable(const QString &why);
+    // Kavri runs without its single-instance lock: the window says so in a line of its own
+    // (`line`) at the bottom, for as long as it runs.
+    void onRunningUnguarded(const QString &line);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -38,6 +38,13 @@ void CaptureChain::capture(QScreen *screen)
     });
 }
 
+void CaptureChain::cancel()
+{
+    m_pending = false;
+    if (!m_routes.empty())
+        m_routes.front()->cancel();
+}
+
 void CaptureChain::attachFront()
 {
     if (m_routes.empty())

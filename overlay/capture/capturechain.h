@@ -21,6 +21,7 @@ public:
     // The route in use; empty once none is left.
     QString name() const override;
     void capture(QScreen *screen) override;
+    void cancel() override;
 
     // How many routes are still in the chain.
     int routeCount() const { return int(m_routes.size()); }

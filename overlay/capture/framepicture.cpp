@@ -2,6 +2,7 @@
 
 #include <QScreen>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -47,6 +48,19 @@ QRect screenPart(QSize picture, const QVector<QRect> &screens, const QRect &scre
     const int right = int(std::lround((screen.left() + screen.width() - desktop.left()) * sx));
     const int bottom = int(std::lround((screen.top() + screen.height() - desktop.top()) * sy));
     return QRect(QPoint(left, top), QPoint(right - 1, bottom - 1)) & QRect(QPoint(), picture);
+}
+
+bool isAboutSize(QSize picture, QSize desktop)
+{
+    if (picture.isEmpty() || desktop.isEmpty())
+        return false;
+    const double sx = double(picture.width()) / desktop.width();
+    const double sy = double(picture.height()) / desktop.height();
+    // 1 % either way for the rounding of scaled sides.
+    const double slack = 0.01;
+    return std::abs(sx - sy) <= slack * std::max(sx, sy) &&
+           std::max(sx, sy) <= MaxPictureScale * (1 + slack) &&
+           std::min(sx, sy) >= (1 - slack) / MaxPictureScale;
 }
 
 QRect deviceRect(const QRect &geometry, double ratio)

@@ -29,6 +29,15 @@ QImage fromRaw(const uchar *data, qsizetype bytes, QSize size, int stride, Pixel
 // scale, without scaling the picture itself. Empty when `screen` is not on the picture.
 QRect screenPart(QSize picture, const QVector<QRect> &screens, const QRect &screen);
 
+// How much larger (or smaller) than the desktop Kavri sees a picture of it may be: a
+// compositor scaling the desktop hands its picture in its own pixels, twice the desktop's at
+// a scale of 2. The bound also caps what a picture handed in may cost to decode.
+constexpr double MaxPictureScale = 2.0;
+
+// Whether a picture of `picture` pixels can be one of the whole desktop of `desktop` pixels:
+// the desktop's shape, at most MaxPictureScale times larger or smaller (1 % either way).
+bool isAboutSize(QSize picture, QSize desktop);
+
 // A screen's rectangle in device pixels on the desktop. Qt keeps a screen's top-left corner
 // in device pixels and scales its size only, on X11 and Wayland alike.
 QRect deviceRect(const QRect &geometry, double ratio);

@@ -121,6 +121,13 @@ void MutterScreenCastCapture::capture(QScreen *screen)
             });
 }
 
+void MutterScreenCastCapture::cancel()
+{
+    // Replies still on their way see another request and stop what they made themselves.
+    stopSession();
+    ++m_request;
+}
+
 void MutterScreenCastCapture::recordMonitor(const QString &connector, quint64 request)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(Service, m_sessionPath, SessionInterface,

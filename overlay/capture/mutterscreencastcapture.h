@@ -23,6 +23,8 @@ public:
 
     QString name() const override { return QStringLiteral("gnome-screencast"); }
     void capture(QScreen *screen) override;
+    // Stops the session at once, rather than at the timeout.
+    void cancel() override;
 
     // How long a request may take from the first call to the frame.
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }

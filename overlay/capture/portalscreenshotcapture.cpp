@@ -1,7 +1,9 @@
 #include "overlay/capture/portalscreenshotcapture.h"
 #include "overlay/capture/dbuserrors.h"
 #include "overlay/capture/framepicture.h"
+#include "overlay/capture/screenshotfile.h"
 
+#include <QBuffer>
 #include <QDBusConnection>
 #include <QDBusError>
 #include <QDBusMessage>
@@ -9,8 +11,6 @@
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QImageReader>
 #include <QRandomGenerator>
 #include <QTimer>
@@ -51,12 +51,8 @@ PortalScreenshotCapture::~PortalScreenshotCapture()
 void PortalScreenshotCapture::capture(QScreen *screen)
 {
     // A request still under way is withdrawn.
-    if (!m_requestPath.isEmpty()) {
-        QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
-            PortalService, m_requestPath, RequestInterface, QStringLiteral("Close")));
-    }
-    finish();
-    const quint64 request = ++m_request;
+    cancel();
+    const quint64 request = m_request;
     m_screen = screen;
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
@@ -100,6 +96,16 @@ void PortalScreenshotCapture::capture(QScreen *screen)
                 if (path != m_requestPath)
                     subscribe(path);
             });
+}
+
+void PortalScreenshotCapture::cancel()
+{
+    if (!m_requestPath.isEmpty()) {
+        QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
+            PortalService, m_requestPath, RequestInterface, QStringLiteral("Close")));
+    }
+    finish();
+    ++m_request;
 }
 
 void PortalScreenshotCapture::subscribe(const QString &path)
@@ -163,51 +169,63 @@ void PortalScreenshotCapture::onResponse(uint response, const QVariantMap &resul
 
 void PortalScreenshotCapture::deliver(const QString &fileName)
 {
-    QImageReader reader(fileName);
-    QImage desktop = reader.read();
-    if (isTemporaryFile(fileName, m_temporaryFolders))
-        QFile::remove(fileName);
     ++m_request;
-    if (desktop.isNull()) {
-        emit failed(QStringLiteral("cannot read the portal's picture %1: %2")
-                        .arg(fileName, reader.errorString()),
-                    false);
-        return;
-    }
+    // The answer names a path; whatever lies there is only read if it is a file of this
+    // user's, and only deleted once it has shown itself to be the screenshot.
+    const auto refuse = [this, &fileName](const QString &why) {
+        emit failed(
+            QStringLiteral("the desktop portal's file %1 %2; left alone").arg(fileName, why),
+            false);
+    };
+    ScreenshotFile file;
+    QString why;
+    if (!file.open(fileName, &why))
+        return refuse(why);
     QScreen *screen = m_screen;
     if (!screen) {
         emit failed(QStringLiteral("the screen went away during the capture"), false);
         return;
     }
     QVector<QRect> screens;
-    for (QScreen *s : screen->virtualSiblings())
+    QRect desktop;
+    for (QScreen *s : screen->virtualSiblings()) {
         screens << FramePicture::deviceRect(s);
-    const QRect part =
-        FramePicture::screenPart(desktop.size(), screens, FramePicture::deviceRect(screen));
-    if (part.isEmpty()) {
-        emit failed(QStringLiteral("the portal's picture does not show the screen"), false);
-        return;
+        desktop |= screens.last();
     }
-    QPixmap picture = QPixmap::fromImage(desktop.copy(part));
-    picture.setDevicePixelRatio(double(part.width()) / screen->geometry().width());
-    emit captured(screen, picture);
-}
+    desktop |= FramePicture::deviceRect(screen);
 
-bool PortalScreenshotCapture::isTemporaryFile(const QString &path,
-                                              const QStringList &temporaryFolders)
-{
-    const QFileInfo file(path);
-    if (!file.isAbsolute() || !file.isFile())
-        return false;
-    const QString canonical = file.canonicalFilePath();
-    for (const QString &folder : temporaryFolders) {
-        if (folder.isEmpty())
-            continue;
-        const QString root = QFileInfo(folder).canonicalFilePath();
-        if (root.isEmpty() || root == QDir::rootPath() || root == QDir::homePath())
-            continue;
-        if (canonical.startsWith(root + QLatin1Char('/')))
-            return true;
+    // A picture file is never much larger than its pixels (8 bytes each at 16 bits per
+    // channel), so the bound on the pixels bounds the read as well.
+    const qint64 maxPixels = qint64(desktop.width() * FramePicture::MaxPictureScale + 1) *
+                             qint64(desktop.height() * FramePicture::MaxPictureScale + 1);
+    QByteArray bytes;
+    if (!file.read(maxPixels * 8 + (1 << 20), &bytes, &why))
+        return refuse(why);
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    // The header's size, before a pixel is decoded: a small file can claim gigabytes.
+    const QSize size = reader.size();
+    if (!size.isValid())
+        return refuse(QStringLiteral("is not a picture (%1)").arg(reader.errorString()));
+    if (!FramePicture::isAboutSize(size, desktop.size())) {
+        return refuse(QStringLiteral("is a picture of %1x%2 pixels, not one of the %3x%4 desktop")
+                          .arg(size.width())
+                          .arg(size.height())
+                          .arg(desktop.width())
+                          .arg(desktop.height()));
     }
-    return false;
+    QImage picture = reader.read();
+    bytes = QByteArray();
+    if (picture.isNull() || picture.size() != size)
+        return refuse(QStringLiteral("cannot be decoded (%1)").arg(reader.errorString()));
+    const QRect part =
+        FramePicture::screenPart(picture.size(), screens, FramePicture::deviceRect(screen));
+    if (part.isEmpty())
+        return refuse(QStringLiteral("does not show the screen"));
+    file.removeIfDirectlyIn(m_temporaryFolders);
+
+    QPixmap shot = QPixmap::fromImage(part == picture.rect() ? picture : picture.copy(part));
+    shot.setDevicePixelRatio(double(part.width()) / screen->geometry().width());
+    emit captured(screen, shot);
 }

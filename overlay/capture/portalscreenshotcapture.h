@@ -12,8 +12,10 @@ class QTimer;
 //
 // On GNOME the portal flashes the screen, plays the shutter sound and saves the picture in
 // the user's Pictures folder every time, and asks once whether applications may take
-// screenshots. The file is deleted afterwards only when it lies in a temporary folder, never
-// elsewhere.
+// screenshots. The path in the portal's answer is read only when it names a regular file of
+// this user's (not a link, FIFO or device), and never waited on. The file is deleted afterwards
+// only when it turned out to be the screenshot (a picture of about the desktop's size) and lies
+// directly in a temporary folder; anything else is left where it is.
 class PortalScreenshotCapture final : public ScreenCapture
 {
     Q_OBJECT
@@ -24,18 +26,16 @@ public:
 
     QString name() const override { return QStringLiteral("portal"); }
     void capture(QScreen *screen) override;
+    // Withdraws the request under way (the portal's Close).
+    void cancel() override;
 
     // How long to wait for the portal's answer. The first request may show a permission
     // dialog, so the default is long. A timeout may pass; the second in a row is lasting.
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
 
-    // The folders whose files the route deletes after reading them (by default the
-    // temporary folder, /tmp and the runtime folder).
+    // The folders the route deletes the screenshot from after reading it, when it lies
+    // directly in one (by default the temporary folder, /tmp and the runtime folder).
     void setTemporaryFolders(const QStringList &folders) { m_temporaryFolders = folders; }
-
-    // Whether the portal's file at `path` is one this route may delete: a file directly in
-    // the temporary folder or the runtime folder (or a folder of theirs), nowhere else.
-    static bool isTemporaryFile(const QString &path, const QStringList &temporaryFolders);
 
 private slots:
     // QtDBus delivers signals to slots named by their signature only.

@@ -76,6 +76,12 @@ void WlrScreenCapture::capture(QScreen *screen)
     m_client->flush();
 }
 
+void WlrScreenCapture::cancel()
+{
+    drop();
+    ++m_request;
+}
+
 void WlrScreenCapture::drop()
 {
     m_copying = false;

@@ -24,6 +24,7 @@ public:
 
     QString name() const override { return QStringLiteral("wlr-screencopy"); }
     void capture(QScreen *screen) override;
+    void cancel() override;
 
     // Milliseconds from the last request to its answer, -1 before the first one.
     qint64 lastDurationMs() const { return m_lastDurationMs; }

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,6 +169,100 @@ private slots:
         const QString session = privateDir("session");
         QProcess *holder = startHelper(session);
         QCOMPARE(answerOf(holder), "held " + session.toUtf8() + "/kavri.lock");
+    }
+
+    // Without XDG_RUNTIME_DIR the lock's folder is /tmp/kavri-<uid>, which anyone may have made
+    // first. In each state it may be found in, two copies of the user (the second with another
+    // HOME and TMPDIR) meet at one lock: one runs, the other is refused. Each row runs in a
+    // mount namespace of its own, with empty /tmp and home folders, so the machine's are never
+    // touched.
+    void lockFolderNotPrivateFallsBackToTheSameLock_data()
+    {
+        QTest::addColumn<QString>("setUp");  // shell, with $D the folder and $O another uid
+        QTest::addColumn<QString>("lockIn"); // "tmp", "cache" or "" (none: unguarded)
+        QTest::newRow("missing: made private") << ""
+                                               << "tmp";
+        QTest::newRow("the user's own, 0700") << "mkdir -m 0700 $D"
+                                              << "tmp";
+        QTest::newRow("the user's own, others may write") << "mkdir -m 0777 $D && chmod 0777 $D"
+                                                          << "cache";
+        QTest::newRow("another user's, 0755") << "mkdir -m 0755 $D && chown $O $D"
+                                              << "cache";
+        QTest::newRow("another user's, 1777") << "mkdir -m 1777 $D && chown $O $D"
+                                              << "cache";
+        QTest::newRow("a link to another user's folder")
+            << "mkdir -m 0700 /tmp/theirs && chown $O /tmp/theirs && ln -s /tmp/theirs $D"
+            << "cache";
+        QTest::newRow("a link to the user's own folder")
+            << "mkdir -m 0700 /tmp/mine && ln -s /tmp/mine $D"
+            << "cache";
+        QTest::newRow("no private folder anywhere: unguarded, and said")
+            << "mkdir -m 0755 $D && chown $O $D && mount -o remount,ro $H"
+            << "";
+    }
+    void lockFolderNotPrivateFallsBackToTheSameLock()
+    {
+        QFETCH(QString, setUp);
+        QFETCH(QString, lockIn);
+        if (::geteuid() != 0)
+            QSKIP("needs root for a private mount namespace");
+        const passwd *user = ::getpwuid(::geteuid());
+        QVERIFY(user && user->pw_dir);
+        const QString home = QFile::decodeName(user->pw_dir);
+        const QString folder = QStringLiteral("/tmp/kavri-%1").arg(::geteuid());
+        const QString other = QString::number(::geteuid() == 65534 ? 65533 : 65534);
+
+        // The namespace lives as long as its `cat` reads an open stdin.
+        auto *ns = new QProcess;
+        m_helpers << ns;
+        ns->start("unshare", {"--mount", "--propagation", "private", "--", "sh", "-c",
+                              "mount -t tmpfs -o mode=1777 kavri-tmp /tmp && "
+                              "mount -t tmpfs -o mode=0700 kavri-home \"$1\" && "
+                              "echo ready && exec cat",
+                              "sh", home});
+        QCOMPARE(answerOf(ns), QByteArray("ready"));
+        const QString enter = QStringLiteral("--mount=/proc/%1/ns/mnt").arg(ns->processId());
+        const auto inNamespace = [&](const QString &script) {
+            QProcess sh;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("D", folder);
+            env.insert("O", other);
+            env.insert("H", home);
+            sh.setProcessEnvironment(env);
+            sh.start("nsenter", {enter, "--", "sh", "-c", script});
+            sh.waitForFinished(10000);
+            return sh.exitCode() == 0 ? sh.readAllStandardOutput() : QByteArray("failed");
+        };
+        if (!setUp.isEmpty())
+            QCOMPARE(inNamespace(setUp), QByteArray());
+        const auto startCopy = [&](const QString &homeVariable, const QString &tmpDir) {
+            auto *p = new QProcess;
+            m_helpers << p;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove("XDG_RUNTIME_DIR");
+            env.insert("HOME", homeVariable);
+            env.insert("TMPDIR", tmpDir);
+            p->setProcessEnvironment(env);
+            p->start("nsenter", {enter, "--", QCoreApplication::applicationFilePath(), "--hold"});
+            return p;
+        };
+
+        const QString lock = lockIn == "tmp"     ? folder + "/kavri.lock"
+                             : lockIn == "cache" ? home + "/.cache/kavri/kavri.lock"
+                                                 : QString();
+        QProcess *first = startCopy(home, "/tmp");
+        QCOMPARE(answerOf(first), ("held " + lock.toUtf8()).trimmed());
+        QProcess *second = startCopy("/", "/var/tmp");
+        if (lock.isEmpty()) {
+            // Both run; each says so.
+            QCOMPARE(answerOf(second), QByteArray("held"));
+            QVERIFY(first->readAllStandardError().contains("without its single-instance lock"));
+        } else {
+            QCOMPARE(answerOf(second), QByteArray("refused"));
+        }
+        // Nothing was put into a folder someone else controls: the one lock is the only file.
+        QCOMPARE(inNamespace("find /tmp \"$H\" -name 'kavri.lock*' -type f | sort"),
+                 lock.isEmpty() ? QByteArray() : lock.toUtf8() + "\n");
     }
 
     void secondCopyOfTheSession_data()

@@ -1,4 +1,5 @@
 #include "app/alreadyrunningbox.h"
+#include "app/instanceguard.h"
 #include "app/overlaywiring.h"
 #include "app/terminationwatcher.h"
 #include "overlay/screenwidget.h"
@@ -8,12 +9,13 @@
 #include "common/settingsfixture.h"
 
 #include <QApplication>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSlider>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTimer>
 #include <QtTest>
 
@@ -56,6 +58,27 @@ private slots:
         QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
         QCOMPARE(icon, QMessageBox::Information);
         QVERIFY(parentless);
+    }
+
+    // A guard that could make its lock nowhere lets Kavri run, and the window says so in a
+    // line of its own, not only standard error.
+    void runningWithoutTheGuardIsSaidInTheWindow()
+    {
+        InstanceGuard guard{QString()};
+        bool refused = false;
+        QVERIFY(guard.acquire([&] { refused = true; }));
+        QVERIFY(!refused);
+        QVERIFY(!guard.isHeld());
+        QVERIFY(guard.unguardedWhy().contains("a second Kavri started now would not be stopped"));
+
+        MainDialog dialog(m_settings.store());
+        dialog.onRunningUnguarded(guard.unguardedWhy());
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        auto *line = dialog.findChild<QLabel *>("label_unguardedNotice");
+        QVERIFY(line);
+        QCOMPARE(line->text(), guard.unguardedWhy());
+        QVERIFY(line->isVisible());
     }
 
     // The overlay starts with what the window restored, and nothing is written for it; the

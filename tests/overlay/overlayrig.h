@@ -57,9 +57,11 @@ class FakeScreenCapture final : public ScreenCapture
 {
 public:
     QVector<QScreen *> requests;
+    int cancels = 0;
 
     QString name() const override { return QStringLiteral("fake"); }
     void capture(QScreen *screen) override { requests << screen; }
+    void cancel() override { ++cancels; }
     void answer(const QPixmap &picture) { emit captured(requests.last(), picture); }
     void fail(const QString &why, bool lasting) { emit failed(why, lasting); }
 };

@@ -3,6 +3,7 @@
 #include "overlay/capture/framepicture.h"
 #include "overlay/capture/mutterscreencastcapture.h"
 #include "overlay/capture/portalscreenshotcapture.h"
+#include "overlay/capture/screenshotfile.h"
 
 #include <QDBusConnection>
 #include <QDBusContext>
@@ -10,7 +11,12 @@
 #include <QDBusObjectPath>
 #include <QtTest>
 
+#include <chrono>
+#include <fcntl.h>
+#include <future>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -80,6 +86,29 @@ public slots:
         return QDBusObjectPath(path);
     }
 };
+
+// The process's peak resident memory, in bytes (VmHWM).
+qint64 peakMemory()
+{
+    QFile status("/proc/self/status");
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').first().toLongLong() * 1024;
+    }
+    return -1;
+}
+
+// Starts counting the peak anew from the memory in use now, and returns that.
+qint64 resetPeakMemory()
+{
+    QFile clear("/proc/self/clear_refs");
+    if (clear.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
+        clear.write("5");
+    clear.close();
+    return peakMemory();
+}
 
 // A 3 x 2 frame: red, green, blue over white, black, grey, in the given byte order, with
 // `pad` bytes after each row and `alpha` in the fourth byte.
@@ -279,6 +308,156 @@ private slots:
         QCOMPARE(QFile::exists(m_portal.file), fileKept);
     }
 
+    // Answers naming something else than the screenshot. Each is refused with one line and
+    // no picture, without waiting on it, without decoding more than a screen's worth of
+    // pixels, and without deleting anything; only the screenshot itself is deleted once read.
+    // The process's peak memory during each row is printed.
+    void portalAnswersThatAreNotTheScreenshotAreLeftAlone_data()
+    {
+        QTest::addColumn<QString>("answer"); // what the portal's path names
+        QTest::addColumn<QString>("whyContains");
+        QTest::newRow("the screenshot: read, then deleted") << "screenshot"
+                                                            << "";
+        QTest::newRow("a FIFO: never waited on") << "fifo"
+                                                 << "is a FIFO";
+        QTest::newRow("a device") << "device"
+                                  << "is a device";
+        QTest::newRow("a text file in the temporary folder") << "text"
+                                                             << "is not a picture";
+        QTest::newRow("Kavri's lock file in the runtime folder") << "lock"
+                                                                 << "is not a picture";
+        QTest::newRow("a link from home to the screenshot") << "link"
+                                                            << "is a link";
+        QTest::newRow("a 16000x16000 picture: refused before decoding")
+            << "huge"
+            << "is a picture of 16000x16000 pixels";
+        QTest::newRow("another user's screenshot") << "others"
+                                                   << "belongs to another user";
+    }
+
+    void portalAnswersThatAreNotTheScreenshotAreLeftAlone()
+    {
+        QFETCH(QString, answer);
+        QFETCH(QString, whyContains);
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("dbus-daemon could not be started");
+        if (answer == "others" && ::geteuid() != 0)
+            QSKIP("needs root to give a file to another user");
+
+        QScreen *screen = QGuiApplication::primaryScreen();
+        const QSize size = FramePicture::deviceRect(screen).size();
+        QTemporaryDir scratch;
+        QDir root(scratch.path());
+        QVERIFY(root.mkpath("tmp") && root.mkpath("home"));
+        QImage desktop(size, QImage::Format_RGB32);
+        desktop.fill(Qt::red);
+        const QString screenshot = root.filePath("tmp/Screenshot.png");
+        QVERIFY(desktop.save(screenshot));
+        QFile lock(m_runtime.filePath("kavri.lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QByteArray::number(QCoreApplication::applicationPid()) + "\nkavri\nhost\n");
+        lock.close();
+        QString named = screenshot;
+        if (answer == "fifo") {
+            named = root.filePath("tmp/fifo.png");
+            QCOMPARE(::mkfifo(QFile::encodeName(named).constData(), 0600), 0);
+        } else if (answer == "device") {
+            named = "/dev/null";
+        } else if (answer == "text") {
+            named = root.filePath("tmp/notes.png");
+            QFile text(named);
+            QVERIFY(text.open(QIODevice::WriteOnly));
+            text.write("not a picture\n");
+        } else if (answer == "lock") {
+            named = lock.fileName();
+        } else if (answer == "link") {
+            named = root.filePath("home/Screenshot.png");
+            QVERIFY(QFile::link(screenshot, named));
+        } else if (answer == "huge") {
+            QImage huge(16000, 16000, QImage::Format_Mono);
+            huge.fill(0);
+            QVERIFY(huge.save(screenshot));
+        } else if (answer == "others") {
+            QCOMPARE(::chown(QFile::encodeName(screenshot).constData(), 65534, 65534), 0);
+        }
+        const auto everything = [&] {
+            QStringList files;
+            if (QFileInfo::exists(lock.fileName()))
+                files << lock.fileName();
+            QDirIterator it(scratch.path(), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot,
+                            QDirIterator::Subdirectories);
+            while (it.hasNext())
+                files << it.next();
+            files.sort();
+            return files;
+        };
+        QStringList expectedLeft = everything();
+        if (answer == "screenshot")
+            expectedLeft.removeOne(screenshot);
+
+        QDBusConnection bus = QDBusConnection::connectToBus(
+            qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "portal");
+        QVERIFY(bus.registerService("org.freedesktop.portal.Desktop"));
+        m_portal.response = 0;
+        m_portal.file = named;
+        PortalScreenshotCapture route;
+        route.setTemporaryFolders({root.filePath("tmp"), m_runtime.path()});
+        route.setTimeout(20000);
+        QSignalSpy pictures(&route, &ScreenCapture::captured);
+        QSignalSpy failures(&route, &ScreenCapture::failed);
+
+        // Should the GUI thread wait on the FIFO, a writer comes after 3 s to release it, and
+        // the row fails rather than hangs.
+        std::promise<void> answered;
+        auto writer = std::async(std::launch::async, [&, done = answered.get_future()] {
+            if (answer != "fifo" ||
+                done.wait_for(std::chrono::seconds(3)) == std::future_status::ready)
+                return false;
+            const int fd = ::open(QFile::encodeName(named).constData(), O_WRONLY | O_NONBLOCK);
+            if (fd >= 0)
+                ::close(fd);
+            return fd >= 0;
+        });
+        // The longest the event loop stood still while the answer was handled.
+        QElapsedTimer sinceTick;
+        qint64 longestStall = 0;
+        QTimer heartbeat;
+        connect(&heartbeat, &QTimer::timeout, this,
+                [&] { longestStall = std::max(longestStall, sinceTick.restart()); });
+        heartbeat.start(10);
+        sinceTick.start();
+        const qint64 peakBefore = resetPeakMemory();
+        route.capture(screen);
+        QTRY_COMPARE_WITH_TIMEOUT(pictures.count() + failures.count(), 1, 15000);
+        const qint64 peak = peakMemory();
+        QTest::qWait(30);
+        heartbeat.stop();
+        answered.set_value();
+        const bool writerMetAReader = writer.get();
+        QVERIFY(bus.unregisterService("org.freedesktop.portal.Desktop"));
+        qInfo("%s: peak RSS %.1f MB (%.1f MB when asked), longest stall %lld ms",
+              qPrintable(answer), peak / 1048576.0, peakBefore / 1048576.0, longestStall);
+
+        QVERIFY2(!writerMetAReader, "the GUI thread waited on the FIFO");
+        QVERIFY2(longestStall < 1000, qPrintable(QString::number(longestStall)));
+        QCOMPARE(everything(), expectedLeft);
+        QVERIFY(QFileInfo("/dev/null").exists());
+        // A screen-sized picture costs a few copies of its pixels; four times the screen's
+        // pixels (a scaling compositor) at most, however large the picture claims to be.
+        const qint64 screenBytes = qint64(size.width()) * size.height() * 4;
+        QVERIFY2(peak - peakBefore < 16 * screenBytes + (32 << 20),
+                 qPrintable(QString::number(peak - peakBefore)));
+        if (answer == "screenshot") {
+            QCOMPARE(pictures.count(), 1);
+        } else {
+            QCOMPARE(failures.count(), 1);
+            const QString why = failures.first().at(0).toString();
+            QVERIFY2(why.contains(whyContains) && why.contains(named) && !why.contains('\n'),
+                     qPrintable(why));
+            QCOMPARE(failures.first().at(1).toBool(), false);
+        }
+    }
+
     void portalThatNeverAnswersIsGivenUpTheSecondTime()
     {
         if (!QDBusConnection::sessionBus().isConnected())
@@ -354,6 +533,53 @@ private slots:
         QCOMPARE(failures.first().at(1).toBool(), lasting);
         QVERIFY2(failures.first().at(0).toString().contains(whyContains),
                  qPrintable(failures.first().at(0).toString()));
+    }
+
+    // A capture nobody wants any more (the mode moved past the lens, the key let go) ends
+    // its session at once, not at the timeout, and is answered by neither signal. The route's
+    // timeout is a minute here, so only the cancel can have stopped the session.
+    void cancelledScreenCastIsStoppedAtOnce_data()
+    {
+        QTest::addColumn<bool>("waitForStart");
+        QTest::addColumn<QStringList>("calls");
+        const QString name = QGuiApplication::primaryScreen()->name();
+        QStringList recorded{"CreateSession"};
+        if (!name.isEmpty())
+            recorded << QStringLiteral("RecordMonitor(%1, cursor-mode 0)").arg(name);
+        recorded << "RecordMonitor(, cursor-mode 0)"
+                 << "Start";
+        QTest::newRow("while the session records") << true << recorded + QStringList{"Stop"};
+        QTest::newRow("before the session was made")
+            << false << QStringList{"CreateSession", "Stop"};
+    }
+
+    void cancelledScreenCastIsStoppedAtOnce()
+    {
+        QFETCH(bool, waitForStart);
+        QFETCH(QStringList, calls);
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("dbus-daemon could not be started");
+        if (!MutterScreenCastCapture::builtWithPipeWire())
+            QSKIP("built without PipeWire");
+        QDBusConnection bus = QDBusConnection::connectToBus(
+            qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "portal");
+        QVERIFY(bus.registerService("org.gnome.Mutter.ScreenCast"));
+        m_screenCastSession.calls.clear();
+        m_screenCastSession.announce = false;
+
+        MutterScreenCastCapture route;
+        route.setTimeout(60000);
+        QSignalSpy pictures(&route, &ScreenCapture::captured);
+        QSignalSpy failures(&route, &ScreenCapture::failed);
+        route.capture(QGuiApplication::primaryScreen());
+        if (waitForStart)
+            QTRY_VERIFY(m_screenCastSession.calls.contains("Start"));
+        route.cancel();
+        QTRY_COMPARE(m_screenCastSession.calls, calls);
+        QTest::qWait(50);
+        QCOMPARE(m_screenCastSession.calls, calls);
+        QVERIFY(bus.unregisterService("org.gnome.Mutter.ScreenCast"));
+        QCOMPARE(pictures.count() + failures.count(), 0);
     }
 
     void chainFallsBackOnlyOnLastingFailures_data()
@@ -563,32 +789,65 @@ private slots:
     {
         QTest::addColumn<QString>("file"); // relative to a scratch folder
         QTest::addColumn<bool>("deletable");
-        QTest::newRow("in the temporary folder") << "tmp/Screenshot.png" << true;
-        QTest::newRow("in a folder of the temporary folder") << "tmp/portal/Screenshot.png" << true;
-        QTest::newRow("in Pictures") << "Pictures/Screenshot.png" << false;
-        QTest::newRow("link in the temporary folder to Pictures") << "tmp/link.png" << false;
-        QTest::newRow("folder named like the temporary one") << "tmp2/Screenshot.png" << false;
-        QTest::newRow("missing file") << "tmp/missing.png" << false;
+        QTest::addColumn<bool>("replaced"); // by another file after it was read
+        QTest::newRow("directly in the temporary folder") << "tmp/Screenshot.png" << true << false;
+        QTest::newRow("directly in the temporary folder, replaced after it was read")
+            << "tmp/Screenshot.png" << false << true;
+        QTest::newRow("in a folder of the temporary folder")
+            << "tmp/portal/Screenshot.png" << false << false;
+        QTest::newRow("in Pictures") << "Pictures/Screenshot.png" << false << false;
+        QTest::newRow("link in the temporary folder to Pictures")
+            << "tmp/link.png" << false << false;
+        QTest::newRow("through a link to the temporary folder")
+            << "tmplink/Screenshot.png" << false << false;
+        QTest::newRow("folder named like the temporary one")
+            << "tmp2/Screenshot.png" << false << false;
+        QTest::newRow("missing file") << "tmp/missing.png" << false << false;
     }
 
     void onlyTemporaryPortalFilesAreDeleted()
     {
         QFETCH(QString, file);
         QFETCH(bool, deletable);
+        QFETCH(bool, replaced);
         QTemporaryDir scratch;
         QVERIFY(scratch.isValid());
         QDir root(scratch.path());
-        for (const char *name : {"tmp/Screenshot.png", "tmp/portal/Screenshot.png",
-                                 "Pictures/Screenshot.png", "tmp2/Screenshot.png"}) {
+        const QStringList names{"tmp/Screenshot.png", "tmp/portal/Screenshot.png",
+                                "Pictures/Screenshot.png", "tmp2/Screenshot.png"};
+        for (const QString &name : names) {
             QVERIFY(root.mkpath(QFileInfo(name).path()));
             QFile f(root.filePath(name));
             QVERIFY(f.open(QIODevice::WriteOnly));
         }
         QVERIFY(
             QFile::link(root.filePath("Pictures/Screenshot.png"), root.filePath("tmp/link.png")));
-        QCOMPARE(PortalScreenshotCapture::isTemporaryFile(root.filePath(file),
-                                                          {root.filePath("tmp"), QString()}),
-                 deletable);
+        QVERIFY(QFile::link(root.filePath("tmp"), root.filePath("tmplink")));
+        ScreenshotFile opened;
+        QString why;
+        if (opened.open(root.filePath(file), &why)) {
+            QByteArray bytes;
+            QVERIFY(opened.read(100, &bytes, &why));
+        }
+        if (replaced) {
+            QFile other(root.filePath("tmp/other.png"));
+            QVERIFY(other.open(QIODevice::WriteOnly));
+            other.close();
+            QCOMPARE(::rename(QFile::encodeName(other.fileName()).constData(),
+                              QFile::encodeName(root.filePath(file)).constData()),
+                     0);
+        }
+        QCOMPARE(opened.removeIfDirectlyIn({root.filePath("tmp"), QString()}), deletable);
+        QStringList expected = names + QStringList{"tmp/link.png"};
+        if (deletable)
+            expected.removeOne(file);
+        QStringList left;
+        for (const QString &name : names + QStringList{"tmp/link.png"}) {
+            if (QFileInfo(root.filePath(name)).isSymLink() ||
+                QFileInfo::exists(root.filePath(name)))
+                left << name;
+        }
+        QCOMPARE(left, expected);
     }
 
     void screenCastComesBeforeTheFlashingPortal_data()

@@ -410,15 +410,16 @@ private slots:
         QCOMPARE(rig.windowSystem->presence.value(&w), Presence::Idle);
         QVERIFY(!rig.windowSystem->pointerHidden);
 
-        // Another magnification before the answer: the answer is of an earlier moment. It is
-        // dropped and the picture asked for again.
+        // Another magnification before the answer: the request under way is of an earlier
+        // moment. It is cancelled at once and the picture asked for again.
+        QCOMPARE(route.cancels, 0);
         w.onSetScaleRate(3.0);
-        QCOMPARE(route.requests.size(), 2);
+        QCOMPARE(route.cancels, 1);
+        QCOMPARE(route.requests.size(), 3);
+        QVERIFY(w.isCapturePending());
+        QVERIFY(drawsNothing(renderFrame(w)));
         QPixmap earlier(w.size());
         earlier.fill(Qt::green);
-        route.answer(earlier);
-        QCOMPARE(route.requests.size(), 3);
-        QVERIFY(drawsNothing(renderFrame(w)));
 
         const QPixmap picture = coordinateCapture(w.size());
         route.answer(picture);
@@ -453,6 +454,46 @@ private slots:
         QCOMPARE(route.requests.size(), requests);
         QVERIFY(drawsNothing(renderFrame(w)));
         QCOMPARE(unavailable.count(), 1);
+    }
+
+    // A picture nobody waits for any more is cancelled at once, so the route can close what
+    // it holds open (GNOME's screen-cast session) rather than wait for its timeout; its late
+    // answer changes nothing.
+    void unwantedCaptureIsCancelled()
+    {
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        auto owned = std::make_unique<FakeScreenCapture>();
+        FakeScreenCapture &route = *owned;
+        w.setScreenCapture(std::move(owned));
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        rig.pointer = QPoint(200, 150);
+
+        // The mode key steps past the lens before its picture came.
+        w.onSetMode(ModeMagnifier);
+        QCOMPARE(route.requests.size(), 1);
+        w.onSetMode(ModeNormal);
+        QCOMPARE(route.cancels, 1);
+        QVERIFY(!w.isCapturePending());
+        route.answer(coordinateCapture(w.size()));
+        QVERIFY(w.screenPixmap().isNull());
+
+        // The effect key let go before the picture came.
+        w.onSetMode(ModeMagnifier);
+        w.onSetRepaint();
+        w.onShowMode(true);
+        QCOMPARE(route.cancels, 2); // the press replaced the request of the mode's choice
+        w.onShowMode(false);
+        QCOMPARE(route.cancels, 3);
+        QVERIFY(!w.isCapturePending());
+        route.answer(coordinateCapture(w.size()));
+        QVERIFY(w.screenPixmap().isNull());
+        QVERIFY(drawsNothing(renderFrame(w)));
+
+        // Nothing under way: nothing to cancel.
+        w.onShowMode(false);
+        w.onSetMode(ModeLaser);
+        QCOMPARE(route.cancels, 3);
     }
 
     // Known at start: the grabber is not even asked, and the lens draws nothing.
