@@ -2,6 +2,7 @@
 
 #include "settings/settingslocation.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QStringList>
 
@@ -198,6 +199,15 @@ bool SettingsStore::writePending()
         settings.sync();
         written = settings.status() != QSettings::AccessError;
     }
+    // QSettings does not see every failure: on a disk too full for its lock and temporary
+    // file it has been seen to leave an empty file and report success. Read back.
+    if (written && !holdsPending()) {
+        written = false;
+        // What the file held is gone with it: all of it has to be written again.
+        m_onDisk.clear();
+        for (auto it = m_values.cbegin(); it != m_values.cend(); ++it)
+            m_pending.insert(it.key());
+    }
     if (!written) {
         reportFailure(QStringLiteral("Kavri: cannot write the settings file %1; the changes are "
                                      "not saved yet and are tried again at the next change.")
@@ -209,6 +219,18 @@ bool SettingsStore::writePending()
     m_pending.clear();
     ++m_writeCount;
     m_failureTold = false;
+    return true;
+}
+
+bool SettingsStore::holdsPending() const
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = '\n' + file.read(SettingsLocation::MaxFileSize);
+    for (const QString &name : qAsConst(m_pending))
+        if (!text.contains('\n' + name.toLatin1() + '='))
+            return false;
     return true;
 }
 

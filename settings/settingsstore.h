@@ -96,6 +96,8 @@ private:
     QVariant stored(const char *key) const;
     void change(const char *key, const QVariant &value);
     bool writePending();
+    // Whether the file names every key that waits (after a write that was to store them).
+    bool holdsPending() const;
     void reportFailure(const QString &message);
     // Looks at the file again before a write; false (after one warning) when it may not be
     // written.

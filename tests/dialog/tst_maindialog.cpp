@@ -16,6 +16,8 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
+#include <QElapsedTimer>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
 #include <QtTest>
@@ -145,6 +147,8 @@ private slots:
     void pageFollowsDeviceStatus();
     void modeButtons();
     void colourPicking();
+    void sliderInput_data();
+    void sliderInput();
     void slidersReactToDraggingOnly();
     void sleepTimer();
     void languageTables();
@@ -309,7 +313,7 @@ void TestMainDialog::modeKeyStepsThroughModes()
         QCOMPARE(checkedMode(dialog), step.mode);
         QCOMPARE(groupStates(dialog), QString::fromLatin1(step.groups));
         QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(),
-                 qBound(30, step.size, 200));
+                 qBound(10, step.size, 200));
     }
 
     // Mode key with the effect key held: the new mode is shown at once.
@@ -405,7 +409,7 @@ void TestMainDialog::sizeKeys()
         QCOMPARE(sizes.count(), 1);
         QCOMPARE(sizes.at(0).at(0).toInt(), endSize);
         QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(),
-                 qBound(30, endSize, 200));
+                 endSize);
     } else {
         QCOMPARE(sizes.count(), 0);
     }
@@ -530,15 +534,15 @@ void TestMainDialog::sizeIsRememberedPerMode()
     // The slider in the normal mode resizes the overlay's effect but stores nothing.
     keys.press(KeyModeSwitch);
     const QByteArray before = iniBytes();
-    emit child<QSlider>(&dialog, "horizontalSlider_cursorSize")->sliderMoved(150);
+    child<QSlider>(&dialog, "horizontalSlider_cursorSize")->setValue(150);
     QCOMPARE(sizes.last().at(0).toInt(), 150);
     QCOMPARE(iniBytes(), before);
     // ... while in the laser mode it becomes the laser's size.
     keys.press(KeyModeSwitch);
     keys.press(KeyModeSwitch);
-    emit child<QSlider>(&dialog, "horizontalSlider_cursorSize")->sliderMoved(90);
+    child<QSlider>(&dialog, "horizontalSlider_cursorSize")->setValue(90);
     QCOMPARE(sizes.last().at(0).toInt(), 90);
-    QCOMPARE(iniValue("m_laserSize").toInt(), 90);
+    QTRY_COMPARE(iniValue("m_laserSize").toInt(), 90);
     keys.press(KeySizeUp);
     QCOMPARE(sizes.last().at(0).toInt(), 100);
 }
@@ -627,7 +631,7 @@ void TestMainDialog::modeButtons()
     QCOMPARE(log.take(), (QStringList{"setCursorSize(20)", "setForeColor(#0000ff)", "setMode(2)"}));
     QCOMPARE(checkedMode(dialog), 2);
     QCOMPARE(groupStates(dialog), QStringLiteral("dEEd"));
-    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(), 30);
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(), 20);
 
     child<QRadioButton>(&dialog, "radioButton_magnifier")->click();
     QCOMPARE(log.take(), (QStringList{"setCursorSize(80)", "setForeColor(#0000ff)", "setMode(3)"}));
@@ -700,6 +704,107 @@ void TestMainDialog::colourPicking()
     QCOMPARE(iniValue("m_backColor").toLongLong(), 4278222848LL);
 }
 
+void TestMainDialog::sliderInput_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::newRow("arrow keys") << "keys";
+    QTest::newRow("Page Up") << "page";
+    QTest::newRow("wheel") << "wheel";
+    QTest::newRow("click on the groove") << "groove";
+    QTest::newRow("drag") << "drag";
+}
+
+// Every input that moves a slider reaches the overlay and the file alike; a drag writes the
+// file a few times a second at most and the value it ends on when the handle is let go. The
+// window's own setValue calls (the presenter's size keys) are no user change.
+void TestMainDialog::sliderInput()
+{
+    QFETCH(QString, input);
+    writeIni("[General]\nm_curMode=1\nm_spotSize=50\nm_backOpacity=100\n");
+    MainDialog dialog(m_settings.store());
+    dialog.onUpdateHidStatus(HidConnected, 0);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    CommandLog log(dialog);
+    auto *back = child<QSlider>(&dialog, "horizontalSlider_backOpacity");
+    auto *size = child<QSlider>(&dialog, "horizontalSlider_cursorSize");
+    back->setFocus();
+
+    // One input on the opacity slider, then the same on the size slider; the values go up.
+    const auto give = [&](QSlider *slider) {
+        const QPoint centre = slider->rect().center();
+        if (input == "keys") {
+            QTest::keyClick(slider, Qt::Key_Right);
+        } else if (input == "page") {
+            QTest::keyClick(slider, Qt::Key_PageUp);
+        } else if (input == "wheel") {
+            QWheelEvent wheel(QPointF(centre), QPointF(slider->mapToGlobal(centre)), QPoint(),
+                              QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                              false);
+            QApplication::sendEvent(slider, &wheel);
+        } else if (input == "groove") {
+            QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier,
+                              QPoint(slider->width() - 8, centre.y()));
+        }
+    };
+    if (input == "drag") {
+        QSignalSpy released(back, &QSlider::sliderReleased);
+        const int writesBefore = iniBytes().isEmpty() ? 0 : 1;
+        Q_UNUSED(writesBefore)
+        QElapsedTimer clock;
+        clock.start();
+        // Press on the handle, move to the right in small steps, let go.
+        const auto handleX = [back](int value) {
+            return QStyle::sliderPositionFromValue(back->minimum(), back->maximum(), value,
+                                                   back->width() - 13) + 6;
+        };
+        const int y = back->height() / 2;
+        QTest::mousePress(back, Qt::LeftButton, Qt::NoModifier, QPoint(handleX(100), y));
+        int writes = 0;
+        QByteArray lastFile = iniBytes();
+        for (int x = handleX(100); x <= back->width() - 2; ++x) {
+            QMouseEvent move(QEvent::MouseMove, QPointF(x, y), QPointF(back->mapToGlobal({x, y})),
+                             Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+            QApplication::sendEvent(back, &move);
+            QTest::qWait(5);
+            const QByteArray now = iniBytes();
+            if (now != lastFile)
+                ++writes;
+            lastFile = now;
+        }
+        const qint64 draggedMs = clock.elapsed();
+        QTest::mouseRelease(back, Qt::LeftButton, Qt::NoModifier, QPoint(back->width() - 2, y));
+        QCOMPARE(released.count(), 1);
+        QCOMPARE(back->value(), 255);
+        // At most one write at once and one per CoalesceMs after it.
+        QVERIFY2(writes <= 2 + draggedMs / SettingsStore::CoalesceMs,
+                 qPrintable(QStringLiteral("%1 writes in %2 ms").arg(writes).arg(draggedMs)));
+        const QStringList sent = log.take();
+        QVERIFY(sent.size() > 10);
+        QCOMPARE(sent.last(), QStringLiteral("setBackOpacity(255)"));
+        QCOMPARE(iniValue("m_backOpacity").toInt(), 255); // at once on release
+        return;
+    }
+
+    give(back);
+    QVERIFY(back->value() > 100);
+    QCOMPARE(log.take(), QStringList{QStringLiteral("setBackOpacity(%1)").arg(back->value())});
+    QTRY_COMPARE(iniValue("m_backOpacity").toInt(), back->value());
+    QCOMPARE(dialog.presenterState()->backOpacity(), back->value());
+
+    size->setFocus();
+    give(size);
+    QVERIFY(size->value() > 50);
+    QCOMPARE(log.take(), QStringList{QStringLiteral("setCursorSize(%1)").arg(size->value())});
+    QTRY_COMPARE(iniValue("m_spotSize").toInt(), size->value());
+
+    // The presenter's size key moves the slider: one command, no echo of the slider's own.
+    KeyDriver keys(dialog);
+    keys.press(KeySizeDown);
+    QCOMPARE(log.take(), (QStringList{QStringLiteral("setCursorSize(%1)").arg(size->value()),
+                                      QStringLiteral("showMode(false)")}));
+}
+
 void TestMainDialog::slidersReactToDraggingOnly()
 {
     writeIni("[General]\nm_curMode=1\n");
@@ -711,35 +816,31 @@ void TestMainDialog::slidersReactToDraggingOnly()
     auto *scale = child<QSlider>(&dialog, "horizontalSlider_scaleRate");
     auto *speed = child<QSlider>(&dialog, "horizontalSlider_mouseSpeed");
 
-    // Values set by code (and so by keys or clicks on the groove) reach no slot.
-    fore->setValue(10);
-    back->setValue(20);
-    size->setValue(100);
-    scale->setValue(30);
-    speed->setValue(10);
-    QCOMPARE(log.take(), QStringList());
-
-    emit fore->sliderMoved(120);
-    emit back->sliderMoved(0);
-    emit size->sliderMoved(180);
-    emit scale->sliderMoved(25);
-    emit speed->sliderMoved(30);
+    // Values set on a slider from outside the window are the user's, like keys and clicks.
+    fore->setValue(120);
+    back->setValue(0);
+    size->setValue(180);
+    scale->setValue(25);
+    speed->setValue(30);
     QCOMPARE(log.take(),
              (QStringList{"setForeOpacity(120)", "setBackOpacity(0)", "setCursorSize(180)",
                           "setScaleRate(2.5)", "setMouseSpeed(0.8)"}));
-    QCOMPARE(iniValue("m_spotSize").toInt(), 180);
+    QTRY_COMPARE(iniValue("m_spotSize").toInt(), 180);
     QCOMPARE(iniValue("m_foreOpacity").toInt(), 120);
     QCOMPARE(iniValue("m_backOpacity").toInt(), 0);
     QCOMPARE(iniValue("m_scaleRate").toDouble(), 2.5);
     QCOMPARE(iniValue("m_speed").toDouble(), 0.8);
 
-    emit scale->sliderMoved(15);
-    emit scale->sliderMoved(40);
+    scale->setValue(15);
+    scale->setValue(40);
     QCOMPARE(log.take(), (QStringList{"setScaleRate(1.5)", "setScaleRate(4)"}));
+    // Only a real change is one: the drag signal alone reaches nothing.
+    emit scale->sliderMoved(30);
+    QCOMPARE(log.take(), QStringList());
 
-    // The opacity sliders never take the keyboard focus.
-    QCOMPARE(fore->focusPolicy(), Qt::NoFocus);
-    QCOMPARE(back->focusPolicy(), Qt::NoFocus);
+    // Every slider takes the keyboard focus.
+    for (QSlider *slider : {fore, back, size, scale})
+        QCOMPARE(slider->focusPolicy(), Qt::StrongFocus);
 }
 
 void TestMainDialog::sleepTimer()

@@ -292,7 +292,7 @@ private slots:
         QVERIFY(mountPoint.isValid());
         const QByteArray point = QFile::encodeName(mountPoint.path());
         if (QProcess::execute(QStringLiteral("mount"),
-                              {"-t", "tmpfs", "-o", "size=8k", "tmpfs", mountPoint.path()}) != 0)
+                              {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mountPoint.path()}) != 0)
             QSKIP("cannot mount a tmpfs here");
         const auto unmount = qScopeGuard(
             [&] { QProcess::execute(QStringLiteral("umount"), {mountPoint.path()}); });
@@ -332,6 +332,10 @@ private slots:
             QVERIFY(!store.hasPendingWrites());
             QCOMPARE(told.size(), 1);
         }
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray text = written.readAll();
+        QVERIFY2(text.contains("language=2\n"), text.constData());
         const SettingsStore again(path);
         QCOMPARE(again.value(SettingsKeys::Language), 2);
         QCOMPARE(again.value(SettingsKeys::SpotSize), 70);
