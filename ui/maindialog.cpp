@@ -443,6 +443,17 @@ void MainDialog::closeEvent(QCloseEvent *event)
 void MainDialog::showSelectedMode(int mode)
 {
     m_modeButtons[mode]->setChecked(true);
+    // The modes are one stop of Tab, as a group of radio buttons is in any Qt dialog: the
+    // first of them in the focus chain. That is the chosen one, and the arrow keys move on.
+    setTabOrder(ui->comboBox_lang, m_modeButtons[mode]);
+    QWidget *previous = m_modeButtons[mode];
+    for (QRadioButton *button : m_modeButtons) {
+        if (button == m_modeButtons[mode])
+            continue;
+        setTabOrder(previous, button);
+        previous = button;
+    }
+    setTabOrder(previous, ui->pushButton_backColor);
     enableModeGroups(mode);
     updatePreview();
 }

@@ -6,6 +6,8 @@
 #include "ui/maindialog.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QRegularExpression>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -134,6 +136,8 @@ private slots:
     void init() { QVERIFY(m_settings.reset()); }
 
     void startsFromNoFile();
+    void firstStartLanguage_data();
+    void firstStartLanguage();
     void startsFromStoredFile_data();
     void startsFromStoredFile();
     void modeKeyStepsThroughModes();
@@ -157,6 +161,8 @@ private slots:
     void languageExactTexts();
     void disabledCaptionsStayReadable();
     void closeHidesAndTrayShows();
+    void keyboardReachesEveryControl();
+    void failedWriteIsTold();
     void startAtLogin();
     void exitStopsDeviceThreadFirst();
 
@@ -203,6 +209,43 @@ void TestMainDialog::startsFromNoFile()
     QCOMPARE(sizes.count(), 1);
     QCOMPARE(sizes.at(0).at(0).toInt(), 60);
     QCOMPARE(iniKeys(), QStringList{QStringLiteral("language")});
+}
+
+void TestMainDialog::firstStartLanguage_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QStringList>("uiLanguages");
+    QTest::addColumn<int>("language");
+    QTest::newRow("French system") << QByteArray() << QStringList{"fr-FR", "fr"} << 2;
+    QTest::newRow("Brazilian, underscore") << QByteArray() << QStringList{"pt_BR"} << 4;
+    QTest::newRow("first known one wins")
+        << QByteArray() << QStringList{"ja-JP", "sk", "en-GB"} << 10;
+    QTest::newRow("English") << QByteArray() << QStringList{"en-US"} << 1;
+    QTest::newRow("none of the twelve") << QByteArray() << QStringList{"ja-JP", "zh"} << 0;
+    QTest::newRow("C locale") << QByteArray() << QStringList{"C"} << 0;
+    QTest::newRow("stored language wins")
+        << QByteArray("[General]\nlanguage=9\n") << QStringList{"fr-FR"} << 9;
+    QTest::newRow("stored German wins")
+        << QByteArray("[General]\nlanguage=0\n") << QStringList{"hu-HU"} << 0;
+    QTest::newRow("stored past the last: German")
+        << QByteArray("[General]\nlanguage=40\n") << QStringList{"fr-FR"} << 0;
+}
+
+// Without a stored language the window speaks the system's, on the insert page too, and
+// stores it.
+void TestMainDialog::firstStartLanguage()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, uiLanguages);
+    QFETCH(int, language);
+    if (!ini.isEmpty())
+        writeIni(ini);
+    MainDialog dialog(m_settings.store(), nullptr, uiLanguages);
+    QCOMPARE(child<QComboBox>(&dialog, "comboBox_lang")->currentIndex(), language);
+    QCOMPARE(dialog.windowTitle(), Languages::texts(language).at(Languages::WindowTitle));
+    QCOMPARE(pageIndex(dialog), 1);
+    QCOMPARE(child<QLabel>(&dialog, "label_10")->text(), Languages::insertText(language));
+    QCOMPARE(iniValue("language").toInt(), language);
 }
 
 void TestMainDialog::startsFromStoredFile_data()
@@ -958,8 +1001,25 @@ void TestMainDialog::languageSwitching()
     QVERIFY(tray && tray->contextMenu());
     QCOMPARE(tray->contextMenu()->actions().last()->text(), QStringLiteral("EXIT"));
     QCOMPARE(tray->contextMenu()->actions().first()->text(), QStringLiteral("Start at login"));
-    QCOMPARE(child<QPushButton>(&dialog, "closeButton")->text(), QStringLiteral("X"));
+    auto *closeButton = child<QPushButton>(&dialog, "closeButton");
+    QCOMPARE(closeButton->text(), QStringLiteral("X"));
     QCOMPARE(pageIndex(dialog), 0);
+
+    // What a screen reader says follows the language, built from the captions shown.
+    QCOMPARE(closeButton->accessibleName(), Languages::closeButtonName(index));
+    const QString back = texts.at(BackColorCaption).trimmed();
+    const QString fore = texts.at(ForeColorCaption).trimmed();
+    QCOMPARE(child<QPushButton>(&dialog, "pushButton_backColor")->accessibleName(), back);
+    QCOMPARE(child<QPushButton>(&dialog, "pushButton_foreColor")->accessibleName(), fore);
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_backOpacity")->accessibleName(),
+             back + ", " + texts.at(BackOpacityCaption).trimmed());
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_foreOpacity")->accessibleName(),
+             fore + ", " + texts.at(ForeOpacityCaption).trimmed());
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->accessibleName(),
+             texts.at(SizeCaption).trimmed());
+    QVERIFY(child<QSpinBox>(&dialog, "spinBox_timer")
+                ->accessibleName()
+                .startsWith(texts.at(TimerCaption).trimmed()));
 }
 
 void TestMainDialog::languageExactTexts()
@@ -1069,6 +1129,86 @@ void TestMainDialog::closeHidesAndTrayShows()
     QVERIFY(dialog.windowState() & Qt::WindowMinimized);
 }
 
+// Tab and Shift+Tab go through every enabled control in reading order, each shows a focus
+// mark, Space and the arrow keys work, and Esc hides the window as its close button does.
+void TestMainDialog::keyboardReachesEveryControl()
+{
+    writeIni("[General]\nm_curMode=1\n"); // spotlight: back colour and size groups enabled
+    MainDialog dialog(m_settings.store());
+    dialog.onUpdateHidStatus(HidConnected, 0);
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    CommandLog log(dialog);
+
+    // The modes are one stop, on the chosen mode; the arrow keys move between them.
+    const QStringList expected = {
+        "comboBox_lang",        "radioButton_spotLight", "pushButton_backColor",
+        "horizontalSlider_backOpacity", "horizontalSlider_cursorSize", "spinBox_timer",
+        "pushButton_setTimer",  "closeButton"};
+    QStringList forward;
+    for (int i = 0; i < expected.size(); ++i) {
+        QWidget *focused = QApplication::focusWidget();
+        QVERIFY(focused);
+        forward << focused->objectName();
+        // The mark: the focused control looks different from itself without the focus.
+        const QImage withFocus = focused->grab().toImage();
+        QTest::keyClick(focused, Qt::Key_Tab);
+        if (i < expected.size() - 1 && focused->objectName() != "comboBox_lang")
+            QVERIFY2(focused->grab().toImage() != withFocus, qPrintable(focused->objectName()));
+    }
+    QCOMPARE(forward, expected);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("comboBox_lang"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("closeButton"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("pushButton_setTimer"));
+
+    // Space chooses a mode, an arrow key moves on to the next one.
+    log.take();
+    auto *laser = child<QRadioButton>(&dialog, "radioButton_laser");
+    laser->setFocus();
+    QTest::keyClick(laser, Qt::Key_Space);
+    QCOMPARE(checkedMode(dialog), 2);
+    QTest::keyClick(laser, Qt::Key_Down);
+    QCOMPARE(checkedMode(dialog), 3);
+    QCOMPARE(log.take().filter("setMode"), (QStringList{"setMode(2)", "setMode(3)"}));
+
+    // Space on a colour button opens the picker.
+    int picked = 0;
+    dialog.setColorPicker([&](const QColor &) {
+        ++picked;
+        return QColor();
+    });
+    child<QRadioButton>(&dialog, "radioButton_spotLight")->click();
+    auto *backColor = child<QPushButton>(&dialog, "pushButton_backColor");
+    backColor->setFocus();
+    QTest::keyClick(backColor, Qt::Key_Space);
+    QCOMPARE(picked, 1);
+
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(dialog.isHidden());
+    QVERIFY(dialog.findChild<HidController *>()->isRunning());
+}
+
+// A settings file that cannot be written is said in the window, once.
+void TestMainDialog::failedWriteIsTold()
+{
+    // A folder that cannot be made, whoever runs the test.
+    const QString path = QStringLiteral("/proc/kavri-no-such-folder/Kavri.ini");
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Kavri: cannot create the folder of "
+                                                          "the settings file " +
+                                                          QRegularExpression::escape(path)));
+    MainDialog dialog(std::make_unique<SettingsStore>(path));
+    dialog.onUpdateHidStatus(HidConnected, 0);
+    const QList<QLabel *> notices =
+        dialog.findChildren<QLabel *>(QStringLiteral("label_settingsNotice"));
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(notices.first()->text().contains(path));
+    child<QComboBox>(&dialog, "comboBox_lang")->setCurrentIndex(1); // no second line
+    QCOMPARE(dialog.findChildren<QLabel *>(QStringLiteral("label_settingsNotice")).size(), 1);
+}
+
 void TestMainDialog::exitStopsDeviceThreadFirst()
 {
     MainDialog dialog(m_settings.store());
@@ -1125,6 +1265,10 @@ void TestMainDialog::startAtLogin()
     // A path with spaces and quotes stays one program for the desktop.
     const AutostartEntry odd(QStringLiteral("/opt/my \"apps\"/kavri"));
     QVERIFY(odd.entryText().contains("\nExec=\"/opt/my \\\\\"apps\\\\\"/kavri\"\n"));
+    // A "%2" in the path is the path's own text, not the start delay.
+    const AutostartEntry percent(QStringLiteral("/opt/v%2/kavri"));
+    QVERIFY2(percent.entryText().contains("\nExec=/opt/v%%2/kavri\n"), percent.entryText());
+    QVERIFY(percent.entryText().contains("\nX-GNOME-Autostart-Delay=5\n"));
     if (oldConfigHome.isNull())
         qunsetenv("XDG_CONFIG_HOME");
     else
