@@ -267,7 +267,7 @@ const char *const kInsertTexts[Languages::Count] = {
 };
 
 const char *const kCloseButtonNames[Languages::Count] = {
-    "Schließen", "Close", "Fermer",  "Cerrar", "Fechar",  "Zamknij",
+    "Schließen", "Close",   "Fermer", "Cerrar", "Fechar",  "Zamknij",
     "Sluiten",   "Închide", "Chiudi", "Zavřít", "Zavrieť", "Bezárás",
 };
 

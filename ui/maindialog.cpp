@@ -179,14 +179,20 @@ void MainDialog::useKeyboardFocus()
 {
     // Everything the user can change takes the keyboard focus, in reading order: the
     // language, the modes, the groups from top to bottom, then the frame's close button.
-    const std::initializer_list<QWidget *> chain = {
-        ui->comboBox_lang,          ui->radioButton_normal,
-        ui->radioButton_spotLight,  ui->radioButton_laser,
-        ui->radioButton_magnifier,  ui->pushButton_backColor,
-        ui->horizontalSlider_backOpacity, ui->pushButton_foreColor,
-        ui->horizontalSlider_foreOpacity, ui->horizontalSlider_cursorSize,
-        ui->horizontalSlider_scaleRate,   ui->spinBox_timer,
-        ui->pushButton_setTimer,    closeButton};
+    const std::initializer_list<QWidget *> chain = {ui->comboBox_lang,
+                                                    ui->radioButton_normal,
+                                                    ui->radioButton_spotLight,
+                                                    ui->radioButton_laser,
+                                                    ui->radioButton_magnifier,
+                                                    ui->pushButton_backColor,
+                                                    ui->horizontalSlider_backOpacity,
+                                                    ui->pushButton_foreColor,
+                                                    ui->horizontalSlider_foreOpacity,
+                                                    ui->horizontalSlider_cursorSize,
+                                                    ui->horizontalSlider_scaleRate,
+                                                    ui->spinBox_timer,
+                                                    ui->pushButton_setTimer,
+                                                    closeButton};
     QWidget *previous = nullptr;
     for (QWidget *w : chain) {
         w->setFocusPolicy(Qt::StrongFocus);
@@ -194,19 +200,23 @@ void MainDialog::useKeyboardFocus()
             setTabOrder(previous, w);
         previous = w;
     }
-    for (QWidget *w : {static_cast<QWidget *>(ui->widget_preview),
-                       static_cast<QWidget *>(ui->stackedWidget),
-                       static_cast<QWidget *>(ui->horizontalSlider_mouseSpeed)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(ui->widget_preview), static_cast<QWidget *>(ui->stackedWidget),
+          static_cast<QWidget *>(ui->horizontalSlider_mouseSpeed)})
         w->setFocusPolicy(Qt::NoFocus);
     ui->comboBox_lang->setFocus();
 
     // The focus mark: a dark ring around the focused control, in the blue of the window's
-    // own buttons, clear on the beige background and on the blue buttons alike.
+    // own buttons, clear on the beige background and on the blue buttons alike. A colour
+    // button may be that dark itself: its ring has a white line as well.
     const QString ring = QStringLiteral("2px solid #0B3D66");
     ui->page->setStyleSheet(
         QStringLiteral("QRadioButton:focus, QPushButton:focus, QSlider:focus, QSpinBox:focus,"
                        " QComboBox:focus { border: %1; border-radius: 4px; }"
-                       " QRadioButton, QSlider { border: 2px solid transparent; }")
+                       " QRadioButton, QSlider { border: 2px solid transparent; }"
+                       " QPushButton#pushButton_backColor:focus,"
+                       " QPushButton#pushButton_foreColor:focus"
+                       " { border: 2px solid white; border-radius: 0px; outline: %1; }")
             .arg(ring));
     closeButton->setStyleSheet(QStringLiteral("QPushButton:focus { border: %1; }").arg(ring));
     // The labels name the controls beside them.
@@ -238,8 +248,7 @@ void MainDialog::nameControls()
     ui->spinBox_timer->setAccessibleName(pair(caption(ui->label_4), caption(ui->label_8)));
     ui->pushButton_setTimer->setAccessibleName(
         pair(caption(ui->label_4), ui->pushButton_setTimer->text().trimmed()));
-    closeButton->setAccessibleName(
-        Languages::closeButtonName(ui->comboBox_lang->currentIndex()));
+    closeButton->setAccessibleName(Languages::closeButtonName(ui->comboBox_lang->currentIndex()));
 }
 
 void MainDialog::setColorPicker(ColorPicker picker)

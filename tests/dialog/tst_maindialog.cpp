@@ -7,20 +7,20 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QRegularExpression>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
-#include <QStyle>
-#include <QElapsedTimer>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QtTest>
 
@@ -451,8 +451,7 @@ void TestMainDialog::sizeKeys()
     if (changed) {
         QCOMPARE(sizes.count(), 1);
         QCOMPARE(sizes.at(0).at(0).toInt(), endSize);
-        QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(),
-                 endSize);
+        QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(), endSize);
     } else {
         QCOMPARE(sizes.count(), 0);
     }
@@ -799,7 +798,8 @@ void TestMainDialog::sliderInput()
         // Press on the handle, move to the right in small steps, let go.
         const auto handleX = [back](int value) {
             return QStyle::sliderPositionFromValue(back->minimum(), back->maximum(), value,
-                                                   back->width() - 13) + 6;
+                                                   back->width() - 13) +
+                   6;
         };
         const int y = back->height() / 2;
         QTest::mousePress(back, Qt::LeftButton, Qt::NoModifier, QPoint(handleX(100), y));
@@ -1142,10 +1142,14 @@ void TestMainDialog::keyboardReachesEveryControl()
     CommandLog log(dialog);
 
     // The modes are one stop, on the chosen mode; the arrow keys move between them.
-    const QStringList expected = {
-        "comboBox_lang",        "radioButton_spotLight", "pushButton_backColor",
-        "horizontalSlider_backOpacity", "horizontalSlider_cursorSize", "spinBox_timer",
-        "pushButton_setTimer",  "closeButton"};
+    const QStringList expected = {"comboBox_lang",
+                                  "radioButton_spotLight",
+                                  "pushButton_backColor",
+                                  "horizontalSlider_backOpacity",
+                                  "horizontalSlider_cursorSize",
+                                  "spinBox_timer",
+                                  "pushButton_setTimer",
+                                  "closeButton"};
     QStringList forward;
     for (int i = 0; i < expected.size(); ++i) {
         QWidget *focused = QApplication::focusWidget();

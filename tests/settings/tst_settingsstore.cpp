@@ -294,8 +294,8 @@ private slots:
         if (QProcess::execute(QStringLiteral("mount"),
                               {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mountPoint.path()}) != 0)
             QSKIP("cannot mount a tmpfs here");
-        const auto unmount = qScopeGuard(
-            [&] { QProcess::execute(QStringLiteral("umount"), {mountPoint.path()}); });
+        const auto unmount =
+            qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mountPoint.path()}); });
         const QString path = mountPoint.filePath(QStringLiteral("Kavri.ini"));
         {
             SettingsStore store(path);
