@@ -229,7 +229,7 @@ void MainDialog::useKeyboardFocus()
     ui->label_4->setBuddy(ui->spinBox_timer);
 }
 
-void MainDialog::nameControls()
+void MainDialog::nameControls(int language)
 {
     // What a screen reader says, made of the captions the window shows: a slider is named by
     // its group's caption and its own, so the two transparencies say whose they are.
@@ -248,7 +248,7 @@ void MainDialog::nameControls()
     ui->spinBox_timer->setAccessibleName(pair(caption(ui->label_4), caption(ui->label_8)));
     ui->pushButton_setTimer->setAccessibleName(
         pair(caption(ui->label_4), ui->pushButton_setTimer->text().trimmed()));
-    closeButton->setAccessibleName(Languages::closeButtonName(ui->comboBox_lang->currentIndex()));
+    closeButton->setAccessibleName(Languages::closeButtonName(language));
 }
 
 void MainDialog::setColorPicker(ColorPicker picker)
@@ -396,7 +396,7 @@ void MainDialog::onSelectLanguage(int index)
 
     m_store->setValue(SettingsKeys::Language, index);
     ui->label_10->setText(m_insertTexts.at(index));
-    nameControls();
+    nameControls(index);
 }
 
 void MainDialog::onSettingsWriteFailed()

@@ -103,7 +103,7 @@ private:
     void connectSlider(QSlider *slider, void (MainDialog::*slot)(int));
     static void showSliderValue(QSlider *slider, int value);
     void useKeyboardFocus();
-    void nameControls();
+    void nameControls(int language);
     void onSettingsWriteFailed();
     void bindState();
     void showSelectedMode(int mode);
