@@ -806,8 +806,9 @@ void TestMainDialog::sliderInput()
         int writes = 0;
         QByteArray lastFile = iniBytes();
         for (int x = handleX(100); x <= back->width() - 2; ++x) {
-            QMouseEvent move(QEvent::MouseMove, QPointF(x, y), QPointF(back->mapToGlobal({x, y})),
-                             Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+            QMouseEvent move(QEvent::MouseMove, QPointF(x, y),
+                             QPointF(back->mapToGlobal(QPoint(x, y))), Qt::NoButton, Qt::LeftButton,
+                             Qt::NoModifier);
             QApplication::sendEvent(back, &move);
             QTest::qWait(5);
             const QByteArray now = iniBytes();
