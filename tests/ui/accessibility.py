@@ -162,8 +162,24 @@ def controls_of(pyatspi, app):
     return found
 
 
-def settings_page_shown(found):
-    return sum(1 for role, *_ in found if role == "slider") == EXPECTED_COUNTS["slider"]
+def problems_of(found, close_name):
+    """What a screen reader would miss in this snapshot of the tree; empty when nothing."""
+    problems = []
+    counts = {}
+    for role, name, _, focusable in found:
+        counts[role] = counts.get(role, 0) + 1
+        if not name.strip():
+            problems.append("a %s without a name" % role)
+        if not focusable:
+            problems.append("the %s \"%s\" takes no focus" % (role, name))
+    if counts != EXPECTED_COUNTS:
+        problems.append("controls %s, expected %s" % (counts, EXPECTED_COUNTS))
+    names = [name for _, name, *_ in found]
+    if len(set(names)) != len(names):
+        problems.append("two controls share a name: %s" % names)
+    if close_name not in names:
+        problems.append("no close button named \"%s\"" % close_name)
+    return problems
 
 
 def run(session, kavri, vdongle, title, ini, language, close_name, failures):
@@ -184,13 +200,15 @@ def run(session, kavri, vdongle, title, ini, language, close_name, failures):
     if app is None:
         failures.append("%s: Kavri did not show up on the accessibility bus" % title)
         return
-    found = []
-    end = time.monotonic() + 20
-    while time.monotonic() < end:
+    # The window is built before it is shown and the dongle is found about a second after
+    # the start: wait until the tree is complete, and report the last snapshot otherwise.
+    found, problems = [], ["nothing found"]
+    end = time.monotonic() + 30
+    while problems and time.monotonic() < end:
         found = controls_of(pyatspi, app)
-        if settings_page_shown(found) and any(n == close_name for _, n, *_ in found):
-            break
-        time.sleep(0.3)
+        problems = problems_of(found, close_name)
+        if problems:
+            time.sleep(0.3)
     print("\n%s (LANGUAGE=%s%s):" % (title, language,
                                      ", stored: " + ini.strip().replace("\n", " ")
                                      if ini else ", no settings file"))
@@ -198,20 +216,11 @@ def run(session, kavri, vdongle, title, ini, language, close_name, failures):
     for role, name, enabled, focusable in found:
         state = ("enabled" if enabled else "disabled") + ("" if focusable else ", no focus")
         print("  %-13s | %-9s | \"%s\"" % (role, state, name))
-    counts = {}
-    for role, name, _, focusable in found:
-        counts[role] = counts.get(role, 0) + 1
-        if not name.strip():
-            failures.append("%s: a %s without a name" % (title, role))
-        if not focusable:
-            failures.append("%s: the %s \"%s\" takes no focus" % (title, role, name))
-    if counts != EXPECTED_COUNTS:
-        failures.append("%s: controls %s, expected %s" % (title, counts, EXPECTED_COUNTS))
-    names = [name for _, name, *_ in found]
-    if len(set(names)) != len(names):
-        failures.append("%s: two controls share a name: %s" % (title, names))
-    if close_name not in names:
-        failures.append("%s: no close button named \"%s\"" % (title, close_name))
+    failures.extend("%s: %s" % (title, problem) for problem in problems)
+    if problems:
+        log.flush()
+        with open(os.path.join(work, "kavri.log"), errors="replace") as f:
+            print("Kavri's output:\n" + f.read())
     proc.terminate()
     try:
         proc.wait(10)
