@@ -8,7 +8,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
-#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -756,9 +755,9 @@ void TestMainDialog::sliderInput_data()
     QTest::newRow("drag") << "drag";
 }
 
-// Every input that moves a slider reaches the overlay and the file alike; a drag writes the
-// file a few times a second at most and the value it ends on when the handle is let go. The
-// window's own setValue calls (the presenter's size keys) are no user change.
+// Every input that moves a slider reaches the overlay and the file alike; a drag stores the
+// value it ends on when the handle is let go. The window's own setValue calls (the
+// presenter's size keys) are no user change.
 void TestMainDialog::sliderInput()
 {
     QFETCH(QString, input);
@@ -790,39 +789,19 @@ void TestMainDialog::sliderInput()
         }
     };
     if (input == "drag") {
-        QSignalSpy released(back, &QSlider::sliderReleased);
-        const int writesBefore = iniBytes().isEmpty() ? 0 : 1;
-        Q_UNUSED(writesBefore)
-        QElapsedTimer clock;
-        clock.start();
-        // Press on the handle, move to the right in small steps, let go.
-        const auto handleX = [back](int value) {
-            return QStyle::sliderPositionFromValue(back->minimum(), back->maximum(), value,
-                                                   back->width() - 13) +
-                   6;
-        };
+        // Press on the handle, move to the right end in small steps, let go. How often the
+        // file is written meanwhile is the store's (tst_settingsstore, count_drag_writes.sh).
         const int y = back->height() / 2;
-        QTest::mousePress(back, Qt::LeftButton, Qt::NoModifier, QPoint(handleX(100), y));
-        int writes = 0;
-        QByteArray lastFile = iniBytes();
-        for (int x = handleX(100); x <= back->width() - 2; ++x) {
+        const int from = QStyle::sliderPositionFromValue(0, 255, 100, back->width() - 13) + 6;
+        QTest::mousePress(back, Qt::LeftButton, Qt::NoModifier, QPoint(from, y));
+        for (int x = from; x <= back->width() - 2; x += 2) {
             QMouseEvent move(QEvent::MouseMove, QPointF(x, y),
                              QPointF(back->mapToGlobal(QPoint(x, y))), Qt::NoButton, Qt::LeftButton,
                              Qt::NoModifier);
             QApplication::sendEvent(back, &move);
-            QTest::qWait(5);
-            const QByteArray now = iniBytes();
-            if (now != lastFile)
-                ++writes;
-            lastFile = now;
         }
-        const qint64 draggedMs = clock.elapsed();
         QTest::mouseRelease(back, Qt::LeftButton, Qt::NoModifier, QPoint(back->width() - 2, y));
-        QCOMPARE(released.count(), 1);
         QCOMPARE(back->value(), 255);
-        // At most one write at once and one per CoalesceMs after it.
-        QVERIFY2(writes <= 2 + draggedMs / SettingsStore::CoalesceMs,
-                 qPrintable(QStringLiteral("%1 writes in %2 ms").arg(writes).arg(draggedMs)));
         const QStringList sent = log.take();
         QVERIFY(sent.size() > 10);
         QCOMPARE(sent.last(), QStringLiteral("setBackOpacity(255)"));
