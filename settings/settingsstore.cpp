@@ -2,6 +2,7 @@
 
 #include "settings/settingslocation.h"
 
+#include <QFile>
 #include <QSettings>
 #include <QStringList>
 
@@ -25,6 +26,9 @@ QString SettingsStore::defaultPath()
 
 SettingsStore::SettingsStore(QString path) : m_path(std::move(path))
 {
+    setClock(Clock());
+    m_flushTimer.setSingleShot(true);
+    m_flushTimer.callOnTimeout([this] { writePending(); });
     // Looked at before it is opened: opening a FIFO would block, and a planted link would
     // lead the writes elsewhere.
     const SettingsLocation::Access access = SettingsLocation::inspect(m_path);
@@ -36,6 +40,25 @@ SettingsStore::SettingsStore(QString path) : m_path(std::move(path))
     const QStringList keys = settings.allKeys();
     for (const QString &key : keys)
         m_values.insert(key, settings.value(key));
+    m_onDisk = m_values;
+}
+
+SettingsStore::~SettingsStore()
+{
+    // Whoever listened for failures may be going away too; standard error still hears it.
+    m_failureHandler = nullptr;
+    writePending();
+}
+
+void SettingsStore::setClock(Clock clock)
+{
+    if (clock) {
+        m_clock = std::move(clock);
+    } else {
+        m_elapsed.start();
+        m_clock = [this] { return m_elapsed.elapsed(); };
+    }
+    m_wroteBefore = false;
 }
 
 bool SettingsStore::mayWrite()
@@ -51,9 +74,10 @@ bool SettingsStore::mayWrite()
     }
     if (access.verdict == SettingsLocation::Verdict::Absent &&
         !SettingsLocation::makeFolder(m_path)) {
-        warn(QStringLiteral("Kavri: cannot create the folder of %1; settings are not saved.")
-                 .arg(m_path));
-        m_writable = false;
+        reportFailure(
+            QStringLiteral("Kavri: cannot create the folder of the settings file %1; the "
+                           "changes are not saved yet and are tried again at the next change.")
+                .arg(m_path));
         return false;
     }
     return true;
@@ -104,36 +128,118 @@ double SettingsStore::value(const SettingKey<double> &key) const
 
 void SettingsStore::setValue(const SettingKey<int> &key, int value)
 {
-    write(key.name, QVariant(value));
+    change(key.name, QVariant(value));
 }
 
 void SettingsStore::setValue(const SettingKey<StoredColor> &key, StoredColor value)
 {
-    write(key.name, QVariant(static_cast<unsigned int>(value)));
+    change(key.name, QVariant(static_cast<unsigned int>(value)));
 }
 
 void SettingsStore::setValue(const SettingKey<double> &key, double value)
 {
-    write(key.name, QVariant(value));
+    change(key.name, QVariant(value));
 }
 
-void SettingsStore::write(const char *key, const QVariant &value)
+bool SettingsStore::contains(const char *keyName) const
+{
+    return m_values.contains(QString::fromLatin1(keyName));
+}
+
+void SettingsStore::change(const char *key, const QVariant &value)
 {
     const QString name = QString::fromLatin1(key);
+    m_values.insert(name, value);
     // Compared as the text the file holds: the value read from the file is text, the value
     // written last is a number that the file holds as the same text.
-    const auto known = m_values.constFind(name);
-    if (known != m_values.constEnd() && known->userType() != QMetaType::QStringList &&
-        known->toString() == value.toString())
-        return;
-    if (!mayWrite()) {
-        m_values.insert(name, value);
+    const auto known = m_onDisk.constFind(name);
+    if (known != m_onDisk.constEnd() && known->userType() != QMetaType::QStringList &&
+        known->toString() == value.toString()) {
+        m_pending.remove(name);
         return;
     }
+    if (!m_writable)
+        return; // kept for this run only
+    m_pending.insert(name);
+    if (m_coalescing == 0) {
+        writePending();
+        return;
+    }
+    if (m_flushTimer.isActive())
+        return; // written with the others when the timer fires
+    const qint64 since = m_clock() - m_lastWriteMs;
+    if (!m_wroteBefore || since >= CoalesceMs || since < 0)
+        writePending();
+    else
+        m_flushTimer.start(int(CoalesceMs - since));
+}
+
+bool SettingsStore::flush()
+{
+    return writePending();
+}
+
+bool SettingsStore::writePending()
+{
+    m_flushTimer.stop();
+    if (m_pending.isEmpty())
+        return true;
+    m_lastWriteMs = m_clock();
+    m_wroteBefore = true;
+    if (!mayWrite()) {
+        if (!m_writable)
+            m_pending.clear(); // refused for good; warned once
+        return false;
+    }
+    bool written = false;
     {
         QSettings settings(m_path, QSettings::IniFormat);
-        settings.setValue(name, value);
-    } // written when the settings object goes
-    m_values.insert(name, value);
+        for (const QString &name : qAsConst(m_pending))
+            settings.setValue(name, m_values.value(name));
+        settings.sync();
+        written = settings.status() != QSettings::AccessError;
+    }
+    // QSettings does not see every failure: on a disk too full for its lock and temporary
+    // file it has been seen to leave an empty file and report success. Read back.
+    if (written && !holdsPending()) {
+        written = false;
+        // What the file held is gone with it: all of it has to be written again.
+        m_onDisk.clear();
+        for (auto it = m_values.cbegin(); it != m_values.cend(); ++it)
+            m_pending.insert(it.key());
+    }
+    if (!written) {
+        reportFailure(QStringLiteral("Kavri: cannot write the settings file %1; the changes are "
+                                     "not saved yet and are tried again at the next change.")
+                          .arg(m_path));
+        return false;
+    }
+    for (const QString &name : qAsConst(m_pending))
+        m_onDisk.insert(name, m_values.value(name));
+    m_pending.clear();
     ++m_writeCount;
+    m_failureTold = false;
+    return true;
+}
+
+bool SettingsStore::holdsPending() const
+{
+    QFile file(m_path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = '\n' + file.read(SettingsLocation::MaxFileSize);
+    for (const QString &name : qAsConst(m_pending))
+        if (!text.contains('\n' + name.toLatin1() + '='))
+            return false;
+    return true;
+}
+
+void SettingsStore::reportFailure(const QString &message)
+{
+    if (m_failureTold)
+        return;
+    m_failureTold = true;
+    warn(message);
+    if (m_failureHandler)
+        m_failureHandler(message);
 }

@@ -2,25 +2,63 @@
 
 #include "settings/settingskeys.h"
 
+#include <QElapsedTimer>
 #include <QHash>
+#include <QSet>
 #include <QString>
+#include <QTimer>
 #include <QVariant>
 
+#include <functional>
+
 // The program's one access to its INI file. The file is read once, when the store is made;
-// reads come from what was read then. A write goes to the file at once (one key, the rest of
-// the file as it is on disk), and only when the value differs from what the file holds, so
-// repeating an unchanged value costs nothing and changes no byte of the file.
+// reads come from what was read then and what was changed since. A change goes to the file at
+// once (one write of the file, the rest of it as it is on disk), and only when the value
+// differs from what the file holds, so repeating an unchanged value costs nothing and changes
+// no byte of the file.
+//
+// Changes that come in quick succession (a slider dragged, a key held down) are made inside a
+// Coalescing scope: such a change is written at once only when the file was not written in the
+// last CoalesceMs; otherwise it waits for the end of that time, and the changes that waited
+// share one write. flush() writes whatever waits, and the store's end does too.
+//
+// A write that fails (a full disk, a read-only folder) is not counted as stored: the change
+// keeps waiting and is tried again with the next change. The failure is told once, on standard
+// error and to the failure handler, until a write succeeds again.
 //
 // Only a regular file of the user's own is read or written (see SettingsLocation::inspect);
 // anything else at the path gives the defaults, no write, and one warning on standard error.
 class SettingsStore final
 {
 public:
+    // Shortest time between two writes of changes made inside a Coalescing scope.
+    static constexpr qint64 CoalesceMs = 300;
+
+    // Called once per run of failed writes with a sentence that names the file.
+    using FailureHandler = std::function<void(const QString &message)>;
+    // A monotonic clock in milliseconds.
+    using Clock = std::function<qint64()>;
+
+    // While one lives, the store's changes are coalesced (see the class comment).
+    class Coalescing final
+    {
+    public:
+        explicit Coalescing(SettingsStore &store) : m_store(store) { ++m_store.m_coalescing; }
+        ~Coalescing() { --m_store.m_coalescing; }
+        Coalescing(const Coalescing &) = delete;
+        Coalescing &operator=(const Coalescing &) = delete;
+
+    private:
+        SettingsStore &m_store;
+    };
+
     // The file the program uses: "Kavri.ini" in the working directory when there is one,
     // otherwise the one in the user's configuration folder.
     static QString defaultPath();
 
     explicit SettingsStore(QString path);
+    // Writes what still waits.
+    ~SettingsStore();
 
     SettingsStore(const SettingsStore &) = delete;
     SettingsStore &operator=(const SettingsStore &) = delete;
@@ -33,12 +71,22 @@ public:
     int value(const SettingKey<int> &key) const;
     StoredColor value(const SettingKey<StoredColor> &key) const;
     double value(const SettingKey<double> &key) const;
+    // Whether the file held the key when it was read, or the key was set since.
+    bool contains(const char *keyName) const;
 
     void setValue(const SettingKey<int> &key, int value);
     void setValue(const SettingKey<StoredColor> &key, StoredColor value);
     void setValue(const SettingKey<double> &key, double value);
 
-    // How many times the file was written since the store was made.
+    // Writes every change that waits now; true when none waits afterwards.
+    bool flush();
+    bool hasPendingWrites() const { return !m_pending.isEmpty(); }
+
+    void setFailureHandler(FailureHandler handler) { m_failureHandler = std::move(handler); }
+    // Replaces the clock that spaces coalesced writes; an empty clock means the real one.
+    void setClock(Clock clock);
+
+    // How many times the file was written successfully since the store was made.
     int writeCount() const { return m_writeCount; }
     // False once the file turned out not to be one Kavri may touch: changes are kept for this
     // run only.
@@ -46,14 +94,32 @@ public:
 
 private:
     QVariant stored(const char *key) const;
-    void write(const char *key, const QVariant &value);
+    void change(const char *key, const QVariant &value);
+    bool writePending();
+    // Whether the file names every key that waits (after a write that was to store them).
+    bool holdsPending() const;
+    void reportFailure(const QString &message);
     // Looks at the file again before a write; false (after one warning) when it may not be
     // written.
     bool mayWrite();
 
     QString m_path;
     bool m_writable = true;
-    // What the file holds, per key, as last read or written.
+    // The values as the program sees them, per key.
     QHash<QString, QVariant> m_values;
+    // What the file holds, per key, as last read or written.
+    QHash<QString, QVariant> m_onDisk;
+    // Keys whose value still has to reach the file.
+    QSet<QString> m_pending;
     int m_writeCount = 0;
+    int m_coalescing = 0;
+    bool m_failureTold = false;
+    FailureHandler m_failureHandler;
+
+    QElapsedTimer m_elapsed;
+    Clock m_clock;
+    // When the file was last written (or a write last tried); none yet while invalid.
+    qint64 m_lastWriteMs = 0;
+    bool m_wroteBefore = false;
+    QTimer m_flushTimer;
 };

@@ -67,8 +67,8 @@ QByteArray AutostartEntry::entryText() const
                           "X-GNOME-Autostart-Delay=%2\n"
                           "X-MATE-Autostart-Delay=%2\n"
                           "X-KDE-autostart-after=panel\n")
-        .arg(execValue(m_program))
-        .arg(StartDelay)
+        // One call: a chained arg() would also replace a "%2" inside the program path.
+        .arg(execValue(m_program), QString::number(StartDelay))
         .toUtf8();
 }
 

@@ -266,6 +266,15 @@ const char *const kInsertTexts[Languages::Count] = {
     "használat előtt.",
 };
 
+const char *const kCloseButtonNames[Languages::Count] = {
+    "Schließen", "Close",   "Fermer", "Cerrar", "Fechar",  "Zamknij",
+    "Sluiten",   "Închide", "Chiudi", "Zavřít", "Zavrieť", "Bezárás",
+};
+
+// ISO 639-1 code of each language, in index order.
+const char *const kCodes[Languages::Count] = {"de", "en", "fr", "es", "pt", "pl",
+                                              "nl", "ro", "it", "cs", "sk", "hu"};
+
 } // namespace
 
 QStringList texts(int index)
@@ -282,6 +291,24 @@ QStringList texts(int index)
 QString insertText(int index)
 {
     return isValid(index) ? QString::fromUtf8(kInsertTexts[index]) : QString();
+}
+
+QString closeButtonName(int index)
+{
+    return isValid(index) ? QString::fromUtf8(kCloseButtonNames[index]) : QString();
+}
+
+int fromUiLanguages(const QStringList &uiLanguages)
+{
+    for (const QString &tag : uiLanguages) {
+        // The primary language subtag: "fr" of "fr-CA", "pt" of "pt_BR".
+        const QString primary =
+            tag.section(QLatin1Char('-'), 0, 0).section(QLatin1Char('_'), 0, 0).toLower();
+        for (int i = 0; i < Count; ++i)
+            if (primary == QLatin1String(kCodes[i]))
+                return i;
+    }
+    return German;
 }
 
 } // namespace Languages

@@ -43,4 +43,12 @@ QStringList texts(int index);
 // The message of the "insert the dongle" page; empty for an invalid index.
 QString insertText(int index);
 
+// What a screen reader says for the title bar's close button; empty for an invalid index.
+QString closeButtonName(int index);
+
+// The language to start in when none is stored: the first of the system's interface languages
+// (as QLocale::uiLanguages() lists them, "fr-CA", "pt_BR", "de") that is one of the twelve,
+// otherwise German.
+int fromUiLanguages(const QStringList &uiLanguages);
+
 } // namespace Languages

@@ -16,6 +16,8 @@
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
+#include <QSlider>
 
 #include <algorithm>
 #include <cmath>
@@ -26,7 +28,8 @@ MainDialog::MainDialog(QWidget *parent)
 {
 }
 
-MainDialog::MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent)
+MainDialog::MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent,
+                       const QStringList &uiLanguages)
     : XWindow(parent), m_colorPicker([](const QColor &initial) {
           return QColorDialog::getColor(initial, nullptr, QString(),
                                         QColorDialog::ColorDialogOptions());
@@ -41,6 +44,7 @@ MainDialog::MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent)
     connect(m_hidController, &HidController::updateHidStatus, this, &MainDialog::onUpdateHidStatus);
 
     m_store = std::move(store);
+    m_store->setFailureHandler([this](const QString &) { onSettingsWriteFailed(); });
     m_state = new PresenterState(*m_store, this);
     // Stored sleep times outside the spin box's range are brought into it.
     m_sleepTime = std::clamp(m_store->value(SettingsKeys::SleepTime), ui->spinBox_timer->minimum(),
@@ -48,7 +52,10 @@ MainDialog::MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent)
 
     for (int i = 0; i < Languages::Count; ++i)
         m_insertTexts << Languages::insertText(i);
-    int language = m_store->value(SettingsKeys::Language);
+    // A stored language always wins; the first start speaks the system's language.
+    int language = m_store->contains(SettingsKeys::Language.name)
+                       ? m_store->value(SettingsKeys::Language)
+                       : Languages::fromUiLanguages(uiLanguages);
     if (!Languages::isValid(language))
         language = Languages::German;
     ui->label_10->setText(m_insertTexts.at(language));
@@ -67,22 +74,7 @@ MainDialog::MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent)
 
     ui->stackedWidget->setAttribute(Qt::WA_ShowWithoutActivating);
     ui->widget_preview->setAttribute(Qt::WA_ShowWithoutActivating);
-
-    const std::initializer_list<QWidget *> keyboardless = {ui->widget_preview,
-                                                           ui->stackedWidget,
-                                                           ui->pushButton_foreColor,
-                                                           ui->horizontalSlider_foreOpacity,
-                                                           ui->pushButton_backColor,
-                                                           ui->radioButton_normal,
-                                                           ui->radioButton_spotLight,
-                                                           ui->radioButton_laser,
-                                                           ui->radioButton_magnifier,
-                                                           ui->stackedWidget,
-                                                           ui->horizontalSlider_backOpacity,
-                                                           ui->horizontalSlider_mouseSpeed,
-                                                           ui->pushButton_setTimer};
-    for (QWidget *w : keyboardless)
-        w->setFocusPolicy(Qt::NoFocus);
+    useKeyboardFocus();
 
     m_modeButtons = {ui->radioButton_normal, ui->radioButton_spotLight, ui->radioButton_laser,
                      ui->radioButton_magnifier};
@@ -106,17 +98,11 @@ MainDialog::MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent)
             &MainDialog::onForeColorBtnClicked);
     connect(ui->pushButton_backColor, &QPushButton::clicked, this,
             &MainDialog::onBackColorBtnClicked);
-    // sliderMoved only: the window's own setValue calls must not echo back as user changes.
-    connect(ui->horizontalSlider_foreOpacity, &QSlider::sliderMoved, this,
-            &MainDialog::onForeOpacitySliderMoved);
-    connect(ui->horizontalSlider_backOpacity, &QSlider::sliderMoved, this,
-            &MainDialog::onBackOpacitySliderMoved);
-    connect(ui->horizontalSlider_cursorSize, &QSlider::sliderMoved, this,
-            &MainDialog::onCursorSizeSliderMoved);
-    connect(ui->horizontalSlider_scaleRate, &QSlider::sliderMoved, this,
-            &MainDialog::onScaleRateSliderMoved);
-    connect(ui->horizontalSlider_mouseSpeed, &QSlider::sliderMoved, this,
-            &MainDialog::onMouseFeedingSliderMoved);
+    connectSlider(ui->horizontalSlider_foreOpacity, &MainDialog::onForeOpacitySliderMoved);
+    connectSlider(ui->horizontalSlider_backOpacity, &MainDialog::onBackOpacitySliderMoved);
+    connectSlider(ui->horizontalSlider_cursorSize, &MainDialog::onCursorSizeSliderMoved);
+    connectSlider(ui->horizontalSlider_scaleRate, &MainDialog::onScaleRateSliderMoved);
+    connectSlider(ui->horizontalSlider_mouseSpeed, &MainDialog::onMouseFeedingSliderMoved);
     connect(ui->pushButton_setTimer, &QPushButton::clicked, this, &MainDialog::onSetTimer);
     connect(ui->comboBox_lang, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &MainDialog::onSelectLanguage);
@@ -129,10 +115,10 @@ MainDialog::MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent)
     // the whole state over once the overlay is connected.
     paintColorButton(ui->pushButton_foreColor, m_state->foreColor());
     paintColorButton(ui->pushButton_backColor, m_state->backColor());
-    ui->horizontalSlider_foreOpacity->setValue(m_state->foreOpacity());
-    ui->horizontalSlider_backOpacity->setValue(m_state->backOpacity());
-    ui->horizontalSlider_scaleRate->setValue(int(std::lround(m_state->scaleRate() * 10)));
-    ui->horizontalSlider_cursorSize->setValue(m_state->cursorSize());
+    showSliderValue(ui->horizontalSlider_foreOpacity, m_state->foreOpacity());
+    showSliderValue(ui->horizontalSlider_backOpacity, m_state->backOpacity());
+    showSliderValue(ui->horizontalSlider_scaleRate, int(std::lround(m_state->scaleRate() * 10)));
+    showSliderValue(ui->horizontalSlider_cursorSize, m_state->cursorSize());
     showSelectedMode(m_state->mode());
     bindState();
 
@@ -166,8 +152,103 @@ void MainDialog::bindState()
     connect(m_state, &PresenterState::overlayMouseSpeed, this, &MainDialog::setMouseSpeed);
     // The controls follow what the presenter's keys change.
     connect(m_state, &PresenterState::modeChanged, this, &MainDialog::showSelectedMode);
-    connect(m_state, &PresenterState::cursorSizeChanged, ui->horizontalSlider_cursorSize,
-            &QSlider::setValue);
+    connect(m_state, &PresenterState::cursorSizeChanged, this,
+            [this](int size) { showSliderValue(ui->horizontalSlider_cursorSize, size); });
+}
+
+void MainDialog::connectSlider(QSlider *slider, void (MainDialog::*slot)(int))
+{
+    // Every input of the user changes the value: keys, the wheel, a click on the groove and a
+    // drag (the sliders track). Changes follow each other quickly, so they share writes of the
+    // file; the value a drag ends on is written when the handle is let go.
+    connect(slider, &QSlider::valueChanged, this, [this, slot](int value) {
+        const SettingsStore::Coalescing coalescing(*m_store);
+        (this->*slot)(value);
+    });
+    connect(slider, &QSlider::sliderReleased, this, [this] { m_store->flush(); });
+}
+
+void MainDialog::showSliderValue(QSlider *slider, int value)
+{
+    // The window shows a value it already has: that is no change by the user.
+    const QSignalBlocker blocker(slider);
+    slider->setValue(value);
+}
+
+void MainDialog::useKeyboardFocus()
+{
+    // Everything the user can change takes the keyboard focus, in reading order: the
+    // language, the modes, the groups from top to bottom, then the frame's close button.
+    const std::initializer_list<QWidget *> chain = {ui->comboBox_lang,
+                                                    ui->radioButton_normal,
+                                                    ui->radioButton_spotLight,
+                                                    ui->radioButton_laser,
+                                                    ui->radioButton_magnifier,
+                                                    ui->pushButton_backColor,
+                                                    ui->horizontalSlider_backOpacity,
+                                                    ui->pushButton_foreColor,
+                                                    ui->horizontalSlider_foreOpacity,
+                                                    ui->horizontalSlider_cursorSize,
+                                                    ui->horizontalSlider_scaleRate,
+                                                    ui->spinBox_timer,
+                                                    ui->pushButton_setTimer,
+                                                    closeButton};
+    QWidget *previous = nullptr;
+    for (QWidget *w : chain) {
+        w->setFocusPolicy(Qt::StrongFocus);
+        if (previous)
+            setTabOrder(previous, w);
+        previous = w;
+    }
+    for (QWidget *w :
+         {static_cast<QWidget *>(ui->widget_preview), static_cast<QWidget *>(ui->stackedWidget),
+          static_cast<QWidget *>(ui->horizontalSlider_mouseSpeed)})
+        w->setFocusPolicy(Qt::NoFocus);
+    ui->comboBox_lang->setFocus();
+
+    // The focus mark: a dark ring around the focused control, in the blue of the window's
+    // own buttons, clear on the beige background and on the blue buttons alike. A colour
+    // button may be that dark itself: its ring has a white line as well.
+    const QString ring = QStringLiteral("2px solid #0B3D66");
+    ui->page->setStyleSheet(
+        QStringLiteral("QRadioButton:focus, QPushButton:focus, QSlider:focus, QSpinBox:focus,"
+                       " QComboBox:focus { border: %1; border-radius: 4px; }"
+                       " QRadioButton, QSlider { border: 2px solid transparent; }"
+                       " QPushButton#pushButton_backColor:focus,"
+                       " QPushButton#pushButton_foreColor:focus"
+                       " { border: 2px solid white; border-radius: 0px; outline: %1; }")
+            .arg(ring));
+    closeButton->setStyleSheet(QStringLiteral("QPushButton:focus { border: %1; }").arg(ring));
+    // The labels name the controls beside them.
+    ui->label_5->setBuddy(ui->pushButton_backColor);
+    ui->label_6->setBuddy(ui->horizontalSlider_backOpacity);
+    ui->label_2->setBuddy(ui->pushButton_foreColor);
+    ui->label->setBuddy(ui->horizontalSlider_foreOpacity);
+    ui->label_7->setBuddy(ui->horizontalSlider_cursorSize);
+    ui->label_9->setBuddy(ui->horizontalSlider_scaleRate);
+    ui->label_4->setBuddy(ui->spinBox_timer);
+}
+
+void MainDialog::nameControls(int language)
+{
+    // What a screen reader says, made of the captions the window shows: a slider is named by
+    // its group's caption and its own, so the two transparencies say whose they are.
+    const auto caption = [](const QLabel *label) { return label->text().trimmed(); };
+    const auto pair = [](const QString &group, const QString &own) {
+        return QStringLiteral("%1, %2").arg(group, own);
+    };
+    ui->pushButton_backColor->setAccessibleName(caption(ui->label_5));
+    ui->horizontalSlider_backOpacity->setAccessibleName(
+        pair(caption(ui->label_5), caption(ui->label_6)));
+    ui->pushButton_foreColor->setAccessibleName(caption(ui->label_2));
+    ui->horizontalSlider_foreOpacity->setAccessibleName(
+        pair(caption(ui->label_2), caption(ui->label)));
+    ui->horizontalSlider_cursorSize->setAccessibleName(caption(ui->label_7));
+    ui->horizontalSlider_scaleRate->setAccessibleName(caption(ui->label_9));
+    ui->spinBox_timer->setAccessibleName(pair(caption(ui->label_4), caption(ui->label_8)));
+    ui->pushButton_setTimer->setAccessibleName(
+        pair(caption(ui->label_4), ui->pushButton_setTimer->text().trimmed()));
+    closeButton->setAccessibleName(Languages::closeButtonName(language));
 }
 
 void MainDialog::setColorPicker(ColorPicker picker)
@@ -215,6 +296,8 @@ void MainDialog::onTaryClicked(QSystemTrayIcon::ActivationReason reason)
 
 void MainDialog::onTrayExitClicked()
 {
+    // The process ends without the store's own end: what waits is written here.
+    m_store->flush();
     // The process ends at once, without returning to the event loop. The device thread must
     // not be polling the dongle while the process tears itself down.
     m_hidController->stop();
@@ -313,6 +396,26 @@ void MainDialog::onSelectLanguage(int index)
 
     m_store->setValue(SettingsKeys::Language, index);
     ui->label_10->setText(m_insertTexts.at(index));
+    nameControls(index);
+}
+
+void MainDialog::onSettingsWriteFailed()
+{
+    const QString notice =
+        QStringLiteral("The settings cannot be saved to %1. Kavri tries again at the next change.")
+            .arg(m_store->path());
+    if (!m_settingsNotice) {
+        // Under the modes, as the magnifier's notice: the window keeps saying it.
+        m_settingsNotice = new QLabel(ui->groupBox_2);
+        m_settingsNotice->setObjectName(QStringLiteral("label_settingsNotice"));
+        m_settingsNotice->setWordWrap(true);
+        m_settingsNotice->setStyleSheet(QStringLiteral("color: rgb(160, 0, 0);"));
+        ui->verticalLayout->addWidget(m_settingsNotice);
+    }
+    m_settingsNotice->setText(notice);
+    m_settingsNotice->show();
+    if (m_trayIcon && m_trayIcon->isVisible() && QSystemTrayIcon::supportsMessages())
+        m_trayIcon->showMessage(QStringLiteral("Kavri"), notice, QSystemTrayIcon::Warning);
 }
 
 void MainDialog::onMagnifierUnavailable(const QString &why)
@@ -358,6 +461,17 @@ void MainDialog::closeEvent(QCloseEvent *event)
 void MainDialog::showSelectedMode(int mode)
 {
     m_modeButtons[mode]->setChecked(true);
+    // The modes are one stop of Tab, as a group of radio buttons is in any Qt dialog: the
+    // first of them in the focus chain. That is the chosen one, and the arrow keys move on.
+    setTabOrder(ui->comboBox_lang, m_modeButtons[mode]);
+    QWidget *previous = m_modeButtons[mode];
+    for (QRadioButton *button : m_modeButtons) {
+        if (button == m_modeButtons[mode])
+            continue;
+        setTabOrder(previous, button);
+        previous = button;
+    }
+    setTabOrder(previous, ui->pushButton_backColor);
     enableModeGroups(mode);
     updatePreview();
 }

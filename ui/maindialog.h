@@ -6,6 +6,7 @@
 #include "ui/xwindow.h"
 
 #include <QColor>
+#include <QLocale>
 #include <QStringList>
 #include <QSystemTrayIcon>
 
@@ -22,6 +23,7 @@ class QCloseEvent;
 class QMenu;
 class QPushButton;
 class QRadioButton;
+class QSlider;
 
 // The settings window. It owns the settings store, the presenter's state, the device thread
 // and the tray icon. Its controls show the presenter's state and change it; the state turns
@@ -43,7 +45,10 @@ public:
 
     // Uses the settings file at SettingsStore::defaultPath().
     explicit MainDialog(QWidget *parent = nullptr);
-    explicit MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent = nullptr);
+    // `uiLanguages`: the system's interface languages, most wanted first, from which the
+    // window picks its language while none is stored.
+    explicit MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent = nullptr,
+                        const QStringList &uiLanguages = QLocale::system().uiLanguages());
     ~MainDialog() override;
 
     // What the window shows; its effect settings are handed to the overlay at start.
@@ -77,6 +82,8 @@ public slots:
     void onModeBtnClicked();
     void onForeColorBtnClicked();
     void onBackColorBtnClicked();
+    // The sliders' slots run for every change of a slider's value made by the user (keys,
+    // wheel, a click on the groove, a drag); the window's own setValue calls do not reach them.
     void onForeOpacitySliderMoved(int position);
     void onBackOpacitySliderMoved(int position);
     void onCursorSizeSliderMoved(int position);
@@ -96,6 +103,11 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    void connectSlider(QSlider *slider, void (MainDialog::*slot)(int));
+    static void showSliderValue(QSlider *slider, int value);
+    void useKeyboardFocus();
+    void nameControls(int language);
+    void onSettingsWriteFailed();
     void bindState();
     void showSelectedMode(int mode);
     void enableModeGroups(int mode);
@@ -110,6 +122,7 @@ private:
     std::array<QRadioButton *, 4> m_modeButtons{};
     HidController *m_hidController = nullptr;
     QLabel *m_magnifierNotice = nullptr;
+    QLabel *m_settingsNotice = nullptr;
     std::unique_ptr<SettingsStore> m_store;
     PresenterState *m_state = nullptr;
     int m_sleepTime = 0;

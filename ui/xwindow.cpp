@@ -148,10 +148,12 @@ void XWindow::mouseMoveEvent(QMouseEvent *event)
 
 void XWindow::keyPressEvent(QKeyEvent *event)
 {
-    // Escape would reject the dialog and Return/Enter press its default button; this window
-    // only closes through its close button.
+    // Escape does what the close button does (QDialog would reject without closing), and
+    // Return/Enter would press the default button of a dialog that has none to press.
     switch (event->key()) {
     case Qt::Key_Escape:
+        onCloseClicked();
+        return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
     case Qt::Key_Space:

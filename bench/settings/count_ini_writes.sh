@@ -5,7 +5,7 @@
 # times the file was replaced on disk (each write of a settings object ends in one rename).
 #   bench/settings/count_ini_writes.sh PROGRAM VDONGLE_LIBRARY [SECONDS]
 set -euo pipefail
-program=$1 library=$2 seconds=${3:-10}
+program=$(realpath "$1") library=$(realpath "$2") seconds=${3:-10}
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 mkdir -p "$work/run" "$work/tmp" "$work/config"

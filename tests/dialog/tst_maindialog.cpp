@@ -6,6 +6,7 @@
 #include "ui/maindialog.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -13,10 +14,12 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QSpinBox>
 #include <QStackedWidget>
+#include <QStyle>
 #include <QSystemTrayIcon>
 #include <QtTest>
 
@@ -132,6 +135,8 @@ private slots:
     void init() { QVERIFY(m_settings.reset()); }
 
     void startsFromNoFile();
+    void firstStartLanguage_data();
+    void firstStartLanguage();
     void startsFromStoredFile_data();
     void startsFromStoredFile();
     void modeKeyStepsThroughModes();
@@ -145,6 +150,8 @@ private slots:
     void pageFollowsDeviceStatus();
     void modeButtons();
     void colourPicking();
+    void sliderInput_data();
+    void sliderInput();
     void slidersReactToDraggingOnly();
     void sleepTimer();
     void languageTables();
@@ -153,6 +160,8 @@ private slots:
     void languageExactTexts();
     void disabledCaptionsStayReadable();
     void closeHidesAndTrayShows();
+    void keyboardReachesEveryControl();
+    void failedWriteIsTold();
     void startAtLogin();
     void exitStopsDeviceThreadFirst();
 
@@ -199,6 +208,43 @@ void TestMainDialog::startsFromNoFile()
     QCOMPARE(sizes.count(), 1);
     QCOMPARE(sizes.at(0).at(0).toInt(), 60);
     QCOMPARE(iniKeys(), QStringList{QStringLiteral("language")});
+}
+
+void TestMainDialog::firstStartLanguage_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QStringList>("uiLanguages");
+    QTest::addColumn<int>("language");
+    QTest::newRow("French system") << QByteArray() << QStringList{"fr-FR", "fr"} << 2;
+    QTest::newRow("Brazilian, underscore") << QByteArray() << QStringList{"pt_BR"} << 4;
+    QTest::newRow("first known one wins")
+        << QByteArray() << QStringList{"ja-JP", "sk", "en-GB"} << 10;
+    QTest::newRow("English") << QByteArray() << QStringList{"en-US"} << 1;
+    QTest::newRow("none of the twelve") << QByteArray() << QStringList{"ja-JP", "zh"} << 0;
+    QTest::newRow("C locale") << QByteArray() << QStringList{"C"} << 0;
+    QTest::newRow("stored language wins")
+        << QByteArray("[General]\nlanguage=9\n") << QStringList{"fr-FR"} << 9;
+    QTest::newRow("stored German wins")
+        << QByteArray("[General]\nlanguage=0\n") << QStringList{"hu-HU"} << 0;
+    QTest::newRow("stored past the last: German")
+        << QByteArray("[General]\nlanguage=40\n") << QStringList{"fr-FR"} << 0;
+}
+
+// Without a stored language the window speaks the system's, on the insert page too, and
+// stores it.
+void TestMainDialog::firstStartLanguage()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, uiLanguages);
+    QFETCH(int, language);
+    if (!ini.isEmpty())
+        writeIni(ini);
+    MainDialog dialog(m_settings.store(), nullptr, uiLanguages);
+    QCOMPARE(child<QComboBox>(&dialog, "comboBox_lang")->currentIndex(), language);
+    QCOMPARE(dialog.windowTitle(), Languages::texts(language).at(Languages::WindowTitle));
+    QCOMPARE(pageIndex(dialog), 1);
+    QCOMPARE(child<QLabel>(&dialog, "label_10")->text(), Languages::insertText(language));
+    QCOMPARE(iniValue("language").toInt(), language);
 }
 
 void TestMainDialog::startsFromStoredFile_data()
@@ -309,7 +355,7 @@ void TestMainDialog::modeKeyStepsThroughModes()
         QCOMPARE(checkedMode(dialog), step.mode);
         QCOMPARE(groupStates(dialog), QString::fromLatin1(step.groups));
         QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(),
-                 qBound(30, step.size, 200));
+                 qBound(10, step.size, 200));
     }
 
     // Mode key with the effect key held: the new mode is shown at once.
@@ -404,8 +450,7 @@ void TestMainDialog::sizeKeys()
     if (changed) {
         QCOMPARE(sizes.count(), 1);
         QCOMPARE(sizes.at(0).at(0).toInt(), endSize);
-        QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(),
-                 qBound(30, endSize, 200));
+        QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(), endSize);
     } else {
         QCOMPARE(sizes.count(), 0);
     }
@@ -530,15 +575,15 @@ void TestMainDialog::sizeIsRememberedPerMode()
     // The slider in the normal mode resizes the overlay's effect but stores nothing.
     keys.press(KeyModeSwitch);
     const QByteArray before = iniBytes();
-    emit child<QSlider>(&dialog, "horizontalSlider_cursorSize")->sliderMoved(150);
+    child<QSlider>(&dialog, "horizontalSlider_cursorSize")->setValue(150);
     QCOMPARE(sizes.last().at(0).toInt(), 150);
     QCOMPARE(iniBytes(), before);
     // ... while in the laser mode it becomes the laser's size.
     keys.press(KeyModeSwitch);
     keys.press(KeyModeSwitch);
-    emit child<QSlider>(&dialog, "horizontalSlider_cursorSize")->sliderMoved(90);
+    child<QSlider>(&dialog, "horizontalSlider_cursorSize")->setValue(90);
     QCOMPARE(sizes.last().at(0).toInt(), 90);
-    QCOMPARE(iniValue("m_laserSize").toInt(), 90);
+    QTRY_COMPARE(iniValue("m_laserSize").toInt(), 90);
     keys.press(KeySizeUp);
     QCOMPARE(sizes.last().at(0).toInt(), 100);
 }
@@ -627,7 +672,7 @@ void TestMainDialog::modeButtons()
     QCOMPARE(log.take(), (QStringList{"setCursorSize(20)", "setForeColor(#0000ff)", "setMode(2)"}));
     QCOMPARE(checkedMode(dialog), 2);
     QCOMPARE(groupStates(dialog), QStringLiteral("dEEd"));
-    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(), 30);
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->value(), 20);
 
     child<QRadioButton>(&dialog, "radioButton_magnifier")->click();
     QCOMPARE(log.take(), (QStringList{"setCursorSize(80)", "setForeColor(#0000ff)", "setMode(3)"}));
@@ -700,6 +745,89 @@ void TestMainDialog::colourPicking()
     QCOMPARE(iniValue("m_backColor").toLongLong(), 4278222848LL);
 }
 
+void TestMainDialog::sliderInput_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::newRow("arrow keys") << "keys";
+    QTest::newRow("Page Up") << "page";
+    QTest::newRow("wheel") << "wheel";
+    QTest::newRow("click on the groove") << "groove";
+    QTest::newRow("drag") << "drag";
+}
+
+// Every input that moves a slider reaches the overlay and the file alike; a drag stores the
+// value it ends on when the handle is let go. The window's own setValue calls (the
+// presenter's size keys) are no user change.
+void TestMainDialog::sliderInput()
+{
+    QFETCH(QString, input);
+    writeIni("[General]\nm_curMode=1\nm_spotSize=50\nm_backOpacity=100\n");
+    MainDialog dialog(m_settings.store());
+    dialog.onUpdateHidStatus(HidConnected, 0);
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    CommandLog log(dialog);
+    auto *back = child<QSlider>(&dialog, "horizontalSlider_backOpacity");
+    auto *size = child<QSlider>(&dialog, "horizontalSlider_cursorSize");
+    back->setFocus();
+
+    // One input on the opacity slider, then the same on the size slider; the values go up.
+    const auto give = [&](QSlider *slider) {
+        const QPoint centre = slider->rect().center();
+        if (input == "keys") {
+            QTest::keyClick(slider, Qt::Key_Right);
+        } else if (input == "page") {
+            QTest::keyClick(slider, Qt::Key_PageUp);
+        } else if (input == "wheel") {
+            QWheelEvent wheel(QPointF(centre), QPointF(slider->mapToGlobal(centre)), QPoint(),
+                              QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                              false);
+            QApplication::sendEvent(slider, &wheel);
+        } else if (input == "groove") {
+            QTest::mouseClick(slider, Qt::LeftButton, Qt::NoModifier,
+                              QPoint(slider->width() - 8, centre.y()));
+        }
+    };
+    if (input == "drag") {
+        // Press on the handle, move to the right end in small steps, let go. How often the
+        // file is written meanwhile is the store's (tst_settingsstore, count_drag_writes.sh).
+        const int y = back->height() / 2;
+        const int from = QStyle::sliderPositionFromValue(0, 255, 100, back->width() - 13) + 6;
+        QTest::mousePress(back, Qt::LeftButton, Qt::NoModifier, QPoint(from, y));
+        for (int x = from; x <= back->width() - 2; x += 2) {
+            QMouseEvent move(QEvent::MouseMove, QPointF(x, y),
+                             QPointF(back->mapToGlobal(QPoint(x, y))), Qt::NoButton, Qt::LeftButton,
+                             Qt::NoModifier);
+            QApplication::sendEvent(back, &move);
+        }
+        QTest::mouseRelease(back, Qt::LeftButton, Qt::NoModifier, QPoint(back->width() - 2, y));
+        QCOMPARE(back->value(), 255);
+        const QStringList sent = log.take();
+        QVERIFY(sent.size() > 10);
+        QCOMPARE(sent.last(), QStringLiteral("setBackOpacity(255)"));
+        QCOMPARE(iniValue("m_backOpacity").toInt(), 255); // at once on release
+        return;
+    }
+
+    give(back);
+    QVERIFY(back->value() > 100);
+    QCOMPARE(log.take(), QStringList{QStringLiteral("setBackOpacity(%1)").arg(back->value())});
+    QTRY_COMPARE(iniValue("m_backOpacity").toInt(), back->value());
+    QCOMPARE(dialog.presenterState()->backOpacity(), back->value());
+
+    size->setFocus();
+    give(size);
+    QVERIFY(size->value() > 50);
+    QCOMPARE(log.take(), QStringList{QStringLiteral("setCursorSize(%1)").arg(size->value())});
+    QTRY_COMPARE(iniValue("m_spotSize").toInt(), size->value());
+
+    // The presenter's size key moves the slider: one command, no echo of the slider's own.
+    KeyDriver keys(dialog);
+    keys.press(KeySizeDown);
+    QCOMPARE(log.take(), (QStringList{QStringLiteral("setCursorSize(%1)").arg(size->value()),
+                                      QStringLiteral("showMode(false)")}));
+}
+
 void TestMainDialog::slidersReactToDraggingOnly()
 {
     writeIni("[General]\nm_curMode=1\n");
@@ -711,35 +839,31 @@ void TestMainDialog::slidersReactToDraggingOnly()
     auto *scale = child<QSlider>(&dialog, "horizontalSlider_scaleRate");
     auto *speed = child<QSlider>(&dialog, "horizontalSlider_mouseSpeed");
 
-    // Values set by code (and so by keys or clicks on the groove) reach no slot.
-    fore->setValue(10);
-    back->setValue(20);
-    size->setValue(100);
-    scale->setValue(30);
-    speed->setValue(10);
-    QCOMPARE(log.take(), QStringList());
-
-    emit fore->sliderMoved(120);
-    emit back->sliderMoved(0);
-    emit size->sliderMoved(180);
-    emit scale->sliderMoved(25);
-    emit speed->sliderMoved(30);
+    // Values set on a slider from outside the window are the user's, like keys and clicks.
+    fore->setValue(120);
+    back->setValue(0);
+    size->setValue(180);
+    scale->setValue(25);
+    speed->setValue(30);
     QCOMPARE(log.take(),
              (QStringList{"setForeOpacity(120)", "setBackOpacity(0)", "setCursorSize(180)",
                           "setScaleRate(2.5)", "setMouseSpeed(0.8)"}));
-    QCOMPARE(iniValue("m_spotSize").toInt(), 180);
+    QTRY_COMPARE(iniValue("m_spotSize").toInt(), 180);
     QCOMPARE(iniValue("m_foreOpacity").toInt(), 120);
     QCOMPARE(iniValue("m_backOpacity").toInt(), 0);
     QCOMPARE(iniValue("m_scaleRate").toDouble(), 2.5);
     QCOMPARE(iniValue("m_speed").toDouble(), 0.8);
 
-    emit scale->sliderMoved(15);
-    emit scale->sliderMoved(40);
+    scale->setValue(15);
+    scale->setValue(40);
     QCOMPARE(log.take(), (QStringList{"setScaleRate(1.5)", "setScaleRate(4)"}));
+    // Only a real change is one: the drag signal alone reaches nothing.
+    emit scale->sliderMoved(30);
+    QCOMPARE(log.take(), QStringList());
 
-    // The opacity sliders never take the keyboard focus.
-    QCOMPARE(fore->focusPolicy(), Qt::NoFocus);
-    QCOMPARE(back->focusPolicy(), Qt::NoFocus);
+    // Every slider takes the keyboard focus.
+    for (QSlider *slider : {fore, back, size, scale})
+        QCOMPARE(slider->focusPolicy(), Qt::StrongFocus);
 }
 
 void TestMainDialog::sleepTimer()
@@ -857,8 +981,25 @@ void TestMainDialog::languageSwitching()
     QVERIFY(tray && tray->contextMenu());
     QCOMPARE(tray->contextMenu()->actions().last()->text(), QStringLiteral("EXIT"));
     QCOMPARE(tray->contextMenu()->actions().first()->text(), QStringLiteral("Start at login"));
-    QCOMPARE(child<QPushButton>(&dialog, "closeButton")->text(), QStringLiteral("X"));
+    auto *closeButton = child<QPushButton>(&dialog, "closeButton");
+    QCOMPARE(closeButton->text(), QStringLiteral("X"));
     QCOMPARE(pageIndex(dialog), 0);
+
+    // What a screen reader says follows the language, built from the captions shown.
+    QCOMPARE(closeButton->accessibleName(), Languages::closeButtonName(index));
+    const QString back = texts.at(BackColorCaption).trimmed();
+    const QString fore = texts.at(ForeColorCaption).trimmed();
+    QCOMPARE(child<QPushButton>(&dialog, "pushButton_backColor")->accessibleName(), back);
+    QCOMPARE(child<QPushButton>(&dialog, "pushButton_foreColor")->accessibleName(), fore);
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_backOpacity")->accessibleName(),
+             back + ", " + texts.at(BackOpacityCaption).trimmed());
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_foreOpacity")->accessibleName(),
+             fore + ", " + texts.at(ForeOpacityCaption).trimmed());
+    QCOMPARE(child<QSlider>(&dialog, "horizontalSlider_cursorSize")->accessibleName(),
+             texts.at(SizeCaption).trimmed());
+    QVERIFY(child<QSpinBox>(&dialog, "spinBox_timer")
+                ->accessibleName()
+                .startsWith(texts.at(TimerCaption).trimmed()));
 }
 
 void TestMainDialog::languageExactTexts()
@@ -968,6 +1109,90 @@ void TestMainDialog::closeHidesAndTrayShows()
     QVERIFY(dialog.windowState() & Qt::WindowMinimized);
 }
 
+// Tab and Shift+Tab go through every enabled control in reading order, each shows a focus
+// mark, Space and the arrow keys work, and Esc hides the window as its close button does.
+void TestMainDialog::keyboardReachesEveryControl()
+{
+    writeIni("[General]\nm_curMode=1\n"); // spotlight: back colour and size groups enabled
+    MainDialog dialog(m_settings.store());
+    dialog.onUpdateHidStatus(HidConnected, 0);
+    dialog.show();
+    dialog.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&dialog));
+    CommandLog log(dialog);
+
+    // The modes are one stop, on the chosen mode; the arrow keys move between them.
+    const QStringList expected = {"comboBox_lang",
+                                  "radioButton_spotLight",
+                                  "pushButton_backColor",
+                                  "horizontalSlider_backOpacity",
+                                  "horizontalSlider_cursorSize",
+                                  "spinBox_timer",
+                                  "pushButton_setTimer",
+                                  "closeButton"};
+    QStringList forward;
+    for (int i = 0; i < expected.size(); ++i) {
+        QWidget *focused = QApplication::focusWidget();
+        QVERIFY(focused);
+        forward << focused->objectName();
+        // The mark: the focused control looks different from itself without the focus.
+        const QImage withFocus = focused->grab().toImage();
+        QTest::keyClick(focused, Qt::Key_Tab);
+        if (i < expected.size() - 1 && focused->objectName() != "comboBox_lang")
+            QVERIFY2(focused->grab().toImage() != withFocus, qPrintable(focused->objectName()));
+    }
+    QCOMPARE(forward, expected);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("comboBox_lang"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("closeButton"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("pushButton_setTimer"));
+
+    // Space chooses a mode, an arrow key moves on to the next one.
+    log.take();
+    auto *laser = child<QRadioButton>(&dialog, "radioButton_laser");
+    laser->setFocus();
+    QTest::keyClick(laser, Qt::Key_Space);
+    QCOMPARE(checkedMode(dialog), 2);
+    QTest::keyClick(laser, Qt::Key_Down);
+    QCOMPARE(checkedMode(dialog), 3);
+    QCOMPARE(log.take().filter("setMode"), (QStringList{"setMode(2)", "setMode(3)"}));
+
+    // Space on a colour button opens the picker.
+    int picked = 0;
+    dialog.setColorPicker([&](const QColor &) {
+        ++picked;
+        return QColor();
+    });
+    child<QRadioButton>(&dialog, "radioButton_spotLight")->click();
+    auto *backColor = child<QPushButton>(&dialog, "pushButton_backColor");
+    backColor->setFocus();
+    QTest::keyClick(backColor, Qt::Key_Space);
+    QCOMPARE(picked, 1);
+
+    QTest::keyClick(&dialog, Qt::Key_Escape);
+    QVERIFY(dialog.isHidden());
+    QVERIFY(dialog.findChild<HidController *>()->isRunning());
+}
+
+// A settings file that cannot be written is said in the window, once.
+void TestMainDialog::failedWriteIsTold()
+{
+    // A folder that cannot be made, whoever runs the test.
+    const QString path = QStringLiteral("/proc/kavri-no-such-folder/Kavri.ini");
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Kavri: cannot create the folder of "
+                                                          "the settings file " +
+                                                          QRegularExpression::escape(path)));
+    MainDialog dialog(std::make_unique<SettingsStore>(path));
+    dialog.onUpdateHidStatus(HidConnected, 0);
+    const QList<QLabel *> notices =
+        dialog.findChildren<QLabel *>(QStringLiteral("label_settingsNotice"));
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(notices.first()->text().contains(path));
+    child<QComboBox>(&dialog, "comboBox_lang")->setCurrentIndex(1); // no second line
+    QCOMPARE(dialog.findChildren<QLabel *>(QStringLiteral("label_settingsNotice")).size(), 1);
+}
+
 void TestMainDialog::exitStopsDeviceThreadFirst()
 {
     MainDialog dialog(m_settings.store());
@@ -1027,6 +1252,10 @@ void TestMainDialog::startAtLogin()
     // A path with spaces and quotes stays one program for the desktop.
     const AutostartEntry odd(QStringLiteral("/opt/my \"apps\"/kavri"));
     QVERIFY(odd.entryText().contains("\nExec=\"/opt/my \\\\\"apps\\\\\"/kavri\"\n"));
+    // A "%2" in the path is the path's own text, not the start delay.
+    const AutostartEntry percent(QStringLiteral("/opt/v%2/kavri"));
+    QVERIFY2(percent.entryText().contains("\nExec=/opt/v%%2/kavri\n"), percent.entryText());
+    QVERIFY(percent.entryText().contains("\nX-GNOME-Autostart-Delay=5\n"));
     if (oldConfigHome.isNull())
         qunsetenv("XDG_CONFIG_HOME");
     else

@@ -393,9 +393,9 @@ void TestMainDialogForm::properties_data()
     row("groupBox_size", "maximumSize", QSize(255, maxH));
     row("horizontalSlider_cursorSize", "orientation", int(Qt::Horizontal));
     noFocus("horizontalSlider_cursorSize");
-    row("horizontalSlider_cursorSize", "minimum", 30);
+    row("horizontalSlider_cursorSize", "minimum", 10); // the smallest size the keys give
     row("horizontalSlider_cursorSize", "maximum", 200);
-    row("horizontalSlider_cursorSize", "value", 30);
+    row("horizontalSlider_cursorSize", "value", 10);
     row("horizontalSlider_cursorSize", "maximumSize", QSize(100, maxH));
     row("groupBox_scale", "maximumSize", QSize(250, maxH));
     row("horizontalSlider_scaleRate", "orientation", int(Qt::Horizontal));

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -10,6 +12,7 @@
 #include <functional>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 // The store on a file in a fresh temporary directory per test; the path is the store's only
 // link to the file.
@@ -227,6 +230,116 @@ private slots:
             QCOMPARE(
                 QDir(m_dir.path()).entryList({QFileInfo(m_path).fileName() + ".corrupt-*"}).size(),
                 1);
+    }
+
+    // Inside a Coalescing scope the first change is written at once, the next ones within
+    // CoalesceMs wait and then share one write; a change outside the scope, flush() and the
+    // store's end write what waits. The text is the one the same changes give one by one.
+    void coalescedWrites()
+    {
+        using namespace SettingsKeys;
+        const QString reference = m_dir.filePath(QStringLiteral("coalesced-reference.ini"));
+        qint64 now = 1000;
+        {
+            SettingsStore store(m_path);
+            store.setClock([&now] { return now; });
+            SettingsStore one(reference);
+            const auto drag = [&](int opacity) {
+                const SettingsStore::Coalescing coalescing(store);
+                store.setValue(ForeOpacity, opacity);
+                one.setValue(ForeOpacity, opacity);
+            };
+            drag(10);
+            QCOMPARE(store.writeCount(), 1);
+            for (int opacity = 11; opacity <= 40; ++opacity) {
+                now += 5;
+                drag(opacity);
+            }
+            QCOMPARE(store.writeCount(), 1);
+            QCOMPARE(store.value(ForeOpacity), 40); // read back at once all the same
+            QVERIFY(store.hasPendingWrites());
+            QTRY_COMPARE(store.writeCount(), 2); // when the timer fires
+            QVERIFY(fileText().contains(QStringLiteral("m_foreOpacity=40\n")));
+
+            now += 10;
+            drag(41);
+            drag(42);
+            QCOMPARE(store.writeCount(), 2);
+            QVERIFY(store.flush()); // a drag let go
+            QCOMPARE(store.writeCount(), 3);
+            now += 10;
+            drag(43);
+            store.setValue(Language, 2); // a change of its own takes what waits along
+            one.setValue(Language, 2);
+            QCOMPARE(store.writeCount(), 4);
+            QCOMPARE(fileBytes(m_path), fileBytes(reference));
+            now += 10;
+            drag(44);
+            drag(45);
+            QCOMPARE(store.writeCount(), 4);
+        } // nothing lost at the end
+        QCOMPARE(SettingsStore(m_path).value(ForeOpacity), 45);
+        QCOMPARE(fileBytes(m_path), fileBytes(reference));
+    }
+
+    // A full disk: the write fails, is told once on standard error and to the handler, is not
+    // counted, the value is kept, and the next change tries again. Needs root for the mount.
+    void fullDiskIsToldAndRetried()
+    {
+        if (::geteuid() != 0)
+            QSKIP("mounting a small tmpfs needs root");
+        QTemporaryDir mountPoint;
+        QVERIFY(mountPoint.isValid());
+        const QByteArray point = QFile::encodeName(mountPoint.path());
+        if (QProcess::execute(QStringLiteral("mount"),
+                              {"-t", "tmpfs", "-o", "size=64k", "tmpfs", mountPoint.path()}) != 0)
+            QSKIP("cannot mount a tmpfs here");
+        const auto unmount =
+            qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {mountPoint.path()}); });
+        const QString path = mountPoint.filePath(QStringLiteral("Kavri.ini"));
+        {
+            SettingsStore store(path);
+            store.setValue(SettingsKeys::Language, 1);
+            QCOMPARE(store.writeCount(), 1);
+            // Fill the disk.
+            QFile filler(mountPoint.filePath(QStringLiteral("filler")));
+            QVERIFY(filler.open(QIODevice::WriteOnly));
+            const QByteArray block(1024, 'x');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
+            filler.close();
+
+            QStringList told;
+            store.setFailureHandler([&](const QString &message) { told << message; });
+            QTest::ignoreMessage(QtWarningMsg,
+                                 QRegularExpression(QStringLiteral("^Kavri: cannot write the "
+                                                                   "settings file ") +
+                                                    QRegularExpression::escape(path)));
+            store.setValue(SettingsKeys::Language, 2);
+            store.setValue(SettingsKeys::SpotSize, 70); // no second line
+            QCOMPARE(told.size(), 1);
+            QVERIFY(told.first().contains(path));
+            QCOMPARE(store.writeCount(), 1);
+            QVERIFY(store.hasPendingWrites());
+            QCOMPARE(store.value(SettingsKeys::Language), 2);
+            QFile onDisk(path); // as text: QSettings in this process caches what failed
+            QVERIFY(onDisk.open(QIODevice::ReadOnly));
+            QVERIFY(onDisk.readAll().contains("language=1\n"));
+
+            QVERIFY(filler.remove());
+            store.setValue(SettingsKeys::LaserSize, 30); // retried with the next change
+            QCOMPARE(store.writeCount(), 2);
+            QVERIFY(!store.hasPendingWrites());
+            QCOMPARE(told.size(), 1);
+        }
+        QFile written(path);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray text = written.readAll();
+        QVERIFY2(text.contains("language=2\n"), text.constData());
+        const SettingsStore again(path);
+        QCOMPARE(again.value(SettingsKeys::Language), 2);
+        QCOMPARE(again.value(SettingsKeys::SpotSize), 70);
+        QCOMPARE(again.value(SettingsKeys::LaserSize), 30);
     }
 
     // Two stores on two paths never see each other's values.

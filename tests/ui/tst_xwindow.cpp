@@ -262,7 +262,6 @@ private slots:
     void ignoredKeys_data()
     {
         QTest::addColumn<int>("key");
-        QTest::newRow("Escape") << int(Qt::Key_Escape);
         QTest::newRow("Return") << int(Qt::Key_Return);
         QTest::newRow("Enter") << int(Qt::Key_Enter);
         QTest::newRow("Space") << int(Qt::Key_Space);
@@ -293,10 +292,27 @@ private slots:
         QSignalSpy plainClicked(plainOk, &QPushButton::clicked);
         QKeyEvent again(QEvent::KeyPress, key, Qt::NoModifier);
         QApplication::sendEvent(&plain, &again);
-        if (key == Qt::Key_Escape)
-            QCOMPARE(plainRejected.count(), 1);
-        else if (key != Qt::Key_Space)
+        if (key != Qt::Key_Space)
             QCOMPARE(plainClicked.count(), 1);
+    }
+
+    // Escape does what the close button does: the window closes (a subclass decides what
+    // closing means), and the default button is not pressed.
+    void escapeActsAsCloseButton()
+    {
+        FrameUnderTest w;
+        auto *ok = new QPushButton(QStringLiteral("OK"), &w);
+        ok->setDefault(true);
+        showAt(&w, QRect(100, 100, 300, 200));
+        QSignalSpy clicked(ok, &QPushButton::clicked);
+        QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+        QApplication::sendEvent(&w, &escape);
+        QVERIFY(!w.isVisible());
+        QCOMPARE(clicked.count(), 0);
+
+        showAt(&w, QRect(100, 100, 300, 200));
+        w.closeButton->click();
+        QVERIFY(!w.isVisible());
     }
 
     void otherKeysReachTheDialog()
