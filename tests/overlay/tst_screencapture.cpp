@@ -5,6 +5,8 @@
 #include "overlay/capture/portalscreenshotcapture.h"
 #include "overlay/capture/screenshotfile.h"
 
+#include "common/childprocess.h"
+
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
@@ -214,9 +216,10 @@ private slots:
                      "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/>"
                      "<allow own=\"*\"/></policy></busconfig>");
         config.close();
-        m_bus.start("dbus-daemon",
-                    {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"});
-        if (m_bus.waitForReadyRead(5000)) {
+        if (KavriTest::startTied(
+                m_bus, QStringLiteral("dbus-daemon"),
+                {"--config-file=" + config.fileName(), "--nofork", "--print-address=1"}) &&
+            m_bus.waitForReadyRead(5000)) {
             const QByteArray address = m_bus.readLine().trimmed();
             qputenv("DBUS_SESSION_BUS_ADDRESS", address);
             QDBusConnection portal = QDBusConnection::connectToBus(QString(address), "portal");
