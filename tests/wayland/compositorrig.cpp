@@ -57,6 +57,10 @@ CompositorRig::CompositorRig(Kind kind) : m_kind(kind) {}
 
 CompositorRig::~CompositorRig()
 {
+    // With its remote desktop session still running, mutter does not end on SIGTERM within
+    // seconds; killed, it would leave its XWayland's lock files in /tmp.
+    if (!m_remoteDesktop.isEmpty())
+        callMutter(m_remoteDesktop, RemoteDesktop + ".Session", "Stop", {});
     if (!m_bus.isEmpty())
         QDBusConnection::disconnectFromBus(m_bus);
     if (m_pointer)
