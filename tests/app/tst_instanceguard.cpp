@@ -212,14 +212,18 @@ private slots:
         const QString folder = QStringLiteral("/tmp/kavri-%1").arg(::geteuid());
         const QString other = QString::number(::geteuid() == 65534 ? 65533 : 65534);
 
-        // The namespace lives as long as its `cat` reads an open stdin.
+        // The namespace lives as long as its `cat` reads an open stdin. The copies run from a
+        // folder of its own (/mnt): the checkout may lie in /tmp or the home, hidden there.
         auto *ns = new QProcess;
         m_helpers << ns;
         ns->start("unshare", {"--mount", "--propagation", "private", "--", "sh", "-c",
+                              "exec 3< \"$2\" && "
                               "mount -t tmpfs -o mode=1777 kavri-tmp /tmp && "
                               "mount -t tmpfs -o mode=0700 kavri-home \"$1\" && "
-                              "echo ready && exec cat",
-                              "sh", home});
+                              "mount -t tmpfs -o mode=0755 kavri-bin /mnt && "
+                              "cat <&3 >/mnt/tst_instanceguard && exec 3<&- && "
+                              "chmod 0755 /mnt/tst_instanceguard && echo ready && exec cat",
+                              "sh", home, QCoreApplication::applicationFilePath()});
         QCOMPARE(answerOf(ns), QByteArray("ready"));
         const QString enter = QStringLiteral("--mount=/proc/%1/ns/mnt").arg(ns->processId());
         const auto inNamespace = [&](const QString &script) {
@@ -243,7 +247,7 @@ private slots:
             env.insert("HOME", homeVariable);
             env.insert("TMPDIR", tmpDir);
             p->setProcessEnvironment(env);
-            p->start("nsenter", {enter, "--", QCoreApplication::applicationFilePath(), "--hold"});
+            p->start("nsenter", {enter, "--", "/mnt/tst_instanceguard", "--hold"});
             return p;
         };
 

@@ -34,12 +34,20 @@ public:
             if (!::getpwuid(id) && !::getgrgid(gid_t(id))) {
                 uid = int(id);
                 gid = int(id);
-                return;
+                break;
             }
         }
+        // A name no account and no group has either: X servers look their user up by name.
+        for (int n = 0; uid >= 0 && n < 100; ++n) {
+            name = QStringLiteral("kavri-test-peer") + (n ? QString::number(n) : QString());
+            const QByteArray latin = name.toLatin1();
+            if (!::getpwnam(latin.constData()) && !::getgrnam(latin.constData()))
+                return;
+        }
+        uid = gid = -1;
     }
 
-    const QString name = QStringLiteral("kavri-test-peer");
+    QString name;
     int uid = -1;
     int gid = -1;
 

@@ -421,4 +421,42 @@ QByteArray CompositorRig::visibleXWindows(qint64 pid)
     return described.isEmpty() ? QByteArray("none") : described;
 }
 
+CompositorRig::Trace CompositorRig::trace() const
+{
+    Trace trace;
+    trace.lockFile =
+        QStringLiteral("/tmp/.X%1-lock").arg(m_session.value(QStringLiteral("DISPLAY")).mid(1));
+    trace.compositorPid = m_compositor ? m_compositor->processId() : 0;
+    trace.peerUid = m_kind == Kind::Sway ? m_peer.uid : -1;
+    return trace;
+}
+
+QString CompositorRig::leftoversOf(const Trace &trace)
+{
+    QString left;
+    waitFor(
+        [&] {
+            left.clear();
+            // Another server may have taken the display number since: only our own counts.
+            QFile lock(trace.lockFile);
+            if (lock.open(QIODevice::ReadOnly) &&
+                lock.readAll().replace('\0', "").trimmed().toLongLong() == trace.compositorPid)
+                left += trace.lockFile + QLatin1Char(' ');
+            if (trace.peerUid < 0)
+                return left.isEmpty();
+            for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+                QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+                if (!pid.toLongLong() || !status.open(QIODevice::ReadOnly))
+                    continue;
+                for (const QByteArray &line : status.readAll().split('\n'))
+                    if (line.startsWith("Uid:") &&
+                        line.simplified().split(' ').value(1).toInt() == trace.peerUid)
+                        left += QStringLiteral("process %1 ").arg(pid);
+            }
+            return left.isEmpty();
+        },
+        3000);
+    return left.trimmed();
+}
+
 #include "compositorrig.moc"

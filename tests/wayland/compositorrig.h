@@ -41,6 +41,17 @@ public:
     bool click();               // where the pointer is
     bool pressKey(char letter); // a lower-case letter
     QImage screenshot();
+    // What must be gone once the rig is: the compositor's XWayland lock file and every
+    // process of sway's user. leftoversOf() is empty when nothing is left.
+    struct Trace
+    {
+        QString lockFile;
+        qint64 compositorPid = 0;
+        int peerUid = -1;
+    };
+    Trace trace() const;
+    static QString leftoversOf(const Trace &trace);
+
     // The X windows of a process that XWayland shows, with their places: for the reader of a
     // failed check.
     QByteArray visibleXWindows(qint64 pid);

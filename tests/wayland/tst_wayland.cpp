@@ -300,7 +300,12 @@ private slots:
             m_presentation->waitForFinished(3000);
             QVERIFY(run.terminate());
         }
+        // The machine as it was: no lock file of the compositor's XWayland, no process of
+        // sway's user.
+        const CompositorRig::Trace trace = m_rig->trace();
         m_rig.reset();
+        const QString left = CompositorRig::leftoversOf(trace);
+        QVERIFY2(left.isEmpty(), qPrintable(name + " left behind: " + left));
         for (int c = 0; c < CheckCount; ++c)
             QVERIFY2(met[c] == Starts,
                      qPrintable(QStringLiteral("%1: goal %2 held in %3 of %4 starts")
