@@ -267,6 +267,20 @@ bool CompositorRig::startMutter()
         }
     }
     m_compositor = m_processes.back().get();
+    // mutter writes its XWayland's lock files itself and removes them only when it ends
+    // cleanly. A watcher outlives this process: once mutter has gone, however it went, it
+    // removes the lock files and sockets that still name it; if this suite was killed and
+    // mutter hangs in its shutdown, it ends mutter after 10 s.
+    QProcess::startDetached(
+        QStringLiteral("/bin/sh"),
+        {"-c",
+         "m=$1 t=$2 n=0; while kill -0 $m 2>/dev/null; do "
+         "if ! kill -0 $t 2>/dev/null; then n=$((n+1)); [ $n -gt 50 ] && kill -9 $m; fi; "
+         "sleep 0.2; done; "
+         "for f in /tmp/.X*-lock; do [ \"$(tr -d ' \\000' < \"$f\" 2>/dev/null)\" = \"$m\" ] || "
+         "continue; d=${f#/tmp/.X}; rm -f \"$f\" \"/tmp/.X11-unix/X${d%-lock}\"; done",
+         "sh", QString::number(m_compositor->processId()),
+         QString::number(QCoreApplication::applicationPid())});
     const QString socket = m_runtime + "/kavri-rig";
     // mutter holds two X displays; the one its XWayland serves, and the cookie file, are on
     // that XWayland's command line.
@@ -448,14 +462,19 @@ QString CompositorRig::leftoversOf(const Trace &trace)
                 QFile status(QStringLiteral("/proc/%1/status").arg(pid));
                 if (!pid.toLongLong() || !status.open(QIODevice::ReadOnly))
                     continue;
-                for (const QByteArray &line : status.readAll().split('\n'))
+                QByteArray name;
+                for (const QByteArray &line : status.readAll().split('\n')) {
+                    if (line.startsWith("Name:"))
+                        name = line.mid(5).trimmed();
                     if (line.startsWith("Uid:") &&
                         line.simplified().split(' ').value(1).toInt() == trace.peerUid)
-                        left += QStringLiteral("process %1 ").arg(pid);
+                        left +=
+                            QStringLiteral("process %1 (%2) ").arg(pid, QString::fromLatin1(name));
+                }
             }
             return left.isEmpty();
         },
-        3000);
+        10000);
     return left.trimmed();
 }
 
