@@ -17,7 +17,9 @@ Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp 3> "$work/display" 2>/dev/
 for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=:$(cat "$work/display") KAVRI_VDONGLE="$work/vdongle" TMPDIR="$work/tmp" \
        XDG_RUNTIME_DIR="$work/run" XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=xcb
-(cd "$work" && LD_PRELOAD=$library strace -f -qq -e trace=rename,renameat,renameat2 \
+# LD_PRELOAD splits at spaces and colons, which a checkout's path may hold: preload a link.
+ln -s "$library" "$work/vdongle.so"
+(cd "$work" && LD_PRELOAD=$work/vdongle.so strace -f -qq -e trace=rename,renameat,renameat2 \
    -o "$work/trace" "$program" >/dev/null 2>&1) &
 for _ in $(seq 100); do [ -e "$KAVRI_VDONGLE" ] && break; sleep 0.1; done
 sleep 2 # the dongle is found about a second after start

@@ -199,6 +199,18 @@ class TestScreenCapture : public QObject
     FakeScreenCast m_screenCast;
     FakeScreenCastSession m_screenCastSession;
 
+    // The calls that set up and start recording the primary screen: by its name when it has
+    // one, then as the only monitor.
+    static QStringList recordingCalls()
+    {
+        const QString name = QGuiApplication::primaryScreen()->name();
+        QStringList calls{"CreateSession"};
+        if (!name.isEmpty())
+            calls << QStringLiteral("RecordMonitor(%1, cursor-mode 0)").arg(name);
+        return calls << "RecordMonitor(, cursor-mode 0)"
+                     << "Start";
+    }
+
 private slots:
     void initTestCase()
     {
@@ -491,12 +503,7 @@ private slots:
         QTest::addColumn<bool>("lasting");
         QTest::addColumn<QString>("whyContains");
         // A screen named otherwise than the monitors, alone, is recorded as the only monitor.
-        const QString name = QGuiApplication::primaryScreen()->name();
-        QStringList recorded{"CreateSession"};
-        if (!name.isEmpty())
-            recorded << QStringLiteral("RecordMonitor(%1, cursor-mode 0)").arg(name);
-        recorded << "RecordMonitor(, cursor-mode 0)"
-                 << "Start";
+        const QStringList recorded = recordingCalls();
         // The suite's runtime folder has no PipeWire socket: the announced node is out of reach.
         QTest::newRow("node announced, PipeWire out of reach: lasting")
             << true << true << recorded + QStringList{"Stop"} << true << "PipeWire";
@@ -545,12 +552,7 @@ private slots:
     {
         QTest::addColumn<bool>("waitForStart");
         QTest::addColumn<QStringList>("calls");
-        const QString name = QGuiApplication::primaryScreen()->name();
-        QStringList recorded{"CreateSession"};
-        if (!name.isEmpty())
-            recorded << QStringLiteral("RecordMonitor(%1, cursor-mode 0)").arg(name);
-        recorded << "RecordMonitor(, cursor-mode 0)"
-                 << "Start";
+        const QStringList recorded = recordingCalls();
         QTest::newRow("while the session records") << true << recorded + QStringList{"Stop"};
         QTest::newRow("before the session was made")
             << false << QStringList{"CreateSession", "Stop"};
