@@ -199,6 +199,22 @@ class TestScreenCapture : public QObject
     FakeScreenCast m_screenCast;
     FakeScreenCastSession m_screenCastSession;
 
+    // Why the screen cast route cannot be tried here; empty when it can.
+    static QString screenCastUnavailable()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            return QStringLiteral("dbus-daemon could not be started");
+        if (!MutterScreenCastCapture::builtWithPipeWire())
+            return QStringLiteral("built without PipeWire");
+        return QString();
+    }
+    // A second connection to the suite's bus, where the stand-in services are registered.
+    static QDBusConnection standInBus()
+    {
+        return QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
+                                             "portal");
+    }
+
     // The calls that set up and start recording the primary screen: by its name when it has
     // one, then as the only monitor.
     static QStringList recordingCalls()
@@ -520,12 +536,10 @@ private slots:
         QFETCH(QStringList, calls);
         QFETCH(bool, lasting);
         QFETCH(QString, whyContains);
-        if (!QDBusConnection::sessionBus().isConnected())
-            QSKIP("dbus-daemon could not be started");
-        if (!MutterScreenCastCapture::builtWithPipeWire())
-            QSKIP("built without PipeWire");
-        QDBusConnection bus = QDBusConnection::connectToBus(
-            qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "portal");
+        const QString why = screenCastUnavailable();
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
+        QDBusConnection bus = standInBus();
         if (running)
             QVERIFY(bus.registerService("org.gnome.Mutter.ScreenCast"));
         m_screenCastSession.calls.clear();
@@ -562,12 +576,10 @@ private slots:
     {
         QFETCH(bool, waitForStart);
         QFETCH(QStringList, calls);
-        if (!QDBusConnection::sessionBus().isConnected())
-            QSKIP("dbus-daemon could not be started");
-        if (!MutterScreenCastCapture::builtWithPipeWire())
-            QSKIP("built without PipeWire");
-        QDBusConnection bus = QDBusConnection::connectToBus(
-            qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"), "portal");
+        const QString why = screenCastUnavailable();
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
+        QDBusConnection bus = standInBus();
         QVERIFY(bus.registerService("org.gnome.Mutter.ScreenCast"));
         m_screenCastSession.calls.clear();
         m_screenCastSession.announce = false;
