@@ -75,6 +75,12 @@ public:
     // pointerFound() follows the latter.
     virtual bool knowsPointer() { return true; }
 
+    // True when pointerMoved() is emitted for every move of the pointer, wherever it is (on
+    // X11: raw motion events of the XInput extension). The overlay then follows the pointer
+    // from those events and spends nothing while the pointer stands still; otherwise it has
+    // to sample the pointer position.
+    virtual bool reportsPointerMotion() const { return false; }
+
     // The window flags of an overlay window on the running platform: a frameless tool window
     // above the others that takes neither input nor the focus.
     static Qt::WindowFlags overlayWindowFlags();
@@ -89,4 +95,6 @@ signals:
     void compositingChanged();
     // The pointer position is up to date again (see knowsPointer()).
     void pointerFound();
+    // The pointer moved (only where reportsPointerMotion()); read its position as usual.
+    void pointerMoved();
 };
