@@ -1,10 +1,11 @@
 #include "app/instanceguard.h"
 
+#include "app/applog.h"
+
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
-#include <cstdio>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -130,6 +131,6 @@ bool InstanceGuard::acquire(const std::function<void()> &onRefused)
         QStringLiteral("Kavri runs without its single-instance lock (%1): a second Kavri started "
                        "now would not be stopped.")
             .arg(where);
-    std::fprintf(stderr, "Kavri: %s\n", qPrintable(m_unguardedWhy));
+    qCWarning(lcApp, "Kavri: %s", qPrintable(m_unguardedWhy));
     return true;
 }

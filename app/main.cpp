@@ -1,8 +1,9 @@
 #include "app/alreadyrunningbox.h"
 #include "app/commandline.h"
 #include "app/instanceguard.h"
+#include "app/kavriapp.h"
+#include "app/logoutput.h"
 #include "app/overlayroute.h"
-#include "app/overlaywiring.h"
 #include "app/platformchoice.h"
 #include "app/terminationwatcher.h"
 #include "overlay/screenwidget.h"
@@ -15,6 +16,7 @@ int main(int argc, char *argv[])
 {
     if (const int status = CommandLine::answer(argc, argv); status >= 0)
         return status;
+    LogOutput::install();
     // Qt picks its window-system backend when the application object is built.
     PlatformChoice::preferXWayland(argc, argv);
     // Kavri paints with QPainter only. Without this Qt gives every window a surface that could
@@ -25,14 +27,15 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     Q_INIT_RESOURCE(kavri_logo);
     Q_INIT_RESOURCE(kavri_res);
-    // A kill or Ctrl+C ends the event loop, so the teardown below still runs.
+    // A kill, Ctrl+C or the tray's "EXIT" ends the event loop, so the teardown below runs.
     TerminationWatcher terminationWatcher;
 
     InstanceGuard guard;
     if (!guard.acquire(&AlreadyRunningBox::show))
         return 0;
 
-    MainDialog dialog(nullptr);
+    KavriApp kavri(std::make_unique<SettingsStore>(SettingsStore::defaultPath()));
+    MainDialog &dialog = kavri.dialog();
     if (!guard.isHeld())
         dialog.onRunningUnguarded(guard.unguardedWhy());
     ScreenWidget overlay(&dialog);
@@ -40,9 +43,10 @@ int main(int argc, char *argv[])
     WindowPlacement::centreOnPointerScreen(&dialog);
     dialog.show();
     overlay.show();
-    OverlayWiring::connectDialogToOverlay(&dialog, &overlay);
+    kavri.attachOverlay(overlay);
 
-    // Leaving this scope destroys the overlay, then the dialog (which stops the device
-    // thread), then the guard (which removes its lock file), then the application object.
+    // Leaving this scope destroys the overlay, then Kavri's pieces (the device thread is
+    // joined first, the settings written last), then the guard (which removes its lock file),
+    // then the application object.
     return app.exec();
 }

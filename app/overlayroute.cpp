@@ -1,5 +1,7 @@
 #include "app/overlayroute.h"
 
+#include "app/applog.h"
+
 #include "overlay/capture/capturechain.h"
 #include "overlay/capture/captureprobe.h"
 #include "overlay/capture/mutterscreencastcapture.h"
@@ -10,7 +12,6 @@
 
 #include <QGuiApplication>
 
-#include <cstdio>
 #include <memory>
 #include <vector>
 
@@ -115,7 +116,7 @@ Choice setUp(ScreenWidget *overlay)
             overlay->setScreenCapture(std::make_unique<CaptureChain>(std::move(routes)));
         }
     }
-    std::fprintf(stderr, "%s\n", qPrintable(choice.line()));
+    qCInfo(lcApp, "%s", qPrintable(choice.line()));
     return choice;
 }
 

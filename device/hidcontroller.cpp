@@ -1,9 +1,8 @@
 #include "device/hidcontroller.h"
 
+#include "device/devicelog.h"
 #include "device/dongleselection.h"
 #include "device/presenterreport.h"
-
-#include <QDebug>
 
 #include <hidapi.h>
 
@@ -44,24 +43,17 @@ HidController::~HidController()
     }
 }
 
-bool HidController::writeSleepTime(int value)
+void HidController::writeSleepTime(int value)
 {
-    if (!m_opened)
-        return false;
-
-    const PresenterReport::Report report = PresenterReport::sleepTimeReport(value);
-    pauseLoop();
-
-    // The turn waited for was a reconnect that found no dongle: nothing to write to.
     if (!m_opened) {
-        start();
-        return false;
+        // Queued like an answer from the device thread: the caller never hears it inside its
+        // own call.
+        QMetaObject::invokeMethod(
+            this, [this, value] { emit sleepTimeWritten(value, false); }, Qt::QueuedConnection);
+        return;
     }
-
-    const int written = hid_send_feature_report(m_device, report.data(), report.size());
-    qDebug() << written;
-    start();
-    return written >= PresenterReport::ReportSize;
+    std::lock_guard<std::mutex> lock(m_requestMutex);
+    m_sleepTimeRequests.push_back(value);
 }
 
 void HidController::stop()
@@ -71,14 +63,6 @@ void HidController::stop()
     // the current start(): a stop that comes before run() begins is not lost.
     requestInterruption();
     m_pacer->interrupt();
-}
-
-void HidController::pauseLoop()
-{
-    m_running = false;
-    requestInterruption();
-    wait();
-    takeOverFromLoop();
 }
 
 void HidController::takeOverFromLoop() const
@@ -100,6 +84,7 @@ void HidController::run()
     unsigned char buffer[PresenterReport::ReportSize] = {};
 
     while (loopShouldRun()) {
+        serveRequests();
         bool answered = false;
         if (m_opened) {
             buffer[0] = PresenterReport::ReportId;
@@ -117,7 +102,35 @@ void HidController::run()
         if (!m_pacer->sleep(PollPauseMs))
             break;
     }
+    // Requests the loop will not serve any more get their answer all the same.
+    std::deque<int> unserved;
+    {
+        std::lock_guard<std::mutex> lock(m_requestMutex);
+        unserved.swap(m_sleepTimeRequests);
+    }
+    for (const int value : unserved)
+        emit sleepTimeWritten(value, false);
     m_loopEnded.store(true, std::memory_order_release);
+}
+
+void HidController::serveRequests()
+{
+    std::deque<int> requests;
+    {
+        std::lock_guard<std::mutex> lock(m_requestMutex);
+        requests.swap(m_sleepTimeRequests);
+    }
+    for (const int value : requests) {
+        // The dongle went away since the request was made: nothing to write to.
+        if (!m_opened) {
+            emit sleepTimeWritten(value, false);
+            continue;
+        }
+        const PresenterReport::Report report = PresenterReport::sleepTimeReport(value);
+        const int written = hid_send_feature_report(m_device, report.data(), report.size());
+        qCDebug(lcDevice, "sleep time %d written, result %d", value, written);
+        emit sleepTimeWritten(value, written >= PresenterReport::ReportSize);
+    }
 }
 
 bool HidController::openDevice()

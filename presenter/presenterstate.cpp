@@ -1,7 +1,7 @@
 #include "presenter/presenterstate.h"
 
-#include "device/hidstatus.h"
-#include "settings/settingsstore.h"
+#include "device/presenterreport.h"
+#include "presenter/presenterlog.h"
 
 #include <algorithm>
 #include <cmath>
@@ -158,8 +158,53 @@ void PresenterState::setMouseSpeed(double speed)
     m_store.setValue(SettingsKeys::Speed, speed);
 }
 
+int PresenterState::storedLanguage() const
+{
+    return m_store.contains(SettingsKeys::Language.name) ? m_store.value(SettingsKeys::Language)
+                                                         : -1;
+}
+
+void PresenterState::setLanguage(int index)
+{
+    m_store.setValue(SettingsKeys::Language, index);
+}
+
+int PresenterState::sleepTime() const
+{
+    return m_store.value(SettingsKeys::SleepTime);
+}
+
+void PresenterState::applySleepTime(int minutes)
+{
+    emit sleepTimeApplied(minutes);
+    m_store.setValue(SettingsKeys::SleepTime, minutes);
+}
+
+void PresenterState::flushSettings()
+{
+    m_store.flush();
+}
+
+void PresenterState::onUpdateHidStatus(HidStatus status, int param)
+{
+    switch (status) {
+    case HidConnected:
+        emit dongleStatusChanged(true);
+        break;
+    case HidDisconnected:
+        emit dongleStatusChanged(false);
+        // Whatever the presenter held up goes away with it.
+        releaseKeys();
+        break;
+    case HidKeyEvent:
+        handleKeys(PresenterReport::keyByte(param));
+        break;
+    }
+}
+
 void PresenterState::handleKeys(int keys)
 {
+    qCDebug(lcPresenter, "keys 0x%02x", unsigned(keys));
     if (keys & KeyModeSwitch) {
         // normal -> spotlight -> laser -> magnifier -> normal (the magnifier left out when it
         // cannot work); the normal mode keeps the size.

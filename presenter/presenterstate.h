@@ -1,7 +1,9 @@
 #pragma once
 
+#include "device/hidstatus.h"
 #include "presenter/effectsettings.h"
 #include "presenter/screenmode.h"
+#include "settings/settingsstore.h"
 
 #include <QColor>
 #include <QElapsedTimer>
@@ -10,14 +12,14 @@
 #include <array>
 #include <functional>
 
-class SettingsStore;
-
 // What the presenter and the user have chosen: the selected mode, the effect size of each
-// mode, colours, opacities and magnification, and the rules by which the presenter's keys
-// change them. It restores its values from the settings store, writes every change the user
-// makes back to it, and turns each change and each key into the overlay's commands (the
-// overlay* signals, to be connected to the overlay's slots of the same meaning). The settings
-// window shows this state and calls it; nothing here knows about widgets.
+// mode, colours, opacities and magnification, the sleep time and the language, and the rules
+// by which the presenter's keys change them. It restores its values from the settings store,
+// writes every change the user makes back to it, and turns each change and each key into the
+// overlay's commands (the overlay* signals, to be connected to the overlay's slots of the same
+// meaning). The device thread's statuses come in through onUpdateHidStatus. The settings
+// window shows this state and calls it; nothing here knows about widgets. The store must
+// outlive the state.
 class PresenterState final : public QObject
 {
     Q_OBJECT
@@ -35,6 +37,17 @@ public:
     // Range of the magnification.
     static constexpr double MinScaleRate = 1.5;
     static constexpr double MaxScaleRate = 4.0;
+
+    // While one lives, the changes made are one of many in quick succession (a slider
+    // moving): they share writes of the file (see SettingsStore::Coalescing).
+    class Coalescing final
+    {
+    public:
+        explicit Coalescing(PresenterState &state) : m_store(state.m_store) {}
+
+    private:
+        SettingsStore::Coalescing m_store;
+    };
 
     explicit PresenterState(SettingsStore &store, QObject *parent = nullptr);
 
@@ -64,6 +77,20 @@ public:
     void setScaleRate(double scale);
     void setMouseSpeed(double speed);
 
+    // The language chosen last, or -1 while none was ever stored.
+    int storedLanguage() const;
+    void setLanguage(int index);
+
+    // The sleep time as stored; not brought into any range.
+    int sleepTime() const;
+    // The user applies a sleep time: stored, and asked of the dongle (sleepTimeApplied).
+    void applySleepTime(int minutes);
+
+    // Writes the changes that wait (a slider was let go).
+    void flushSettings();
+
+    // What the device thread reports: the dongle's arrival and loss, and its key events.
+    void onUpdateHidStatus(HidStatus status, int param);
     // One key event of the presenter: the bits of its key byte (see KeyBit).
     void handleKeys(int keys);
     // The dongle went away (pulled out, flat battery): whatever it was holding up is let go.
@@ -80,6 +107,10 @@ signals:
     // The selected mode changed; the size shown for the selected mode changed.
     void modeChanged(int mode);
     void cursorSizeChanged(int size);
+    // The device thread found the dongle (true) or lost it or is still looking (false).
+    void dongleStatusChanged(bool connected);
+    // The sleep time the dongle is to be given.
+    void sleepTimeApplied(int minutes);
 
     // Commands for the overlay.
     void overlayMode(ScreenMode mode);

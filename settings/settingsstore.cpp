@@ -1,6 +1,7 @@
 #include "settings/settingsstore.h"
 
 #include "settings/settingslocation.h"
+#include "settings/settingslog.h"
 
 #include <QFile>
 #include <QSettings>
@@ -14,7 +15,7 @@ namespace {
 void warn(const QString &text)
 {
     if (!text.isEmpty())
-        qWarning("%s", qPrintable(text));
+        qCWarning(lcSettings, "%s", qPrintable(text));
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 #include "ui/autostartentry.h"
 
+#include "ui/uilog.h"
+
 #include <QAction>
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -9,7 +10,6 @@
 #include <QSaveFile>
 
 #include <algorithm>
-#include <cstdio>
 
 namespace {
 
@@ -83,18 +83,18 @@ bool AutostartEntry::setEnabled(bool enabled) const
     return file.open(QIODevice::WriteOnly) && file.write(entryText()) >= 0 && file.commit();
 }
 
-void AutostartEntry::addToMenu(QMenu *menu)
+void AutostartEntry::addToMenu(QMenu *menu) const
 {
     auto *action = menu->addAction(QStringLiteral("Start at login"));
     action->setCheckable(true);
-    const AutostartEntry entry(QCoreApplication::applicationFilePath());
+    const AutostartEntry entry = *this;
     action->setChecked(entry.isEnabled());
     QObject::connect(menu, &QMenu::aboutToShow, action,
                      [action, entry] { action->setChecked(entry.isEnabled()); });
     QObject::connect(action, &QAction::triggered, action, [action, entry](bool checked) {
         if (!entry.setEnabled(checked))
-            std::fprintf(stderr, "Kavri: could not %s %s\n", checked ? "write" : "remove",
-                         qPrintable(entry.filePath()));
+            qCWarning(lcUi, "Kavri: could not %s %s", checked ? "write" : "remove",
+                      qPrintable(entry.filePath()));
         action->setChecked(entry.isEnabled());
     });
 }

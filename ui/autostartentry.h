@@ -26,9 +26,9 @@ public:
     bool setEnabled(bool enabled) const;
     QByteArray entryText() const;
 
-    // Adds the checkable "Start at login" entry for the running program to `menu`; its check
+    // Adds the checkable "Start at login" entry for this entry's program to `menu`; its check
     // mark follows the file each time the menu opens.
-    static void addToMenu(QMenu *menu);
+    void addToMenu(QMenu *menu) const;
 
 private:
     QString m_program;

@@ -1,18 +1,11 @@
 #include "ui/maindialog.h"
 
-#include "device/hidcontroller.h"
-#include "device/presenterreport.h"
-#include "settings/settingsstore.h"
-#include "ui/autostartentry.h"
 #include "ui/languages.h"
 #include "ui/maindialogui.h"
 
-#include <QAction>
 #include <QCloseEvent>
 #include <QColorDialog>
-#include <QIcon>
 #include <QLabel>
-#include <QMenu>
 #include <QPalette>
 #include <QPushButton>
 #include <QRadioButton>
@@ -21,41 +14,22 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
-MainDialog::MainDialog(QWidget *parent)
-    : MainDialog(std::make_unique<SettingsStore>(SettingsStore::defaultPath()), parent)
-{
-}
-
-MainDialog::MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent,
-                       const QStringList &uiLanguages)
-    : XWindow(parent), m_colorPicker([](const QColor &initial) {
+MainDialog::MainDialog(PresenterState &state, QWidget *parent, const QStringList &uiLanguages)
+    : XWindow(parent), m_state(state), m_colorPicker([](const QColor &initial) {
           return QColorDialog::getColor(initial, nullptr, QString(),
                                         QColorDialog::ColorDialogOptions());
-      }),
-      m_exitFunction([](int status) { std::exit(status); })
+      })
 {
     ui = new MainDialogUi;
     ui->setupUi(this);
     useReadableDisabledText();
 
-    m_hidController = new HidController(this);
-    connect(m_hidController, &HidController::updateHidStatus, this, &MainDialog::onUpdateHidStatus);
-
-    m_store = std::move(store);
-    m_store->setFailureHandler([this](const QString &) { onSettingsWriteFailed(); });
-    m_state = new PresenterState(*m_store, this);
-    // Stored sleep times outside the spin box's range are brought into it.
-    m_sleepTime = std::clamp(m_store->value(SettingsKeys::SleepTime), ui->spinBox_timer->minimum(),
-                             ui->spinBox_timer->maximum());
-
     for (int i = 0; i < Languages::Count; ++i)
         m_insertTexts << Languages::insertText(i);
     // A stored language always wins; the first start speaks the system's language.
-    int language = m_store->contains(SettingsKeys::Language.name)
-                       ? m_store->value(SettingsKeys::Language)
-                       : Languages::fromUiLanguages(uiLanguages);
+    const int stored = m_state.storedLanguage();
+    int language = stored >= 0 ? stored : Languages::fromUiLanguages(uiLanguages);
     if (!Languages::isValid(language))
         language = Languages::German;
     ui->label_10->setText(m_insertTexts.at(language));
@@ -82,16 +56,6 @@ MainDialog::MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent,
     // The insert page stays until the device thread reports the dongle.
     ui->stackedWidget->setCurrentIndex(1);
 
-    m_trayIcon = new QSystemTrayIcon(QIcon(QStringLiteral(":/Resource/logo_min.png")), this);
-    m_trayIcon->setVisible(true);
-    m_trayMenu = new QMenu(this);
-    AutostartEntry::addToMenu(m_trayMenu);
-    m_exitAction = new QAction(QStringLiteral("EXIT"), this);
-    m_trayMenu->addAction(m_exitAction);
-    m_trayIcon->setContextMenu(m_trayMenu);
-
-    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainDialog::onTaryClicked);
-    connect(m_exitAction, &QAction::triggered, this, &MainDialog::onTrayExitClicked);
     for (QRadioButton *button : m_modeButtons)
         connect(button, &QRadioButton::clicked, this, &MainDialog::onModeBtnClicked);
     connect(ui->pushButton_foreColor, &QPushButton::clicked, this,
@@ -111,49 +75,35 @@ MainDialog::MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent,
         m_langTexts[i] = Languages::texts(i);
     onSelectLanguage(language);
 
-    // The controls show the restored state. Nothing is sent to the overlay here: main() hands
-    // the whole state over once the overlay is connected.
-    paintColorButton(ui->pushButton_foreColor, m_state->foreColor());
-    paintColorButton(ui->pushButton_backColor, m_state->backColor());
-    showSliderValue(ui->horizontalSlider_foreOpacity, m_state->foreOpacity());
-    showSliderValue(ui->horizontalSlider_backOpacity, m_state->backOpacity());
-    showSliderValue(ui->horizontalSlider_scaleRate, int(std::lround(m_state->scaleRate() * 10)));
-    showSliderValue(ui->horizontalSlider_cursorSize, m_state->cursorSize());
-    showSelectedMode(m_state->mode());
+    // The controls show the restored state. Nothing is sent to the overlay here: the
+    // application hands the whole state over once the overlay is connected.
+    paintColorButton(ui->pushButton_foreColor, m_state.foreColor());
+    paintColorButton(ui->pushButton_backColor, m_state.backColor());
+    showSliderValue(ui->horizontalSlider_foreOpacity, m_state.foreOpacity());
+    showSliderValue(ui->horizontalSlider_backOpacity, m_state.backOpacity());
+    showSliderValue(ui->horizontalSlider_scaleRate, int(std::lround(m_state.scaleRate() * 10)));
+    showSliderValue(ui->horizontalSlider_cursorSize, m_state.cursorSize());
+    showSelectedMode(m_state.mode());
     bindState();
 
-    ui->spinBox_timer->setValue(m_sleepTime);
-    // The dongle is not open yet, so this sends nothing; the stored time reaches the dongle
-    // when the user applies the timer.
-    m_hidController->writeSleepTime(m_sleepTime);
-
-    m_hidController->start();
+    // Stored sleep times outside the spin box's range are shown brought into it; the stored
+    // value stays until the user applies a time.
+    ui->spinBox_timer->setValue(std::clamp(m_state.sleepTime(), ui->spinBox_timer->minimum(),
+                                           ui->spinBox_timer->maximum()));
 }
 
 MainDialog::~MainDialog()
 {
-    m_hidController->stop();
-    m_hidController->wait();
     delete ui;
 }
 
 void MainDialog::bindState()
 {
-    // The state's commands for the overlay are the window's signals.
-    connect(m_state, &PresenterState::overlayMode, this, &MainDialog::setMode);
-    connect(m_state, &PresenterState::overlayShow, this, &MainDialog::showMode);
-    connect(m_state, &PresenterState::overlayForeColor, this, &MainDialog::setForeColor);
-    connect(m_state, &PresenterState::overlayBackColor, this, &MainDialog::setBackColor);
-    connect(m_state, &PresenterState::overlayForeOpacity, this, &MainDialog::setForeOpacity);
-    connect(m_state, &PresenterState::overlayBackOpacity, this, &MainDialog::setBackOpacity);
-    connect(m_state, &PresenterState::overlayCursorSize, this, &MainDialog::setCursorSize);
-    connect(m_state, &PresenterState::overlayRecapture, this, &MainDialog::SetRepaint);
-    connect(m_state, &PresenterState::overlayScaleRate, this, &MainDialog::setScaleRate);
-    connect(m_state, &PresenterState::overlayMouseSpeed, this, &MainDialog::setMouseSpeed);
-    // The controls follow what the presenter's keys change.
-    connect(m_state, &PresenterState::modeChanged, this, &MainDialog::showSelectedMode);
-    connect(m_state, &PresenterState::cursorSizeChanged, this,
+    // The controls follow what the presenter's keys change, and the page the dongle.
+    connect(&m_state, &PresenterState::modeChanged, this, &MainDialog::showSelectedMode);
+    connect(&m_state, &PresenterState::cursorSizeChanged, this,
             [this](int size) { showSliderValue(ui->horizontalSlider_cursorSize, size); });
+    connect(&m_state, &PresenterState::dongleStatusChanged, this, &MainDialog::showDongleStatus);
 }
 
 void MainDialog::connectSlider(QSlider *slider, void (MainDialog::*slot)(int))
@@ -162,10 +112,10 @@ void MainDialog::connectSlider(QSlider *slider, void (MainDialog::*slot)(int))
     // drag (the sliders track). Changes follow each other quickly, so they share writes of the
     // file; the value a drag ends on is written when the handle is let go.
     connect(slider, &QSlider::valueChanged, this, [this, slot](int value) {
-        const SettingsStore::Coalescing coalescing(*m_store);
+        const PresenterState::Coalescing coalescing(m_state);
         (this->*slot)(value);
     });
-    connect(slider, &QSlider::sliderReleased, this, [this] { m_store->flush(); });
+    connect(slider, &QSlider::sliderReleased, this, [this] { m_state.flushSettings(); });
 }
 
 void MainDialog::showSliderValue(QSlider *slider, int value)
@@ -256,37 +206,14 @@ void MainDialog::setColorPicker(ColorPicker picker)
     m_colorPicker = std::move(picker);
 }
 
-void MainDialog::setKeyClock(Clock clock)
+void MainDialog::showDongleStatus(bool connected)
 {
-    m_state->setKeyClock(std::move(clock));
+    // The settings page while the dongle answers, the page that asks for it otherwise.
+    ui->stackedWidget->setCurrentIndex(connected ? 0 : 1);
 }
 
-void MainDialog::setExitFunction(ExitFunction exitFunction)
+void MainDialog::onShowRequested()
 {
-    m_exitFunction = std::move(exitFunction);
-}
-
-void MainDialog::onUpdateHidStatus(HidStatus status, int param)
-{
-    switch (status) {
-    case HidConnected:
-        ui->stackedWidget->setCurrentIndex(0);
-        break;
-    case HidDisconnected:
-        ui->stackedWidget->setCurrentIndex(1);
-        // Whatever the presenter held up goes away with it.
-        m_state->releaseKeys();
-        break;
-    case HidKeyEvent:
-        m_state->handleKeys(PresenterReport::keyByte(param));
-        break;
-    }
-}
-
-void MainDialog::onTaryClicked(QSystemTrayIcon::ActivationReason reason)
-{
-    if (reason != QSystemTrayIcon::DoubleClick && reason != QSystemTrayIcon::Trigger)
-        return;
     if (!isHidden())
         return;
     show();
@@ -294,78 +221,65 @@ void MainDialog::onTaryClicked(QSystemTrayIcon::ActivationReason reason)
     activateWindow();
 }
 
-void MainDialog::onTrayExitClicked()
-{
-    // The process ends without the store's own end: what waits is written here.
-    m_store->flush();
-    // The process ends at once, without returning to the event loop. The device thread must
-    // not be polling the dongle while the process tears itself down.
-    m_hidController->stop();
-    m_hidController->wait();
-    m_exitFunction(0);
-}
-
 void MainDialog::onModeBtnClicked()
 {
     const auto *button = qobject_cast<QRadioButton *>(sender());
     const auto found = std::find(m_modeButtons.begin(), m_modeButtons.end(), button);
-    m_state->selectMode(found == m_modeButtons.end() ? int(ModeNormal)
+    m_state.selectMode(found == m_modeButtons.end() ? int(ModeNormal)
                                                      : int(found - m_modeButtons.begin()));
 }
 
 void MainDialog::onForeColorBtnClicked()
 {
-    const QColor picked = m_colorPicker ? m_colorPicker(m_state->foreColor()) : QColor();
+    const QColor picked = m_colorPicker ? m_colorPicker(m_state.foreColor()) : QColor();
     // A cancelled dialog gives an invalid colour: keep the one the user had.
     if (!picked.isValid())
         return;
     paintColorButton(ui->pushButton_foreColor, picked);
-    m_state->setForeColor(picked);
+    m_state.setForeColor(picked);
     updatePreview();
 }
 
 void MainDialog::onBackColorBtnClicked()
 {
-    const QColor picked = m_colorPicker ? m_colorPicker(m_state->backColor()) : QColor();
+    const QColor picked = m_colorPicker ? m_colorPicker(m_state.backColor()) : QColor();
     if (!picked.isValid())
         return;
     paintColorButton(ui->pushButton_backColor, picked);
-    m_state->setBackColor(picked);
+    m_state.setBackColor(picked);
     updatePreview();
 }
 
 void MainDialog::onForeOpacitySliderMoved(int position)
 {
-    m_state->setForeOpacity(position);
+    m_state.setForeOpacity(position);
     updatePreview();
 }
 
 void MainDialog::onBackOpacitySliderMoved(int position)
 {
-    m_state->setBackOpacity(position);
+    m_state.setBackOpacity(position);
     updatePreview();
 }
 
 void MainDialog::onCursorSizeSliderMoved(int position)
 {
-    m_state->setCursorSize(position);
+    m_state.setCursorSize(position);
 }
 
 void MainDialog::onScaleRateSliderMoved(int position)
 {
-    m_state->setScaleRate(position / 10.0);
+    m_state.setScaleRate(position / 10.0);
 }
 
 void MainDialog::onMouseFeedingSliderMoved(int position)
 {
-    m_state->setMouseSpeed(position / 100.0 + 0.5);
+    m_state.setMouseSpeed(position / 100.0 + 0.5);
 }
 
 void MainDialog::onSetTimer()
 {
-    m_sleepTime = ui->spinBox_timer->value();
-    m_hidController->writeSleepTime(m_sleepTime);
-    m_store->setValue(SettingsKeys::SleepTime, m_sleepTime);
+    m_state.applySleepTime(ui->spinBox_timer->value());
 }
 
 void MainDialog::onSelectLanguage(int index)
@@ -394,16 +308,16 @@ void MainDialog::onSelectLanguage(int index)
     ui->pushButton_setTimer->setText(texts[SetTimerButton]);
     ui->pushButton_setTimer->setStyleSheet(QStringLiteral("text-align: left;"));
 
-    m_store->setValue(SettingsKeys::Language, index);
+    m_state.setLanguage(index);
     ui->label_10->setText(m_insertTexts.at(index));
     nameControls(index);
 }
 
-void MainDialog::onSettingsWriteFailed()
+void MainDialog::onSettingsWriteFailed(const QString &path)
 {
     const QString notice =
         QStringLiteral("The settings cannot be saved to %1. Kavri tries again at the next change.")
-            .arg(m_store->path());
+            .arg(path);
     if (!m_settingsNotice) {
         // Under the modes, as the magnifier's notice: the window keeps saying it.
         m_settingsNotice = new QLabel(ui->groupBox_2);
@@ -414,8 +328,7 @@ void MainDialog::onSettingsWriteFailed()
     }
     m_settingsNotice->setText(notice);
     m_settingsNotice->show();
-    if (m_trayIcon && m_trayIcon->isVisible() && QSystemTrayIcon::supportsMessages())
-        m_trayIcon->showMessage(QStringLiteral("Kavri"), notice, QSystemTrayIcon::Warning);
+    emit noticeShown(notice);
 }
 
 void MainDialog::onMagnifierUnavailable(const QString &why)
@@ -432,14 +345,13 @@ void MainDialog::onMagnifierUnavailable(const QString &why)
     m_magnifierNotice->setStyleSheet(QStringLiteral("color: rgb(160, 0, 0);"));
     // Under the magnifier's button, in the modes' own column.
     ui->verticalLayout->addWidget(m_magnifierNotice);
-    if (m_trayIcon->isVisible() && QSystemTrayIcon::supportsMessages())
-        m_trayIcon->showMessage(QStringLiteral("Kavri"), notice, QSystemTrayIcon::Warning);
+    emit noticeShown(notice);
     ui->radioButton_magnifier->setEnabled(false);
     // The style's disabled text all but vanishes on the window's background.
     ui->radioButton_magnifier->setStyleSheet(
         QStringLiteral("QRadioButton:disabled { color: #787868; }"));
     ui->radioButton_magnifier->setToolTip(notice);
-    m_state->setMagnifierAvailable(false);
+    m_state.setMagnifierAvailable(false);
 }
 
 void MainDialog::onRunningUnguarded(const QString &line)
@@ -505,9 +417,9 @@ void MainDialog::enableModeGroups(int mode)
 
 void MainDialog::updatePreview()
 {
-    ui->widget_preview->setEffect(ScreenMode(m_state->mode()), m_state->backColor(),
-                                  m_state->backOpacity(), m_state->foreColor(),
-                                  m_state->foreOpacity());
+    ui->widget_preview->setEffect(ScreenMode(m_state.mode()), m_state.backColor(),
+                                  m_state.backOpacity(), m_state.foreColor(),
+                                  m_state.foreOpacity());
 }
 
 void MainDialog::useReadableDisabledText()

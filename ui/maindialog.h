@@ -1,6 +1,5 @@
 #pragma once
 
-#include "device/hidstatus.h"
 #include "presenter/presenterstate.h"
 #include "presenter/screenmode.h"
 #include "ui/xwindow.h"
@@ -8,29 +7,22 @@
 #include <QColor>
 #include <QLocale>
 #include <QStringList>
-#include <QSystemTrayIcon>
 
 #include <array>
 #include <functional>
-#include <memory>
 
-class HidController;
-class SettingsStore;
 class MainDialogUi;
-class QAction;
 class QLabel;
 class QCloseEvent;
-class QMenu;
 class QPushButton;
 class QRadioButton;
 class QSlider;
 
-// The settings window. It owns the settings store, the presenter's state, the device thread
-// and the tray icon. Its controls show the presenter's state and change it; the state turns
-// the user's changes and the presenter's key events into commands for the overlay, which
-// leave the window as its signals (main() connects them). The window keeps the sleep time and
-// the language itself. Closing it only hides it; the tray brings it back and the tray menu's
-// "EXIT" ends the program.
+// The settings window. Its controls show the presenter's state and change it; the state turns
+// the user's changes and the presenter's key events into commands for the overlay. The window
+// owns nothing but its widgets: the store, the state, the device thread and the tray belong
+// to the application, which also wires the state to the overlay. Closing the window only
+// hides it; the tray brings it back (onShowRequested).
 class MainDialog final : public XWindow
 {
     Q_OBJECT
@@ -38,30 +30,21 @@ class MainDialog final : public XWindow
 public:
     // Asks the user for a colour, starting from `initial`; an invalid colour means cancelled.
     using ColorPicker = std::function<QColor(const QColor &initial)>;
-    // A monotonic clock in milliseconds, used to debounce the presenter's size keys.
-    using Clock = std::function<qint64()>;
-    // Ends the process with the given status.
-    using ExitFunction = std::function<void(int status)>;
-
-    // Uses the settings file at SettingsStore::defaultPath().
-    explicit MainDialog(QWidget *parent = nullptr);
-    // `uiLanguages`: the system's interface languages, most wanted first, from which the
-    // window picks its language while none is stored.
-    explicit MainDialog(std::unique_ptr<SettingsStore> store, QWidget *parent = nullptr,
+    // `state` must outlive the window. `uiLanguages`: the system's interface languages, most
+    // wanted first, from which the window picks its language while none is stored.
+    explicit MainDialog(PresenterState &state, QWidget *parent = nullptr,
                         const QStringList &uiLanguages = QLocale::system().uiLanguages());
     ~MainDialog() override;
 
-    // What the window shows; its effect settings are handed to the overlay at start.
-    PresenterState *presenterState() const { return m_state; }
+    // What the window shows.
+    PresenterState &presenterState() const { return m_state; }
 
-    // Seams for tests and embedding: how colours are picked, how time is read for the size
-    // key debounce (the clock counts as started when it is set), and how "EXIT" ends the
-    // process.
+    // A seam for tests: how colours are picked.
     void setColorPicker(ColorPicker picker);
-    void setKeyClock(Clock clock);
-    void setExitFunction(ExitFunction exitFunction);
 
 signals:
+    // The overlay's commands under the names of its slots. The window emits none of them:
+    // they come from the presenter state's overlay* signals, which the application connects.
     void setMode(ScreenMode mode);
     void showMode(bool enable);
     void setForeColor(QColor color);
@@ -72,13 +55,14 @@ signals:
     void SetRepaint();
     void setScaleRate(double scale);
     void setMouseSpeed(double speed);
-    // Declared for completeness of the window's vocabulary; the window never emits it.
     void SetLanguage(int index);
+    // The window put up a notice (the magnifier cannot work, the settings cannot be saved):
+    // worth a word from the tray, which reaches the user with the window hidden.
+    void noticeShown(const QString &text);
 
 public slots:
-    void onUpdateHidStatus(HidStatus status, int param);
-    void onTaryClicked(QSystemTrayIcon::ActivationReason reason);
-    void onTrayExitClicked();
+    // The tray asks for the window: shown and activated when hidden, left alone otherwise.
+    void onShowRequested();
     void onModeBtnClicked();
     void onForeColorBtnClicked();
     void onBackColorBtnClicked();
@@ -98,6 +82,9 @@ public slots:
     // Kavri runs without its single-instance lock: the window says so in a line of its own
     // (`line`) at the bottom, for as long as it runs.
     void onRunningUnguarded(const QString &line);
+    // Changes cannot be written to the settings file at `path`: the window says so in a line
+    // under the modes, once, and keeps saying it.
+    void onSettingsWriteFailed(const QString &path);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -107,8 +94,8 @@ private:
     static void showSliderValue(QSlider *slider, int value);
     void useKeyboardFocus();
     void nameControls(int language);
-    void onSettingsWriteFailed();
     void bindState();
+    void showDongleStatus(bool connected);
     void showSelectedMode(int mode);
     void enableModeGroups(int mode);
     void updatePreview();
@@ -116,21 +103,14 @@ private:
     static void paintColorButton(QPushButton *button, const QColor &color);
 
     MainDialogUi *ui = nullptr;
-    QSystemTrayIcon *m_trayIcon = nullptr;
-    QMenu *m_trayMenu = nullptr;
-    QAction *m_exitAction = nullptr;
     std::array<QRadioButton *, 4> m_modeButtons{};
-    HidController *m_hidController = nullptr;
     QLabel *m_magnifierNotice = nullptr;
     QLabel *m_settingsNotice = nullptr;
-    std::unique_ptr<SettingsStore> m_store;
-    PresenterState *m_state = nullptr;
-    int m_sleepTime = 0;
+    PresenterState &m_state;
 
     static constexpr int LanguageSlots = 20;
     std::array<QStringList, LanguageSlots> m_langTexts;
     QStringList m_insertTexts;
 
     ColorPicker m_colorPicker;
-    ExitFunction m_exitFunction;
 };

@@ -3,9 +3,10 @@
 #include "device/hidcontroller.h"
 #include "fakedongle.h"
 
+#include <QLoggingCategory>
+#include <QSignalSpy>
 #include <QtTest>
 
-#include <thread>
 
 using namespace std::chrono_literals;
 using fakehid::Call;
@@ -54,6 +55,12 @@ int typeIdByName(const char *name)
 #endif
 }
 
+// The device layer's debug line for one sleep-time write.
+QString writeLine(int value, const QString &result)
+{
+    return QStringLiteral("sleep time %1 written, result %2").arg(value).arg(result);
+}
+
 QByteArray bytesOf(const std::vector<unsigned char> &bytes)
 {
     return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(bytes.size()));
@@ -72,6 +79,8 @@ private:
 private slots:
     void initTestCase()
     {
+        // The write's result is a debug line of the device layer, off by default.
+        QLoggingCategory::setFilterRules(QStringLiteral("kavri.device.debug=true"));
         // The controller registers the status type itself, before any queued emission.
         QCOMPARE(typeIdByName("HidStatus"), int(QMetaType::UnknownType));
         FakeDongle dongle;
@@ -89,8 +98,13 @@ private slots:
         StatusLog statuses;
         DebugCatcher debug;
         auto controller = makeController(dongle, statuses);
-        QVERIFY(!controller->writeSleepTime(5));
+        QSignalSpy answers(controller.get(), &HidController::sleepTimeWritten);
+        controller->writeSleepTime(5);
         QVERIFY(!controller->isRunning());
+        // Answered from the event loop, not inside the call.
+        QCOMPARE(answers.count(), 0);
+        QTRY_COMPARE(answers.count(), 1);
+        QCOMPARE(answers.at(0), (QVariantList{5, false}));
         controller.reset();
         QCoreApplication::processEvents();
         QVERIFY(debug.debugMessages().isEmpty());
@@ -287,8 +301,11 @@ private slots:
         QVERIFY(dongle.waitForCalls(Call::GetFeatureReport, 2, 5s));
 
         DebugCatcher debug;
-        QCOMPARE(controller->writeSleepTime(value), accepted);
-        QCOMPARE(debug.debugMessages(), QStringList{printed});
+        QSignalSpy answers(controller.get(), &HidController::sleepTimeWritten);
+        controller->writeSleepTime(value);
+        QTRY_COMPARE_WITH_TIMEOUT(answers.count(), 1, 5000);
+        QCOMPARE(answers.at(0), (QVariantList{value, accepted}));
+        QCOMPARE(debug.debugMessages(), QStringList{writeLine(value, printed)});
         QVERIFY(controller->isRunning());
 
         // Polling resumes with the same handle.
@@ -323,7 +340,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(statuses.count(HidDisconnected) >= 1, 5000);
 
         DebugCatcher debug;
-        QVERIFY(!controller->writeSleepTime(5));
+        QSignalSpy answers(controller.get(), &HidController::sleepTimeWritten);
+        controller->writeSleepTime(5);
+        QTRY_COMPARE(answers.count(), 1);
+        QCOMPARE(answers.at(0), (QVariantList{5, false}));
         QVERIFY(debug.debugMessages().isEmpty());
         QVERIFY(controller->isRunning());
         const int attempts = dongle.calls(Call::Enumerate);
@@ -357,17 +377,19 @@ private slots:
         else
             dongle.queueRead(ReadAnswer::failure());
 
-        // The held read goes on once the main thread waits inside writeSleepTime.
-        std::thread releaser([&dongle] {
-            std::this_thread::sleep_for(100ms);
-            dongle.release(Call::GetFeatureReport);
-        });
+        // The request is made while the read is held: the call returns without waiting for
+        // the turn, and the device thread serves it once the turn is over.
         DebugCatcher debug;
-        const bool written = controller->writeSleepTime(7);
-        releaser.join();
+        QSignalSpy answers(controller.get(), &HidController::sleepTimeWritten);
+        controller->writeSleepTime(7);
+        QCOMPARE(answers.count(), 0);
+        QVERIFY(dongle.featureWrites().empty());
+        dongle.release(Call::GetFeatureReport);
+        QTRY_COMPARE_WITH_TIMEOUT(answers.count(), 1, 5000);
 
-        QCOMPARE(written, !pulled);
-        QCOMPARE(debug.debugMessages(), pulled ? QStringList() : QStringList{"64"});
+        QCOMPARE(answers.at(0), (QVariantList{7, !pulled}));
+        QCOMPARE(debug.debugMessages(),
+                 pulled ? QStringList() : QStringList{writeLine(7, QStringLiteral("64"))});
         QVERIFY(controller->isRunning());
         if (pulled) {
             QVERIFY(dongle.featureWrites().empty());

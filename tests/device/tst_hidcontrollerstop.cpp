@@ -4,6 +4,7 @@
 #include "fakedongle.h"
 
 #include <QElapsedTimer>
+#include <QSignalSpy>
 #include <QtTest>
 
 #include <thread>
@@ -84,6 +85,30 @@ private slots:
         QCOMPARE(dongle.calls(Call::Enumerate), 1);
         QTest::qWait(20);
         QCOMPARE(statuses.text(), QStringLiteral("D"));
+    }
+
+    // A sleep time asked for while the thread sits in the pause before a reconnect: the call
+    // does not wait for that pause (which here never runs out), and the stop cuts it short.
+    // The request, never served, is answered as not written.
+    void writeAndStopDuringReconnectPause()
+    {
+        FakeDongle dongle;
+        dongle.queueReads({fakehid::ReadAnswer::noEvent(), fakehid::ReadAnswer::failure()});
+        const auto controller = controllerWithEndlessPauses(3); // S s s real, then S endless
+        QSignalSpy answers(controller.get(), &HidController::sleepTimeWritten);
+        controller->start();
+        QVERIFY(dongle.waitForCalls(Call::GetFeatureReport, 2, 5s));
+        QTest::qWait(50); // in the endless pause before the reopen
+
+        controller->writeSleepTime(5);
+        QVERIFY(controller->isRunning());
+        controller->stop();
+        QVERIFY(controller->wait(10000));
+        QTRY_COMPARE(answers.count(), 1);
+        QCOMPARE(answers.at(0), (QVariantList{5, false}));
+        QVERIFY(dongle.featureWrites().empty());
+        QCOMPARE(dongle.calls(Call::Enumerate), 1); // no reopen after the stop
+        QVERIFY2(dongle.misuses().empty(), misuseText(dongle).c_str());
     }
 
     void stopWhileReadIsSlow()

@@ -1,0 +1,73 @@
+#include "app/kavriapp.h"
+
+#include "app/applog.h"
+#include "app/overlaywiring.h"
+#include "overlay/screenwidget.h"
+#include "ui/maindialog.h"
+#include "ui/tray.h"
+
+#include <QCoreApplication>
+
+KavriApp::KavriApp(std::unique_ptr<SettingsStore> store, const QStringList &uiLanguages)
+    : m_store(std::move(store)), m_state(*m_store), m_device(nullptr),
+      m_autostart(QCoreApplication::applicationFilePath())
+{
+    // The window is built after the store, and its own construction may write (the first
+    // language): a failure then is told once the window exists.
+    m_store->setFailureHandler([this](const QString &) { onSettingsWriteFailed(); });
+    m_dialog = std::make_unique<MainDialog>(m_state, nullptr, uiLanguages);
+    if (m_settingsFailed)
+        m_dialog->onSettingsWriteFailed(m_store->path());
+
+    m_tray = new Tray(m_autostart, this);
+    connect(m_tray, &Tray::showWindowRequested, m_dialog.get(), &MainDialog::onShowRequested);
+    connect(m_tray, &Tray::exitRequested, this, &KavriApp::onExitRequested);
+    connect(m_dialog.get(), &MainDialog::noticeShown, m_tray, &Tray::showWarning);
+
+    connect(&m_device, &HidController::updateHidStatus, &m_state,
+            &PresenterState::onUpdateHidStatus);
+    connect(&m_state, &PresenterState::sleepTimeApplied, &m_device,
+            &HidController::writeSleepTime);
+    connect(&m_device, &HidController::sleepTimeWritten, this, [](int minutes, bool accepted) {
+        qCDebug(lcApp, "sleep time %d %s", minutes,
+                accepted ? "taken by the dongle" : "not taken by the dongle");
+    });
+    m_device.start();
+}
+
+KavriApp::~KavriApp()
+{
+    // Nothing polls the dongle while the rest goes; the members then go in reverse order:
+    // the tray, the window, the device (which closes the dongle), the state, the store.
+    m_device.stop();
+    m_device.wait();
+    delete m_tray;
+    m_tray = nullptr;
+}
+
+void KavriApp::attachOverlay(ScreenWidget &overlay)
+{
+    OverlayWiring::connectStateToOverlay(&m_state, &overlay);
+    // The one way back: a magnifier that cannot work is taken out of the window's choices.
+    // Known before the wiring (no capture route at all), it is passed on here.
+    connect(&overlay, &ScreenWidget::magnifierUnavailable, m_dialog.get(),
+            &MainDialog::onMagnifierUnavailable);
+    if (!overlay.isMagnifierAvailable())
+        m_dialog->onMagnifierUnavailable(overlay.magnifierUnavailableReason());
+    overlay.applySettings(m_state.effectSettings());
+}
+
+void KavriApp::onSettingsWriteFailed()
+{
+    m_settingsFailed = true;
+    if (m_dialog)
+        m_dialog->onSettingsWriteFailed(m_store->path());
+}
+
+void KavriApp::onExitRequested()
+{
+    // exit(), not quit(): from Qt 6 on, quit() first asks every window to close, and the
+    // settings window refuses (it goes to the tray). main()'s teardown then runs: the device
+    // thread is joined, the store writes what waits, the lock file goes.
+    QCoreApplication::exit(0);
+}

@@ -1,0 +1,3 @@
+#include "presenter/presenterlog.h"
+
+Q_LOGGING_CATEGORY(lcPresenter, "kavri.presenter", QtInfoMsg)
