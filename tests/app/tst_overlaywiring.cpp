@@ -5,24 +5,24 @@
 #include <QStringList>
 #include <QtTest>
 
-// The wiring template is checked against stand-ins with the settings window's eleven signals
-// and the overlay's ten slots: each signal must reach the slot of the same meaning, with its
-// value, once; SetLanguage must stay unconnected.
-class WiringDialog : public QObject
+// The wiring template is checked against stand-ins with the presenter state's ten commands
+// (and one signal of its own) and the overlay's ten slots: each command must reach the slot of
+// the same meaning, with its value, once; the state's own signal must stay unconnected.
+class WiringState : public QObject
 {
     Q_OBJECT
 signals:
-    void setMode(ScreenMode mode);
-    void showMode(bool enable);
-    void setForeColor(QColor color);
-    void setBackColor(QColor color);
-    void setForeOpacity(int opacity);
-    void setBackOpacity(int opacity);
-    void setCursorSize(int size);
-    void SetRepaint();
-    void setScaleRate(double scale);
-    void setMouseSpeed(double speed);
-    void SetLanguage(int index);
+    void overlayMode(ScreenMode mode);
+    void overlayShow(bool enable);
+    void overlayForeColor(QColor color);
+    void overlayBackColor(QColor color);
+    void overlayForeOpacity(int opacity);
+    void overlayBackOpacity(int opacity);
+    void overlayCursorSize(int size);
+    void overlayRecapture();
+    void overlayScaleRate(double scale);
+    void overlayMouseSpeed(double speed);
+    void modeChanged(int mode);
 };
 
 class RecordingOverlay : public QObject
@@ -50,21 +50,21 @@ class TestOverlayWiring : public QObject
 private slots:
     void eachSignalReachesItsSlot()
     {
-        WiringDialog dialog;
+        WiringState state;
         RecordingOverlay overlay;
-        OverlayWiring::connectSignals(&dialog, &overlay);
+        OverlayWiring::connectStateToOverlay(&state, &overlay);
 
-        emit dialog.setMode(ModeLaser);
-        emit dialog.showMode(true);
-        emit dialog.setForeColor(QColor(1, 2, 3));
-        emit dialog.setBackColor(QColor(4, 5, 6));
-        emit dialog.setForeOpacity(11);
-        emit dialog.setBackOpacity(22);
-        emit dialog.setCursorSize(33);
-        emit dialog.SetRepaint();
-        emit dialog.setScaleRate(2.5);
-        emit dialog.setMouseSpeed(0.75);
-        emit dialog.SetLanguage(3);
+        emit state.overlayMode(ModeLaser);
+        emit state.overlayShow(true);
+        emit state.overlayForeColor(QColor(1, 2, 3));
+        emit state.overlayBackColor(QColor(4, 5, 6));
+        emit state.overlayForeOpacity(11);
+        emit state.overlayBackOpacity(22);
+        emit state.overlayCursorSize(33);
+        emit state.overlayRecapture();
+        emit state.overlayScaleRate(2.5);
+        emit state.overlayMouseSpeed(0.75);
+        emit state.modeChanged(3);
 
         // Same thread, so every slot ran inside its emission, in emission order.
         const QStringList expected{
@@ -72,8 +72,8 @@ private slots:
             "backOpacity 22", "size 33", "repaint",      "scale 2.5",    "speed 0.75"};
         QCOMPARE(overlay.calls, expected);
         // disconnect() answers whether there was anything to cut.
-        QVERIFY(!QObject::disconnect(&dialog, &WiringDialog::SetLanguage, nullptr, nullptr));
-        QVERIFY(QObject::disconnect(&dialog, &WiringDialog::setMouseSpeed, nullptr, nullptr));
+        QVERIFY(!QObject::disconnect(&state, &WiringState::modeChanged, nullptr, nullptr));
+        QVERIFY(QObject::disconnect(&state, &WiringState::overlayMouseSpeed, nullptr, nullptr));
     }
 };
 

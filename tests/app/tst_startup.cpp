@@ -1,6 +1,6 @@
 #include "app/alreadyrunningbox.h"
 #include "app/instanceguard.h"
-#include "app/overlaywiring.h"
+#include "app/kavriapp.h"
 #include "app/terminationwatcher.h"
 #include "overlay/screenwidget.h"
 #include "ui/maindialog.h"
@@ -71,7 +71,8 @@ private slots:
         QVERIFY(!guard.isHeld());
         QVERIFY(guard.unguardedWhy().contains("a second Kavri started now would not be stopped"));
 
-        MainDialog dialog(m_settings.store());
+        KavriApp app(m_settings.store());
+        MainDialog &dialog = app.dialog();
         dialog.onRunningUnguarded(guard.unguardedWhy());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
@@ -84,7 +85,7 @@ private slots:
     // The overlay starts with what the window restored, and nothing is written for it; the
     // stored spotlight shows on the first hold of the effect key, the first mode key goes on
     // from the stored mode, and the stored magnification is the lens's. Afterwards each of
-    // the window's signals reaches the overlay.
+    // the state's commands reaches the overlay.
     void storedSettingsAreInEffectFromTheStart()
     {
         QVERIFY(
@@ -92,12 +93,13 @@ private slots:
                              "m_spotSize=70\nm_magnifierSize=40\nm_scaleRate=4\nlanguage=0\n"));
         const QByteArray stored = m_settings.bytes();
 
-        MainDialog dialog(m_settings.store());
+        KavriApp app(m_settings.store());
+        MainDialog &dialog = app.dialog();
         ScreenWidget overlay(&dialog);
         int flashes = 0;
         overlay.setFlashWait([&](int) { ++flashes; });
         overlay.setScreenGrabber([](QScreen *) { return QPixmap(8, 8); });
-        OverlayWiring::connectDialogToOverlay(&dialog, &overlay);
+        app.attachOverlay(overlay);
 
         QCOMPARE(overlay.curMode(), ModeSpotLight);
         QCOMPARE(overlay.backOpacity(), 100);
@@ -110,7 +112,7 @@ private slots:
         QCOMPARE(m_settings.bytes(), stored);
 
         const auto key = [&](int keys) {
-            dialog.onUpdateHidStatus(HidKeyEvent, (keys << 8) | 0xFE);
+            app.state().onUpdateHidStatus(HidKeyEvent, (keys << 8) | 0xFE);
         };
         key(KeyEffectHeld);
         QCOMPARE(overlay.paintMode(), ModeSpotLight);
@@ -128,10 +130,10 @@ private slots:
         QCOMPARE(overlay.scaleRate(), 4.0);
         key(0);
 
-        emit dialog.setForeOpacity(77);
-        emit dialog.setForeColor(QColor(1, 2, 3));
-        emit dialog.setCursorSize(33);
-        emit dialog.setScaleRate(3.5);
+        emit app.state().overlayForeOpacity(77);
+        emit app.state().overlayForeColor(QColor(1, 2, 3));
+        emit app.state().overlayCursorSize(33);
+        emit app.state().overlayScaleRate(3.5);
         QCOMPARE(overlay.foreOpacity(), 77);
         QCOMPARE(overlay.foreColor(), QColor(1, 2, 3));
         QCOMPARE(overlay.cursorSize(), 33);
@@ -152,9 +154,17 @@ private slots:
         QFETCH(int, signalNumber);
         {
             // The settings window refuses to close (it goes to the tray); the signal still
-            // ends the loop, without asking the windows first.
-            MainDialog dialog(nullptr);
+            // ends the loop, without asking the windows first. A change still waiting in the
+            // store is written by the teardown that follows.
+            QVERIFY(m_settings.write("[General]\nlanguage=0\n"));
+            auto app = std::make_unique<KavriApp>(m_settings.store());
+            MainDialog &dialog = app->dialog();
             dialog.show();
+            {
+                const PresenterState::Coalescing coalescing(app->state());
+                app->state().setBackOpacity(10);
+                app->state().setBackOpacity(11);
+            }
             TerminationWatcher watcher;
             QVERIFY(watcher.isWatching());
             QSignalSpy spy(&watcher, &TerminationWatcher::terminationRequested);
@@ -166,6 +176,9 @@ private slots:
             QCOMPARE(spy.count(), 1);
             QCOMPARE(spy.first().first().toInt(), signalNumber);
             QVERIFY(dialog.isVisible());
+            QVERIFY(m_settings.bytes().contains("m_backOpacity=10\n"));
+            app.reset();
+            QVERIFY(m_settings.bytes().contains("m_backOpacity=11\n"));
         }
         // Once the watcher is gone the signal has its default handling again.
         struct sigaction current = {};

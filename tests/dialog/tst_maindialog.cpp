@@ -1,9 +1,11 @@
 #include "dialogtesthelpers.h"
 
+#include "app/kavriapp.h"
 #include "device/hidcontroller.h"
 #include "ui/autostartentry.h"
 #include "ui/languages.h"
 #include "ui/maindialog.h"
+#include "ui/tray.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,6 +23,7 @@
 #include <QStackedWidget>
 #include <QStyle>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -29,35 +32,52 @@ using namespace DialogTest;
 
 namespace {
 
-// Every overlay command of the dialog, in the order emitted, as text.
+// Every overlay command, in the order emitted, as text: the presenter state's commands, which
+// the program wires to the overlay, and any of the window's signals of the same names (which
+// the window never emits).
 class CommandLog final : public QObject
 {
 public:
-    explicit CommandLog(MainDialog &dialog)
+    explicit CommandLog(KavriApp &app)
     {
-        connect(&dialog, &MainDialog::setMode, this,
+        PresenterState *state = &app.state();
+        connect(state, &PresenterState::overlayMode, this,
                 [this](ScreenMode m) { add(QStringLiteral("setMode(%1)").arg(int(m))); });
-        connect(&dialog, &MainDialog::showMode, this, [this](bool on) {
+        connect(state, &PresenterState::overlayShow, this, [this](bool on) {
             add(QStringLiteral("showMode(%1)").arg(on ? "true" : "false"));
         });
-        connect(&dialog, &MainDialog::setForeColor, this,
+        connect(state, &PresenterState::overlayForeColor, this,
                 [this](const QColor &c) { add(QStringLiteral("setForeColor(%1)").arg(c.name())); });
-        connect(&dialog, &MainDialog::setBackColor, this,
+        connect(state, &PresenterState::overlayBackColor, this,
                 [this](const QColor &c) { add(QStringLiteral("setBackColor(%1)").arg(c.name())); });
-        connect(&dialog, &MainDialog::setForeOpacity, this,
+        connect(state, &PresenterState::overlayForeOpacity, this,
                 [this](int v) { add(QStringLiteral("setForeOpacity(%1)").arg(v)); });
-        connect(&dialog, &MainDialog::setBackOpacity, this,
+        connect(state, &PresenterState::overlayBackOpacity, this,
                 [this](int v) { add(QStringLiteral("setBackOpacity(%1)").arg(v)); });
-        connect(&dialog, &MainDialog::setCursorSize, this,
+        connect(state, &PresenterState::overlayCursorSize, this,
                 [this](int v) { add(QStringLiteral("setCursorSize(%1)").arg(v)); });
-        connect(&dialog, &MainDialog::SetRepaint, this,
+        connect(state, &PresenterState::overlayRecapture, this,
                 [this] { add(QStringLiteral("SetRepaint()")); });
-        connect(&dialog, &MainDialog::setScaleRate, this,
+        connect(state, &PresenterState::overlayScaleRate, this,
                 [this](double v) { add(QStringLiteral("setScaleRate(%1)").arg(v)); });
-        connect(&dialog, &MainDialog::setMouseSpeed, this,
+        connect(state, &PresenterState::overlayMouseSpeed, this,
                 [this](double v) { add(QStringLiteral("setMouseSpeed(%1)").arg(v)); });
-        connect(&dialog, &MainDialog::SetLanguage, this,
-                [this](int v) { add(QStringLiteral("SetLanguage(%1)").arg(v)); });
+
+        MainDialog *dialog = &app.dialog();
+        const auto window = [this](const char *name) {
+            return [this, name] { add(QStringLiteral("window %1").arg(QLatin1String(name))); };
+        };
+        connect(dialog, &MainDialog::setMode, this, window("setMode"));
+        connect(dialog, &MainDialog::showMode, this, window("showMode"));
+        connect(dialog, &MainDialog::setForeColor, this, window("setForeColor"));
+        connect(dialog, &MainDialog::setBackColor, this, window("setBackColor"));
+        connect(dialog, &MainDialog::setForeOpacity, this, window("setForeOpacity"));
+        connect(dialog, &MainDialog::setBackOpacity, this, window("setBackOpacity"));
+        connect(dialog, &MainDialog::setCursorSize, this, window("setCursorSize"));
+        connect(dialog, &MainDialog::SetRepaint, this, window("SetRepaint"));
+        connect(dialog, &MainDialog::setScaleRate, this, window("setScaleRate"));
+        connect(dialog, &MainDialog::setMouseSpeed, this, window("setMouseSpeed"));
+        connect(dialog, &MainDialog::SetLanguage, this, window("SetLanguage"));
     }
 
     QStringList take()
@@ -72,20 +92,21 @@ private:
     QStringList m_entries;
 };
 
-// The dialog with its key debounce on a clock the test moves by hand.
+// The presenter's keys as the device thread reports them, with the key debounce on a clock
+// the test moves by hand.
 struct KeyDriver
 {
-    explicit KeyDriver(MainDialog &d) : dialog(d)
+    explicit KeyDriver(KavriApp &app) : state(app.state())
     {
-        dialog.setKeyClock([this] { return now; });
+        state.setKeyClock([this] { return now; });
     }
     // A key event `afterMs` after the previous one.
     void press(int keys, qint64 afterMs = 1000)
     {
         now += afterMs;
-        dialog.onUpdateHidStatus(HidKeyEvent, keyParam(keys));
+        state.onUpdateHidStatus(HidKeyEvent, keyParam(keys));
     }
-    MainDialog &dialog;
+    PresenterState &state;
     qint64 now = 0;
 };
 
@@ -163,7 +184,7 @@ private slots:
     void keyboardReachesEveryControl();
     void failedWriteIsTold();
     void startAtLogin();
-    void exitStopsDeviceThreadFirst();
+    void exitEndsTheEventLoop();
 
 private:
     SettingsFixture m_settings;
@@ -171,7 +192,8 @@ private:
 
 void TestMainDialog::startsFromNoFile()
 {
-    MainDialog dialog(m_settings.store());
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
 
     QCOMPARE(checkedMode(dialog), 0);
     QCOMPARE(groupStates(dialog), QStringLiteral("dddd"));
@@ -197,13 +219,13 @@ void TestMainDialog::startsFromNoFile()
     QCOMPARE(iniKeys(), QStringList{QStringLiteral("language")});
     QCOMPARE(iniValue("language").toInt(), 0);
 
-    auto *controller = dialog.findChild<HidController *>();
+    auto *controller = (&app.device());
     QVERIFY(controller);
     QVERIFY(controller->isRunning());
 
     // In the normal mode a size key moves from the spotlight's size, and nothing is stored.
-    QSignalSpy sizes(&dialog, &MainDialog::setCursorSize);
-    KeyDriver keys(dialog);
+    QSignalSpy sizes(&app.state(), &PresenterState::overlayCursorSize);
+    KeyDriver keys(app);
     keys.press(KeySizeUp);
     QCOMPARE(sizes.count(), 1);
     QCOMPARE(sizes.at(0).at(0).toInt(), 60);
@@ -239,7 +261,8 @@ void TestMainDialog::firstStartLanguage()
     QFETCH(int, language);
     if (!ini.isEmpty())
         writeIni(ini);
-    MainDialog dialog(m_settings.store(), nullptr, uiLanguages);
+    KavriApp app(m_settings.store(), uiLanguages);
+    MainDialog &dialog = app.dialog();
     QCOMPARE(child<QComboBox>(&dialog, "comboBox_lang")->currentIndex(), language);
     QCOMPARE(dialog.windowTitle(), Languages::texts(language).at(Languages::WindowTitle));
     QCOMPARE(pageIndex(dialog), 1);
@@ -308,7 +331,8 @@ void TestMainDialog::startsFromStoredFile()
     for (const QString &key : iniKeys())
         storedBefore.insert(key, iniValue(key.toLatin1().constData()));
 
-    MainDialog dialog(m_settings.store());
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
 
     QCOMPARE(checkedMode(dialog), mode);
     QCOMPARE(groupStates(dialog), groups);
@@ -335,9 +359,10 @@ void TestMainDialog::startsFromStoredFile()
 void TestMainDialog::modeKeyStepsThroughModes()
 {
     writeIni("[General]\nm_spotSize=60\nm_laserSize=20\nm_magnifierSize=80\n");
-    MainDialog dialog(m_settings.store());
-    CommandLog log(dialog);
-    KeyDriver keys(dialog);
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
+    CommandLog log(app);
+    KeyDriver keys(app);
 
     const struct
     {
@@ -369,9 +394,10 @@ void TestMainDialog::modeKeyStepsThroughModes()
 void TestMainDialog::magnifierThatCannotWork()
 {
     writeIni("[General]\nm_curMode=3\nlanguage=0\n");
-    MainDialog dialog(m_settings.store());
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
     QCOMPARE(checkedMode(dialog), 3);
-    CommandLog log(dialog);
+    CommandLog log(app);
     const QByteArray before = iniBytes();
 
     dialog.onMagnifierUnavailable(QStringLiteral("no screenshot portal"));
@@ -387,7 +413,7 @@ void TestMainDialog::magnifierThatCannotWork()
     QCOMPARE(log.take(), QStringList{QStringLiteral("setMode(0)")});
     QCOMPARE(iniBytes(), before);
 
-    KeyDriver keys(dialog);
+    KeyDriver keys(app);
     QList<int> modes;
     for (int i = 0; i < 4; ++i) {
         keys.press(KeyModeSwitch);
@@ -438,12 +464,13 @@ void TestMainDialog::sizeKeys()
                  .arg(QLatin1String(sizeKeys[mode]))
                  .arg(startSize)
                  .toLatin1());
-    MainDialog dialog(m_settings.store());
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
     const QByteArray fileBefore = iniBytes();
-    QSignalSpy sizes(&dialog, &MainDialog::setCursorSize);
-    QSignalSpy modes(&dialog, &MainDialog::setMode);
-    QSignalSpy shows(&dialog, &MainDialog::showMode);
-    KeyDriver driver(dialog);
+    QSignalSpy sizes(&app.state(), &PresenterState::overlayCursorSize);
+    QSignalSpy modes(&app.state(), &PresenterState::overlayMode);
+    QSignalSpy shows(&app.state(), &PresenterState::overlayShow);
+    KeyDriver driver(app);
 
     driver.press(keys);
 
@@ -467,9 +494,9 @@ void TestMainDialog::sizeKeys()
 void TestMainDialog::sizeKeyDebounce()
 {
     writeIni("[General]\nm_curMode=1\nm_spotSize=50\n");
-    MainDialog dialog(m_settings.store());
-    CommandLog log(dialog);
-    KeyDriver keys(dialog);
+    KavriApp app(m_settings.store());
+    CommandLog log(app);
+    KeyDriver keys(app);
 
     // A size key right after the clock started is bounce too.
     keys.press(KeySizeUp, 10);
@@ -504,9 +531,10 @@ void TestMainDialog::sizeKeyDebounce()
 void TestMainDialog::blackScreen()
 {
     writeIni("[General]\nm_curMode=2\nm_laserSize=30\n");
-    MainDialog dialog(m_settings.store());
-    CommandLog log(dialog);
-    KeyDriver keys(dialog);
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
+    CommandLog log(app);
+    KeyDriver keys(app);
 
     keys.press(KeyBlackScreen);
     QCOMPARE(log.take(), (QStringList{"setMode(4)", "showMode(false)"}));
@@ -536,9 +564,10 @@ void TestMainDialog::blackScreen()
 void TestMainDialog::sizeIsRememberedPerMode()
 {
     writeIni("[General]\nm_curMode=1\n");
-    MainDialog dialog(m_settings.store());
-    QSignalSpy sizes(&dialog, &MainDialog::setCursorSize);
-    KeyDriver keys(dialog);
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
+    QSignalSpy sizes(&app.state(), &PresenterState::overlayCursorSize);
+    KeyDriver keys(app);
 
     keys.press(KeySizeUp);
     keys.press(KeySizeUp);
@@ -591,10 +620,10 @@ void TestMainDialog::sizeIsRememberedPerMode()
 void TestMainDialog::effectKeyShowsAndHides()
 {
     writeIni("[General]\nm_curMode=3\n");
-    MainDialog dialog(m_settings.store());
-    QSignalSpy repaints(&dialog, &MainDialog::SetRepaint);
-    QSignalSpy shows(&dialog, &MainDialog::showMode);
-    KeyDriver keys(dialog);
+    KavriApp app(m_settings.store());
+    QSignalSpy repaints(&app.state(), &PresenterState::overlayRecapture);
+    QSignalSpy shows(&app.state(), &PresenterState::overlayShow);
+    KeyDriver keys(app);
 
     auto showValues = [&shows] {
         QList<bool> values;
@@ -637,27 +666,28 @@ void TestMainDialog::effectKeyShowsAndHides()
 
 void TestMainDialog::pageFollowsDeviceStatus()
 {
-    MainDialog dialog(m_settings.store());
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
     QCOMPARE(pageIndex(dialog), 1);
-    dialog.onUpdateHidStatus(HidConnected, 0);
+    app.state().onUpdateHidStatus(HidConnected, 0);
     QCOMPARE(pageIndex(dialog), 0);
-    dialog.onUpdateHidStatus(HidKeyEvent, keyParam(KeyEffectHeld));
+    app.state().onUpdateHidStatus(HidKeyEvent, keyParam(KeyEffectHeld));
     QCOMPARE(pageIndex(dialog), 0);
-    dialog.onUpdateHidStatus(HidStatus(7), 0);
+    app.state().onUpdateHidStatus(HidStatus(7), 0);
     QCOMPARE(pageIndex(dialog), 0);
-    dialog.onUpdateHidStatus(HidDisconnected, 0);
+    app.state().onUpdateHidStatus(HidDisconnected, 0);
     QCOMPARE(pageIndex(dialog), 1);
     // Switching the language while the insert page shows changes its message at once.
     child<QComboBox>(&dialog, "comboBox_lang")->setCurrentIndex(6);
     QCOMPARE(child<QLabel>(&dialog, "label_10")->text(), QStringLiteral("Steek Dongle in"));
-    dialog.onUpdateHidStatus(HidConnected, 0);
+    app.state().onUpdateHidStatus(HidConnected, 0);
     QCOMPARE(pageIndex(dialog), 0);
 
     // Other key bits and status values change nothing.
-    CommandLog log(dialog);
-    dialog.onUpdateHidStatus(HidStatus(3), keyParam(KeyModeSwitch));
+    CommandLog log(app);
+    app.state().onUpdateHidStatus(HidStatus(3), keyParam(KeyModeSwitch));
     QCOMPARE(log.take(), QStringList());
-    dialog.onUpdateHidStatus(HidKeyEvent, keyParam(0xE0));
+    app.state().onUpdateHidStatus(HidKeyEvent, keyParam(0xE0));
     QCOMPARE(log.take(), QStringList{"showMode(false)"});
 }
 
@@ -665,8 +695,9 @@ void TestMainDialog::modeButtons()
 {
     writeIni("[General]\nm_spotSize=60\nm_laserSize=20\nm_magnifierSize=80\n"
              "m_foreColor=4278190335\n");
-    MainDialog dialog(m_settings.store());
-    CommandLog log(dialog);
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
+    CommandLog log(app);
 
     child<QRadioButton>(&dialog, "radioButton_laser")->click();
     QCOMPARE(log.take(), (QStringList{"setCursorSize(20)", "setForeColor(#0000ff)", "setMode(2)"}));
@@ -696,7 +727,8 @@ void TestMainDialog::colourPicking()
 {
     // Each colour button can only be used in the mode that shows its colour.
     writeIni("[General]\nm_curMode=2\n");
-    MainDialog dialog(m_settings.store());
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
     auto *foreButton = child<QPushButton>(&dialog, "pushButton_foreColor");
     auto *backButton = child<QPushButton>(&dialog, "pushButton_backColor");
     auto *laser = child<QRadioButton>(&dialog, "radioButton_laser");
@@ -708,7 +740,7 @@ void TestMainDialog::colourPicking()
         offered << initial;
         return answer;
     });
-    CommandLog log(dialog);
+    CommandLog log(app);
 
     foreButton->click();
     QCOMPARE(offered, QList<QColor>{QColor(255, 0, 0)});
@@ -762,11 +794,12 @@ void TestMainDialog::sliderInput()
 {
     QFETCH(QString, input);
     writeIni("[General]\nm_curMode=1\nm_spotSize=50\nm_backOpacity=100\n");
-    MainDialog dialog(m_settings.store());
-    dialog.onUpdateHidStatus(HidConnected, 0);
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
+    app.state().onUpdateHidStatus(HidConnected, 0);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-    CommandLog log(dialog);
+    CommandLog log(app);
     auto *back = child<QSlider>(&dialog, "horizontalSlider_backOpacity");
     auto *size = child<QSlider>(&dialog, "horizontalSlider_cursorSize");
     back->setFocus();
@@ -813,7 +846,7 @@ void TestMainDialog::sliderInput()
     QVERIFY(back->value() > 100);
     QCOMPARE(log.take(), QStringList{QStringLiteral("setBackOpacity(%1)").arg(back->value())});
     QTRY_COMPARE(iniValue("m_backOpacity").toInt(), back->value());
-    QCOMPARE(dialog.presenterState()->backOpacity(), back->value());
+    QCOMPARE(app.state().backOpacity(), back->value());
 
     size->setFocus();
     give(size);
@@ -822,7 +855,7 @@ void TestMainDialog::sliderInput()
     QTRY_COMPARE(iniValue("m_spotSize").toInt(), size->value());
 
     // The presenter's size key moves the slider: one command, no echo of the slider's own.
-    KeyDriver keys(dialog);
+    KeyDriver keys(app);
     keys.press(KeySizeDown);
     QCOMPARE(log.take(), (QStringList{QStringLiteral("setCursorSize(%1)").arg(size->value()),
                                       QStringLiteral("showMode(false)")}));
@@ -831,8 +864,9 @@ void TestMainDialog::sliderInput()
 void TestMainDialog::slidersReactToDraggingOnly()
 {
     writeIni("[General]\nm_curMode=1\n");
-    MainDialog dialog(m_settings.store());
-    CommandLog log(dialog);
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
+    CommandLog log(app);
     auto *fore = child<QSlider>(&dialog, "horizontalSlider_foreOpacity");
     auto *back = child<QSlider>(&dialog, "horizontalSlider_backOpacity");
     auto *size = child<QSlider>(&dialog, "horizontalSlider_cursorSize");
@@ -869,7 +903,8 @@ void TestMainDialog::slidersReactToDraggingOnly()
 void TestMainDialog::sleepTimer()
 {
     writeIni("[General]\nm_sleepTime=1000\n");
-    MainDialog dialog(m_settings.store());
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
     auto *spin = child<QSpinBox>(&dialog, "spinBox_timer");
     QCOMPARE(spin->value(), 255);
     // Shown clamped, but the stored value is only replaced when the user applies a time.
@@ -882,7 +917,7 @@ void TestMainDialog::sleepTimer()
     QCOMPARE(iniBytes().count("m_sleepTime"), 1);
 
     // No dongle: the write fails silently and the device thread keeps running.
-    QVERIFY(dialog.findChild<HidController *>()->isRunning());
+    QVERIFY((&app.device())->isRunning());
 }
 
 void TestMainDialog::languageTables()
@@ -926,8 +961,9 @@ void TestMainDialog::languageSwitching()
     // Start in another language so that every row is a real change.
     const int startLanguage = index == 5 ? 4 : 5;
     writeIni(QStringLiteral("[General]\nlanguage=%1\n").arg(startLanguage).toLatin1());
-    MainDialog dialog(m_settings.store());
-    dialog.onUpdateHidStatus(HidConnected, 0);
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
+    app.state().onUpdateHidStatus(HidConnected, 0);
 
     child<QComboBox>(&dialog, "comboBox_lang")->setCurrentIndex(index);
 
@@ -977,7 +1013,7 @@ void TestMainDialog::languageSwitching()
     // What is not translated stays.
     QCOMPARE(child<QComboBox>(&dialog, "comboBox_lang")->itemText(0), QStringLiteral("Deutsch "));
     QCOMPARE(child<QComboBox>(&dialog, "comboBox_lang")->itemText(11), QStringLiteral("HU"));
-    auto *tray = dialog.findChild<QSystemTrayIcon *>();
+    auto *tray = app.tray().icon();
     QVERIFY(tray && tray->contextMenu());
     QCOMPARE(tray->contextMenu()->actions().last()->text(), QStringLiteral("EXIT"));
     QCOMPARE(tray->contextMenu()->actions().first()->text(), QStringLiteral("Start at login"));
@@ -1004,7 +1040,8 @@ void TestMainDialog::languageSwitching()
 
 void TestMainDialog::languageExactTexts()
 {
-    MainDialog dialog(m_settings.store());
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
     auto *combo = child<QComboBox>(&dialog, "comboBox_lang");
 
     // German, from no file.
@@ -1050,7 +1087,8 @@ void TestMainDialog::languageExactTexts()
     QCOMPARE(iniValue("language").toInt(), 9);
 
     // Applied again at the next start.
-    MainDialog second(m_settings.store());
+    KavriApp app2(m_settings.store());
+    MainDialog &second = app2.dialog();
     QCOMPARE(second.windowTitle(), QStringLiteral("Nastavení"));
     QCOMPARE(child<QComboBox>(&second, "comboBox_lang")->currentIndex(), 9);
 }
@@ -1059,8 +1097,9 @@ void TestMainDialog::disabledCaptionsStayReadable()
 {
     // In the normal mode every settings group is disabled; its captions must still be legible
     // against the window's light background.
-    MainDialog dialog(m_settings.store());
-    dialog.onUpdateHidStatus(HidConnected, 0);
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
+    app.state().onUpdateHidStatus(HidConnected, 0);
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
     for (const char *name : {"label_5", "label_2", "label_7", "label_9"}) {
@@ -1077,7 +1116,8 @@ void TestMainDialog::disabledCaptionsStayReadable()
 
 void TestMainDialog::closeHidesAndTrayShows()
 {
-    MainDialog dialog(m_settings.store());
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
     dialog.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dialog));
 
@@ -1087,17 +1127,17 @@ void TestMainDialog::closeHidesAndTrayShows()
     dialog.show();
     child<QPushButton>(&dialog, "closeButton")->click();
     QVERIFY(dialog.isHidden());
-    QVERIFY(dialog.findChild<HidController *>()->isRunning());
-    auto *tray = dialog.findChild<QSystemTrayIcon *>();
+    QVERIFY((&app.device())->isRunning());
+    auto *tray = app.tray().icon();
     QVERIFY(tray);
     QVERIFY(tray->contextMenu());
     QCOMPARE(tray->contextMenu()->actions().size(), 2);
     QCOMPARE(tray->contextMenu()->actions().last()->text(), QStringLiteral("EXIT"));
 
-    dialog.onTaryClicked(QSystemTrayIcon::Context);
-    dialog.onTaryClicked(QSystemTrayIcon::MiddleClick);
+    emit tray->activated(QSystemTrayIcon::Context);
+    emit tray->activated(QSystemTrayIcon::MiddleClick);
     QVERIFY(dialog.isHidden());
-    dialog.onTaryClicked(QSystemTrayIcon::Trigger);
+    emit tray->activated(QSystemTrayIcon::Trigger);
     QVERIFY(!dialog.isHidden());
 
     dialog.close();
@@ -1105,7 +1145,7 @@ void TestMainDialog::closeHidesAndTrayShows()
     QVERIFY(!dialog.isHidden());
     // A click while shown leaves the window as it is.
     dialog.setWindowState(Qt::WindowMinimized);
-    dialog.onTaryClicked(QSystemTrayIcon::Trigger);
+    emit tray->activated(QSystemTrayIcon::Trigger);
     QVERIFY(dialog.windowState() & Qt::WindowMinimized);
 }
 
@@ -1114,12 +1154,13 @@ void TestMainDialog::closeHidesAndTrayShows()
 void TestMainDialog::keyboardReachesEveryControl()
 {
     writeIni("[General]\nm_curMode=1\n"); // spotlight: back colour and size groups enabled
-    MainDialog dialog(m_settings.store());
-    dialog.onUpdateHidStatus(HidConnected, 0);
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
+    app.state().onUpdateHidStatus(HidConnected, 0);
     dialog.show();
     dialog.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&dialog));
-    CommandLog log(dialog);
+    CommandLog log(app);
 
     // The modes are one stop, on the chosen mode; the arrow keys move between them.
     const QStringList expected = {"comboBox_lang",
@@ -1172,7 +1213,7 @@ void TestMainDialog::keyboardReachesEveryControl()
 
     QTest::keyClick(&dialog, Qt::Key_Escape);
     QVERIFY(dialog.isHidden());
-    QVERIFY(dialog.findChild<HidController *>()->isRunning());
+    QVERIFY((&app.device())->isRunning());
 }
 
 // A settings file that cannot be written is said in the window, once.
@@ -1183,8 +1224,9 @@ void TestMainDialog::failedWriteIsTold()
     QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Kavri: cannot create the folder of "
                                                           "the settings file " +
                                                           QRegularExpression::escape(path)));
-    MainDialog dialog(std::make_unique<SettingsStore>(path));
-    dialog.onUpdateHidStatus(HidConnected, 0);
+    KavriApp app(std::make_unique<SettingsStore>(path));
+    MainDialog &dialog = app.dialog();
+    app.state().onUpdateHidStatus(HidConnected, 0);
     const QList<QLabel *> notices =
         dialog.findChildren<QLabel *>(QStringLiteral("label_settingsNotice"));
     QCOMPARE(notices.size(), 1);
@@ -1193,23 +1235,30 @@ void TestMainDialog::failedWriteIsTold()
     QCOMPARE(dialog.findChildren<QLabel *>(QStringLiteral("label_settingsNotice")).size(), 1);
 }
 
-void TestMainDialog::exitStopsDeviceThreadFirst()
+// "EXIT" ends the event loop with status 0; the teardown that follows stops the device thread
+// and writes the change that was still waiting in the store.
+void TestMainDialog::exitEndsTheEventLoop()
 {
-    MainDialog dialog(m_settings.store());
-    auto *controller = dialog.findChild<HidController *>();
-    QVERIFY(controller->isRunning());
+    writeIni("[General]\nlanguage=0\n"); // nothing to write while the window is built
+    auto app = std::make_unique<KavriApp>(m_settings.store());
+    QVERIFY(app->device().isRunning());
+    {
+        // A slider moving: the second change waits for the store's next write.
+        const PresenterState::Coalescing coalescing(app->state());
+        app->state().setForeOpacity(100);
+        app->state().setForeOpacity(101);
+    }
+    QCOMPARE(iniValue("m_foreOpacity").toInt(), 100);
 
-    QList<int> statuses;
-    bool threadRanAtExit = true;
-    dialog.setExitFunction([&](int status) {
-        statuses << status;
-        threadRanAtExit = controller->isRunning();
-    });
-
-    auto *tray = dialog.findChild<QSystemTrayIcon *>();
-    tray->contextMenu()->actions().last()->trigger();
-    QCOMPARE(statuses, QList<int>{0});
-    QVERIFY(!threadRanAtExit);
+    QObject safetyNet; // ends the loop anyway if "EXIT" did not, and the status tells
+    QTimer::singleShot(5000, &safetyNet, [] { QCoreApplication::exit(99); });
+    QTimer::singleShot(0, app.get(),
+                       [&app] { app->tray().icon()->contextMenu()->actions().last()->trigger(); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    // Nothing was torn down inside the loop: that is the teardown's.
+    QVERIFY(app->device().isRunning());
+    app.reset();
+    QCOMPARE(iniValue("m_foreOpacity").toInt(), 101);
 }
 
 // The tray's "Start at login" writes and removes the autostart entry, and shows whether it is
@@ -1220,8 +1269,8 @@ void TestMainDialog::startAtLogin()
     qputenv("XDG_CONFIG_HOME", (m_settings.dirPath() + "/config").toLocal8Bit());
     const QString entry = m_settings.dirPath() + "/config/autostart/kavri.desktop";
     {
-        MainDialog dialog(m_settings.store());
-        QMenu *menu = dialog.findChild<QSystemTrayIcon *>()->contextMenu();
+        KavriApp app(m_settings.store());
+        QMenu *menu = app.tray().icon()->contextMenu();
         QAction *startAtLogin = menu->actions().first();
         QVERIFY(startAtLogin->isCheckable());
         QVERIFY(!startAtLogin->isChecked());

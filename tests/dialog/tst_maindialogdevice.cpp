@@ -1,8 +1,10 @@
 #include "dialogtesthelpers.h"
 
+#include "app/kavriapp.h"
 #include "device/hidcontroller.h"
 #include "tests/fakes/fakedongle.h"
 #include "ui/maindialog.h"
+#include "ui/tray.h"
 
 #include <QMenu>
 #include <QPushButton>
@@ -10,6 +12,7 @@
 #include <QSpinBox>
 #include <QStackedWidget>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -52,9 +55,11 @@ void TestMainDialogDevice::dongleDrivesPageAndKeys()
     fakehid::FakeDongle dongle;
     {
         writeIni("[General]\nm_curMode=3\nm_sleepTime=12\n");
-        MainDialog dialog(m_settings.store());
-        QSignalSpy shows(&dialog, &MainDialog::showMode);
-        QSignalSpy repaints(&dialog, &MainDialog::SetRepaint);
+        KavriApp app(m_settings.store());
+        MainDialog &dialog = app.dialog();
+        QSignalSpy shows(&app.state(), &PresenterState::overlayShow);
+        QSignalSpy repaints(&app.state(), &PresenterState::overlayRecapture);
+        QSignalSpy answers(&app.device(), &HidController::sleepTimeWritten);
 
         QCOMPARE(pageIndex(dialog), 1);
         QTRY_COMPARE_WITH_TIMEOUT(pageIndex(dialog), 0, DeviceTimeoutMs);
@@ -72,6 +77,10 @@ void TestMainDialogDevice::dongleDrivesPageAndKeys()
 
         child<QSpinBox>(&dialog, "spinBox_timer")->setValue(7);
         child<QPushButton>(&dialog, "pushButton_setTimer")->click();
+        // Stored at once; written by the device thread before its next poll.
+        QCOMPARE(iniValue("m_sleepTime").toInt(), 7);
+        QTRY_COMPARE_WITH_TIMEOUT(answers.count(), 1, DeviceTimeoutMs);
+        QCOMPARE(answers.at(0), (QVariantList{7, true}));
         const std::vector<fakehid::FeatureWrite> writes = dongle.featureWrites();
         QCOMPARE(writes.size(), std::size_t(1));
         std::vector<unsigned char> expected(64, 0);
@@ -79,7 +88,7 @@ void TestMainDialogDevice::dongleDrivesPageAndKeys()
         expected[1] = 7;
         QVERIFY(writes.front().bytes == expected);
         QCOMPARE(iniValue("m_sleepTime").toInt(), 7);
-        QVERIFY(dialog.findChild<HidController *>()->isRunning());
+        QVERIFY(app.device().isRunning());
 
         dongle.unplug();
         QTRY_COMPARE_WITH_TIMEOUT(pageIndex(dialog), 1, DeviceTimeoutMs);
@@ -89,9 +98,9 @@ void TestMainDialogDevice::dongleDrivesPageAndKeys()
 
 void TestMainDialogDevice::dongleArrivesLater()
 {
-    MainDialog dialog(m_settings.store());
-    auto *controller = dialog.findChild<HidController *>();
-    QSignalSpy statuses(controller, &HidController::updateHidStatus);
+    KavriApp app(m_settings.store());
+    MainDialog &dialog = app.dialog();
+    QSignalSpy statuses(&app.device(), &HidController::updateHidStatus);
     QTRY_VERIFY_WITH_TIMEOUT(statuses.count() >= 1, DeviceTimeoutMs);
     QCoreApplication::processEvents();
     QCOMPARE(pageIndex(dialog), 1);
@@ -103,24 +112,24 @@ void TestMainDialogDevice::dongleArrivesLater()
 void TestMainDialogDevice::exitStopsPollingBeforeTheProcessEnds()
 {
     fakehid::FakeDongle dongle;
-    MainDialog dialog(m_settings.store());
-    QTRY_COMPARE_WITH_TIMEOUT(pageIndex(dialog), 0, DeviceTimeoutMs);
+    auto app = std::make_unique<KavriApp>(m_settings.store());
+    QTRY_COMPARE_WITH_TIMEOUT(pageIndex(app->dialog()), 0, DeviceTimeoutMs);
     QTRY_VERIFY_WITH_TIMEOUT(dongle.calls(fakehid::Call::GetFeatureReport) > 0, DeviceTimeoutMs);
 
-    auto *controller = dialog.findChild<HidController *>();
-    int pollsAtExit = -1;
-    bool runningAtExit = true;
-    dialog.setExitFunction([&](int status) {
-        QCOMPARE(status, 0);
-        runningAtExit = controller->isRunning();
-        pollsAtExit = dongle.calls(fakehid::Call::GetFeatureReport);
-    });
-    dialog.findChild<QSystemTrayIcon *>()->contextMenu()->actions().last()->trigger();
-    QVERIFY(!runningAtExit);
+    QObject safetyNet; // ends the loop anyway if "EXIT" did not, and the status tells
+    QTimer::singleShot(5000, &safetyNet, [] { QCoreApplication::exit(99); });
+    QTimer::singleShot(0, app.get(),
+                       [&app] { app->tray().icon()->contextMenu()->actions().last()->trigger(); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+    // The teardown main() runs after the loop: the thread is joined, the dongle closed.
+    app.reset();
+    const int pollsAtExit = dongle.calls(fakehid::Call::GetFeatureReport);
     QVERIFY(pollsAtExit > 0);
+    QCOMPARE(dongle.handlesClosed(), dongle.handlesOpened());
     // Nothing polls the dongle any more.
     QTest::qWait(200);
     QCOMPARE(dongle.calls(fakehid::Call::GetFeatureReport), pollsAtExit);
+    QVERIFY(dongle.misuses().empty());
 }
 
 QTEST_MAIN(TestMainDialogDevice)

@@ -443,8 +443,8 @@ private slots:
         QVERIFY2(log.contains("exit: handles open 0, polls during exit 0"), log.constData());
     }
 
-    // The tray menu's "EXIT" ends the program at once with status 0, with the device thread
-    // already stopped; the next start is not refused.
+    // The tray menu's "EXIT" ends the program with status 0 through its normal teardown; the
+    // next start is not refused.
     void trayExitEndsWithZero()
     {
         auto run = launch();
@@ -498,8 +498,12 @@ private slots:
         QVERIFY(run->waitForExit(10000));
         QCOMPARE(run->process().exitStatus(), QProcess::NormalExit);
         QCOMPARE(run->process().exitCode(), 0);
+        // The orderly end: the dongle closed after the device thread stopped, and the
+        // single-instance lock taken away.
         const QByteArray log = run->dongleLog();
-        QVERIFY2(log.contains("polls during exit 0"), log.constData());
+        QVERIFY2(log.contains("closed\n"), log.constData());
+        QVERIFY2(log.contains("exit: handles open 0, polls during exit 0"), log.constData());
+        QVERIFY(!QFile::exists(QDir(m_runtimeDir.path()).filePath(QStringLiteral("kavri.lock"))));
 
         auto next = launch();
         QVERIFY(next);
