@@ -1,6 +1,9 @@
 // Prints what the device thread costs while it polls a connected dongle (the fake one, with
-// the program's real 1000 ms / 50 ms pauses), and how long a key event takes from the poll's
-// answer to the slot on the main thread.
+// the program's real 1000 ms / 50 ms pauses), how long a key event takes from the poll's
+// answer to the slot on the main thread, and how long the main thread waits when it stops
+// the thread or asks for a sleep-time write, in a poll pause and in the pause before a
+// reconnect. It uses only calls that older device threads have too, so the same source
+// measures them.
 //   bench_device [seconds per phase, default 4]
 #include "device/hidcontroller.h"
 #include "fakedongle.h"
@@ -16,8 +19,10 @@
 #include <condition_variable>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <mutex>
 #include <pthread.h>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -88,6 +93,113 @@ double percentile(std::vector<double> values, double p)
     std::sort(values.begin(), values.end());
     const auto index = static_cast<std::size_t>(p * double(values.size() - 1) + 0.5);
     return values[std::min(index, values.size() - 1)];
+}
+
+// Median and maximum of `values`, as text.
+std::string summary(const std::vector<double> &values)
+{
+    char text[96];
+    std::snprintf(text, sizeof text, "median %.1f ms, max %.1f ms (%zu runs)",
+                  percentile(values, 0.5), percentile(values, 1.0), values.size());
+    return text;
+}
+
+// A fresh controller, started against the dongle, once it is in the state `ready` waits for;
+// `act` is timed on the main thread; the controller is stopped afterwards.
+template <class Ready, class Act> double timeOnce(Ready ready, Act act)
+{
+    auto controller = std::make_unique<HidController>();
+    controller->start();
+    if (!ready()) {
+        controller->stop();
+        controller->wait();
+        return -1;
+    }
+    const auto from = Clock::now();
+    act(*controller);
+    const double ms = msSince(from, Clock::now());
+    controller->stop();
+    controller->wait();
+    return ms;
+}
+
+void measureStopsAndWrites(fakehid::FakeDongle &dongle, int runs)
+{
+    using fakehid::Call;
+    using namespace std::chrono_literals;
+    std::vector<double> stopReconnect, stopPoll, writePoll, writeReconnect, writeReachesDongle;
+    const auto stopAndJoin = [](HidController &c) {
+        c.stop();
+        c.wait();
+    };
+    for (int i = 0; i < runs; ++i) {
+        // Searching: the stop comes 300 ms into the pause before the next open attempt.
+        dongle.unplug();
+        const int attempts = dongle.calls(Call::Enumerate);
+        stopReconnect.push_back(timeOnce(
+            [&] {
+                const bool ok = dongle.waitForCalls(Call::Enumerate, attempts + 1, 5s);
+                std::this_thread::sleep_for(300ms);
+                return ok;
+            },
+            stopAndJoin));
+        dongle.plug();
+
+        // Polling: the stop comes 20 ms into a poll pause.
+        int reads = dongle.calls(Call::GetFeatureReport);
+        stopPoll.push_back(timeOnce(
+            [&] {
+                const bool ok = dongle.waitForCalls(Call::GetFeatureReport, reads + 3, 5s);
+                std::this_thread::sleep_for(20ms);
+                return ok;
+            },
+            stopAndJoin));
+
+        // Polling: the main thread asks for the sleep time; how long the call takes, and how
+        // long until the dongle has the report.
+        reads = dongle.calls(Call::GetFeatureReport);
+        double inCall = -1;
+        double reached = -1;
+        timeOnce([&] { return dongle.waitForCalls(Call::GetFeatureReport, reads + 3, 5s); },
+                 [&](HidController &c) {
+                     const std::size_t before = dongle.featureWrites().size();
+                     const auto from = Clock::now();
+                     c.writeSleepTime(5);
+                     inCall = msSince(from, Clock::now());
+                     while (dongle.featureWrites().size() == before &&
+                            msSince(from, Clock::now()) < 3000)
+                         std::this_thread::sleep_for(1ms);
+                     reached = msSince(from, Clock::now());
+                 });
+        writePoll.push_back(inCall);
+        writeReachesDongle.push_back(reached);
+
+        // A read failed with the dongle still there: the write is asked for 300 ms into the
+        // pause before the reopen.
+        reads = dongle.calls(Call::GetFeatureReport);
+        writeReconnect.push_back(timeOnce(
+            [&] {
+                if (!dongle.waitForCalls(Call::GetFeatureReport, reads + 2, 5s))
+                    return false;
+                dongle.queueRead(fakehid::ReadAnswer::failure());
+                const int now = dongle.calls(Call::GetFeatureReport);
+                const bool ok = dongle.waitForCalls(Call::GetFeatureReport, now + 1, 5s);
+                std::this_thread::sleep_for(300ms);
+                return ok;
+            },
+            [](HidController &c) { c.writeSleepTime(5); }));
+    }
+    std::printf("main thread in stop() + wait(), in the pause before a reconnect: %s "
+                "(goal < 100 ms)\n",
+                summary(stopReconnect).c_str());
+    std::printf("main thread in stop() + wait(), in a poll pause:                %s\n",
+                summary(stopPoll).c_str());
+    std::printf("main thread in writeSleepTime(), while polling:                 %s\n",
+                summary(writePoll).c_str());
+    std::printf("  ... until the dongle has the report:                          %s\n",
+                summary(writeReachesDongle).c_str());
+    std::printf("main thread in writeSleepTime(), in the pause before a reopen:  %s\n",
+                summary(writeReconnect).c_str());
 }
 
 } // namespace
@@ -186,5 +298,8 @@ int main(int argc, char *argv[])
     std::printf("interval between events on the main thread: mean %.3f ms, p99 %.3f ms, "
                 "max %.3f ms (poll period 50 ms; goal < 51 ms)\n",
                 mean, percentile(intervals, 0.99), percentile(intervals, 1.0));
+
+    dongle.setIdleRead(fakehid::ReadAnswer::noEvent());
+    measureStopsAndWrites(dongle, 5);
     return 0;
 }
