@@ -18,8 +18,8 @@
 // Kavri builds made with different Qt versions find and refuse each other too.
 //
 // The file names the holder's process id and program name, and the holder keeps a flock on
-// it. A file left by a copy that ended without removing it (a kill, or the tray's immediate
-// exit) is locked by nobody; the next start removes it and takes the lock.
+// it. A file left by a copy that ended without removing it (a crash, kill -9) is locked by
+// nobody; the next start removes it and takes the lock.
 class InstanceGuard final
 {
 public:
