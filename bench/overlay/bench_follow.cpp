@@ -12,13 +12,16 @@
 //
 // Prints:
 //   follow delay: the spotlight is held (the effect key down, through the virtual presenter's
-//     control file); the pointer is moved by XTest `moves` times, 100 ms apart, between places
-//     at least 300 pixels apart; each delay runs from the move until the screen (XGetImage of
-//     the root, one pixel at a time) shows the spotlight's hole at the new place and the old
+//     control file); the pointer is moved by XTest `moves` times, 100 to 116 ms apart, between
+//     places at least 300 pixels apart; each delay runs from the move until the screen (XGetImage
+//     of the root, one pixel at a time) shows the spotlight's hole at the new place and the old
 //     place darkened. Median and maximum in ms.
-//   CPU: kavri's processor time (utime + stime of /proc/<pid>/stat, 10 ms steps, and the sum
-//     of its threads' /proc/<pid>/task/*/schedstat, in ns) per second over 5 s, with the
-//     spotlight held and the pointer still, and with nothing shown.
+//   CPU: kavri's processor time per second over 5 s, with the spotlight held and the pointer
+//     still, and with nothing shown: of its main thread (the overlay draws and follows the
+//     pointer there) and of all its threads but the virtual presenter's, from the threads'
+//     /proc/<pid>/task/*/schedstat (ns); and of the whole process from utime + stime of
+//     /proc/<pid>/stat (10 ms steps), which includes the virtual presenter's reader thread
+//     (it reads its control file every 20 ms; unnamed, it bears the program's name).
 //   the machine's load average when it ran: other work on the cores shows in the figures.
 // It prints figures and asserts nothing about them.
 #include <X11/Xlib.h>
@@ -54,6 +57,9 @@ constexpr int ScreenWidth = 1920;
 constexpr int ScreenHeight = 1080;
 constexpr unsigned long DesktopPixel = 0xffffff; // white
 constexpr int MoveSpacingMs = 100;
+// 100 ms is six frames of a 60 Hz display: each move is put off by a further 0 to 16 ms, so the
+// moves meet every phase of a frame, not the same one again and again.
+constexpr int FrameMs = 17;
 constexpr int MoveTimeoutMs = 2000;
 constexpr int CpuSeconds = 5;
 
@@ -158,18 +164,29 @@ bool waitFor(const std::function<bool()> &done, int timeoutMs)
     return true;
 }
 
-// Processor time of a process: utime + stime from /proc/<pid>/stat in ms, and the sum of its
-// threads' run time from schedstat in ms.
+// Processor time of a process in ms: utime + stime from /proc/<pid>/stat, and from the
+// threads' schedstat its main thread's and that of all its threads but the virtual
+// presenter's reader (the one unnamed thread besides the main thread).
 struct CpuTime
 {
     double statMs = 0;
-    double schedMs = 0;
+    double mainMs = 0;
+    double programMs = 0;
 };
+
+std::string firstLine(const std::string &path)
+{
+    std::ifstream in(path);
+    std::string line;
+    std::getline(in, line);
+    return line;
+}
 
 CpuTime cpuTime(pid_t pid)
 {
     CpuTime t;
-    const std::string stat = fileText("/proc/" + std::to_string(pid) + "/stat");
+    const std::string proc = "/proc/" + std::to_string(pid);
+    const std::string stat = fileText(proc + "/stat");
     // The fields after the command name, which is in parentheses and may hold spaces.
     const std::size_t close = stat.rfind(')');
     if (close != std::string::npos) {
@@ -187,13 +204,19 @@ CpuTime cpuTime(pid_t pid)
         t.statMs =
             1000.0 * static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
     }
+    const std::string name = firstLine(proc + "/comm");
     std::error_code error;
-    for (const auto &task :
-         fs::directory_iterator("/proc/" + std::to_string(pid) + "/task", error)) {
+    for (const auto &task : fs::directory_iterator(proc + "/task", error)) {
         std::istringstream in(fileText(task.path().string() + "/schedstat"));
         unsigned long long ns = 0;
-        if (in >> ns)
-            t.schedMs += static_cast<double>(ns) / 1e6;
+        if (!(in >> ns))
+            continue;
+        const double ms = static_cast<double>(ns) / 1e6;
+        const bool main = task.path().filename() == std::to_string(pid);
+        if (main)
+            t.mainMs = ms;
+        if (main || firstLine(task.path().string() + "/comm") != name)
+            t.programMs += ms;
     }
     return t;
 }
@@ -205,7 +228,14 @@ CpuTime cpuPerSecond(pid_t pid, int seconds)
     sleepMs(seconds * 1000);
     const CpuTime after = cpuTime(pid);
     const double s = msSince(start) / 1000.0;
-    return {(after.statMs - before.statMs) / s, (after.schedMs - before.schedMs) / s};
+    return {(after.statMs - before.statMs) / s, (after.mainMs - before.mainMs) / s,
+            (after.programMs - before.programMs) / s};
+}
+
+void printCpu(const char *what, const CpuTime &t)
+{
+    std::printf("  %-31s %11.2f %14.2f (%4.2f %% of a core) %13.1f\n", what, t.mainMs, t.programMs,
+                t.programMs / 10.0, t.statMs);
 }
 
 int brightness(Display *dpy, int x, int y)
@@ -393,7 +423,7 @@ int main(int argc, char *argv[])
             delays.push_back(msSince(start));
         else
             ++missed;
-        const double left = MoveSpacingMs - msSince(start);
+        const double left = MoveSpacingMs + (i * 7) % FrameMs - msSince(start);
         if (left > 0)
             sleepMs(static_cast<int>(left));
     }
@@ -404,19 +434,19 @@ int main(int argc, char *argv[])
     std::printf("bench_follow (Qt %d build): kavri on Xvfb %s %dx%d with picom, spotlight held\n",
                 KAVRI_QT_MAJOR, display.c_str(), ScreenWidth, ScreenHeight);
     if (!delays.empty())
-        std::printf("  follow delay over %d XTest moves %d ms apart: median %.1f ms, max %.1f ms"
-                    "%s\n",
-                    moves, MoveSpacingMs, median(delays),
-                    *std::max_element(delays.begin(), delays.end()),
-                    missed ? " (some moves were never followed, see below)" : "");
+        std::printf(
+            "  follow delay over %d XTest moves %d to %d ms apart: median %.1f ms, max %.1f ms"
+            "%s\n",
+            moves, MoveSpacingMs, MoveSpacingMs + FrameMs - 1, median(delays),
+            *std::max_element(delays.begin(), delays.end()),
+            missed ? " (some moves were never followed, see below)" : "");
     if (missed)
         std::printf("  moves not followed within %d ms: %d of %d\n", MoveTimeoutMs, missed, moves);
-    std::printf("  CPU of kavri, spotlight held, pointer still: %6.2f ms/s (%.2f %% of a core),"
-                " /proc stat %.1f ms/s\n",
-                still.schedMs, still.schedMs / 10.0, still.statMs);
-    std::printf("  CPU of kavri, nothing shown:                 %6.2f ms/s (%.2f %% of a core),"
-                " /proc stat %.1f ms/s\n",
-                idle.schedMs, idle.schedMs / 10.0, idle.statMs);
+    std::printf("  %-31s %11s %33s %13s\n", "CPU of kavri in ms/s", "main thread",
+                "all threads but the", "whole process");
+    std::printf("  %-31s %11s %33s %13s\n", "", "", "virtual presenter's", "(/proc stat)");
+    printCpu("spotlight held, pointer still", still);
+    printCpu("nothing shown", idle);
     std::printf("  load average during the run: %.2f %.2f %.2f (%ld cores)\n", load[0], load[1],
                 load[2], sysconf(_SC_NPROCESSORS_ONLN));
     return 0;
