@@ -17,6 +17,9 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/Xfixes.h>
 #include <X11/extensions/shape.h>
+#ifdef KAVRI_OVERLAY_XINPUT2
+#include <X11/extensions/XInput2.h>
+#endif
 
 namespace {
 
@@ -83,9 +86,37 @@ X11OverlaySystem::X11OverlaySystem(Display *display, int fixesEventBase, bool xw
                                    XFixesSelectionWindowDestroyNotifyMask |
                                    XFixesSelectionClientCloseNotifyMask);
     m_events = std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
-    connect(m_events.get(), &QSocketNotifier::activated, this, &X11OverlaySystem::handleEvents);
+    connect(m_events.get(), &QSocketNotifier::activated, this, &X11OverlaySystem::readEvents);
+    if (!m_xwayland)
+        selectPointerMotion();
     m_compositing = XGetSelectionOwner(display, m_compositorSelection) != 0;
     handleEvents();
+}
+
+void X11OverlaySystem::selectPointerMotion()
+{
+#ifdef KAVRI_OVERLAY_XINPUT2
+    int opcode = 0;
+    int eventBase = 0;
+    int errorBase = 0;
+    if (!XQueryExtension(m_display, "XInputExtension", &opcode, &eventBase, &errorBase))
+        return;
+    // Raw events are XInput 2.0; a client that announces 2.1 or later also gets them while
+    // another client has grabbed the pointer (a drag, an open menu).
+    int major = 2;
+    int minor = 2;
+    if (XIQueryVersion(m_display, &major, &minor) != Success || major < 2)
+        return;
+    unsigned char bits[XIMaskLen(XI_LASTEVENT)] = {};
+    XISetMask(bits, XI_RawMotion);
+    XIEventMask mask;
+    mask.deviceid = XIAllMasterDevices;
+    mask.mask_len = sizeof bits;
+    mask.mask = bits;
+    if (XISelectEvents(m_display, DefaultRootWindow(m_display), &mask, 1) != Success)
+        return;
+    m_xinputOpcode = opcode;
+#endif
 }
 
 X11OverlaySystem::~X11OverlaySystem()
@@ -271,6 +302,22 @@ bool X11OverlaySystem::isKeptAbove(unsigned long window) const
     return std::find(m_keptAbove.begin(), m_keptAbove.end(), window) != m_keptAbove.end();
 }
 
+void X11OverlaySystem::readEvents()
+{
+    m_readingSocket = true;
+    handleEvents();
+    m_readingSocket = false;
+    reportPointerMotion();
+}
+
+void X11OverlaySystem::reportPointerMotion()
+{
+    if (!m_pointerMoved)
+        return;
+    m_pointerMoved = false;
+    emit pointerMoved();
+}
+
 void X11OverlaySystem::handleEvents()
 {
     // Also called after requests that wait for an answer: Xlib may have read events into its
@@ -301,7 +348,23 @@ void X11OverlaySystem::handleEvents()
                 notify->subtype == XFixesSetSelectionOwnerNotify && notify->owner != 0;
             changed = changed || owned != m_compositing;
             m_compositing = owned;
+        } else if (event.type == GenericEvent && event.xcookie.extension == m_xinputOpcode &&
+                   m_xinputOpcode != 0) {
+            // Only that it moved matters: the event's data is left unread (Xlib drops it).
+            m_pointerMoved = true;
         }
+    }
+    // Read while a request waited for its answer: the overlay may be amid a frame, so it is
+    // told from the event loop.
+    if (m_pointerMoved && !m_readingSocket && !m_motionReportQueued) {
+        m_motionReportQueued = true;
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                m_motionReportQueued = false;
+                reportPointerMotion();
+            },
+            Qt::QueuedConnection);
     }
     if (raise && !m_keptAbove.empty()) {
         for (const Window id : m_keptAbove)

@@ -20,6 +20,12 @@ struct _XDisplay;
 // empty input shape of a mapped window on reliably, and tells its clients where the pointer
 // is only while it is over one of their windows. There the overlay's windows are unmapped
 // while they draw nothing, and hold the pointer while they draw an effect that follows it.
+//
+// Pointer motion comes as raw motion events of the XInput 2 extension, selected on the root
+// window: the server sends them for every move of a pointing device (XTest's included),
+// whichever window is under the pointer, and nothing while the pointer stands still. XWayland
+// sends them only while the pointer is over one of its own windows, so there they are not
+// used.
 class X11OverlaySystem final : public OverlayWindowSystem
 {
 public:
@@ -39,6 +45,7 @@ public:
     void forgetWindow(QWidget *window) override;
     void setPresence(QWidget *window, Presence presence) override;
     bool knowsPointer() override;
+    bool reportsPointerMotion() const override { return m_xinputOpcode != 0; }
 
     // Whether the X server is XWayland (by its "XWAYLAND" extension, or the names of its
     // outputs where the extension is too new).
@@ -47,10 +54,22 @@ public:
 private:
     X11OverlaySystem(_XDisplay *display, int fixesEventBase, bool xwayland);
     void applyPresence(unsigned long window, Presence presence);
+    // Reads every event the connection holds. Called after requests that wait for an answer
+    // too; pointerMoved() is then sent from the event loop, not from within the request.
     void handleEvents();
+    // The socket has data: read it, and report pointer motion at once.
+    void readEvents();
+    void selectPointerMotion();
+    void reportPointerMotion();
 
     _XDisplay *m_display = nullptr;
     int m_fixesEventBase = 0; // first event number of the XFixes extension
+    int m_xinputOpcode = 0;   // major opcode of XInput 2, 0 while raw motion is not selected
+    // Raw motion read and not yet reported: however many events one read brings, the
+    // overlay is told once.
+    bool m_pointerMoved = false;
+    bool m_motionReportQueued = false;
+    bool m_readingSocket = false;
     unsigned long m_compositorSelection = 0;
     bool m_compositing = false;
     bool m_pointerHidden = false;

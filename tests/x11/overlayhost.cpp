@@ -7,7 +7,9 @@
 //
 //   mode N | show 0/1 | size N | fore R G B | back R G B | foreop N | backop N | repaint
 //   capture X Y (prints the colour of the magnifier's capture there) | state
-//   compositing (prints whether a compositing manager runs) | quit
+//   compositing (prints whether a compositing manager runs) | motion (prints whether the window
+//   system reports pointer motion and how many reports came so far) | xtest X Y (moves the
+//   pointer through XTest, as an input device would; xdotool's mousemove warps it) | quit
 //   place W H (a settings window of that size placed for the start: prints the screen it is
 //   on, that screen's available area and the window's geometry) | maximise (the same window
 //   maximised: prints its geometry, then closes it)
@@ -33,6 +35,10 @@
 #include <memory>
 #include <unistd.h>
 #include <vector>
+
+// Xlib last: its macros clash with Qt's names.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 
 namespace {
 
@@ -118,6 +124,9 @@ int main(int argc, char *argv[])
     ScreenWidget overlay(nullptr);
     const std::unique_ptr<OverlayWindowSystem> probe = OverlayWindowSystem::forCurrentPlatform();
     std::unique_ptr<XWindow> settingsWindow;
+    int motionReports = 0;
+    QObject::connect(probe.get(), &OverlayWindowSystem::pointerMoved, &app,
+                     [&] { ++motionReports; });
 
     const auto run = [&](const QByteArray &line) {
         const QStringList words = QString::fromUtf8(line).simplified().split(QLatin1Char(' '));
@@ -150,6 +159,20 @@ int main(int argc, char *argv[])
         } else if (cmd == QLatin1String("compositing")) {
             say(QStringLiteral("compositing %1").arg(probe->isCompositing() ? 1 : 0));
             return;
+        } else if (cmd == QLatin1String("motion")) {
+            say(QStringLiteral("motion %1 %2")
+                    .arg(probe->reportsPointerMotion() ? 1 : 0)
+                    .arg(motionReports));
+            return;
+        } else if (cmd == QLatin1String("xtest")) {
+            Display *display = XOpenDisplay(nullptr);
+            if (!display) {
+                say(QStringLiteral("xtest failed"));
+                return;
+            }
+            XTestFakeMotionEvent(display, -1, arg(1), arg(2), 0);
+            XSync(display, False);
+            XCloseDisplay(display);
         } else if (cmd == QLatin1String("state")) {
             say(QStringLiteral("state %1 %2")
                     .arg(overlay.paintMode())

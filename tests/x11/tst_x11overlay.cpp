@@ -342,6 +342,23 @@ private slots:
         QVERIFY(screenShows(QStringLiteral("idle"), allDesktop));
         QCOMPARE(focusedWindow(), desktopWindow);
 
+        // Pointer motion from an input device (XTest stands in for one) is reported, over any
+        // window; a pointer that stands still brings no report.
+        const auto motionReports = [&] {
+            overlay.send("motion");
+            const QStringList words = overlay.waitLine(QStringLiteral("motion")).split(' ');
+            return words.value(1) == QLatin1String("1") ? words.value(2).toInt() : -1;
+        };
+        const int reportsBefore = motionReports();
+        QVERIFY2(reportsBefore >= 0, "pointer motion is not reported on X11");
+        overlay.send("xtest 250 250");
+        QVERIFY(!overlay.waitLine(QStringLiteral("ok xtest")).isEmpty());
+        QTRY_VERIFY(motionReports() > reportsBefore);
+        QTest::qWait(200);
+        const int reportsStill = motionReports();
+        QTest::qWait(1000);
+        QCOMPARE(motionReports(), reportsStill);
+
         // The spotlight: the desktop itself in the hole; it follows the pointer by itself.
         run(QStringLiteral("xdotool"), {"mousemove", "300", "300"}, m_env);
         overlay.send("size 60");
