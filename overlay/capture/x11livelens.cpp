@@ -1,5 +1,8 @@
 #include "overlay/capture/x11livelens.h"
 
+#include <QGuiApplication>
+#include <QScreen>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -75,6 +78,24 @@ void paintImage(QImage &picture, const XImage *image, QPoint at, bool blend)
     }
 }
 
+// Under XWayland the X server holds only the X programs' windows: a picture made of them would
+// miss every Wayland window beneath the lens, though the Wayland compositor owns the
+// compositing manager's selection.
+bool serverIsXWayland(Display *display)
+{
+    int opcode = 0;
+    int eventBase = 0;
+    int errorBase = 0;
+    // Xwayland 23.1 and later announce themselves by an extension; older ones only name their
+    // RandR outputs XWAYLAND0, XWAYLAND1, ..., which Qt's screens are named after.
+    if (XQueryExtension(display, "XWAYLAND", &opcode, &eventBase, &errorBase))
+        return true;
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    return std::any_of(screens.begin(), screens.end(), [](const QScreen *screen) {
+        return screen->name().startsWith(QLatin1String("XWAYLAND"));
+    });
+}
+
 } // namespace
 
 std::unique_ptr<X11LiveLens> X11LiveLens::open(const QByteArray &displayName)
@@ -95,7 +116,7 @@ std::unique_ptr<X11LiveLens> X11LiveLens::open(const QByteArray &displayName)
         !XFixesQueryExtension(display, &fixesEventBase, &errorBase) ||
         !XFixesQueryVersion(display, &major, &minor) || major < 2 ||
         DefaultDepth(display, screen) < 24 || visual->red_mask != 0xff0000 ||
-        visual->green_mask != 0xff00 || visual->blue_mask != 0xff) {
+        visual->green_mask != 0xff00 || visual->blue_mask != 0xff || serverIsXWayland(display)) {
         XCloseDisplay(display);
         return nullptr;
     }
@@ -144,7 +165,6 @@ bool X11LiveLens::start(const QRect &area, const std::vector<unsigned long> &own
     m_running = true;
     m_area = area;
     m_own = ownWindows;
-    m_pictureCount = 0;
     // Told when windows come, go, move or restack, when the screen is resized, when the
     // desktop's background changes and when the compositing manager goes.
     XSelectInput(m_display, m_root,
@@ -440,7 +460,6 @@ void X11LiveLens::composePicture()
     }
     picture.setOffset(m_area.topLeft());
     m_picture = picture;
-    ++m_pictureCount;
 }
 
 void X11LiveLens::readInto(QImage &picture, const X11LiveArea::StackedWindow &window)

@@ -46,8 +46,9 @@ class X11LiveLens final : public QObject
     Q_OBJECT
 
 public:
-    // Null when the display cannot be opened, or the server lacks the Damage or XFixes
-    // extension or a 24-bit true-colour screen. An empty name opens $DISPLAY, as Qt does.
+    // Null when the display cannot be opened, the server lacks the Damage or XFixes extension
+    // or a 24-bit true-colour screen, or is XWayland (which holds none of the Wayland windows
+    // beneath). An empty name opens $DISPLAY, as Qt does.
     static std::unique_ptr<X11LiveLens> open(const QByteArray &displayName = QByteArray());
     ~X11LiveLens() override;
 
@@ -77,9 +78,6 @@ public:
     // server offers it; the benchmark compares both.
     bool usesSharedMemory() const { return m_shmAddress != nullptr; }
     void setSharedMemoryAllowed(bool allowed) { m_shmAllowed = allowed; }
-
-    // Pictures made since start (benchmark figures).
-    int pictureCount() const { return m_pictureCount; }
 
 signals:
     // A new picture differs from the last one: something beneath changed or the area moved.
@@ -137,7 +135,6 @@ private:
     unsigned long m_parts = 0; // XFixes region the damaged parts are fetched into
 
     QImage m_picture;
-    int m_pictureCount = 0;
     QTimer m_frameTimer;
     QElapsedTimer m_sinceFrame;
 
