@@ -641,7 +641,7 @@ private slots:
 #ifdef KAVRI_CAPTURE_X11LIVE
     // The live lens under a compositing manager. A full-screen window of another client
     // changes the colour of its left half every 50 ms; its right half stays blue. The lens is
-    // held over the border between them, beneath a magenta window of the "overlay".
+    // held over the border between them, beneath a magenta window of the "overlay" in a frame.
     void liveLens_data()
     {
         QTest::addColumn<QString>("compositor");
@@ -669,14 +669,15 @@ private slots:
         std::unique_ptr<Display, int (*)(Display *)> x(XOpenDisplay(display.constData()),
                                                        XCloseDisplay);
         QVERIFY(x);
-        const auto window = [&](const QRect &r, unsigned long pixel) {
+        const auto window = [&](const QRect &r, unsigned long pixel, Window parent = 0) {
             XSetWindowAttributes attributes;
             attributes.override_redirect = True;
             attributes.background_pixel = pixel;
-            const Window id = XCreateWindow(
-                x.get(), DefaultRootWindow(x.get()), r.x(), r.y(), static_cast<unsigned>(r.width()),
-                static_cast<unsigned>(r.height()), 0, CopyFromParent, InputOutput, CopyFromParent,
-                CWOverrideRedirect | CWBackPixel, &attributes);
+            const Window id =
+                XCreateWindow(x.get(), parent ? parent : DefaultRootWindow(x.get()), r.x(), r.y(),
+                              static_cast<unsigned>(r.width()), static_cast<unsigned>(r.height()),
+                              0, CopyFromParent, InputOutput, CopyFromParent,
+                              CWOverrideRedirect | CWBackPixel, &attributes);
             XMapRaised(x.get(), id);
             return id;
         };
@@ -705,24 +706,31 @@ private slots:
                                qRgb(0, 255, 255)};
         const Window beneath = window(QRect(QPoint(0, 0), ScreenSize), blue);
         const Window elsewhere = window(QRect(700, 500, 50, 50), blue);
-        const Window own = window(QRect(390, 290, 20, 20), magenta);
-        XSync(x.get(), False);
+        // The overlay's window in a frame, as a window manager puts it: the frame is left out.
+        const Window frame = window(QRect(386, 286, 28, 28), magenta);
+        const Window own = window(QRect(4, 4, 20, 20), magenta, frame);
+        // Redirected windows lose what they showed (the server paints their background and
+        // sends Expose): the left half is drawn again then, as a program does.
+        XSelectInput(x.get(), beneath, ExposureMask);
         int shown = 0;
-        fill(beneath, QRect(0, 0, 400, 600), colors[shown]);
-        fill(own, QRect(0, 0, 20, 20), magenta);
+        const auto drawBeneath = [&] { fill(beneath, QRect(0, 0, 400, 600), colors[shown % 4]); };
+        const auto answerExposures = [&] {
+            bool exposed = false;
+            while (XPending(x.get()) > 0) {
+                XEvent event;
+                XNextEvent(x.get(), &event);
+                exposed = exposed || event.type == Expose;
+            }
+            if (exposed)
+                drawBeneath();
+        };
+        drawBeneath();
 
         Child manager(compositor, arguments, m_env);
         QVERIFY(manager.started());
         QTRY_VERIFY_WITH_TIMEOUT(lens->isLive(), 10000);
-        // Redirected windows start with their background where they were covered: drawn
-        // again, as a program does when told of the exposure.
-        QTest::qWait(300);
-        fill(beneath, QRect(0, 0, 400, 600), colors[shown]);
-        fill(own, QRect(0, 0, 20, 20), magenta);
-        XSync(x.get(), False);
         QVERIFY(lens->start(area, {own}));
         QVERIFY(lens->isRunning());
-
         // Left of x = 400 the changing colour, right of it blue, never the overlay's magenta;
         // `allowed` holds the colours drawn in the last frames.
         QString fault;
@@ -747,7 +755,10 @@ private slots:
             }
             return QString();
         };
-        QCOMPARE(check(lens->picture(), {colors[0]}), QString());
+        // Once the compositing manager has redirected the windows, the frame's place shows
+        // the window beneath.
+        QTRY_COMPARE_WITH_TIMEOUT((answerExposures(), check(lens->picture(), {colors[0]})),
+                                  QString(), 10000);
 
         // The window changes 20 times: every picture shows one of the last two colours.
         std::vector<QRgb> seen;
@@ -766,8 +777,9 @@ private slots:
         });
         for (int i = 0; i < 20; ++i) {
             ++shown;
-            fill(beneath, QRect(0, 0, 400, 600), colors[shown % 4]);
+            drawBeneath();
             QTest::qWait(50);
+            answerExposures();
         }
         QTest::qWait(100);
         QVERIFY2(fault.isEmpty(), qPrintable(fault));
