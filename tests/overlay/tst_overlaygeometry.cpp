@@ -1,3 +1,4 @@
+#include "overlay/capture/x11livearea.h"
 #include "overlay/overlaygeometry.h"
 #include "presenter/screenmode.h"
 
@@ -195,6 +196,110 @@ private slots:
         QFETCH(double, rate);
         QFETCH(int, interval);
         QCOMPARE(frameIntervalMs(rate), interval);
+    }
+    // The live lens's source square in root device pixels: centred on the pointer, side
+    // 2 * radius * ratio / scale widened to whole pixels, cut to the pointer's screen.
+    void liveLensSourceIsTheMagnifiedSquareInDevicePixels_data()
+    {
+        QTest::addColumn<QPoint>("pointer"); // root device pixels
+        QTest::addColumn<double>("ratio");
+        QTest::addColumn<double>("scale");
+        QTest::addColumn<QRect>("screen");
+        QTest::addColumn<QRect>("source");
+        const QRect hd(0, 0, 800, 600);
+        QTest::newRow("unscaled, 2x")
+            << QPoint(400, 300) << 1.0 << 2.0 << hd << QRect(375, 275, 50, 50);
+        QTest::newRow("scale 1.25, 2x: 31.25 each side, widened")
+            << QPoint(400, 300) << 1.25 << 2.0 << hd << QRect(368, 268, 64, 64);
+        QTest::newRow("scale 1.5, 4x") << QPoint(1000, 500) << 1.5 << 4.0 << QRect(0, 0, 2880, 1620)
+                                       << QRect(981, 481, 38, 38);
+        QTest::newRow("scale 1.75, 1.5x") << QPoint(700, 400) << 1.75 << 1.5
+                                          << QRect(0, 0, 3360, 1890) << QRect(641, 341, 118, 118);
+        QTest::newRow("scale 2, 2x") << QPoint(800, 600) << 2.0 << 2.0 << QRect(0, 0, 3840, 2160)
+                                     << QRect(750, 550, 100, 100);
+        QTest::newRow("screen at an offset, pointer by its left edge")
+            << QPoint(1290, 500) << 1.0 << 2.0 << QRect(1280, 0, 1920, 1080)
+            << QRect(1280, 475, 35, 50);
+        QTest::newRow("scaled screen at an offset, pointer on its last pixel")
+            << QPoint(5119, 2359) << 2.0 << 2.0 << QRect(1280, 200, 3840, 2160)
+            << QRect(5069, 2309, 51, 51);
+        QTest::newRow("top right corner: nothing of the screen to its right")
+            << QPoint(1279, 10) << 1.0 << 4.0 << QRect(0, 0, 1280, 800) << QRect(1266, 0, 14, 23);
+        QTest::newRow("pointer far off the screen")
+            << QPoint(2000, 2000) << 1.0 << 2.0 << hd << QRect();
+        QTest::newRow("magnification 0") << QPoint(400, 300) << 1.0 << 0.0 << hd << QRect();
+        QTest::newRow("magnification not a number")
+            << QPoint(400, 300) << 1.0 << std::nan("") << hd << QRect();
+    }
+    void liveLensSourceIsTheMagnifiedSquareInDevicePixels()
+    {
+        QFETCH(QPoint, pointer);
+        QFETCH(double, ratio);
+        QFETCH(double, scale);
+        QFETCH(QRect, screen);
+        QFETCH(QRect, source);
+        QCOMPARE(X11LiveArea::sourceRect(pointer, 50, ratio, scale, screen), source);
+    }
+
+    // Which of the root's children the live lens reads for an area, bottom to top.
+    void liveLensReadsTheWindowsBeneathTheOverlay()
+    {
+        using X11LiveArea::StackedWindow;
+        const auto window = [](unsigned long id, const QRect &geometry, int depth = 24,
+                               bool viewable = true, bool inputOutput = true) {
+            StackedWindow w;
+            w.id = id;
+            w.geometry = geometry;
+            w.depth = depth;
+            w.viewable = viewable;
+            w.inputOutput = inputOutput;
+            return w;
+        };
+        const auto ids = [](const X11LiveArea::Pick &pick) {
+            QList<unsigned long> list;
+            for (const StackedWindow &w : pick.windows)
+                list << w.id;
+            return list;
+        };
+        const QRect area(100, 100, 200, 200);
+        const unsigned long overlay = 7;
+        std::vector<StackedWindow> stack{
+            window(1, QRect(0, 0, 800, 600)),                  // a desktop window
+            window(2, QRect(0, 0, 800, 600), 24, false),       // unmapped
+            window(3, QRect(0, 0, 800, 600), 24, true, false), // InputOnly
+            window(4, QRect(250, 250, 300, 300)),              // partly over the area
+            window(5, QRect(500, 400, 100, 100)),              // beside the area
+            window(6, QRect(150, 150, 50, 50), 32),            // translucent
+            window(overlay, QRect(0, 0, 800, 600), 32),        // the overlay itself
+            window(8, QRect(-500, -500, 100, 100)),            // off the screen
+        };
+        X11LiveArea::Pick pick = X11LiveArea::windowsBeneath(stack, {overlay}, area);
+        QCOMPARE(ids(pick), (QList<unsigned long>{1, 4, 6}));
+        QVERIFY(!pick.background); // the desktop window hides it
+        // Without the overlay in the list it would show in its own lens.
+        QCOMPARE(ids(X11LiveArea::windowsBeneath(stack, {}, area)),
+                 (QList<unsigned long>{1, 4, 6, overlay}));
+
+        // No desktop window: the background shows between the windows.
+        stack.erase(stack.begin());
+        pick = X11LiveArea::windowsBeneath(stack, {overlay}, area);
+        QCOMPARE(ids(pick), (QList<unsigned long>{4, 6}));
+        QVERIFY(pick.background);
+
+        // A translucent window over the whole area hides nothing; an opaque one everything.
+        stack.insert(stack.begin() + 5, window(9, QRect(90, 90, 300, 300), 32));
+        QCOMPARE(ids(X11LiveArea::windowsBeneath(stack, {overlay}, area)),
+                 (QList<unsigned long>{4, 6, 9}));
+        stack.insert(stack.begin() + 6, window(10, QRect(100, 100, 200, 200)));
+        pick = X11LiveArea::windowsBeneath(stack, {overlay}, area);
+        QCOMPARE(ids(pick), (QList<unsigned long>{10}));
+        QVERIFY(!pick.background);
+
+        // An area off every window reads nothing but the background; an empty one nothing.
+        pick = X11LiveArea::windowsBeneath(stack, {overlay}, QRect(700, 50, 20, 20));
+        QVERIFY(pick.windows.empty() && pick.background);
+        pick = X11LiveArea::windowsBeneath(stack, {overlay}, QRect());
+        QVERIFY(pick.windows.empty() && !pick.background);
     }
 };
 

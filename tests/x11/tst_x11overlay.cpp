@@ -4,8 +4,14 @@
 // checks look at screenshots of the root window and at where clicks and focus go.
 // The two-screen rows run a real Xorg with the dummy video driver and two outputs, a
 // 1280x800 laptop screen and a 1920x1080 projector to its right (root only).
+// The live lens rows read the windows beneath the overlay under a compositing manager; their
+// windows are the suite's own, drawn through an Xlib connection of its own.
 
 #include "common/childprocess.h"
+#ifdef KAVRI_CAPTURE_X11LIVE
+#include "overlay/capture/x11livearea.h"
+#include "overlay/capture/x11livelens.h"
+#endif
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,6 +27,12 @@
 #include <memory>
 #include <unistd.h>
 #include <vector>
+
+#ifdef KAVRI_CAPTURE_X11LIVE
+// Xlib last: its macros (None, Bool, Status, ...) clash with Qt's names.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#endif
 
 namespace {
 
@@ -642,6 +654,194 @@ private slots:
         QVERIFY(overlay.process().waitForFinished(5000));
         QCOMPARE(overlay.process().exitCode(), 0);
     }
+
+#ifdef KAVRI_CAPTURE_X11LIVE
+    // The live lens under a compositing manager. A full-screen window of another client
+    // changes the colour of its left half every 50 ms; its right half stays blue. The lens is
+    // held over the border between them, beneath a magenta window of the "overlay" in a frame.
+    void liveLens_data()
+    {
+        QTest::addColumn<QString>("compositor");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("picom") << QStringLiteral("picom")
+                               << QStringList{"--backend", "xrender", "--config", "/dev/null"};
+        QTest::newRow("xcompmgr") << QStringLiteral("xcompmgr") << QStringList{};
+    }
+    void liveLens()
+    {
+        QFETCH(QString, compositor);
+        QFETCH(QStringList, arguments);
+        if (QStandardPaths::findExecutable(compositor).isEmpty())
+            QSKIP(qPrintable(compositor + QStringLiteral(" is not installed: no live lens rig")));
+        Child xvfb(m_xvfb, {"-displayfd", "1", "-screen", "0", "800x600x24", "-nolisten", "tcp"},
+                   QProcessEnvironment::systemEnvironment());
+        QVERIFY(xvfb.started());
+        const QString number = xvfb.waitLine(QString(), 10000);
+        QVERIFY2(!number.isEmpty(), "Xvfb gave no display number");
+        const QByteArray display = ':' + number.toLatin1();
+        m_env = QProcessEnvironment::systemEnvironment();
+        m_env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(display));
+
+        // The windows' client, closed before the server goes.
+        std::unique_ptr<Display, int (*)(Display *)> x(XOpenDisplay(display.constData()),
+                                                       XCloseDisplay);
+        QVERIFY(x);
+        const auto window = [&](const QRect &r, unsigned long pixel, Window parent = 0) {
+            XSetWindowAttributes attributes;
+            attributes.override_redirect = True;
+            attributes.background_pixel = pixel;
+            const Window id =
+                XCreateWindow(x.get(), parent ? parent : DefaultRootWindow(x.get()), r.x(), r.y(),
+                              static_cast<unsigned>(r.width()), static_cast<unsigned>(r.height()),
+                              0, CopyFromParent, InputOutput, CopyFromParent,
+                              CWOverrideRedirect | CWBackPixel, &attributes);
+            XMapRaised(x.get(), id);
+            return id;
+        };
+        GC gc = XCreateGC(x.get(), DefaultRootWindow(x.get()), 0, nullptr);
+        const auto fill = [&](Window id, const QRect &r, QRgb color) {
+            XSetForeground(x.get(), gc, color & 0xffffff);
+            XFillRectangle(x.get(), id, gc, r.x(), r.y(), static_cast<unsigned>(r.width()),
+                           static_cast<unsigned>(r.height()));
+            XFlush(x.get());
+        };
+
+        std::unique_ptr<X11LiveLens> lens = X11LiveLens::open(display);
+        QVERIFY(lens);
+        // The lens of radius 50 at twice the size, round (400, 300).
+        const QRect area = X11LiveArea::sourceRect(QPoint(400, 300), 50, 1.0, 2.0,
+                                                   QRect(QPoint(0, 0), ScreenSize));
+        QCOMPARE(area, QRect(375, 275, 50, 50));
+        // Without a compositing manager covered windows cannot be read: not live, nothing runs.
+        QVERIFY(!lens->isLive());
+        QVERIFY(!lens->start(area, {}));
+        QVERIFY(!lens->isRunning());
+
+        const QRgb blue = qRgb(0, 0, 255);
+        const QRgb magenta = qRgb(255, 0, 255);
+        const QRgb colors[] = {qRgb(255, 0, 0), qRgb(0, 160, 0), qRgb(255, 255, 0),
+                               qRgb(0, 255, 255)};
+        const Window beneath = window(QRect(QPoint(0, 0), ScreenSize), blue);
+        const Window elsewhere = window(QRect(700, 500, 50, 50), blue);
+        // The overlay's window in a frame, as a window manager puts it: the frame is left out.
+        const Window frame = window(QRect(386, 286, 28, 28), magenta);
+        const Window own = window(QRect(4, 4, 20, 20), magenta, frame);
+        // Redirected windows lose what they showed (the server paints their background and
+        // sends Expose): the left half is drawn again then, as a program does.
+        XSelectInput(x.get(), beneath, ExposureMask);
+        int shown = 0;
+        const auto drawBeneath = [&] { fill(beneath, QRect(0, 0, 400, 600), colors[shown % 4]); };
+        const auto answerExposures = [&] {
+            bool exposed = false;
+            while (XPending(x.get()) > 0) {
+                XEvent event;
+                XNextEvent(x.get(), &event);
+                exposed = exposed || event.type == Expose;
+            }
+            if (exposed)
+                drawBeneath();
+        };
+        drawBeneath();
+
+        Child manager(compositor, arguments, m_env);
+        QVERIFY(manager.started());
+        QTRY_VERIFY_WITH_TIMEOUT(lens->isLive(), 10000);
+        QVERIFY(lens->start(area, {own}));
+        QVERIFY(lens->isRunning());
+        // Left of x = 400 the changing colour, right of it blue, never the overlay's magenta;
+        // `allowed` holds the colours drawn in the last frames.
+        QString fault;
+        const auto check = [&](const QImage &picture, const std::vector<QRgb> &allowed) {
+            if (picture.size() != area.size() || picture.offset() != area.topLeft())
+                return QStringLiteral("picture of %1x%2 at %3,%4")
+                    .arg(picture.width())
+                    .arg(picture.height())
+                    .arg(picture.offset().x())
+                    .arg(picture.offset().y());
+            for (int y = 0; y < picture.height(); ++y) {
+                for (int px = 0; px < picture.width(); ++px) {
+                    const QRgb c = picture.pixel(px, y) & 0xffffff;
+                    const bool ok =
+                        px + area.x() < 400
+                            ? std::find(allowed.begin(), allowed.end(),
+                                        qRgb(qRed(c), qGreen(c), qBlue(c))) != allowed.end()
+                            : c == (blue & 0xffffff);
+                    if (!ok)
+                        return QStringLiteral("%1 at %2,%3").arg(c, 6, 16).arg(px).arg(y);
+                }
+            }
+            return QString();
+        };
+        // Once the compositing manager has redirected the windows, the frame's place shows
+        // the window beneath.
+        QTRY_COMPARE_WITH_TIMEOUT((answerExposures(), check(lens->picture(), {colors[0]})),
+                                  QString(), 10000);
+
+        // The window changes 20 times: every picture shows one of the last two colours.
+        std::vector<QRgb> seen;
+        int pictures = 0;
+        QObject::connect(lens.get(), &X11LiveLens::changed, [&] {
+            ++pictures;
+            const QImage picture = lens->picture();
+            const QRgb now = colors[shown % 4];
+            const QRgb before = colors[(shown + 3) % 4];
+            const QString bad = check(picture, {now, before});
+            if (fault.isEmpty() && !bad.isEmpty())
+                fault = QStringLiteral("picture %1: %2").arg(pictures).arg(bad);
+            const QRgb left = picture.pixel(0, 0);
+            if (std::find(seen.begin(), seen.end(), left) == seen.end())
+                seen.push_back(left);
+        });
+        for (int i = 0; i < 20; ++i) {
+            ++shown;
+            drawBeneath();
+            QTest::qWait(50);
+            answerExposures();
+        }
+        QTest::qWait(100);
+        QVERIFY2(fault.isEmpty(), qPrintable(fault));
+        QVERIFY2(pictures >= 15, qPrintable(QString::number(pictures)));
+        QCOMPARE(seen.size(), size_t(4));
+        QCOMPARE(check(lens->picture(), {colors[shown % 4]}), QString());
+
+        // A still picture beneath, while another window away from the lens changes: no picture.
+        QSignalSpy changed(lens.get(), &X11LiveLens::changed);
+        for (int i = 0; i < 20; ++i) {
+            fill(elsewhere, QRect(0, 0, 50, 50), colors[i % 4]);
+            QTest::qWait(50);
+        }
+        QCOMPARE(changed.count(), 0);
+
+        // Moved right of the border, the picture is blue as soon as the call returns.
+        const QRect right(450, 275, 50, 50);
+        lens->setArea(right);
+        QCOMPARE(changed.count(), 1);
+        const QImage moved = lens->picture();
+        QCOMPARE(moved.offset(), right.topLeft());
+        QCOMPARE(moved.pixel(0, 0) & 0xffffff, blue & 0xffffff);
+        QCOMPARE(moved.pixel(49, 49) & 0xffffff, blue & 0xffffff);
+
+        // Stopped: changes beneath make no pictures.
+        lens->setArea(area);
+        lens->stop();
+        changed.clear();
+        for (int i = 0; i < 6; ++i) {
+            fill(beneath, QRect(0, 0, 400, 600), colors[i % 4]);
+            QTest::qWait(50);
+        }
+        QCOMPARE(changed.count(), 0);
+
+        // The compositing manager goes while the lens runs: the lens stops and says so.
+        QVERIFY(lens->start(area, {own}));
+        QSignalSpy live(lens.get(), &X11LiveLens::liveChanged);
+        KavriTest::stopProcess(manager.process(), 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(live.count(), 1, 5000);
+        QVERIFY(!lens->isRunning());
+        QVERIFY(!lens->isLive());
+        lens.reset();
+        XFreeGC(x.get(), gc);
+    }
+#endif
 };
 
 QTEST_GUILESS_MAIN(TestX11Overlay)

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "overlay/capture/x11livearea.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QObject>
+#include <QRect>
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+struct _XDisplay;
+
+// A live picture of the part of the screen the lens magnifies, on an X server with a
+// compositing manager, read through a connection of its own.
+//
+// Under a compositing manager every top-level window is redirected to a pixmap of its own, so
+// reading a window returns its contents even where other windows cover it. The picture is
+// made the way the compositor makes the screen: the top-level windows beneath the overlay
+// that meet the area, read there and painted bottom to top; windows with an alpha channel
+// (depth 32, premultiplied) are blended over what lies beneath. The overlay's own windows are
+// left out, so the lens never shows itself. XDamage tells which of those windows changed; a
+// change inside the area gives a new picture and changed(), at most once per display frame,
+// and nothing at all while nothing beneath changes.
+//
+// Not reproduced: what the compositor adds of its own (shadows, fades, dimmed inactive
+// windows, window opacity set by the _NET_WM_WINDOW_OPACITY property), window shapes (the
+// whole rectangle of a shaped window is painted) and window borders. The desktop's background
+// is the root window's pixmap that desktops publish as _XROOTPMAP_ID, or black without one:
+// the root window itself cannot be read under a compositor, as its pixels are the screen the
+// compositor draws, the overlay included. Desktops that draw a desktop window get it right.
+//
+// Without a compositing manager the windows beneath are not redirected and their covered
+// parts cannot be read; isLive() says false then and start() does nothing. This class never
+// redirects other programs' windows itself.
+//
+// Not responsible for where the area lies (see X11LiveArea::sourceRect) nor for drawing the
+// lens. While stopped it holds no X resources beyond its connection and selects no events.
+class X11LiveLens final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Null when the display cannot be opened, the server lacks the Damage or XFixes extension
+    // or a 24-bit true-colour screen, or is XWayland (which holds none of the Wayland windows
+    // beneath). An empty name opens $DISPLAY, as Qt does.
+    static std::unique_ptr<X11LiveLens> open(const QByteArray &displayName = QByteArray());
+    ~X11LiveLens() override;
+
+    X11LiveLens(const X11LiveLens &) = delete;
+    X11LiveLens &operator=(const X11LiveLens &) = delete;
+
+    // Whether a compositing manager runs now (it owns _NET_WM_CM_S<screen>), so that a live
+    // picture can be made. Asks the server.
+    bool isLive();
+
+    // Begins to follow `area` (root device pixels) beneath the windows `ownWindows` (the
+    // overlay's; their top-level frames are left out too). The first picture is ready when
+    // this returns. False, and nothing runs, when the picture cannot be live.
+    bool start(const QRect &area, const std::vector<unsigned long> &ownWindows);
+    // Moves the area; the new picture is ready when this returns (changed() follows).
+    void setArea(const QRect &area);
+    // Gives back every damage object and event selection.
+    void stop();
+    bool isRunning() const { return m_running; }
+
+    // The area's pixels as the screen shows them beneath the overlay, Format_RGB32, one pixel
+    // per device pixel; its offset() is the area's top left corner in root device pixels.
+    QImage picture() const { return m_picture; }
+    QRect area() const { return m_area; }
+
+    // Whether pictures are read through shared memory (MIT-SHM). On by default where the
+    // server offers it; the benchmark compares both.
+    bool usesSharedMemory() const { return m_shmAddress != nullptr; }
+    void setSharedMemoryAllowed(bool allowed) { m_shmAllowed = allowed; }
+
+signals:
+    // A new picture differs from the last one: something beneath changed or the area moved.
+    void changed();
+    // The compositing manager went away (or came): the picture is no longer live and the
+    // lens has stopped.
+    void liveChanged();
+
+private:
+    X11LiveLens(_XDisplay *display, int damageEventBase, int fixesEventBase, bool shm);
+    void handleEvents();
+    void scheduleFrame();
+    void frame();
+    void refreshStack();
+    void resolveOwnTopLevels();
+    void pickWindows();
+    bool damageWithinArea(unsigned long window, unsigned long damage);
+    void composePicture();
+    void readInto(QImage &picture, const X11LiveArea::StackedWindow &window);
+    void readBackground(QImage &picture);
+    bool ensureSharedMemory(int bytes);
+    void releaseSharedMemory();
+    void clearDamage();
+
+    _XDisplay *m_display = nullptr;
+    int m_damageEventBase = 0;
+    int m_fixesEventBase = 0;
+    unsigned long m_root = 0;
+    QRect m_rootRect; // the root window's size, asked with the stack
+    unsigned long m_compositorSelection = 0;
+    unsigned long m_rootPixmapAtom = 0;
+    bool m_shmOffered = false;
+    bool m_shmAllowed = true;
+
+    bool m_running = false;
+    QRect m_area;
+    std::vector<unsigned long> m_own;          // as given
+    std::vector<unsigned long> m_ownTopLevels; // their ancestors among the root's children
+
+    // The root's children bottom to top, and what reading them needs.
+    struct Known
+    {
+        X11LiveArea::StackedWindow window;
+        void *visual = nullptr; // Visual*
+    };
+    std::map<unsigned long, Known> m_known; // forgotten when the server reports a change
+    std::vector<X11LiveArea::StackedWindow> m_stack;
+    bool m_stackStale = true;
+    bool m_recompose = true; // the area or the background changed
+    X11LiveArea::Pick m_pick;
+    bool m_pickStale = true;
+    // A damage object per picked window, and those that reported damage since the last frame.
+    std::map<unsigned long, unsigned long> m_damage;
+    std::vector<unsigned long> m_damaged;
+    unsigned long m_parts = 0; // XFixes region the damaged parts are fetched into
+
+    QImage m_picture;
+    QTimer m_frameTimer;
+    QElapsedTimer m_sinceFrame;
+
+    int m_shmId = -1;
+    void *m_shmAddress = nullptr;
+    int m_shmBytes = 0;
+    void *m_shmInfo = nullptr; // XShmSegmentInfo, kept out of this header with Xlib
+
+    std::unique_ptr<QSocketNotifier> m_events;
+};
