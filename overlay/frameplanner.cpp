@@ -53,8 +53,8 @@ Plan plan(const Input &in)
     // pointer comes back onto the screen of the picture).
     const bool lens = in.mode == ModeMagnifier;
     const bool noPicture = lens && in.lens.waitsForPicture;
-    const bool otherScreen = lens && !noPicture && in.lens.onlyOverPictureScreen &&
-                             in.lens.pictureScreen != p.screen;
+    const bool otherScreen =
+        lens && !noPicture && in.lens.onlyOverPictureScreen && in.lens.pictureScreen != p.screen;
     p.mode = noPicture || otherScreen ? ModeNormal : in.mode;
     p.pointer = p.screen >= 0 ? in.pointer - in.screens[p.screen].geometry.topLeft() : in.pointer;
     p.radius = in.radius;
@@ -96,9 +96,9 @@ Plan plan(const Input &in)
     for (int i = 0; i < count; ++i) {
         const Screen &screen = in.screens[i];
         const int mode = i == p.screen ? int(p.mode) : int(ModeNormal);
-        p.shownRegion.push_back(OverlayGeometry::shownRegion(
-            mode, QRect(QPoint(), screen.geometry.size()), p.pointer, p.radius, in.compositing,
-            screen.ratio));
+        p.shownRegion.push_back(
+            OverlayGeometry::shownRegion(mode, QRect(QPoint(), screen.geometry.size()), p.pointer,
+                                         p.radius, in.compositing, screen.ratio));
     }
     return p;
 }

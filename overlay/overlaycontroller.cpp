@@ -21,7 +21,8 @@ std::vector<FramePlanner::Screen> describe(const QList<QScreen *> &screens)
 {
     std::vector<FramePlanner::Screen> described;
     for (QScreen *screen : screens)
-        described.push_back({screen->geometry(), screen->devicePixelRatio(), screen->refreshRate()});
+        described.push_back(
+            {screen->geometry(), screen->devicePixelRatio(), screen->refreshRate()});
     return described;
 }
 
@@ -33,6 +34,8 @@ OverlayController::OverlayController(OverlaySurface *primary, std::unique_ptr<La
     m_windows->setWindowSystem(OverlayWindowSystem::forCurrentPlatform());
     m_followTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_followTimer, &QTimer::timeout, this, &OverlayController::followPointer);
+    // Never shorter than the 600 ms (a coarse timer may end up to 5 % early).
+    m_flash.setTimerType(Qt::PreciseTimer);
     m_flash.setSingleShot(true);
     m_flash.setInterval(FlashMs);
     connect(&m_flash, &QTimer::timeout, this, &OverlayController::endFlash);
@@ -317,8 +320,8 @@ void OverlayController::planFrame(Repaint repaint, bool now)
     }
 
     const bool sameScreens = screens == m_planScreens;
-    m_backend->show({m_frame, m_plan, plan, screens,
-                     repaint == Repaint::PointerMove && sameScreens, now});
+    m_backend->show(
+        {m_frame, m_plan, plan, screens, repaint == Repaint::PointerMove && sameScreens, now});
     m_plan = plan;
     m_planScreens = screens;
 }

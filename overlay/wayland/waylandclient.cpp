@@ -423,7 +423,6 @@ void WaylandClient::die(const char *where)
     m_writeNotifier->setEnabled(false);
     const int error = wl_display_get_error(m_display);
     qCWarning(lcLayerOverlay, "The overlay's Wayland connection broke (%s: %s); the overlay stops.",
-              where,
-             std::strerror(error ? error : errno));
+              where, std::strerror(error ? error : errno));
     QMetaObject::invokeMethod(this, &WaylandClient::lost, Qt::QueuedConnection);
 }

@@ -31,6 +31,7 @@ public:
     bool pointerHidden = false;
     QHash<QWidget *, Presence> presence;
     bool pointerKnown = true;
+    bool motionReports = false;
 
     bool isCompositing() override { return compositing; }
     void setShownRegion(QWidget *, const QRegion &region) override { shownRegions << region; }
@@ -40,6 +41,8 @@ public:
     void keepAbove(QWidget *) override {}
     void setPresence(QWidget *window, Presence p) override { presence[window] = p; }
     bool knowsPointer() override { return pointerKnown; }
+    bool reportsPointerMotion() const override { return motionReports; }
+    void movePointer() { emit pointerMoved(); }
     void findPointer()
     {
         pointerKnown = true;
@@ -131,9 +134,15 @@ struct OverlayRig
     ScreenWidget &w() { return *widget; }
 
     // The screen is read on the event loop's next turn: lets it come.
-    bool pictureCame() { return QTest::qWaitFor([this] { return !widget->isCapturePending(); }); }
+    bool pictureCame()
+    {
+        return QTest::qWaitFor([this] { return !widget->isCapturePending(); });
+    }
     // The mode flash runs out by itself after 600 ms.
-    bool flashOver() { return QTest::qWaitFor([this] { return !widget->isFlashing(); }, 3000); }
+    bool flashOver()
+    {
+        return QTest::qWaitFor([this] { return !widget->isFlashing(); }, 3000);
+    }
 };
 
 // The whole overlay drawn into an image with alpha, as a translucent window's surface:

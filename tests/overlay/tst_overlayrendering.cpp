@@ -255,7 +255,7 @@ private slots:
         display(rig, static_cast<ScreenMode>(mode), pointer);
         if (mode == ModeMagnifier)
             w.onSetRepaint();
-            QVERIFY(rig.pictureCame());
+        QVERIFY(rig.pictureCame());
         QImage frame(w.size() * ratio, QImage::Format_ARGB32_Premultiplied);
         frame.setDevicePixelRatio(ratio);
         frame.fill(Qt::transparent);

@@ -165,8 +165,8 @@ private slots:
         QVERIFY2(clearedAt >= 600, qPrintable(QString::number(clearedAt)));
         QVERIFY(drawn.size() >= 2);
         QVERIFY(std::all_of(drawn.begin(), drawn.end(), [](const auto &d) { return d.second; }));
-        QVERIFY(std::any_of(drawn.begin(), drawn.end(),
-                            [](const auto &d) { return d.first >= 300; }));
+        QVERIFY(
+            std::any_of(drawn.begin(), drawn.end(), [](const auto &d) { return d.first >= 300; }));
         QVERIFY(drawsNothing(renderFrame(w)));
         QCOMPARE(w.paintMode(), ModeNormal);
         QCOMPARE(w.curMode(), ModeLaser);
@@ -606,6 +606,41 @@ private slots:
         w.onShowMode(true);
         QVERIFY(w.isSamplingPointer());
         w.onShowMode(false);
+        QVERIFY(!w.isSamplingPointer());
+    }
+
+    // Where the window system reports every move of the pointer, the overlay follows those
+    // reports: a held effect with the pointer standing still runs nothing.
+    void followsThePointerFromMotionReports()
+    {
+        OverlayRig rig;
+        rig.windowSystem->motionReports = true;
+        ScreenWidget &w = rig.w();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.onSetCursorSize(20);
+        w.onSetMode(ModeSpotLight);
+        QVERIFY(!w.isSamplingPointer()); // not during the flash either
+        w.onShowMode(true);
+        QVERIFY(!w.isSamplingPointer());
+        QCOMPARE(w.mousePos(), QPoint(100, 100));
+        PaintLog log(&w);
+        QCoreApplication::processEvents();
+        log.entries.clear();
+
+        // Moved without a report: nothing samples it.
+        rig.pointer = QPoint(400, 300);
+        QTest::qWait(100);
+        QCOMPARE(w.mousePos(), QPoint(100, 100));
+        QVERIFY(log.entries.isEmpty());
+
+        rig.windowSystem->movePointer();
+        QCOMPARE(w.mousePos(), QPoint(400, 300));
+        QTRY_VERIFY(!log.entries.isEmpty());
+        QVERIFY(!covers(log.entries.last().region, w.rect()));
+        QVERIFY(covers(log.entries.last().region, QRect(378, 278, 44, 44)));
+        const QImage frame = renderFrame(w);
+        QVERIFY(qAlpha(frame.pixel(400, 300)) < 10); // the hole moved
+        QVERIFY(qAlpha(frame.pixel(100, 100)) > 100);
         QVERIFY(!w.isSamplingPointer());
     }
 
