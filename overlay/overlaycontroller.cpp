@@ -48,7 +48,6 @@ OverlayController::OverlayController(OverlaySurface *primary, std::unique_ptr<La
 
     if (layer) {
         m_layer = std::make_unique<LayerBackend>(std::move(layer));
-        connect(m_layer.get(), &OverlayBackend::lost, this, &OverlayController::fallBackToWindows);
         useBackend(m_layer.get());
     } else {
         useBackend(m_windows.get());
@@ -224,9 +223,11 @@ void OverlayController::followPointer()
     if (!modeTraits(m_paintMode).followsPointer)
         return;
     const QPoint pointer = sampledPointer();
-    const int screen = FramePlanner::screenUnder(pointer, describe(m_planScreens));
-    if (screen >= 0 && screen == m_plan.screen &&
-        pointer - m_planScreens[screen]->geometry().topLeft() == m_frame.pointer)
+    const QList<QScreen *> screens = QGuiApplication::screens();
+    const int under = FramePlanner::screenUnder(pointer, describe(screens));
+    QScreen *screen = under >= 0 ? screens[under] : nullptr;
+    if (screen && screen == m_frame.screen &&
+        pointer - screen->geometry().topLeft() == m_frame.pointer)
         return;
     planFrame(Repaint::PointerMove);
 }

@@ -30,7 +30,11 @@ ScreenWidget::ScreenWidget(QWidget *parent) : OverlaySurface(parent, nullptr)
     m_controller = std::move(controller);
 }
 
-ScreenWidget::~ScreenWidget() = default;
+ScreenWidget::~ScreenWidget()
+{
+    // The frame goes with the controller, before this window.
+    setFrame(nullptr);
+}
 
 void ScreenWidget::setVisible(bool visible)
 {
