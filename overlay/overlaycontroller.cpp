@@ -3,6 +3,7 @@
 #include "overlay/layerbackend.h"
 #include "overlay/layeroverlay.h"
 #include "overlay/overlaygeometry.h"
+#include "overlay/overlaylog.h"
 #include "overlay/overlaywindowsystem.h"
 #include "overlay/windowbackend.h"
 
@@ -61,6 +62,9 @@ void OverlayController::useBackend(OverlayBackend *backend)
     if (m_backend)
         disconnect(m_backend, nullptr, this, nullptr);
     m_backend = backend;
+    qCInfo(lcOverlay, "drawn by %s; the pointer followed from %s",
+           backend == m_layer.get() ? "layer-shell surfaces" : "the overlay windows",
+           backend->reportsPointerMotion() ? "its motion reports" : "samples at the display rate");
     connect(backend, &OverlayBackend::pointerMoved, this, [this] {
         if (m_paintMode != ModeNormal)
             followPointer();
@@ -79,6 +83,7 @@ void OverlayController::fallBackToWindows()
     // layer backend goes once its signal has returned.
     if (!m_layer || m_backend != m_layer.get())
         return;
+    qCInfo(lcOverlay, "the layer-shell surfaces are lost; the overlay windows take over");
     m_layer->hide();
     m_layer.release()->deleteLater();
     useBackend(m_windows.get());
@@ -138,6 +143,7 @@ void OverlayController::setMode(ScreenMode mode)
     m_settings.mode = mode;
     setPaintMode(mode);
     m_flash.start();
+    qCDebug(lcOverlay, "mode %d shown for %d ms", int(mode), FlashMs);
     planFrame(Repaint::Whole);
 }
 
