@@ -40,6 +40,11 @@ OverlayController::OverlayController(OverlaySurface *primary, std::unique_ptr<La
     m_flash.setSingleShot(true);
     m_flash.setInterval(FlashMs);
     connect(&m_flash, &QTimer::timeout, this, &OverlayController::endFlash);
+    // A mouse reports its motion faster than any display shows it (raw motion comes at the
+    // mouse's rate): the reports read in one turn of the event loop make one frame.
+    m_motion.setSingleShot(true);
+    m_motion.setInterval(0);
+    connect(&m_motion, &QTimer::timeout, this, &OverlayController::followPointer);
     connect(&m_lens, &LensPicture::changed, this, [this] { planFrame(Repaint::Whole); });
     connect(&m_lens, &LensPicture::unavailable, this, &OverlayController::magnifierUnavailable);
     connect(qApp, &QGuiApplication::primaryScreenChanged, this, [this] { screensChanged(); });
@@ -66,8 +71,8 @@ void OverlayController::useBackend(OverlayBackend *backend)
            backend == m_layer.get() ? "layer-shell surfaces" : "the overlay windows",
            backend->reportsPointerMotion() ? "its motion reports" : "samples at the display rate");
     connect(backend, &OverlayBackend::pointerMoved, this, [this] {
-        if (m_paintMode != ModeNormal)
-            followPointer();
+        if (m_paintMode != ModeNormal && !m_motion.isActive())
+            m_motion.start();
     });
     connect(backend, &OverlayBackend::clicked, this, &OverlayController::takeClick);
     connect(backend, &OverlayBackend::keyed, this, &OverlayController::clearDisplay);

@@ -103,5 +103,6 @@ private:
     QList<QScreen *> m_planScreens;
     bool m_pickScreen = true;
     QTimer m_followTimer;
+    QTimer m_motion;
     QTimer m_flash;
 };
