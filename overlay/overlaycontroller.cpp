@@ -60,7 +60,13 @@ OverlayController::OverlayController(OverlaySurface *primary, std::unique_ptr<La
     }
 }
 
-OverlayController::~OverlayController() = default;
+OverlayController::~OverlayController()
+{
+    // The backends go after this object's state: nothing they report reaches it any more.
+    disconnect(m_windows.get(), nullptr, this, nullptr);
+    if (m_layer)
+        disconnect(m_layer.get(), nullptr, this, nullptr);
+}
 
 void OverlayController::useBackend(OverlayBackend *backend)
 {
