@@ -36,9 +36,9 @@ public:
 
     // Shows `frame`: its effect on the output of frame.screen, nothing on the others. With
     // `onlyPointerMoved` only the effect's old and new place are drawn again. Drawn at the
-    // output's next frame, or at once and sent to the compositor with `now` (where the caller
-    // blocks the event loop afterwards).
-    void present(const OverlayFrame &frame, bool onlyPointerMoved, bool now);
+    // output's next frame (a surface being mapped: once the compositor has answered with its
+    // size); a surface that shows nothing any more is unmapped at once.
+    void present(const OverlayFrame &frame, bool onlyPointerMoved);
 
     // Where the pointer was last seen over one of the surfaces, in global logical
     // coordinates of Qt's screens; none before it ever was.

@@ -21,7 +21,7 @@ LayerOverlay::LayerOverlay(std::unique_ptr<Private> p) : d(std::move(p)) {}
 
 LayerOverlay::~LayerOverlay() = default;
 
-void LayerOverlay::present(const OverlayFrame &, bool, bool) {}
+void LayerOverlay::present(const OverlayFrame &, bool) {}
 
 std::optional<QPoint> LayerOverlay::pointerPosition() const
 {

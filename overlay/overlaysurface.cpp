@@ -42,11 +42,13 @@ void OverlaySurface::createOn(QScreen *screen)
 
 bool OverlaySurface::showsEffect() const
 {
-    return m_screen && m_frame->screen == m_screen;
+    return m_screen && m_frame && m_frame->screen == m_screen;
 }
 
 void OverlaySurface::paintEvent(QPaintEvent *)
 {
+    if (!m_frame)
+        return;
     QPainter painter(this);
     OverlayPaint::paint(painter, *m_frame, rect(), showsEffect());
 }

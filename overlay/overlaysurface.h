@@ -8,8 +8,8 @@ struct OverlayFrame;
 class QScreen;
 
 // One overlay window over one screen. It draws the shared frame when the frame's effect is on
-// its screen and nothing otherwise. It decides nothing: ScreenWidget, itself the surface on
-// the primary screen, plans the frames and owns the surfaces of the other screens.
+// its screen and nothing otherwise. It decides nothing: OverlayController plans the frames,
+// WindowBackend places the windows (ScreenWidget is the one on the primary screen).
 //
 // The window never takes the focus, and input passes to the presentation beneath (except the
 // pointer under XWayland while an effect follows it: see OverlayWindowSystem::Presence).
@@ -19,6 +19,9 @@ class OverlaySurface : public QWidget
 
 public:
     OverlaySurface(QWidget *parent, const OverlayFrame *frame);
+
+    // The frame to draw; a window without one draws nothing.
+    void setFrame(const OverlayFrame *frame) { m_frame = frame; }
 
     // Places the window over `screen` (full screen, on that screen's pixel ratio).
     void cover(QScreen *screen);

@@ -27,8 +27,8 @@ public:
     virtual void setShownRegion(QWidget *window, const QRegion &region) = 0;
 
     // Returns once the window system has received everything Qt drew or asked for so far.
-    // Needed where the overlay paints without returning to the event loop (the mode flash),
-    // since Qt may hold requests back until the loop runs again.
+    // Needed where the overlay must be off the screen before the screen is read, since Qt may
+    // hold requests back until the event loop runs again.
     virtual void sync() = 0;
 
     // Called after the overlay cleared what it displayed and before the screen is captured.

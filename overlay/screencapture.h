@@ -30,6 +30,11 @@ public:
     // holds nothing open between the request and its answer need not do anything.
     virtual void cancel() {}
 
+    // True for a route that reads the screen itself and answers on the event loop's next
+    // turn. Without its picture the lens still shows its ring there; the lens of a route that
+    // answers later draws nothing until its picture has come.
+    virtual bool answersAtOnce() const { return false; }
+
 signals:
     // The whole screen in its device pixels, its pixel ratio set.
     void captured(QPointer<QScreen> screen, QPixmap picture);

@@ -23,16 +23,12 @@ namespace {
 using OverlayGeometry::modeTraits;
 using Drawing = OverlayGeometry::ModeTraits::Drawing;
 
-// A buffer on the screen, one being drawn, and one in reserve for the frame drawn while the
-// event loop is blocked (the compositor's release of the others is not read then).
+// A buffer on the screen, one being drawn, and one in reserve for a frame drawn before the
+// compositor's release of the others has been read.
 constexpr std::size_t MaxBuffers = 3;
 // A frame callback the compositor has not answered for this long (an output switched off)
 // no longer holds drawing back.
 constexpr qint64 FrameWaitLimitMs = 250;
-// How long a frame drawn at once waits for the compositor to let a surface be mapped.
-constexpr qint64 MapWaitLimitMs = 100;
-// How long it then waits for the compositor to say where the pointer is over the surfaces.
-constexpr qint64 EnterWaitLimitMs = 30;
 
 } // namespace
 
@@ -99,7 +95,7 @@ struct LayerOverlay::Private
     void sendInputRegion(Surface *s);
     Surface *surfaceOf(const wl_surface *surface) const;
     void plan(Surface *s, bool onlyPointerMoved);
-    void schedule(Surface *s, bool now);
+    void schedule(Surface *s);
     void draw(Surface *s);
     ShmBuffer *freeBuffer(Surface *s);
     void pointerAt(Surface *s, QPointF local);
@@ -170,7 +166,7 @@ void LayerOverlay::Private::outputChanged(WaylandOutput *output)
         if (s->scale != output->scale) {
             s->scale = output->scale;
             s->damage = QRect(QPoint(), s->size);
-            schedule(s.get(), false);
+            schedule(s.get());
         }
         return;
     }
@@ -341,11 +337,11 @@ void LayerOverlay::Private::plan(Surface *s, bool onlyPointerMoved)
     setShown(s, modeTraits(frame.mode).drawing != Drawing::Clear);
 }
 
-void LayerOverlay::Private::schedule(Surface *s, bool now)
+void LayerOverlay::Private::schedule(Surface *s)
 {
     if (!s->shown || !s->configured || (s->damage.isEmpty() && !s->inputChanged))
         return;
-    if (s->frameCallback && !now && clock.elapsed() - s->frameAskedAt < FrameWaitLimitMs)
+    if (s->frameCallback && clock.elapsed() - s->frameAskedAt < FrameWaitLimitMs)
         return; // drawn when the compositor asks for the next frame
     draw(s);
 }
@@ -489,7 +485,7 @@ LayerOverlay::LayerOverlay(std::unique_ptr<Private> p) : d(std::move(p)) {}
 
 LayerOverlay::~LayerOverlay() = default;
 
-void LayerOverlay::present(const OverlayFrame &frame, bool onlyPointerMoved, bool now)
+void LayerOverlay::present(const OverlayFrame &frame, bool onlyPointerMoved)
 {
     if (!d->client->isAlive())
         return;
@@ -497,42 +493,10 @@ void LayerOverlay::present(const OverlayFrame &frame, bool onlyPointerMoved, boo
     if (onlyPointerMoved && d->motionAt >= 0 && d->followedMotionAt < 0)
         d->followedMotionAt = d->motionAt;
     d->motionAt = -1;
-    // Where the caller blocks afterwards, the buffers the compositor gave back meanwhile are
-    // only known by reading them now.
-    if (now)
-        d->client->dispatchWaiting();
-    const bool wasShown =
-        std::any_of(d->surfaces.begin(), d->surfaces.end(), [](const auto &s) { return s->shown; });
     for (const auto &s : d->surfaces)
         d->plan(s.get(), onlyPointerMoved);
-    if (now) {
-        // A surface being mapped draws when the compositor has answered with its size; the
-        // caller keeps the event loop from running, so the answer is read here, briefly.
-        QElapsedTimer waited;
-        waited.start();
-        const auto unanswered = [this] {
-            return std::any_of(d->surfaces.begin(), d->surfaces.end(),
-                               [](const auto &s) { return s->shown && !s->configured; });
-        };
-        while (unanswered() && waited.elapsed() < MapWaitLimitMs &&
-               d->client->dispatchWaiting(int(MapWaitLimitMs - waited.elapsed()))) {
-        }
-    }
     for (const auto &s : d->surfaces)
-        d->schedule(s.get(), now);
-    if (!now || wasShown || d->pointerSurface)
-        return;
-    // Just mapped: the compositor tells the surfaces where the pointer is, which may be far
-    // from where it was last seen over them. The caller blocks the event loop (the mode
-    // flash), so that is read here and the picture moved there at once (through
-    // pointerMoved(), whose receiver presents the moved frame).
-    QElapsedTimer waited;
-    waited.start();
-    while (!d->pointerSurface && waited.elapsed() < EnterWaitLimitMs &&
-           d->client->dispatchWaiting(int(EnterWaitLimitMs - waited.elapsed()))) {
-    }
-    for (const auto &s : d->surfaces)
-        d->schedule(s.get(), true);
+        d->schedule(s.get());
 }
 
 std::optional<QPoint> LayerOverlay::pointerPosition() const

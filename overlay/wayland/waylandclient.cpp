@@ -382,11 +382,6 @@ void WaylandClient::flush()
     m_writeNotifier->setEnabled(false);
 }
 
-bool WaylandClient::dispatchWaiting(int timeoutMs)
-{
-    return readEvents(timeoutMs);
-}
-
 bool WaylandClient::readEvents(int timeoutMs)
 {
     // Not from within a callback of this connection: libwayland's reading is not re-entrant.
@@ -427,7 +422,7 @@ void WaylandClient::die(const char *where)
     m_readNotifier->setEnabled(false);
     m_writeNotifier->setEnabled(false);
     const int error = wl_display_get_error(m_display);
-    qWarning("The overlay's Wayland connection broke (%s: %s); the overlay stops.", where,
-             std::strerror(error ? error : errno));
+    qCWarning(lcLayerOverlay, "The overlay's Wayland connection broke (%s: %s); the overlay stops.",
+              where, std::strerror(error ? error : errno));
     QMetaObject::invokeMethod(this, &WaylandClient::lost, Qt::QueuedConnection);
 }

@@ -87,10 +87,6 @@ public:
     bool isAlive() const { return !m_dead; }
     // Sends what was asked so far, without waiting; a full socket is written when it drains.
     void flush();
-    // Handles whatever the compositor has sent already, waiting up to `timeoutMs` for
-    // something to arrive. For callers that keep the event loop from running. False when
-    // nothing can be read (connection broken, or called from within its own callbacks).
-    bool dispatchWaiting(int timeoutMs = 0);
 
     // Makes the compositor look again for the surface under the pointer, with a pointer
     // motion of zero through a virtual pointer (where offered): sway 1.7 leaves the pointer

@@ -15,6 +15,7 @@
 #include <QPainter>
 #include <QPixmap>
 #include <QVector>
+#include <QtTest>
 
 #include <functional>
 #include <memory>
@@ -30,6 +31,7 @@ public:
     bool pointerHidden = false;
     QHash<QWidget *, Presence> presence;
     bool pointerKnown = true;
+    bool motionReports = false;
 
     bool isCompositing() override { return compositing; }
     void setShownRegion(QWidget *, const QRegion &region) override { shownRegions << region; }
@@ -39,6 +41,8 @@ public:
     void keepAbove(QWidget *) override {}
     void setPresence(QWidget *window, Presence p) override { presence[window] = p; }
     bool knowsPointer() override { return pointerKnown; }
+    bool reportsPointerMotion() const override { return motionReports; }
+    void movePointer() { emit pointerMoved(); }
     void findPointer()
     {
         pointerKnown = true;
@@ -88,8 +92,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == m_widget && event->type() == QEvent::Paint) {
-            // The filter runs before paintEvent: the mode is the one about to be drawn.
-            entries.push_back({m_clock.elapsed(), m_widget->paintMode(),
+            // The filter runs before paintEvent: the mode is the one about to be drawn (with
+            // the lens waiting for its picture, nothing).
+            entries.push_back({m_clock.elapsed(), m_widget->drawnMode(),
                                static_cast<QPaintEvent *>(event)->region()});
         }
         return false;
@@ -100,7 +105,7 @@ private:
     QElapsedTimer m_clock;
 };
 
-// An overlay whose pointer, screen capture, flash wait and window system are the test's.
+// An overlay whose pointer, screen capture and window system are the test's.
 struct OverlayRig
 {
     QPoint pointer{100, 100};
@@ -108,12 +113,10 @@ struct OverlayRig
     int grabs = 0;
     QScreen *grabbed = nullptr;
     std::function<void()> onGrab;
-    QVector<int> waits;
-    std::function<void()> onWait;
     FakeWindowSystem *windowSystem = nullptr;
     std::unique_ptr<ScreenWidget> widget;
 
-    explicit OverlayRig(bool realFlashWait = false)
+    OverlayRig()
     {
         widget = std::make_unique<ScreenWidget>(nullptr);
         widget->setPointerSource([this] { return pointer; });
@@ -124,18 +127,22 @@ struct OverlayRig
                 onGrab();
             return capture;
         });
-        if (!realFlashWait) {
-            widget->setFlashWait([this](int ms) {
-                waits << ms;
-                if (onWait)
-                    onWait();
-            });
-        }
         auto fake = std::make_unique<FakeWindowSystem>();
         windowSystem = fake.get();
         widget->setWindowSystem(std::move(fake));
     }
     ScreenWidget &w() { return *widget; }
+
+    // The screen is read on the event loop's next turn: lets it come.
+    bool pictureCame()
+    {
+        return QTest::qWaitFor([this] { return !widget->isCapturePending(); });
+    }
+    // The mode flash runs out by itself after 600 ms.
+    bool flashOver()
+    {
+        return QTest::qWaitFor([this] { return !widget->isFlashing(); }, 3000);
+    }
 };
 
 // The whole overlay drawn into an image with alpha, as a translucent window's surface:

@@ -45,12 +45,14 @@ QString firstDifference(const QImage &a, const QImage &b)
     return QString();
 }
 
-// Shows `mode` (after its flash) with the pointer at `pointer`.
+// Shows `mode` (held, which ends its flash) with the pointer at `pointer`.
 void display(OverlayRig &rig, ScreenMode mode, QPoint pointer)
 {
     rig.pointer = pointer;
     rig.w().onSetMode(mode);
     rig.w().onShowMode(true);
+    // The lens draws once its picture came (the screen is read on the event loop's next turn).
+    rig.pictureCame();
 }
 
 // The frame the overlay's windows draw now, as the native Wayland overlay is handed it.
@@ -253,6 +255,7 @@ private slots:
         display(rig, static_cast<ScreenMode>(mode), pointer);
         if (mode == ModeMagnifier)
             w.onSetRepaint();
+        QVERIFY(rig.pictureCame());
         QImage frame(w.size() * ratio, QImage::Format_ARGB32_Premultiplied);
         frame.setDevicePixelRatio(ratio);
         frame.fill(Qt::transparent);
@@ -484,6 +487,7 @@ private slots:
         w.applySettings(
             {static_cast<ScreenMode>(mode), w.foreColor(), w.backColor(), 150, 180, 40, 1.5});
         w.onSetRepaint(); // takes the capture and shows the lens
+        QVERIFY(rig.pictureCame());
         w.onShowMode(true);
         QImage buffer = layerBuffer(w.size(), ratio);
         OverlayPaint::repaint(buffer, currentFrame(w), true, QRect(QPoint(), w.size()));

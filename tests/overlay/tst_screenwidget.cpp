@@ -9,17 +9,10 @@
 #include <QTimer>
 #include <QtTest>
 
-#include <ctime>
+#include <algorithm>
 #include <functional>
 
 namespace {
-
-double processCpuMs()
-{
-    timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return ts.tv_sec * 1000.0 + ts.tv_nsec / 1e6;
-}
 
 using SlotCall = std::function<void(ScreenWidget &)>;
 
@@ -134,6 +127,8 @@ private slots:
         QCOMPARE(rig.grabs, 0); // the magnifier was not displayed: no capture
     }
 
+    // Choosing a mode shows it at once and clears it 600 ms later, while the event loop runs
+    // on; choosing the selected mode again shows nothing.
     void setModeFlashesTheMode()
     {
         OverlayRig rig;
@@ -144,71 +139,98 @@ private slots:
 
         // Right after construction the normal mode is already selected: nothing happens.
         w.onSetMode(ModeNormal);
-        QVERIFY(log.entries.isEmpty());
-        QVERIFY(rig.waits.isEmpty());
-
-        ScreenMode modeDuringWait = ModeNormal;
-        int syncsBeforeWait = -1;
-        rig.onWait = [&] {
-            modeDuringWait = w.paintMode();
-            syncsBeforeWait = rig.windowSystem->syncs;
-        };
-        w.onSetMode(ModeLaser);
-        QCOMPARE(rig.waits, QVector<int>{600});
-        QCOMPARE(modeDuringWait, ModeLaser);
-        // The flash was pushed to the screen before waiting (the event loop does not run).
-        QVERIFY(syncsBeforeWait >= 1);
-        // Painted at once, both times: first the dot, then nothing.
-        QCOMPARE(log.entries.size(), 2);
-        QCOMPARE(log.entries[0].mode, ModeLaser);
-        QCOMPARE(log.entries[1].mode, ModeNormal);
-        QCOMPARE(log.entries[0].region, QRegion(w.rect()));
-        QCOMPARE(w.paintMode(), ModeNormal);
-        QCOMPARE(w.curMode(), ModeLaser);
-
-        // Selecting it again shows nothing.
-        w.onSetMode(ModeLaser);
-        QCOMPARE(log.entries.size(), 2);
-        QCOMPARE(rig.waits.size(), 1);
-
-        // Also for the black screen.
-        w.onSetMode(ModeBlackScreen);
-        QCOMPARE(rig.waits.size(), 2);
-        w.onSetMode(ModeBlackScreen);
-        QCOMPARE(rig.waits.size(), 2);
-    }
-
-    void flashHoldsTheModeWithoutRunningEventsOrSpinning()
-    {
-        OverlayRig rig(true);
-        ScreenWidget &w = rig.w();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QVERIFY(!w.isFlashing());
         QCoreApplication::processEvents();
-        PaintLog log(&w);
+        QVERIFY(log.entries.isEmpty());
 
         bool timerRan = false;
         QTimer::singleShot(0, &w, [&] { timerRan = true; });
-        QCoreApplication::postEvent(&w, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, {}));
+        QElapsedTimer clock;
+        clock.start();
+        w.onSetMode(ModeLaser);
+        QVERIFY(clock.elapsed() < 300); // the slot does not wait for the flash
+        QCOMPARE(w.paintMode(), ModeLaser);
+        QCOMPARE(w.curMode(), ModeLaser);
+        QVERIFY(!drawsNothing(renderFrame(w)));
 
-        QElapsedTimer wall;
-        wall.start();
-        const double cpuBefore = processCpuMs();
+        // The pixels over time: the dot until the flash ends, nothing afterwards. The queued
+        // events run meanwhile.
+        QVector<QPair<qint64, bool>> drawn;
+        while (w.isFlashing()) {
+            drawn.push_back({clock.elapsed(), !drawsNothing(renderFrame(w))});
+            QTest::qWait(40);
+        }
+        const qint64 clearedAt = clock.elapsed();
+        QVERIFY(timerRan);
+        QVERIFY2(clearedAt >= 600, qPrintable(QString::number(clearedAt)));
+        QVERIFY(drawn.size() >= 2);
+        QVERIFY(std::all_of(drawn.begin(), drawn.end(), [](const auto &d) { return d.second; }));
+        QVERIFY(
+            std::any_of(drawn.begin(), drawn.end(), [](const auto &d) { return d.first >= 300; }));
+        QVERIFY(drawsNothing(renderFrame(w)));
+        QCOMPARE(w.paintMode(), ModeNormal);
+        QCOMPARE(w.curMode(), ModeLaser);
+        QTRY_VERIFY(!log.entries.isEmpty() && log.entries.last().mode == ModeNormal);
+        QCOMPARE(log.entries.first().mode, ModeLaser);
+        QCOMPARE(log.entries.first().region, QRegion(w.rect()));
+
+        // Selecting it again shows nothing.
+        log.entries.clear();
+        w.onSetMode(ModeLaser);
+        QVERIFY(!w.isFlashing());
+        QCoreApplication::processEvents();
+        QVERIFY(log.entries.isEmpty());
+
+        // Also for the black screen.
+        w.onSetMode(ModeBlackScreen);
+        QVERIFY(w.isFlashing());
+        QVERIFY(rig.flashOver());
+        w.onSetMode(ModeBlackScreen);
+        QVERIFY(!w.isFlashing());
+    }
+
+    // A mode chosen during the flash of another is shown at once, for 600 ms of its own; the
+    // effect key pressed during a flash shows the effect for as long as it is held, and its
+    // release during a flash leaves the flash alone.
+    void flashMeetsOtherKeys()
+    {
+        OverlayRig rig;
+        ScreenWidget &w = rig.w();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QElapsedTimer clock;
+        clock.start();
+        w.onSetMode(ModeLaser);
+        QTest::qWait(300);
+        const qint64 secondAt = clock.elapsed();
+        w.onSetMode(ModeBlackScreen);
+        QCOMPARE(w.paintMode(), ModeBlackScreen);
+        QCOMPARE(qAlpha(renderFrame(w).pixel(5, 5)), 255);
+        QVERIFY(rig.flashOver());
+        const qint64 clearedAt = clock.elapsed();
+        QVERIFY2(clearedAt - secondAt >= 600,
+                 qPrintable(QStringLiteral("%1 after %2").arg(clearedAt).arg(secondAt)));
+        QVERIFY(drawsNothing(renderFrame(w)));
+
+        // The release of the key that chose the mode comes with the mode: the flash stays.
         w.onSetMode(ModeSpotLight);
-        const double cpuMs = processCpuMs() - cpuBefore;
-        const qint64 wallMs = wall.elapsed();
+        w.onShowMode(false);
+        QCOMPARE(w.paintMode(), ModeSpotLight);
+        QVERIFY(w.isFlashing());
+        // The effect key during the flash: the effect stays while it is held.
+        w.onShowMode(true);
+        QVERIFY(!w.isFlashing());
+        QTest::qWait(800);
+        QCOMPARE(w.paintMode(), ModeSpotLight);
+        QVERIFY(!drawsNothing(renderFrame(w)));
+        w.onShowMode(false);
+        QCOMPARE(w.paintMode(), ModeNormal);
 
-        QVERIFY(!timerRan); // nothing queued ran while the mode was shown
-        QCOMPARE(log.entries.size(), 2);
-        QCOMPARE(log.entries[0].mode, ModeSpotLight);
-        QCOMPARE(log.entries[1].mode, ModeNormal);
-        QVERIFY2(log.entries[1].atMs - log.entries[0].atMs >= 600,
-                 qPrintable(QString::number(log.entries[1].atMs - log.entries[0].atMs)));
-        QVERIFY(wallMs >= 600);
-        // Waiting sleeps: far less processor time than wall time went by.
-        QVERIFY2(cpuMs < wallMs / 2.0,
-                 qPrintable(QStringLiteral("cpu %1 ms of %2 ms").arg(cpuMs).arg(wallMs)));
-        QTRY_VERIFY(timerRan); // the queued events run afterwards
-        QCOMPARE(w.curMode(), ModeSpotLight);
+        // Held after a flash, the effect key shows the effect as before.
+        w.onSetMode(ModeLaser);
+        QVERIFY(rig.flashOver());
+        w.onShowMode(true);
+        QCOMPARE(w.paintMode(), ModeLaser);
+        QVERIFY(!drawsNothing(renderFrame(w)));
     }
 
     void captureIsTakenWithTheOverlayCleared()
@@ -228,29 +250,33 @@ private slots:
             QRegion lastRegion;
             int redrawWaits;
             int syncs;
-            double scale;
+            ScreenMode drawn;
         };
         QVector<AtGrab> atGrab;
         rig.onGrab = [&] {
             atGrab.push_back({log.entries.last().mode, log.entries.last().region,
                               rig.windowSystem->redrawWaits, rig.windowSystem->syncs,
-                              w.scaleRate()});
+                              w.drawnMode()});
         };
 
         // Choosing the magnifier while the spotlight is displayed: cleared, then captured.
         const int syncsBefore = rig.windowSystem->syncs;
         w.onSetMode(ModeMagnifier);
+        QVERIFY(rig.pictureCame());
         QCOMPARE(rig.grabs, 1);
         QCOMPARE(atGrab[0].lastPainted, ModeNormal);
         QCOMPARE(atGrab[0].lastRegion, QRegion(w.rect()));
         QVERIFY(atGrab[0].syncs > syncsBefore);
         QCOMPARE(atGrab[0].redrawWaits, 1); // the spotlight was on the screen
         QCOMPARE(w.screenPixmap().cacheKey(), rig.capture.cacheKey());
+        QCOMPARE(w.paintMode(), ModeMagnifier); // the flash shows the lens
+        QVERIFY(rig.flashOver());
         QCOMPARE(w.paintMode(), ModeNormal);
         QCOMPARE(w.curMode(), ModeMagnifier);
 
         // The effect key's press: capture (nothing was displayed, so no wait), then lens.
         w.onSetRepaint();
+        QVERIFY(rig.pictureCame());
         QCOMPARE(rig.grabs, 2);
         QCOMPARE(atGrab[1].lastPainted, ModeNormal);
         QCOMPARE(atGrab[1].redrawWaits, 1);
@@ -261,8 +287,9 @@ private slots:
         // A new magnification while the lens is displayed: a new capture first.
         QTRY_VERIFY(log.entries.last().mode == ModeMagnifier);
         w.onSetScaleRate(3.0);
+        QVERIFY(rig.pictureCame());
         QCOMPARE(rig.grabs, 3);
-        QCOMPARE(atGrab[2].scale, 2.0);
+        QCOMPARE(atGrab[2].drawn, ModeNormal); // no lens at the new scale before its picture
         QCOMPARE(atGrab[2].lastPainted, ModeNormal);
         QCOMPARE(atGrab[2].redrawWaits, 2);
         QCOMPARE(w.paintMode(), ModeMagnifier);
@@ -271,12 +298,18 @@ private slots:
         // While it is not displayed: no capture.
         w.onShowMode(false);
         w.onSetScaleRate(2.5);
+        QCoreApplication::processEvents();
         QCOMPARE(rig.grabs, 3);
 
-        // A failed capture leaves no image; the lens still paints (its ring only).
+        // Until the picture comes the lens draws nothing; a failed capture leaves no image,
+        // and the lens then paints its ring only.
         rig.capture = QPixmap();
         w.onSetRepaint();
+        QVERIFY(w.isCapturePending());
+        QVERIFY(drawsNothing(renderFrame(w)));
+        QVERIFY(rig.pictureCame());
         QVERIFY(w.screenPixmap().isNull());
+        QVERIFY(!drawsNothing(renderFrame(w)));
         const QImage frame = renderFrame(w);
         QCOMPARE(qAlpha(frame.pixel(w.mousePos())), 0);
     }
@@ -288,6 +321,8 @@ private slots:
         w.onShowMode(true);
         QCOMPARE(w.paintMode(), ModeNormal); // nothing selected yet
         w.onSetMode(ModeLaser);
+        QCOMPARE(w.paintMode(), ModeLaser); // its flash
+        QVERIFY(rig.flashOver());
         QCOMPARE(w.paintMode(), ModeNormal);
         w.onShowMode(true);
         QCOMPARE(w.paintMode(), ModeLaser);
@@ -352,15 +387,14 @@ private slots:
         const auto presence = [&] { return rig.windowSystem->presence.value(&w, Presence(-1)); };
         w.onShowMode(false);
         QCOMPARE(presence(), Presence::Idle);
-        Presence duringFlash = Presence::Idle;
-        rig.onWait = [&] { duringFlash = presence(); };
         w.onSetMode(ModeSpotLight);
-        QCOMPARE(duringFlash, Presence::FollowingPointer);
+        QCOMPARE(presence(), Presence::FollowingPointer); // during the flash
+        QVERIFY(rig.flashOver());
         QCOMPARE(presence(), Presence::Idle);
         w.onShowMode(true);
         QCOMPARE(presence(), Presence::FollowingPointer);
         w.onSetMode(ModeBlackScreen);
-        QCOMPARE(duringFlash, Presence::Shown);
+        QCOMPARE(presence(), Presence::Shown);
         w.onShowMode(true);
         QCOMPARE(presence(), Presence::Shown);
         w.onShowMode(false);
@@ -369,6 +403,7 @@ private slots:
         // Until the window system knows where the pointer is, the windows hold the pointer
         // but draw nothing: the position they have may be an old one.
         w.onSetMode(ModeLaser);
+        QVERIFY(rig.flashOver());
         rig.windowSystem->pointerKnown = false;
         w.onShowMode(true);
         QCOMPARE(presence(), Presence::FollowingPointer);
@@ -392,11 +427,10 @@ private slots:
         QSignalSpy unavailable(&w, &ScreenWidget::magnifierUnavailable);
 
         // Choosing the magnifier asks for a picture; the flash shows no lens without it.
-        bool blankDuringFlash = false;
-        rig.onWait = [&] { blankDuringFlash = drawsNothing(renderFrame(w)); };
         w.onSetMode(ModeMagnifier);
         QCOMPARE(route.requests.size(), 1);
-        QVERIFY(blankDuringFlash);
+        QVERIFY(w.isFlashing());
+        QVERIFY(drawsNothing(renderFrame(w)));
         QCOMPARE(rig.grabs, 0); // never the synchronous grabber
         route.answer(coordinateCapture(w.size()));
 
@@ -522,6 +556,7 @@ private slots:
 
         w.onSetCursorSize(20);
         w.onSetMode(ModeSpotLight);
+        QVERIFY(rig.flashOver());
         QVERIFY(!w.isSamplingPointer()); // the flash is over: nothing displayed
         PaintLog log(&w);
         w.onShowMode(true);
@@ -574,6 +609,47 @@ private slots:
         QVERIFY(!w.isSamplingPointer());
     }
 
+    // Where the window system reports every move of the pointer, the overlay follows those
+    // reports: a held effect with the pointer standing still runs nothing.
+    void followsThePointerFromMotionReports()
+    {
+        OverlayRig rig;
+        rig.windowSystem->motionReports = true;
+        rig.windowSystem->compositing = false; // each frame sends the window's new shape
+        ScreenWidget &w = rig.w();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        w.onSetCursorSize(20);
+        w.onSetMode(ModeSpotLight);
+        QVERIFY(!w.isSamplingPointer()); // not during the flash either
+        w.onShowMode(true);
+        QVERIFY(!w.isSamplingPointer());
+        QCOMPARE(w.mousePos(), QPoint(100, 100));
+        PaintLog log(&w);
+        QCoreApplication::processEvents();
+        log.entries.clear();
+
+        // Moved without a report: nothing samples it.
+        rig.pointer = QPoint(400, 300);
+        QTest::qWait(100);
+        QCOMPARE(w.mousePos(), QPoint(100, 100));
+        QVERIFY(log.entries.isEmpty());
+
+        // Reports that come together make one frame.
+        const int shapes = rig.windowSystem->shownRegions.size();
+        rig.windowSystem->movePointer();
+        rig.pointer = QPoint(420, 300);
+        rig.windowSystem->movePointer();
+        QTRY_COMPARE(w.mousePos(), QPoint(420, 300));
+        QCOMPARE(rig.windowSystem->shownRegions.size(), shapes + 1);
+        QTRY_VERIFY(!log.entries.isEmpty());
+        QVERIFY(!covers(log.entries.last().region, w.rect()));
+        QVERIFY(covers(log.entries.last().region, QRect(398, 278, 44, 44)));
+        const QImage frame = renderFrame(w);
+        QVERIFY(qAlpha(frame.pixel(420, 300)) < 10); // the hole moved
+        QVERIFY(qAlpha(frame.pixel(100, 100)) > 100);
+        QVERIFY(!w.isSamplingPointer());
+    }
+
     void withoutCompositorTheWindowShowsOnlyWhatIsDrawn()
     {
         OverlayRig rig;
@@ -589,6 +665,7 @@ private slots:
         rig.pointer = QPoint(300, 200);
         w.onSetCursorSize(40);
         w.onSetMode(ModeSpotLight);
+        QVERIFY(rig.flashOver());
         QVERIFY(ws.shownRegions.last().isEmpty()); // after the flash
         w.onShowMode(true);
         QTRY_VERIFY(!ws.shownRegions.last().isEmpty());

@@ -32,6 +32,7 @@
 #include <QWindow>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <unistd.h>
 #include <vector>
@@ -128,7 +129,8 @@ int main(int argc, char *argv[])
     QObject::connect(probe.get(), &OverlayWindowSystem::pointerMoved, &app,
                      [&] { ++motionReports; });
 
-    const auto run = [&](const QByteArray &line) {
+    std::function<void(const QByteArray &)> run;
+    run = [&](const QByteArray &line) {
         const QStringList words = QString::fromUtf8(line).simplified().split(QLatin1Char(' '));
         const QString cmd = words.value(0);
         const auto arg = [&](int i) { return words.value(i).toInt(); };
@@ -149,6 +151,11 @@ int main(int argc, char *argv[])
         } else if (cmd == QLatin1String("repaint")) {
             overlay.onSetRepaint();
         } else if (cmd == QLatin1String("capture")) {
+            // The screen is read on a later turn of the event loop: answer once it was.
+            if (overlay.isCapturePending()) {
+                QTimer::singleShot(10, &app, [&run, line] { run(line); });
+                return;
+            }
             const QImage image = overlay.screenPixmap().toImage();
             say(QStringLiteral("capture %1 size %2 %3 ratio %4")
                     .arg(describe(image.pixelColor(arg(1), arg(2))))
