@@ -17,6 +17,10 @@ namespace {
 
 // How long a newly selected mode is shown before the overlay clears again.
 constexpr int FlashMs = 600;
+// Where the window system reports the pointer's motion, how often the pointer is still looked
+// at: the reports come from input devices, and a program that sets the pointer's position (a
+// warp: a remote desktop, a test tool) moves it without one.
+constexpr int WarpWatchMs = 250;
 
 std::vector<FramePlanner::Screen> describe(const QList<QScreen *> &screens)
 {
@@ -35,6 +39,8 @@ OverlayController::OverlayController(OverlaySurface *primary, std::unique_ptr<La
     m_windows->setWindowSystem(OverlayWindowSystem::forCurrentPlatform());
     m_followTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_followTimer, &QTimer::timeout, this, &OverlayController::followPointer);
+    m_warpWatch.setInterval(WarpWatchMs);
+    connect(&m_warpWatch, &QTimer::timeout, this, &OverlayController::followPointer);
     // Never shorter than the 600 ms (a coarse timer may end up to 5 % early).
     m_flash.setTimerType(Qt::PreciseTimer);
     m_flash.setSingleShot(true);
@@ -326,16 +332,22 @@ void OverlayController::planFrame(Repaint repaint, bool now)
     m_frame.scaleRate = plan.scaleRate;
     m_frame.capture = plan.showsPicture ? m_lens.picture() : QPixmap();
 
-    // The pointer is sampled only while the picture depends on it and no motion events
-    // come: an idle overlay, or a still pointer, costs nothing.
-    if (plan.followsPointer && !m_backend->reportsPointerMotion()) {
-        if (m_followTimer.interval() != plan.followIntervalMs)
-            m_followTimer.setInterval(plan.followIntervalMs);
-        if (!m_followTimer.isActive())
-            m_followTimer.start();
-    } else {
+    // The pointer is sampled at the display rate only while the picture depends on it and no
+    // motion reports come: an idle overlay costs nothing, a still pointer next to nothing.
+    const bool sampling = plan.followsPointer && !m_backend->reportsPointerMotion();
+    if (sampling && m_followTimer.interval() != plan.followIntervalMs)
+        m_followTimer.setInterval(plan.followIntervalMs);
+    if (!sampling)
         m_followTimer.stop();
-    }
+    else if (!m_followTimer.isActive())
+        m_followTimer.start();
+    // Layer surfaces hear of every move the compositor makes, warps included.
+    const bool watching =
+        plan.followsPointer && m_backend->reportsPointerMotion() && m_backend == m_windows.get();
+    if (!watching)
+        m_warpWatch.stop();
+    else if (!m_warpWatch.isActive())
+        m_warpWatch.start();
 
     const bool sameScreens = screens == m_planScreens;
     m_backend->show(

@@ -103,6 +103,8 @@ private:
     QList<QScreen *> m_planScreens;
     bool m_pickScreen = true;
     QTimer m_followTimer;
+    // Looks at the pointer now and then where motion reports miss warps (see WarpWatchMs).
+    QTimer m_warpWatch;
     QTimer m_motion;
     QTimer m_flash;
 };
