@@ -183,8 +183,11 @@ void OverlayController::showMode(bool enable)
         m_lens.cancel();
     const ScreenMode next = enable ? m_settings.mode : ModeNormal;
     if (next == m_paintMode) {
-        // Still the same picture: only the pointer may have moved since the last frame.
-        followPointer();
+        // Still the same picture: only the pointer may have moved since the last frame. The
+        // presenter repeats its held key with every poll; where motion reports follow the
+        // pointer that repetition has nothing to add.
+        if (!m_backend->reportsPointerMotion())
+            followPointer();
         return;
     }
     setPaintMode(next);
