@@ -7,7 +7,9 @@
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <QList>
 #include <QThread>
+#include <QVariant>
 #include <QVector>
 
 #include <chrono>
@@ -17,6 +19,23 @@
 
 // Shared pieces of the controller suites: a receiver that records what reaches the main
 // thread, a compact form of the fake's call log, and a catcher for debug output.
+
+// Records the controller's answers to sleep-time requests as they reach the main thread,
+// where the program receives them (a QSignalSpy would record them on the device thread).
+class AnswerLog final : public QObject
+{
+public:
+    explicit AnswerLog(HidController *controller)
+    {
+        connect(controller, &HidController::sleepTimeWritten, this,
+                [this](int value, bool accepted) { m_answers.append({value, accepted}); });
+    }
+    int count() const { return m_answers.size(); }
+    QVariantList at(int index) const { return m_answers.at(index); }
+
+private:
+    QList<QVariantList> m_answers;
+};
 
 // Records every status delivered to it, on the thread it lives on (the main thread), and
 // whether any arrived on another thread.

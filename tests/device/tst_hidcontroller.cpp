@@ -98,7 +98,7 @@ private slots:
         StatusLog statuses;
         DebugCatcher debug;
         auto controller = makeController(dongle, statuses);
-        QSignalSpy answers(controller.get(), &HidController::sleepTimeWritten);
+        AnswerLog answers(controller.get());
         controller->writeSleepTime(5);
         QVERIFY(!controller->isRunning());
         // Answered from the event loop, not inside the call.
@@ -301,7 +301,7 @@ private slots:
         QVERIFY(dongle.waitForCalls(Call::GetFeatureReport, 2, 5s));
 
         DebugCatcher debug;
-        QSignalSpy answers(controller.get(), &HidController::sleepTimeWritten);
+        AnswerLog answers(controller.get());
         controller->writeSleepTime(value);
         QTRY_COMPARE_WITH_TIMEOUT(answers.count(), 1, 5000);
         QCOMPARE(answers.at(0), (QVariantList{value, accepted}));
@@ -340,7 +340,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(statuses.count(HidDisconnected) >= 1, 5000);
 
         DebugCatcher debug;
-        QSignalSpy answers(controller.get(), &HidController::sleepTimeWritten);
+        AnswerLog answers(controller.get());
         controller->writeSleepTime(5);
         QTRY_COMPARE(answers.count(), 1);
         QCOMPARE(answers.at(0), (QVariantList{5, false}));
@@ -380,7 +380,7 @@ private slots:
         // The request is made while the read is held: the call returns without waiting for
         // the turn, and the device thread serves it once the turn is over.
         DebugCatcher debug;
-        QSignalSpy answers(controller.get(), &HidController::sleepTimeWritten);
+        AnswerLog answers(controller.get());
         controller->writeSleepTime(7);
         QCOMPARE(answers.count(), 0);
         QVERIFY(dongle.featureWrites().empty());

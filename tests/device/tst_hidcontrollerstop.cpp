@@ -95,7 +95,7 @@ private slots:
         FakeDongle dongle;
         dongle.queueReads({fakehid::ReadAnswer::noEvent(), fakehid::ReadAnswer::failure()});
         const auto controller = controllerWithEndlessPauses(3); // S s s real, then S endless
-        QSignalSpy answers(controller.get(), &HidController::sleepTimeWritten);
+        AnswerLog answers(controller.get());
         controller->start();
         QVERIFY(dongle.waitForCalls(Call::GetFeatureReport, 2, 5s));
         QTest::qWait(50); // in the endless pause before the reopen
