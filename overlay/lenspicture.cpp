@@ -143,7 +143,9 @@ bool LensPicture::follow(QScreen *screen, unsigned long screenWindow,
             m_liveLens = X11LiveLens::open();
         if (m_liveLens) {
             connect(m_liveLens.get(), &X11LiveLens::changed, this, &LensPicture::takeLivePicture);
-            connect(m_liveLens.get(), &X11LiveLens::liveChanged, this, &LensPicture::liveEnded);
+            // Queued: it may come from inside follow(), while a frame is being planned.
+            connect(m_liveLens.get(), &X11LiveLens::liveChanged, this, &LensPicture::liveEnded,
+                    Qt::QueuedConnection);
         }
         qCInfo(lcOverlayCapture, "live lens: %s",
                m_liveLens ? "on X11, where a compositing manager runs" : "none");
@@ -181,14 +183,15 @@ bool LensPicture::follow(QScreen *screen, unsigned long screenWindow,
     } else {
         m_liveLens->setArea(area);
     }
-    m_following = false;
     if (!running) {
+        m_following = false;
         // No compositing manager: the picture of the key press, until the lens is hidden.
         dropLive();
         m_liveRefused = true;
         return false;
     }
     takeLivePicture();
+    m_following = false;
     return true;
 #else
     Q_UNUSED(screen)
