@@ -832,9 +832,9 @@ private slots:
         QCOMPARE(changed.count(), 0);
 
         // The overlay's own lens, held left of the border (radius 50, twice the size, round
-        // (380, 300)): at x shows what lies beneath 380 + (x - 380) / 2. At 390 and 410 it
-        // shows the changing colour (at 410 the screen beneath is blue: magnified in place),
-        // at 430 the blue of 405. Were the lens to read itself, 430 would show its own 392.5
+        // (380, 300)): at x it shows what lies beneath 380 + (x - 380) / 2. At 390 and 415 it
+        // shows the changing colour (at 415 the screen beneath is blue: magnified in place),
+        // at 425 the blue of 402.5. Were the lens to read itself, 425 would show its own 391
         // and change colour.
         XUnmapWindow(x.get(), frame);
         XSync(x.get(), False);
@@ -861,10 +861,11 @@ private slots:
                                      [&](const QImage &s) {
                                          answerExposures();
                                          return s.pixelColor(390, 300) == now &&
-                                                s.pixelColor(410, 300) == now &&
-                                                s.pixelColor(380, 280) == now &&
-                                                s.pixelColor(430, 300) == QColor(blue) &&
-                                                s.pixelColor(440, 320) == QColor(blue);
+                                                s.pixelColor(415, 300) == now &&
+                                                s.pixelColor(380, 270) == now &&
+                                                s.pixelColor(425, 300) == QColor(blue) &&
+                                                s.pixelColor(425, 310) == QColor(blue) &&
+                                                s.pixelColor(440, 300) == QColor(blue);
                                      }),
                          qPrintable(QStringLiteral("colour %1").arg(i)));
             }
