@@ -155,7 +155,9 @@ bool LensPicture::follow(QScreen *screen, unsigned long screenWindow,
         return false;
     }
     const double ratio = screen->devicePixelRatio();
+    // A screen that moved moves its window: its corner is asked again.
     const bool restart = !m_liveLens->isRunning() || screen != m_liveScreen ||
+                         screen->geometry() != m_liveScreenGeometry ||
                          screenWindow != m_liveScreenWindow || ownWindows != m_liveOwn;
     if (restart) {
         // The overlay window covers its screen exactly: its corner is the screen's.
@@ -177,6 +179,7 @@ bool LensPicture::follow(QScreen *screen, unsigned long screenWindow,
     bool running = true;
     if (restart) {
         m_liveScreen = screen;
+        m_liveScreenGeometry = screen->geometry();
         m_liveScreenWindow = screenWindow;
         m_liveOwn = ownWindows;
         running = m_liveLens->start(area, ownWindows);

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QPoint>
 #include <QPointer>
+#include <QRect>
 #include <QScreen>
 #include <QString>
 
@@ -111,6 +112,7 @@ private:
     bool m_liveRefused = false;
     bool m_following = false; // inside follow(): the caller reads the picture itself
     QPointer<QScreen> m_liveScreen;
+    QRect m_liveScreenGeometry;
     unsigned long m_liveScreenWindow = 0;
     std::vector<unsigned long> m_liveOwn;
     QPoint m_liveScreenOrigin; // the screen's top left corner in root device pixels
