@@ -104,16 +104,21 @@ Plan plan(const Input &in)
 }
 
 QRegion repaintRegion(const Plan &before, const Plan &after, int screen, const QRect &area,
-                      bool onlyPointerMoved)
+                      bool onlyPointerMoved, bool pictureRefreshed)
 {
     if (screen != before.screen && screen != after.screen)
         return QRegion();
     const bool onlyMoved = onlyPointerMoved && before.screen == after.screen &&
-                           before.mode == after.mode && before.radius == after.radius;
+                           before.mode == after.mode && before.radius == after.radius &&
+                           before.scaleRate == after.scaleRate;
     if (!onlyMoved)
         return area;
-    return OverlayGeometry::pointerMoveRegion(after.mode, before.pointer, after.pointer,
-                                              after.radius, area);
+    QRegion region = OverlayGeometry::pointerMoveRegion(after.mode, before.pointer, after.pointer,
+                                                        after.radius, area);
+    // A new picture beneath a lens that stayed put changes the lens alone.
+    if (pictureRefreshed)
+        region += OverlayGeometry::effectBounds(after.mode, after.pointer, after.radius) & area;
+    return region;
 }
 
 } // namespace FramePlanner

@@ -90,8 +90,9 @@ Plan plan(const Input &input);
 int screenUnder(QPoint global, const std::vector<Screen> &screens);
 
 // What to repaint of screen `screen`'s window (logical size `area`) going from `before` to
-// `after` when only the pointer moved: a part of the window, the whole of it, or nothing.
+// `after` when only the pointer moved, or (`pictureRefreshed`) the lens's picture changed as
+// well: a part of the window, the whole of it, or nothing.
 QRegion repaintRegion(const Plan &before, const Plan &after, int screen, const QRect &area,
-                      bool onlyPointerMoved);
+                      bool onlyPointerMoved, bool pictureRefreshed = false);
 
 } // namespace FramePlanner

@@ -2,23 +2,33 @@
 
 #include "overlay/capture/screengrabcapture.h"
 
+#include <QImage>
 #include <QObject>
 #include <QPixmap>
+#include <QPoint>
 #include <QPointer>
+#include <QRect>
 #include <QScreen>
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class ScreenCapture;
+class X11LiveLens;
 
 // The magnifier's picture of the screen, and the one way it is got: a request to the capture
 // route, answered later (or refused). One request at a time: a new one replaces the one under
 // way, and a request nobody waits for any more is cancelled, so the route closes what it holds
 // open at once.
 //
-// It knows nothing of the lens's drawing or of the overlay's windows: whoever shows the lens
-// asks it whether there is a picture to show, and of which screen.
+// While the lens is shown on X11 under a compositing manager, a live picture of just the part
+// the lens magnifies comes on top of that one (follow()): it is remade whenever what lies
+// beneath the overlay changes there. The picture taken at the key press stays, for when the
+// live one ends (the compositing manager went away).
+//
+// It knows nothing of the lens's drawing: whoever shows the lens asks it whether there is a
+// picture to show, and of which screen, and hands it the overlay's windows to leave out.
 class LensPicture final : public QObject
 {
     Q_OBJECT
@@ -55,9 +65,26 @@ public:
     // picture read at once it shows its ring elsewhere.
     bool onlyOverItsScreen() const;
 
+    // The lens is shown over `screen` at `pointer` (its logical coordinates), with `radius` and
+    // magnification `scale`: the live picture follows the part it magnifies. `screenWindow`
+    // is the overlay window covering `screen` exactly, `ownWindows` all of the overlay's
+    // windows, which the picture leaves out. False where there is no live picture (not X11,
+    // no compositing manager): the picture taken at the key press is the one to show then.
+    bool follow(QScreen *screen, unsigned long screenWindow,
+                const std::vector<unsigned long> &ownWindows, QPoint pointer, int radius,
+                double scale);
+    // The lens is no longer shown: nothing is read any more. The next follow() starts anew.
+    void stopLive();
+    // The live picture of the area the lens magnifies, and where its top left corner lies in
+    // the device pixels of its screen; null while there is none.
+    QImage livePicture() const { return m_live; }
+    QPoint liveOrigin() const { return m_liveOrigin; }
+
 signals:
     // A picture came, or the one asked for will not.
     void changed();
+    // The live picture changed between two calls of follow() (what lies beneath changed).
+    void refreshed();
     // The magnifier cannot work in this session; `why` is a line for the user.
     void unavailable(const QString &why);
 
@@ -66,6 +93,9 @@ private:
     void onCaptured(QPointer<QScreen> screen, QPixmap picture);
     void onFailed(const QString &why, bool lasting);
     void connectRoute(ScreenCapture *route);
+    void takeLivePicture();
+    void liveEnded();
+    void dropLive();
 
     ScreenGrabCapture m_grab;
     std::unique_ptr<ScreenCapture> m_route;
@@ -74,4 +104,18 @@ private:
     bool m_pending = false;
     bool m_available = true;
     QString m_why;
+
+    // The live picture: opened on the first follow(), null where there is none.
+    std::unique_ptr<X11LiveLens> m_liveLens;
+    bool m_liveOpened = false;
+    // start() refused (no compositing manager): not asked again until the lens is hidden.
+    bool m_liveRefused = false;
+    bool m_following = false; // inside follow(): the caller reads the picture itself
+    QPointer<QScreen> m_liveScreen;
+    QRect m_liveScreenGeometry;
+    unsigned long m_liveScreenWindow = 0;
+    std::vector<unsigned long> m_liveOwn;
+    QPoint m_liveScreenOrigin; // the screen's top left corner in root device pixels
+    QImage m_live;
+    QPoint m_liveOrigin;
 };

@@ -33,6 +33,8 @@ public:
         const QList<QScreen *> &screens;
         // Only the pointer moved since `before`: only the effect's old and new place change.
         bool onlyPointerMoved = false;
+        // The lens's picture changed beneath it: the effect at the pointer is drawn again.
+        bool pictureRefreshed = false;
         // Drawn before show() returns, not at the next turn of the event loop (the screen is
         // about to be read).
         bool now = false;

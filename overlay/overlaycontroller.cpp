@@ -4,6 +4,7 @@
 #include "overlay/layeroverlay.h"
 #include "overlay/overlaygeometry.h"
 #include "overlay/overlaylog.h"
+#include "overlay/overlaysurface.h"
 #include "overlay/overlaywindowsystem.h"
 #include "overlay/windowbackend.h"
 
@@ -52,6 +53,8 @@ OverlayController::OverlayController(OverlaySurface *primary, std::unique_ptr<La
     m_motion.setInterval(0);
     connect(&m_motion, &QTimer::timeout, this, &OverlayController::followPointer);
     connect(&m_lens, &LensPicture::changed, this, [this] { planFrame(Repaint::Whole); });
+    connect(&m_lens, &LensPicture::refreshed, this,
+            [this] { planFrame(Repaint::PictureRefreshed); });
     connect(&m_lens, &LensPicture::unavailable, this, &OverlayController::magnifierUnavailable);
     connect(qApp, &QGuiApplication::primaryScreenChanged, this, [this] { screensChanged(); });
     connect(qApp, &QGuiApplication::screenAdded, this, [this] { screensChanged(); });
@@ -334,6 +337,10 @@ void OverlayController::planFrame(Repaint repaint, bool now)
     m_frame.backColor = plan.backColor;
     m_frame.scaleRate = plan.scaleRate;
     m_frame.capture = plan.showsPicture ? m_lens.picture() : QPixmap();
+    // The live picture is read only while the lens shows in the overlay windows.
+    const bool live = followLive(plan);
+    m_frame.live = live ? m_lens.livePicture() : QImage();
+    m_frame.liveOrigin = live ? m_lens.liveOrigin() : QPoint();
 
     // The pointer is sampled at the display rate only while the picture depends on it and no
     // motion reports come: an idle overlay costs nothing, a still pointer next to nothing.
@@ -353,10 +360,34 @@ void OverlayController::planFrame(Repaint repaint, bool now)
         m_warpWatch.start();
 
     const bool sameScreens = screens == m_planScreens;
-    m_backend->show(
-        {m_frame, m_plan, plan, screens, repaint == Repaint::PointerMove && sameScreens, now});
+    const bool refreshed = repaint == Repaint::PictureRefreshed;
+    m_backend->show({m_frame, m_plan, plan, screens,
+                     (repaint == Repaint::PointerMove || refreshed) && sameScreens, refreshed,
+                     now});
     m_plan = plan;
     m_planScreens = screens;
+}
+
+bool OverlayController::followLive(const FramePlanner::Plan &plan)
+{
+    const bool lensShown = m_backend == m_windows.get() && plan.mode == ModeMagnifier &&
+                           plan.showsPicture && m_frame.screen;
+    if (!lensShown) {
+        m_lens.stopLive();
+        return false;
+    }
+    std::vector<unsigned long> own;
+    unsigned long screenWindow = 0;
+    for (OverlaySurface *surface : m_windows->surfaces()) {
+        const unsigned long id = surface->effectiveWinId();
+        if (!id)
+            continue;
+        own.push_back(id);
+        if (surface->coveredScreen() == m_frame.screen)
+            screenWindow = id;
+    }
+    return m_lens.follow(m_frame.screen, screenWindow, own, m_frame.pointer, m_frame.radius,
+                         m_frame.scaleRate);
 }
 
 void OverlayController::screensChanged(QScreen *leaving)

@@ -73,7 +73,7 @@ signals:
     void magnifierUnavailable(const QString &why);
 
 private:
-    enum class Repaint { Whole, PointerMove };
+    enum class Repaint { Whole, PointerMove, PictureRefreshed };
 
     void useBackend(OverlayBackend *backend);
     void fallBackToWindows();
@@ -84,6 +84,7 @@ private:
     void clearForCapture();
     void requestPicture();
     void planFrame(Repaint repaint, bool now = false);
+    bool followLive(const FramePlanner::Plan &plan);
     void screensChanged(QScreen *leaving = nullptr);
     void screenMoved();
     QPoint sampledPointer() const;

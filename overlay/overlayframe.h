@@ -3,6 +3,7 @@
 #include "presenter/screenmode.h"
 
 #include <QColor>
+#include <QImage>
 #include <QPixmap>
 #include <QPoint>
 #include <QPointer>
@@ -23,4 +24,8 @@ struct OverlayFrame final
     double scaleRate = 2.0;
     // A capture of `screen` in its device pixels; null when there is none of that screen.
     QPixmap capture;
+    // A live picture of just the part the lens magnifies, in the same device pixels, with its
+    // top left corner at `liveOrigin`; the lens draws it rather than `capture` when set.
+    QImage live;
+    QPoint liveOrigin;
 };

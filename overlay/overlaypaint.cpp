@@ -49,16 +49,30 @@ void paintMagnifier(QPainter &painter, const OverlayFrame &frame)
     const int radius = frame.radius;
     const double scale = frame.scaleRate;
     // The capture is in the screen's device pixels: the piece is cut and enlarged there.
-    const double ratio = frame.capture.isNull() ? 1.0 : frame.capture.devicePixelRatio();
+    const bool live = !frame.live.isNull();
+    const double ratio = live                     ? frame.live.devicePixelRatio()
+                         : frame.capture.isNull() ? 1.0
+                                                  : frame.capture.devicePixelRatio();
     const QRect source = OverlayGeometry::lensSourceRect(pointer, radius, ratio);
     // QPixmap::copy of an empty rectangle copies the whole capture; the lens is empty then.
-    QPixmap piece = source.isEmpty() ? QPixmap() : frame.capture.copy(source);
-    // The brush's transform alone maps the piece; a ratio on it would scale it once more.
-    piece.setDevicePixelRatio(1.0);
+    // The live picture holds the magnified part only and is cut to the screen: the piece keeps
+    // its place (what lies beyond the screen's edge is shown beyond the lens's edge too).
+    QBrush brush;
+    if (source.isEmpty()) {
+    } else if (live) {
+        QImage piece = frame.live.copy(source.translated(-frame.liveOrigin));
+        piece.setDevicePixelRatio(1.0);
+        brush = QBrush(piece);
+    } else {
+        QPixmap piece = frame.capture.copy(source);
+        // The brush's transform alone maps the piece; a ratio on it would scale it once more.
+        piece.setDevicePixelRatio(1.0);
+        if (!piece.isNull())
+            brush = QBrush(piece);
+    }
     painter.setPen(frame.foreColor);
     // Without a capture (or with a magnification that maps nothing) only the ring is drawn.
-    if (!piece.isNull() && std::isfinite(scale) && scale > 0.0) {
-        QBrush brush(piece);
+    if (brush.style() == Qt::TexturePattern && std::isfinite(scale) && scale > 0.0) {
         brush.setTransform(OverlayGeometry::lensTransform(pointer, radius, scale, ratio));
         painter.setBrush(brush);
     } else {

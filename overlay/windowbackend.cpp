@@ -177,8 +177,9 @@ void WindowBackend::show(const Shown &shown)
         const int index = int(shown.screens.indexOf(surface->coveredScreen()));
         if (index < 0)
             continue;
-        const QRegion region = FramePlanner::repaintRegion(shown.before, shown.plan, index,
-                                                           surface->rect(), shown.onlyPointerMoved);
+        const QRegion region =
+            FramePlanner::repaintRegion(shown.before, shown.plan, index, surface->rect(),
+                                        shown.onlyPointerMoved, shown.pictureRefreshed);
         if (region.isEmpty())
             continue;
         if (shown.now)

@@ -211,6 +211,16 @@ void X11LiveLens::stop()
     handleEvents();
 }
 
+std::optional<QPoint> X11LiveLens::rootPosition(unsigned long window)
+{
+    int x = 0;
+    int y = 0;
+    ::Window child = 0;
+    if (!XTranslateCoordinates(m_display, window, m_root, 0, 0, &x, &y, &child))
+        return std::nullopt;
+    return QPoint(x, y);
+}
+
 void X11LiveLens::handleEvents()
 {
     // Also called after requests that wait for an answer: Xlib may have read events into its

@@ -12,6 +12,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <vector>
 
 struct _XDisplay;
@@ -67,6 +68,9 @@ public:
     void setArea(const QRect &area);
     // Gives back every damage object and event selection.
     void stop();
+    // Where `window`'s top left corner lies in root device pixels (one round trip); null
+    // when the window is gone.
+    std::optional<QPoint> rootPosition(unsigned long window);
     bool isRunning() const { return m_running; }
 
     // The area's pixels as the screen shows them beneath the overlay, Format_RGB32, one pixel

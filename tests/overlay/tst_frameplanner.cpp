@@ -227,6 +227,16 @@ private slots:
         in.radius = 60;
         const FramePlanner::Plan bigger = FramePlanner::plan(in);
         QCOMPARE(FramePlanner::repaintRegion(moved, bigger, 0, laptop, true), QRegion(laptop));
+
+        // A new live picture beneath a lens that stayed put: the lens alone, on its screen.
+        in = twoScreens(ModeMagnifier, QPoint(300, 300));
+        in.lens.pictureScreen = 0;
+        const FramePlanner::Plan lens = FramePlanner::plan(in);
+        QVERIFY(FramePlanner::repaintRegion(lens, lens, 0, laptop, true).isEmpty());
+        const QRegion refreshed = FramePlanner::repaintRegion(lens, lens, 0, laptop, true, true);
+        QVERIFY(refreshed.contains(QPoint(300, 300)) && refreshed.contains(QPoint(300 - 41, 300)));
+        QVERIFY(!refreshed.contains(QPoint(300 - 50, 300)));
+        QVERIFY(FramePlanner::repaintRegion(lens, lens, 1, projector, true, true).isEmpty());
     }
 };
 

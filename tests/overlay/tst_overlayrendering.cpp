@@ -1,5 +1,6 @@
 #include "overlayrig.h"
 
+#include "overlay/capture/x11livearea.h"
 #include "overlay/overlayframe.h"
 #include "overlay/overlaygeometry.h"
 #include "overlay/overlaypaint.h"
@@ -460,6 +461,72 @@ private slots:
     // The native Wayland overlay draws into its buffers what the window shows, on scaled
     // outputs too, and a buffer holding an older picture, repainted only where the pointer
     // was and is, ends up the same as a fresh one.
+    // A live picture of only the part the lens magnifies draws the lens as the whole screen's
+    // capture does; by the screen's left edge it keeps the lens centred on the pointer.
+    void livePictureDrawsAsTheCapture_data()
+    {
+        QTest::addColumn<QPoint>("pointer");
+        QTest::addColumn<double>("ratio");
+        QTest::addColumn<double>("scale");
+        QTest::newRow("1x, 2x") << QPoint(300, 200) << 1.0 << 2.0;
+        QTest::newRow("scale 1.5, 4x") << QPoint(301, 203) << 1.5 << 4.0;
+        QTest::newRow("scale 2, 1.5x") << QPoint(120, 410) << 2.0 << 1.5;
+        QTest::newRow("left edge") << QPoint(10, 200) << 2.0 << 2.0;
+    }
+    void livePictureDrawsAsTheCapture()
+    {
+        QFETCH(QPoint, pointer);
+        QFETCH(double, ratio);
+        QFETCH(double, scale);
+        const QSize size(800, 600);
+        const int radius = 50;
+        QPixmap capture = coordinateCapture(size * ratio);
+        capture.setDevicePixelRatio(ratio);
+        OverlayFrame frame;
+        frame.mode = ModeMagnifier;
+        frame.pointer = pointer;
+        frame.radius = radius;
+        frame.foreColor = Qt::red;
+        frame.scaleRate = scale;
+        frame.capture = capture;
+        const QRect area = X11LiveArea::sourceRect(
+            QPoint(qRound(pointer.x() * ratio), qRound(pointer.y() * ratio)), radius, ratio, scale,
+            QRect(QPoint(), size * ratio));
+        OverlayFrame live = frame;
+        live.capture = QPixmap();
+        live.live = capture.toImage().copy(area);
+        live.live.setDevicePixelRatio(ratio);
+        live.liveOrigin = area.topLeft();
+        QImage fromCapture = layerBuffer(size, ratio);
+        OverlayPaint::repaint(fromCapture, frame, true, QRect(QPoint(), size));
+        QImage fromLive = layerBuffer(size, ratio);
+        OverlayPaint::repaint(fromLive, live, true, QRect(QPoint(), size));
+
+        const QPoint centre(qRound(pointer.x() * ratio), qRound(pointer.y() * ratio));
+        QCOMPARE(fromLive.pixel(centre), coordinateColor(centre.x(), centre.y()));
+        const int inside = int((radius - 2) * ratio);
+        for (int y = -inside; y <= inside; y += 3) {
+            for (int x = -inside; x <= inside; x += 3) {
+                const QPoint p = centre + QPoint(x, y);
+                if (x * x + y * y > inside * inside || p.x() < 0)
+                    continue;
+                // Shown at offset d, the pixel at offset d / scale from the pointer.
+                const QPointF source = QPointF(centre) + QPointF(x, y) / scale;
+                const QRgb shown = fromLive.pixel(p);
+                const QPoint read(qRed(shown) + ((qBlue(shown) >> 4) << 8),
+                                  qGreen(shown) + ((qBlue(shown) & 0xf) << 8));
+                QVERIFY2((QPointF(read) - source).manhattanLength() <= 2.0,
+                         qPrintable(QStringLiteral("%1,%2 shows %3,%4")
+                                        .arg(p.x())
+                                        .arg(p.y())
+                                        .arg(read.x())
+                                        .arg(read.y())));
+                if (pointer.x() > radius)
+                    QCOMPARE(shown, fromCapture.pixel(p));
+            }
+        }
+    }
+
     void layerBufferMatchesTheWindow_data()
     {
         QTest::addColumn<int>("mode");

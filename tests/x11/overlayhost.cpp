@@ -5,8 +5,8 @@
 // on standard output once the slot has returned. The two run as separate processes, as the
 // presentation and Kavri would, so the desktop redraws while the overlay is busy.
 //
-//   mode N | show 0/1 | size N | fore R G B | back R G B | foreop N | backop N | repaint
-//   capture X Y (prints the colour of the magnifier's capture there) | state
+//   mode N | show 0/1 | size N | scale X (magnification) | fore R G B | back R G B | foreop N |
+//   backop N | repaint capture X Y (prints the colour of the magnifier's capture there) | state
 //   compositing (prints whether a compositing manager runs) | motion (prints whether the window
 //   system reports pointer motion and how many reports came so far) | xtest X Y (moves the
 //   pointer through XTest, as an input device would; xdotool's mousemove warps it) | quit
@@ -140,6 +140,8 @@ int main(int argc, char *argv[])
             overlay.onShowMode(arg(1) != 0);
         } else if (cmd == QLatin1String("size")) {
             overlay.onSetCursorSize(arg(1));
+        } else if (cmd == QLatin1String("scale")) {
+            overlay.onSetScaleRate(words.value(1).toDouble());
         } else if (cmd == QLatin1String("fore")) {
             overlay.onSetForeColor(QColor(arg(1), arg(2), arg(3)));
         } else if (cmd == QLatin1String("back")) {

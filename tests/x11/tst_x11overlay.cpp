@@ -831,6 +831,49 @@ private slots:
         }
         QCOMPARE(changed.count(), 0);
 
+        // The overlay's own lens, held left of the border (radius 50, twice the size, round
+        // (380, 300)): at x it shows what lies beneath 380 + (x - 380) / 2. At 390 and 415 it
+        // shows the changing colour (at 415 the screen beneath is blue: magnified in place),
+        // at 425 the blue of 402.5. Were the lens to read itself, 425 would show its own 391
+        // and change colour.
+        XUnmapWindow(x.get(), frame);
+        XSync(x.get(), False);
+        QProcessEnvironment overlayEnv = m_env;
+        overlayEnv.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        QTemporaryDir workDir;
+        QVERIFY(workDir.isValid());
+        {
+            Child overlay(QStringLiteral(KAVRI_X11_HOST), {}, overlayEnv, workDir.path());
+            QVERIFY(overlay.started());
+            QVERIFY(!overlay.waitLine(QStringLiteral("ready"), 10000).isEmpty());
+            movePointer(QPoint(380, 300));
+            overlay.send("size 50");
+            overlay.send("fore 255 0 255");
+            overlay.send("mode 3");
+            QVERIFY(!overlay.waitLine(QStringLiteral("ok mode")).isEmpty());
+            overlay.send("show 1");
+            QVERIFY(!overlay.waitLine(QStringLiteral("ok show")).isEmpty());
+            for (int i = 0; i < 4; ++i) {
+                ++shown;
+                drawBeneath();
+                const QColor now(colors[shown % 4]);
+                QVERIFY2(screenShows(QStringLiteral("live-lens-%1").arg(i),
+                                     [&](const QImage &s) {
+                                         answerExposures();
+                                         return s.pixelColor(390, 300) == now &&
+                                                s.pixelColor(415, 300) == now &&
+                                                s.pixelColor(380, 270) == now &&
+                                                s.pixelColor(425, 300) == QColor(blue) &&
+                                                s.pixelColor(425, 310) == QColor(blue) &&
+                                                s.pixelColor(440, 300) == QColor(blue);
+                                     }),
+                         qPrintable(QStringLiteral("colour %1").arg(i)));
+            }
+            overlay.send("quit");
+            QVERIFY(overlay.process().waitForFinished(5000));
+            QCOMPARE(overlay.process().exitCode(), 0);
+        }
+
         // The compositing manager goes while the lens runs: the lens stops and says so.
         QVERIFY(lens->start(area, {own}));
         QSignalSpy live(lens.get(), &X11LiveLens::liveChanged);
