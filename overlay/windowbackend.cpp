@@ -200,17 +200,14 @@ void WindowBackend::applyShownRegions(const Shown &shown)
 {
     if (!m_windowSystem)
         return;
-    for (OverlaySurface *surface : surfaces()) {
-        const int index = int(shown.screens.indexOf(surface->coveredScreen()));
-        if (index < 0 || !surface->testAttribute(Qt::WA_WState_Created))
-            continue;
-        const QRegion &region = shown.plan.shownRegion[std::size_t(index)];
+    forEachCreated(shown, [this](OverlaySurface *surface, const QRegion &region,
+                                 OverlayWindowSystem::Presence) {
         if (surface->shownRegionKnown && region == surface->shownRegion)
-            continue;
+            return;
         m_windowSystem->setShownRegion(surface, region);
         surface->shownRegion = region;
         surface->shownRegionKnown = true;
-    }
+    });
 }
 
 void WindowBackend::applyPointerShape(FramePlanner::PointerShape pointer)
@@ -239,11 +236,25 @@ void WindowBackend::applyPresence(const Shown &shown)
 {
     if (!m_windowSystem)
         return;
+    forEachCreated(shown, [this](OverlaySurface *surface, const QRegion &,
+                                 OverlayWindowSystem::Presence presence) {
+        m_windowSystem->setPresence(surface, presence);
+    });
+}
+
+void WindowBackend::forEachCreated(
+    const Shown &shown,
+    const std::function<void(OverlaySurface *, const QRegion &, OverlayWindowSystem::Presence)>
+        &apply) const
+{
+    // Windows not created yet get theirs when they are; a window of a screen the plan did not
+    // cover waits for the next plan.
     for (OverlaySurface *surface : surfaces()) {
         const int index = int(shown.screens.indexOf(surface->coveredScreen()));
         if (index < 0 || !surface->testAttribute(Qt::WA_WState_Created))
             continue;
-        m_windowSystem->setPresence(surface, shown.plan.presence[std::size_t(index)]);
+        apply(surface, shown.plan.shownRegion[std::size_t(index)],
+              shown.plan.presence[std::size_t(index)]);
     }
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
 #include "overlay/overlaybackend.h"
+#include "overlay/overlaywindowsystem.h"
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 class OverlaySurface;
-class OverlayWindowSystem;
 
 // The overlay drawn in Qt's windows (X11, XWayland, offscreen): one OverlaySurface per
 // screen, since a window has one pixel ratio and screens may differ. The window on the
@@ -43,6 +44,10 @@ private:
     void applyPointerShape(FramePlanner::PointerShape shape);
     void applyShownRegions(const Shown &shown);
     void applyPresence(const Shown &shown);
+    // Calls `apply` with each created window of a planned screen, its region and presence.
+    void forEachCreated(const Shown &shown,
+                        const std::function<void(OverlaySurface *, const QRegion &,
+                                                 OverlayWindowSystem::Presence)> &apply) const;
 
     OverlaySurface *m_primary;
     const OverlayFrame *m_frame;

@@ -39,7 +39,9 @@ int ignoreXError(Display *, XErrorEvent *)
     return 0;
 }
 
-bool serverIsXWayland(Display *display)
+} // namespace
+
+bool X11OverlaySystem::serverIsXWayland(_XDisplay *display)
 {
     // Xwayland 23.1 and later announce themselves by an extension of their own name.
     int opcode = 0;
@@ -54,8 +56,6 @@ bool serverIsXWayland(Display *display)
         return screen->name().startsWith(QLatin1String("XWAYLAND"));
     });
 }
-
-} // namespace
 
 std::unique_ptr<X11OverlaySystem> X11OverlaySystem::open()
 {

@@ -31,6 +31,9 @@ class X11OverlaySystem final : public OverlayWindowSystem
 public:
     // Null when no X display can be opened or the server lacks the shape or XFixes extension.
     static std::unique_ptr<X11OverlaySystem> open();
+    // Whether `display` is XWayland (by its "XWAYLAND" extension, or the names of its outputs
+    // where the extension is too new), which holds only the X programs' windows.
+    static bool serverIsXWayland(_XDisplay *display);
     ~X11OverlaySystem() override;
 
     X11OverlaySystem(const X11OverlaySystem &) = delete;

@@ -1,7 +1,6 @@
 #include "overlay/capture/x11livelens.h"
 
-#include <QGuiApplication>
-#include <QScreen>
+#include "overlay/x11overlaysystem.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -78,24 +77,6 @@ void paintImage(QImage &picture, const XImage *image, QPoint at, bool blend)
     }
 }
 
-// Under XWayland the X server holds only the X programs' windows: a picture made of them would
-// miss every Wayland window beneath the lens, though the Wayland compositor owns the
-// compositing manager's selection.
-bool serverIsXWayland(Display *display)
-{
-    int opcode = 0;
-    int eventBase = 0;
-    int errorBase = 0;
-    // Xwayland 23.1 and later announce themselves by an extension; older ones only name their
-    // RandR outputs XWAYLAND0, XWAYLAND1, ..., which Qt's screens are named after.
-    if (XQueryExtension(display, "XWAYLAND", &opcode, &eventBase, &errorBase))
-        return true;
-    const QList<QScreen *> screens = QGuiApplication::screens();
-    return std::any_of(screens.begin(), screens.end(), [](const QScreen *screen) {
-        return screen->name().startsWith(QLatin1String("XWAYLAND"));
-    });
-}
-
 } // namespace
 
 std::unique_ptr<X11LiveLens> X11LiveLens::open(const QByteArray &displayName)
@@ -116,7 +97,8 @@ std::unique_ptr<X11LiveLens> X11LiveLens::open(const QByteArray &displayName)
         !XFixesQueryExtension(display, &fixesEventBase, &errorBase) ||
         !XFixesQueryVersion(display, &major, &minor) || major < 2 ||
         DefaultDepth(display, screen) < 24 || visual->red_mask != 0xff0000 ||
-        visual->green_mask != 0xff00 || visual->blue_mask != 0xff || serverIsXWayland(display)) {
+        visual->green_mask != 0xff00 || visual->blue_mask != 0xff ||
+        X11OverlaySystem::serverIsXWayland(display)) {
         XCloseDisplay(display);
         return nullptr;
     }
