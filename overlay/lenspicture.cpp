@@ -115,9 +115,22 @@ void LensPicture::onCaptured(QPointer<QScreen> screen, QPixmap picture)
     if (!m_pending)
         return;
     m_pending = false;
-    if (screen && screen == m_screen && !picture.isNull())
+    if (screen && screen == m_screen && !picture.isNull()) {
         m_picture = picture;
+        useBackdrop();
+    }
     emit changed();
+}
+
+void LensPicture::useBackdrop()
+{
+#ifdef KAVRI_CAPTURE_X11LIVE
+    // The live lens paints the desktop's background from the picture of the key press where
+    // the desktop publishes none.
+    if (m_liveLens && m_liveScreen)
+        m_liveLens->setBackdrop(m_liveScreen == m_screen ? m_picture : QPixmap(),
+                                m_liveScreenOrigin);
+#endif
 }
 
 void LensPicture::onFailed(const QString &why, bool lasting)
@@ -182,6 +195,7 @@ bool LensPicture::follow(QScreen *screen, unsigned long screenWindow,
         m_liveScreenGeometry = screen->geometry();
         m_liveScreenWindow = screenWindow;
         m_liveOwn = ownWindows;
+        useBackdrop();
         running = m_liveLens->start(area, ownWindows);
     } else {
         m_liveLens->setArea(area);

@@ -91,6 +91,7 @@ signals:
 private:
     ScreenCapture *route() const;
     void onCaptured(QPointer<QScreen> screen, QPixmap picture);
+    void useBackdrop();
     void onFailed(const QString &why, bool lasting);
     void connectRoute(ScreenCapture *route);
     void takeLivePicture();

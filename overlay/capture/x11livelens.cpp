@@ -2,6 +2,8 @@
 
 #include "overlay/x11overlaysystem.h"
 
+#include <QPainter>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -491,7 +493,32 @@ void X11LiveLens::readInto(QImage &picture, const X11LiveArea::StackedWindow &wi
     XDestroyImage(image);
 }
 
+void X11LiveLens::setBackdrop(const QPixmap &picture, QPoint origin)
+{
+    m_backdrop = picture;
+    m_backdropOrigin = origin;
+    if (m_running && m_pick.background) {
+        m_recompose = true;
+        scheduleFrame();
+    }
+}
+
 void X11LiveLens::readBackground(QImage &picture)
+{
+    if (readRootPixmap(picture) || m_backdrop.isNull())
+        return;
+    const QRect part = QRect(m_backdropOrigin, m_backdrop.size()).intersected(m_area);
+    if (part.isEmpty())
+        return;
+    // Pixel for pixel: the piece's own ratio would shrink it on the picture.
+    QPixmap piece = m_backdrop.copy(part.translated(-m_backdropOrigin));
+    piece.setDevicePixelRatio(1.0);
+    QPainter painter(&picture);
+    painter.setCompositionMode(QPainter::CompositionMode_Source);
+    painter.drawPixmap(part.topLeft() - m_area.topLeft(), piece);
+}
+
+bool X11LiveLens::readRootPixmap(QImage &picture)
 {
     Atom type = 0;
     int format = 0;
@@ -501,7 +528,7 @@ void X11LiveLens::readBackground(QImage &picture)
     if (XGetWindowProperty(m_display, m_root, m_rootPixmapAtom, 0, 1, False, XA_PIXMAP, &type,
                            &format, &count, &after, &data) != Success ||
         !data)
-        return;
+        return false;
     const Pixmap pixmap = count == 1 && format == 32 ? *reinterpret_cast<Pixmap *>(data) : 0;
     XFree(data);
     Window root = 0;
@@ -513,19 +540,20 @@ void X11LiveLens::readBackground(QImage &picture)
     unsigned int depth = 0;
     if (pixmap == 0 ||
         !XGetGeometry(m_display, pixmap, &root, &x, &y, &width, &height, &border, &depth))
-        return;
+        return false;
     const QRect part =
         QRect(0, 0, static_cast<int>(width), static_cast<int>(height)).intersected(m_area);
     if (part.isEmpty())
-        return;
+        return true;
     XImage *image =
         XGetImage(m_display, pixmap, part.x(), part.y(), static_cast<unsigned int>(part.width()),
                   static_cast<unsigned int>(part.height()), AllPlanes, ZPixmap);
     if (!image)
-        return;
+        return false;
     if (readable(image))
         paintImage(picture, image, part.topLeft() - m_area.topLeft(), false);
     XDestroyImage(image);
+    return true;
 }
 
 bool X11LiveLens::ensureSharedMemory(int bytes)

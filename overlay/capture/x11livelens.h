@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QObject>
+#include <QPixmap>
 #include <QRect>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -83,6 +84,13 @@ public:
     bool usesSharedMemory() const { return m_shmAddress != nullptr; }
     void setSharedMemoryAllowed(bool allowed) { m_shmAllowed = allowed; }
 
+    // What shows where no window lies over the area and the desktop publishes no picture of
+    // its background (_XROOTPMAP_ID; a background set as the root window's own, by xsetroot
+    // or a compositing manager's default fill, cannot be read under a compositor): a picture
+    // of the screen in device pixels, its top left corner at `origin` in root device pixels;
+    // the picture taken at the key press. Without it that part of the lens is black.
+    void setBackdrop(const QPixmap &picture, QPoint origin);
+
 signals:
     // A new picture differs from the last one: something beneath changed or the area moved.
     void changed();
@@ -102,6 +110,7 @@ private:
     void composePicture();
     void readInto(QImage &picture, const X11LiveArea::StackedWindow &window);
     void readBackground(QImage &picture);
+    bool readRootPixmap(QImage &picture);
     bool ensureSharedMemory(int bytes);
     void releaseSharedMemory();
     void clearDamage();
@@ -139,6 +148,8 @@ private:
     unsigned long m_parts = 0; // XFixes region the damaged parts are fetched into
 
     QImage m_picture;
+    QPixmap m_backdrop;
+    QPoint m_backdropOrigin;
     QTimer m_frameTimer;
     QElapsedTimer m_sinceFrame;
 
