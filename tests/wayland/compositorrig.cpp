@@ -3,17 +3,23 @@
 #include "common/childprocess.h"
 #include "common/otheruser.h"
 
+#include <QDBusArgument>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
+#include <QDBusUnixFileDescriptor>
 #include <QDBusVariant>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include <functional>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +27,7 @@ namespace {
 
 const QString RemoteDesktop = QStringLiteral("org.gnome.Mutter.RemoteDesktop");
 const QString ScreenCast = QStringLiteral("org.gnome.Mutter.ScreenCast");
+const QString KWin = QStringLiteral("org.kde.KWin");
 
 // Looks every 50 ms, keeping the test's event loop running, until `done` holds.
 bool waitFor(const std::function<bool()> &done, int timeoutMs)
@@ -39,6 +46,32 @@ QString firstMatch(const QString &folder, const QString &pattern)
 {
     const QStringList found = QDir(folder).entryList({pattern}, QDir::System | QDir::Files);
     return found.isEmpty() ? QString() : QDir(folder).filePath(found.first());
+}
+
+// The Linux key code of a lower-case letter, row by row; 0 for any other.
+uint keyCode(char letter)
+{
+    static const QByteArray rows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
+    static const uint firstCode[] = {16, 30, 44};
+    for (int row = 0; row < 3; ++row) {
+        const int at = rows[row].indexOf(letter);
+        if (at >= 0)
+            return firstCode[row] + uint(at);
+    }
+    return 0;
+}
+
+// A desktop file that names `program`: KWin lets a program use the restricted D-Bus
+// interfaces its desktop file lists.
+bool writeDesktopFile(const QString &file, const QString &program, const QByteArray &name)
+{
+    QFile desktop(file);
+    const QByteArray exec = QFile::encodeName(program);
+    return desktop.open(QIODevice::WriteOnly) &&
+           desktop.write("[Desktop Entry]\nType=Application\nName=" + name +
+                         "\nExec=" + (exec.contains(' ') ? '"' + exec + '"' : exec) +
+                         "\nNoDisplay=true\n"
+                         "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n") > 0;
 }
 
 // The PipeWire node of the screen cast stream arrives as a D-Bus signal after Start.
@@ -73,6 +106,7 @@ bool CompositorRig::start()
 {
     if (::geteuid() != 0) {
         m_why = QStringLiteral("the Wayland rigs need root");
+        m_missing = true;
         return false;
     }
     m_runtime = m_dir.filePath(QStringLiteral("run"));
@@ -80,7 +114,15 @@ bool CompositorRig::start()
     m_tools.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
     QDir().mkdir(m_runtime);
     ::chmod(QFile::encodeName(m_runtime).constData(), 0700);
-    return m_kind == Kind::Sway ? startSway() : startMutter();
+    switch (m_kind) {
+    case Kind::Sway:
+        return startSway();
+    case Kind::Mutter:
+        return startMutter();
+    case Kind::KWin:
+        return startKWin();
+    }
+    return false;
 }
 
 bool CompositorRig::launch(QProcess &process, const QString &program, const QStringList &arguments,
@@ -91,6 +133,8 @@ bool CompositorRig::launch(QProcess &process, const QString &program, const QStr
     process.setProcessChannelMode(QProcess::MergedChannels);
     if (!KavriTest::startTied(process, program, arguments)) {
         m_why = program + QStringLiteral(" could not be started (is it installed?)");
+        m_missing =
+            !QFileInfo(program).isAbsolute() && QStandardPaths::findExecutable(program).isEmpty();
         return false;
     }
     return true;
@@ -134,6 +178,7 @@ bool CompositorRig::startSway()
 {
     if (m_peer.uid < 0) {
         m_why = QStringLiteral("no second user for sway");
+        m_missing = true;
         return false;
     }
     // sway's user must reach its configuration and runtime folder; the rig's own folder may
@@ -168,6 +213,11 @@ bool CompositorRig::startSway()
     m_processes.push_back(std::move(sway));
     m_compositor->setStandardOutputFile(m_dir.filePath(QStringLiteral("sway.log")));
     m_compositor->setProcessChannelMode(QProcess::MergedChannels);
+    if (QStandardPaths::findExecutable(QStringLiteral("sway")).isEmpty()) {
+        m_why = QStringLiteral("sway is not installed");
+        m_missing = true;
+        return false;
+    }
     if (!m_peer.start(*m_compositor, QStringLiteral("env"),
                       {"-i", "PATH=/usr/bin:/bin", "XDG_RUNTIME_DIR=" + m_runtime,
                        "WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman",
@@ -203,7 +253,11 @@ bool CompositorRig::startSway()
     m_tools.insert(QStringLiteral("SWAYSOCK"), ipc);
     m_tools.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_dir.filePath(QStringLiteral("tools")));
     QDir().mkdir(m_tools.value(QStringLiteral("XDG_RUNTIME_DIR")));
+    return startVirtualPointer();
+}
 
+bool CompositorRig::startVirtualPointer()
+{
     auto pointer = std::make_unique<QProcess>();
     m_pointer = pointer.get();
     m_processes.push_back(std::move(pointer));
@@ -231,6 +285,25 @@ bool CompositorRig::callMutter(const QString &path, const QString &interface, co
     if (reply)
         *reply = answer.arguments().value(0);
     return true;
+}
+
+// mutter and KWin write their XWayland's lock files themselves and remove them only when they
+// end cleanly. A watcher outlives this process: once the compositor has gone, however it went,
+// it removes the lock files and sockets that still name it; if this suite was killed and the
+// compositor hangs in its shutdown, it ends the compositor after 10 s.
+void CompositorRig::watchLockFiles()
+{
+    QProcess::startDetached(
+        QStringLiteral("/bin/sh"),
+        {"-c",
+         "m=$1 t=$2 n=0; while kill -0 $m 2>/dev/null; do "
+         "if ! kill -0 $t 2>/dev/null; then n=$((n+1)); [ $n -gt 50 ] && kill -9 $m; fi; "
+         "sleep 0.2; done; "
+         "for f in /tmp/.X*-lock; do [ -e \"$f\" ] && [ \"$(tr -d ' \\000' < \"$f\" 2>/dev/null)\" "
+         "= \"$m\" ] || "
+         "continue; d=${f#/tmp/.X}; rm -f \"$f\" \"/tmp/.X11-unix/X${d%-lock}\"; done",
+         "sh", QString::number(m_compositor->processId()),
+         QString::number(QCoreApplication::applicationPid())});
 }
 
 bool CompositorRig::startMutter()
@@ -267,20 +340,7 @@ bool CompositorRig::startMutter()
         }
     }
     m_compositor = m_processes.back().get();
-    // mutter writes its XWayland's lock files itself and removes them only when it ends
-    // cleanly. A watcher outlives this process: once mutter has gone, however it went, it
-    // removes the lock files and sockets that still name it; if this suite was killed and
-    // mutter hangs in its shutdown, it ends mutter after 10 s.
-    QProcess::startDetached(
-        QStringLiteral("/bin/sh"),
-        {"-c",
-         "m=$1 t=$2 n=0; while kill -0 $m 2>/dev/null; do "
-         "if ! kill -0 $t 2>/dev/null; then n=$((n+1)); [ $n -gt 50 ] && kill -9 $m; fi; "
-         "sleep 0.2; done; "
-         "for f in /tmp/.X*-lock; do [ \"$(tr -d ' \\000' < \"$f\" 2>/dev/null)\" = \"$m\" ] || "
-         "continue; d=${f#/tmp/.X}; rm -f \"$f\" \"/tmp/.X11-unix/X${d%-lock}\"; done",
-         "sh", QString::number(m_compositor->processId()),
-         QString::number(QCoreApplication::applicationPid())});
+    watchLockFiles();
     const QString socket = m_runtime + "/kavri-rig";
     // mutter holds two X displays; the one its XWayland serves, and the cookie file, are on
     // that XWayland's command line.
@@ -355,8 +415,99 @@ bool CompositorRig::startMutter()
     return warm;
 }
 
+bool CompositorRig::startKWin()
+{
+    const QString installed = QStandardPaths::findExecutable(QStringLiteral("kwin_wayland"));
+    if (installed.isEmpty()) {
+        m_why = QStringLiteral("kwin_wayland is not installed");
+        m_missing = true;
+        return false;
+    }
+    // The installed program carries a file capability, which a container may refuse to run
+    // ("Operation not permitted"); a copy has none.
+    const QString kwin = m_dir.filePath(QStringLiteral("kwin_wayland"));
+    const QString data = m_dir.filePath(QStringLiteral("share"));
+    if (!QFile::copy(installed, kwin) ||
+        !QFile::setPermissions(kwin, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ||
+        !QDir().mkpath(data + QStringLiteral("/applications")) ||
+        // Kavri's magnifier and this rig's screenshots, allowed as KWin allows them on a
+        // desktop: no switch that turns its checks off.
+        !writeDesktopFile(data + QStringLiteral("/applications/kavri.desktop"),
+                          QStringLiteral(KAVRI_PROGRAM), "Kavri") ||
+        !writeDesktopFile(data + QStringLiteral("/applications/kavri-rig.desktop"),
+                          QCoreApplication::applicationFilePath(), "Kavri's test rig")) {
+        m_why = QStringLiteral("no copy of kwin_wayland or no data folder in ") + m_dir.path();
+        return false;
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "QT_QPA_PLATFORM"})
+        env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
+    env.insert(QStringLiteral("HOME"), m_dir.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), m_dir.filePath(QStringLiteral("cache")));
+    env.insert(QStringLiteral("XDG_DATA_HOME"), m_dir.filePath(QStringLiteral("local")));
+    env.insert(QStringLiteral("XDG_DATA_DIRS"),
+               data + QStringLiteral(":/usr/local/share:/usr/share"));
+    const QString busAddress = "unix:path=" + m_runtime + "/bus";
+    env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    // Its fake input device, for the rig's pointer and keys, to any client of the session.
+    env.insert(QStringLiteral("KWIN_WAYLAND_NO_PERMISSION_CHECKS"), QStringLiteral("1"));
+
+    auto bus = std::make_unique<QProcess>();
+    if (!launch(*bus, QStringLiteral("dbus-daemon"),
+                {"--session", "--nofork", "--address=" + busAddress}, env))
+        return false;
+    m_processes.push_back(std::move(bus));
+    if (!waitFor([&] { return QFile::exists(m_runtime + "/bus"); }, 10000)) {
+        m_why = QStringLiteral("dbus-daemon did not come up");
+        return false;
+    }
+    auto compositor = std::make_unique<QProcess>();
+    if (!launch(*compositor, kwin,
+                {"--virtual", "--xwayland", "--width", "1280", "--height", "800", "--socket",
+                 "kavri-rig", "--no-lockscreen"},
+                env))
+        return false;
+    m_compositor = compositor.get();
+    m_processes.push_back(std::move(compositor));
+    watchLockFiles();
+    const QString socket = m_runtime + "/kavri-rig";
+    if (!waitFor([&] { return QFile::exists(socket); }, 15000) ||
+        !findXWayland(m_compositor->processId())) {
+        m_why = QStringLiteral("KWin or its XWayland did not come up (see kwin_wayland.log in ") +
+                m_dir.path() + ")";
+        return false;
+    }
+    m_session.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+    m_session.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("KDE"));
+    m_session.insert(QStringLiteral("KDE_SESSION_VERSION"), QStringLiteral("5"));
+    m_session.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    m_session.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
+    m_tools.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+
+    m_bus = QStringLiteral("kavri-rig-") + QString::number(reinterpret_cast<quintptr>(this));
+    QDBusConnection connection = QDBusConnection::connectToBus(busAddress, m_bus);
+    if (!connection.isConnected() ||
+        !waitFor([&] { return connection.interface()->isServiceRegistered(KWin).value(); },
+                 15000)) {
+        m_why = QStringLiteral("KWin took no name on its session bus");
+        return false;
+    }
+    return startVirtualPointer();
+}
+
+bool CompositorRig::pointerCommand(const QByteArray &command)
+{
+    m_pointer->write(command + '\n');
+    return m_pointer->waitForReadyRead(5000) && m_pointer->readLine().trimmed() == "done";
+}
+
 bool CompositorRig::movePointer(const QPoint &to)
 {
+    if (m_kind == Kind::KWin)
+        return pointerCommand("move " + QByteArray::number(to.x()) + ' ' +
+                              QByteArray::number(to.y()));
     if (m_kind == Kind::Sway)
         return tool(QStringLiteral("swaymsg"), {"seat", "seat0", "cursor", "set",
                                                 QString::number(to.x()), QString::number(to.y())});
@@ -367,10 +518,9 @@ bool CompositorRig::movePointer(const QPoint &to)
 bool CompositorRig::click()
 {
     for (const bool down : {true, false}) {
-        if (m_kind == Kind::Sway) {
+        if (m_kind == Kind::Sway || m_kind == Kind::KWin) {
             // A button of the virtual pointer, as a mouse would give it.
-            m_pointer->write(down ? "button 1\n" : "button 0\n");
-            if (!m_pointer->waitForReadyRead(5000) || m_pointer->readLine().trimmed() != "done")
+            if (!pointerCommand(down ? "button 1" : "button 0"))
                 return false;
         } else if (!callMutter(m_remoteDesktop, RemoteDesktop + ".Session", "NotifyPointerButton",
                                {0x110 /* BTN_LEFT */, down})) {
@@ -384,20 +534,19 @@ bool CompositorRig::pressKey(char letter)
 {
     if (m_kind == Kind::Sway) // wtype's keyboard needs a moment before its first key is taken
         return tool(QStringLiteral("wtype"), {"-s", "150", QString(QLatin1Char(letter))});
-    // Linux key codes of the letters, row by row.
-    static const QByteArray rows[] = {"qwertyuiop", "asdfghjkl", "zxcvbnm"};
-    static const uint firstCode[] = {16, 30, 44};
-    for (int row = 0; row < 3; ++row) {
-        const int at = rows[row].indexOf(letter);
-        if (at < 0)
-            continue;
-        for (const bool down : {true, false})
-            if (!callMutter(m_remoteDesktop, RemoteDesktop + ".Session", "NotifyKeyboardKeycode",
-                            {firstCode[row] + uint(at), down}))
-                return false;
-        return true;
+    const uint code = keyCode(letter);
+    if (code == 0)
+        return false;
+    for (const bool down : {true, false}) {
+        const bool sent =
+            m_kind == Kind::KWin
+                ? pointerCommand("key " + QByteArray::number(code) + (down ? " 1" : " 0"))
+                : callMutter(m_remoteDesktop, RemoteDesktop + ".Session", "NotifyKeyboardKeycode",
+                             {code, down});
+        if (!sent)
+            return false;
     }
-    return false;
+    return true;
 }
 
 QImage CompositorRig::screenshot()
@@ -407,12 +556,69 @@ QImage CompositorRig::screenshot()
         tool(QStringLiteral("grim"), {"-"}, &png);
         return QImage::fromData(png, "PNG");
     }
+    if (m_kind == Kind::KWin)
+        return kwinScreenshot();
     const QString file = m_dir.filePath(QStringLiteral("frame.png"));
     QFile::remove(file);
     tool(QStringLiteral("gst-launch-1.0"),
          {"-q", "pipewiresrc", "path=" + QString::number(m_node), "num-buffers=1", "!",
           "videoconvert", "!", "pngenc", "!", "filesink", "location=" + file});
     return QImage(file);
+}
+
+// KWin writes the raw picture into a pipe it is handed, and answers with its size and format.
+QImage CompositorRig::kwinScreenshot()
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return QImage();
+    QDBusPendingCall pending = [&] {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            KWin, QStringLiteral("/org/kde/KWin/ScreenShot2"),
+            QStringLiteral("org.kde.KWin.ScreenShot2"), QStringLiteral("CaptureWorkspace"));
+        call.setArguments({QVariantMap{{QStringLiteral("native-resolution"), true}},
+                           QVariant::fromValue(QDBusUnixFileDescriptor(fds[1]))});
+        return QDBusConnection(m_bus).asyncCall(call, 5000);
+    }();
+    ::close(fds[1]); // the message holds its own copy
+    QByteArray data;
+    QElapsedTimer t;
+    t.start();
+    pollfd in{fds[0], POLLIN, 0};
+    qint64 expected = -1; // known once KWin has answered
+    while (t.elapsed() < 5000 && (expected < 0 || data.size() < expected)) {
+        if (expected < 0 && pending.isFinished()) {
+            const QVariantMap results =
+                qdbus_cast<QVariantMap>(pending.reply().arguments().value(0));
+            expected = pending.isError() ? 0
+                                         : results.value(QStringLiteral("stride")).toLongLong() *
+                                               results.value(QStringLiteral("height")).toLongLong();
+        }
+        if (::poll(&in, 1, 20) > 0) {
+            char buffer[65536];
+            const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+            if (n <= 0)
+                break; // the whole picture
+            data.append(buffer, int(n));
+        }
+        QCoreApplication::processEvents();
+    }
+    ::close(fds[0]);
+    pending.waitForFinished();
+    const QDBusMessage reply = pending.reply();
+    if (reply.type() != QDBusMessage::ReplyMessage) {
+        qInfo() << "  KWin took no screenshot:" << reply.errorMessage();
+        return QImage();
+    }
+    const QVariantMap results = qdbus_cast<QVariantMap>(reply.arguments().value(0));
+    const int width = results.value(QStringLiteral("width")).toInt();
+    const int height = results.value(QStringLiteral("height")).toInt();
+    const int stride = results.value(QStringLiteral("stride")).toInt();
+    const auto format = QImage::Format(results.value(QStringLiteral("format")).toInt());
+    if (width <= 0 || height <= 0 || data.size() < qint64(stride) * height)
+        return QImage();
+    return QImage(reinterpret_cast<const uchar *>(data.constData()), width, height, stride, format)
+        .convertToFormat(QImage::Format_RGB32);
 }
 
 QByteArray CompositorRig::visibleXWindows(qint64 pid)

@@ -13,14 +13,15 @@
 #include <vector>
 
 // A headless Wayland compositor with XWayland, 1280x800, for the Wayland suite: sway (run as a
-// second user, as it refuses root) or mutter (with its own session bus, PipeWire and
-// WirePlumber). It moves and clicks the pointer and presses keys through the compositor's own
-// interfaces, and takes screenshots the compositor allows. Every socket and folder is the
-// rig's own, so it never meets another compositor on the machine. Needs root.
+// second user, as it refuses root), mutter (with its own session bus, PipeWire and
+// WirePlumber) or KWin (with its own session bus and data folder). It moves and clicks the
+// pointer and presses keys through the compositor's own interfaces, and takes screenshots the
+// compositor allows. Every socket and folder is the rig's own, so it never meets another
+// compositor on the machine. Needs root.
 class CompositorRig final
 {
 public:
-    enum class Kind { Sway, Mutter };
+    enum class Kind { Sway, Mutter, KWin };
     static constexpr int Width = 1280;
     static constexpr int Height = 800;
 
@@ -29,9 +30,11 @@ public:
     CompositorRig(const CompositorRig &) = delete;
     CompositorRig &operator=(const CompositorRig &) = delete;
 
-    // False, with why(), when the compositor or a tool is missing or does not come up.
+    // False, with why(), when the compositor or a tool is missing or does not come up;
+    // missing() tells the first from the second.
     bool start();
     QString why() const { return m_why; }
+    bool missing() const { return m_missing; }
 
     // What a client of this session needs: WAYLAND_DISPLAY (a full path), DISPLAY and
     // XAUTHORITY for XWayland, the desktop's name, and on mutter its session bus and PipeWire.
@@ -59,15 +62,21 @@ public:
 private:
     bool startSway();
     bool startMutter();
+    bool startKWin();
+    void watchLockFiles();
+    QImage kwinScreenshot();
     bool launch(QProcess &process, const QString &program, const QStringList &arguments,
                 const QProcessEnvironment &env);
     bool tool(const QString &program, const QStringList &arguments, QByteArray *out = nullptr);
+    bool startVirtualPointer();
+    bool pointerCommand(const QByteArray &command);
     bool callMutter(const QString &path, const QString &interface, const QString &method,
                     const QVariantList &arguments, QVariant *reply = nullptr);
     bool findXWayland(qint64 compositorPid);
 
     Kind m_kind;
     QString m_why;
+    bool m_missing = false;
     QTemporaryDir m_dir;
     KavriTest::OtherUser m_peer; // sway's user
     QString m_runtime;
@@ -75,8 +84,8 @@ private:
     QProcessEnvironment m_tools;                        // for grim, swaymsg, wtype, gst-launch-1.0
     std::vector<std::unique_ptr<QProcess>> m_processes; // stopped last to first
     QProcess *m_compositor = nullptr;
-    QProcess *m_pointer = nullptr; // sway: the virtual pointer
-    QString m_bus;                 // mutter: the session bus
+    QProcess *m_pointer = nullptr; // sway, KWin: the virtual pointer (on KWin also keys)
+    QString m_bus;                 // mutter, KWin: the session bus
     QString m_remoteDesktop;       // mutter: the remote desktop session's object path
     QString m_stream;              // mutter: its screen cast stream's object path
     quint32 m_node = 0;            // mutter: that stream's PipeWire node
