@@ -17,7 +17,9 @@
 #include <QtTest>
 
 #include <functional>
+#include <map>
 
+#include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
@@ -100,6 +102,58 @@ CompositorRig::~CompositorRig()
         m_pointer->closeWriteChannel();
     for (auto it = m_processes.rbegin(); it != m_processes.rend(); ++it)
         KavriTest::stopProcess(**it, 5000);
+    // The services the session bus started (the portal, dconf, ...) end with their bus, and
+    // the document portal's file system with it; what has not ended in time is ended here.
+    if (!m_runtime.isEmpty() &&
+        !waitFor([&] { return sessionLeftovers(m_runtime).isEmpty(); }, 3000)) {
+        for (const qint64 pid : sessionProcesses(m_runtime))
+            ::kill(pid_t(pid), SIGKILL);
+        for (const QString &mount : sessionMounts(m_runtime))
+            QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), mount});
+    }
+}
+
+// The processes of this session: their XDG_RUNTIME_DIR is its folder.
+QList<qint64> CompositorRig::sessionProcesses(const QString &runtime)
+{
+    QList<qint64> found;
+    const QByteArray mark = "XDG_RUNTIME_DIR=" + QFile::encodeName(runtime);
+    for (const QString &pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+        QFile environ(QStringLiteral("/proc/%1/environ").arg(pid));
+        if (pid.toLongLong() > 0 && environ.open(QIODevice::ReadOnly) &&
+            environ.readAll().split('\0').contains(mark))
+            found << pid.toLongLong();
+    }
+    return found;
+}
+
+QStringList CompositorRig::sessionMounts(const QString &runtime)
+{
+    QStringList found;
+    QFile mounts(QStringLiteral("/proc/self/mounts"));
+    if (mounts.open(QIODevice::ReadOnly))
+        for (const QByteArray &line : mounts.readAll().split('\n')) {
+            const QString point = QString::fromLocal8Bit(line.split(' ').value(1));
+            if (point.startsWith(runtime + QLatin1Char('/')))
+                found << point;
+        }
+    return found;
+}
+
+QString CompositorRig::sessionLeftovers(const QString &runtime)
+{
+    QString left;
+    for (const qint64 pid : sessionProcesses(runtime)) {
+        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+        left += QStringLiteral("process %1 (%2) ")
+                    .arg(pid)
+                    .arg(comm.open(QIODevice::ReadOnly)
+                             ? QString::fromLocal8Bit(comm.readAll().trimmed())
+                             : QString());
+    }
+    for (const QString &mount : sessionMounts(runtime))
+        left += QStringLiteral("mount ") + mount + QLatin1Char(' ');
+    return left;
 }
 
 bool CompositorRig::start()
@@ -121,6 +175,8 @@ bool CompositorRig::start()
         return startMutter();
     case Kind::KWin:
         return startKWin();
+    case Kind::GnomeShell:
+        return startMutter();
     }
     return false;
 }
@@ -306,35 +362,65 @@ void CompositorRig::watchLockFiles()
          QString::number(QCoreApplication::applicationPid())});
 }
 
+// mutter, or GNOME Shell (mutter with the shell's JavaScript on top).
 bool CompositorRig::startMutter()
 {
+    const bool shell = m_kind == Kind::GnomeShell;
+    const QString compositor = shell ? QStringLiteral("gnome-shell") : QStringLiteral("mutter");
+    if (QStandardPaths::findExecutable(compositor).isEmpty()) {
+        m_why = compositor + QStringLiteral(" is not installed");
+        m_missing = true;
+        return false;
+    }
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
     env.insert(QStringLiteral("HOME"), m_dir.path());
     env.remove(QStringLiteral("DISPLAY"));
     env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
     const QString busAddress = "unix:path=" + m_runtime + "/bus";
     env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
     m_tools.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_runtime);
-
-    const QList<std::pair<QString, QStringList>> programs = {
-        {"dbus-daemon", {"--session", "--nofork", "--address=" + busAddress}},
-        {"pipewire", {}},
-        {"wireplumber", {}},
-        {"mutter",
-         {"--headless", "--wayland", "--virtual-monitor", "1280x800", "--wayland-display",
-          "kavri-rig"}}};
+    QList<std::pair<QString, QStringList>> programs;
+    QProcessEnvironment busEnv = env;
+    if (shell) {
+        // GNOME Shell ends when no system bus answers while the machine has logind's seats,
+        // and waits long for logind on a bus that does not say at once that it has none: a
+        // bus of its own, as simple as a session's, stands in. Its settings and the portal's
+        // permissions and pictures
+        // (~/Pictures) stay in the rig's folder.
+        const QString systemBus = "unix:path=" + m_runtime + "/system_bus";
+        programs.append({"dbus-daemon", {"--nofork", "--session", "--address=" + systemBus}});
+        env.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), systemBus);
+        for (const char *folder : {"config", "cache", "local"})
+            env.insert(QStringLiteral("XDG_%1_HOME")
+                           .arg(QString::fromLatin1(folder).toUpper().replace("LOCAL", "DATA")),
+                       m_dir.filePath(QLatin1String(folder)));
+        // What the session bus hands the services it starts: the desktop portal and GNOME's
+        // part of it draw on this session.
+        busEnv = env;
+        busEnv.insert(QStringLiteral("WAYLAND_DISPLAY"), QStringLiteral("kavri-rig"));
+        busEnv.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("GNOME"));
+        busEnv.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
+    }
+    programs.append({"dbus-daemon", {"--session", "--nofork", "--address=" + busAddress}});
+    programs.append({"pipewire", QStringList()});
+    programs.append({"wireplumber", QStringList()});
+    programs.append({compositor,
+                     {"--headless", "--wayland", "--virtual-monitor", "1280x800",
+                      "--wayland-display", "kavri-rig"}});
     for (const auto &program : programs) {
         auto process = std::make_unique<QProcess>();
-        if (!launch(*process, program.first, program.second, env))
+        if (!launch(*process, program.first, program.second,
+                    program.second.contains("--address=" + busAddress) ? busEnv : env))
             return false;
         m_processes.push_back(std::move(process));
-        // Each needs the one before it: the bus, then PipeWire's socket.
-        const QString needed = program.first == "dbus-daemon" ? "bus"
-                               : program.first == "pipewire"  ? "pipewire-0"
-                                                              : "";
-        if (!needed.isEmpty() &&
-            !waitFor([&] { return QFile::exists(m_runtime + "/" + needed); }, 10000)) {
+        // Each needs the one before it: the buses, then PipeWire's socket.
+        QString needed = program.first == "pipewire" ? m_runtime + "/pipewire-0" : QString();
+        for (const QString &argument : program.second)
+            if (argument.startsWith("--address=unix:path="))
+                needed = argument.mid(20);
+        if (!needed.isEmpty() && !waitFor([&] { return QFile::exists(needed); }, 10000)) {
             m_why = program.first + " did not come up";
             return false;
         }
@@ -363,9 +449,12 @@ bool CompositorRig::startMutter()
         }
         return false;
     };
-    if (!waitFor([&] { return QFile::exists(socket) && xwayland(); }, 15000)) {
-        m_why = QStringLiteral("mutter or its XWayland did not come up (see mutter.log in ") +
-                m_dir.path() + ")";
+    if (!waitFor([&] { return QFile::exists(socket) && xwayland(); }, 15000) ||
+        (shell && !waitForShell())) {
+        QFile log(m_dir.filePath(compositor + QStringLiteral(".log")));
+        m_why = compositor + QStringLiteral(" or its XWayland did not come up; its log ends: ") +
+                QString::fromLocal8Bit(log.open(QIODevice::ReadOnly) ? log.readAll().right(1500)
+                                                                     : QByteArray());
         return false;
     }
     m_session.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
@@ -412,7 +501,61 @@ bool CompositorRig::startMutter()
                       callMutter(m_remoteDesktop, RemoteDesktop + ".Session",
                                  "NotifyKeyboardKeycode", {42u, false});
     QTest::qWait(300);
-    return warm;
+    if (!warm || !shell)
+        return warm;
+    // GNOME Shell opens in its Overview, which takes every click: Escape leaves it. The
+    // portal's question before the first screenshot of a program ("Allow Applications to
+    // Take Screenshots?") is answered beforehand, in its permission store, for programs
+    // outside a sandbox (the application id "").
+    for (const bool down : {true, false})
+        callMutter(m_remoteDesktop, RemoteDesktop + ".Session", "NotifyKeyboardKeycode",
+                   {1u /* Escape */, down});
+    QDBusMessage allow = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
+        QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"),
+        QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
+        QStringLiteral("SetPermission"));
+    allow.setArguments({QStringLiteral("screenshot"), true, QStringLiteral("screenshot"), QString(),
+                        QStringList{QStringLiteral("yes")}});
+    const QDBusMessage answer = QDBusConnection(m_bus).call(allow, QDBus::Block, 10000);
+    if (answer.type() != QDBusMessage::ReplyMessage)
+        qInfo() << "  the portal's permission store took no answer:" << answer.errorMessage();
+    QTest::qWait(500); // the Overview's way out
+    return true;
+}
+
+// GNOME Shell starts ibus-daemon through a fork whose child runs JavaScript before it starts
+// the program; that child may hang on a lock another thread held at the fork, and the shell
+// waits for it for ever. A child of the shell that is still the shell after a second is such a
+// child: ended, it lets the shell go on. Until the shell says it has started.
+bool CompositorRig::waitForShell()
+{
+    const QString self =
+        QFileInfo(QStringLiteral("/proc/%1/exe").arg(m_compositor->processId())).symLinkTarget();
+    std::map<QString, QElapsedTimer> seen;
+    const QString log = m_dir.filePath(QStringLiteral("gnome-shell.log"));
+    return waitFor(
+        [&] {
+            QFile children(
+                QStringLiteral("/proc/%1/task/%1/children").arg(m_compositor->processId()));
+            if (children.open(QIODevice::ReadOnly)) {
+                for (const QByteArray &pid : children.readAll().trimmed().split(' ')) {
+                    const QString child = QString::fromLatin1(pid);
+                    if (child.isEmpty() ||
+                        QFileInfo(QStringLiteral("/proc/%1/exe").arg(child)).symLinkTarget() !=
+                            self)
+                        continue;
+                    if (!seen.count(child))
+                        seen[child].start();
+                    else if (seen[child].elapsed() > 1000 && ::kill(pid.toInt(), SIGKILL) == 0)
+                        qInfo() << "  ended a child of gnome-shell that hung before it started "
+                                   "its program";
+                }
+            }
+            QFile said(log);
+            return said.open(QIODevice::ReadOnly) && said.readAll().contains("GNOME Shell started");
+        },
+        30000);
 }
 
 bool CompositorRig::startKWin()
@@ -648,6 +791,7 @@ CompositorRig::Trace CompositorRig::trace() const
         QStringLiteral("/tmp/.X%1-lock").arg(m_session.value(QStringLiteral("DISPLAY")).mid(1));
     trace.compositorPid = m_compositor ? m_compositor->processId() : 0;
     trace.peerUid = m_kind == Kind::Sway ? m_peer.uid : -1;
+    trace.runtime = m_runtime;
     return trace;
 }
 
@@ -656,7 +800,7 @@ QString CompositorRig::leftoversOf(const Trace &trace)
     QString left;
     waitFor(
         [&] {
-            left.clear();
+            left = trace.runtime.isEmpty() ? QString() : sessionLeftovers(trace.runtime);
             // Another server may have taken the display number since: only our own counts.
             QFile lock(trace.lockFile);
             if (lock.open(QIODevice::ReadOnly) &&

@@ -13,15 +13,16 @@
 #include <vector>
 
 // A headless Wayland compositor with XWayland, 1280x800, for the Wayland suite: sway (run as a
-// second user, as it refuses root), mutter (with its own session bus, PipeWire and
-// WirePlumber) or KWin (with its own session bus and data folder). It moves and clicks the
+// second user, as it refuses root), mutter or GNOME Shell (with their own session bus,
+// PipeWire and WirePlumber; the shell also with a stand-in system bus and the desktop portal)
+// or KWin (with its own session bus and data folder). It moves and clicks the
 // pointer and presses keys through the compositor's own interfaces, and takes screenshots the
 // compositor allows. Every socket and folder is the rig's own, so it never meets another
 // compositor on the machine. Needs root.
 class CompositorRig final
 {
 public:
-    enum class Kind { Sway, Mutter, KWin };
+    enum class Kind { Sway, Mutter, KWin, GnomeShell };
     static constexpr int Width = 1280;
     static constexpr int Height = 800;
 
@@ -44,13 +45,15 @@ public:
     bool click();               // where the pointer is
     bool pressKey(char letter); // a lower-case letter
     QImage screenshot();
-    // What must be gone once the rig is: the compositor's XWayland lock file and every
-    // process of sway's user. leftoversOf() is empty when nothing is left.
+    // What must be gone once the rig is: the compositor's XWayland lock file, every process
+    // of sway's user, every process and mount of the session (by its runtime folder).
+    // leftoversOf() is empty when nothing is left.
     struct Trace
     {
         QString lockFile;
         qint64 compositorPid = 0;
         int peerUid = -1;
+        QString runtime;
     };
     Trace trace() const;
     static QString leftoversOf(const Trace &trace);
@@ -60,9 +63,13 @@ public:
     QByteArray visibleXWindows(qint64 pid);
 
 private:
+    static QList<qint64> sessionProcesses(const QString &runtime);
+    static QStringList sessionMounts(const QString &runtime);
+    static QString sessionLeftovers(const QString &runtime);
     bool startSway();
     bool startMutter();
     bool startKWin();
+    bool waitForShell();
     void watchLockFiles();
     QImage kwinScreenshot();
     bool launch(QProcess &process, const QString &program, const QStringList &arguments,
