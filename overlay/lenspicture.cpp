@@ -10,6 +10,7 @@
 
 #include <QGuiApplication>
 
+#include <algorithm>
 #include <cmath>
 
 LensPicture::LensPicture()
@@ -70,6 +71,7 @@ void LensPicture::request(QScreen *screen)
     cancel();
     // Until the new picture comes the lens shows none, not the one of an earlier moment.
     m_picture = QPixmap();
+    m_kept.clear();
     m_screen = screen;
     if (!screen)
         return;
@@ -85,8 +87,35 @@ void LensPicture::cancel()
     route()->cancel();
 }
 
+void LensPicture::showOver(QScreen *screen)
+{
+    if (!m_available || !screen || screen == m_screen)
+        return;
+    if (m_screen && !m_pending && !m_picture.isNull())
+        m_kept.emplace_back(m_screen, m_picture);
+    cancel();
+    m_screen = screen;
+    m_picture = QPixmap();
+    const auto kept = std::find_if(m_kept.begin(), m_kept.end(),
+                                   [screen](const auto &each) { return each.first == screen; });
+    if (kept != m_kept.end()) {
+        m_picture = kept->second;
+        m_kept.erase(kept);
+        useBackdrop();
+        return;
+    }
+    // Beneath the lens's new place the overlay shows nothing yet: the route sees the screen.
+    qCDebug(lcOverlayCapture, "the lens moved onto %s: its picture is asked for",
+            qPrintable(screen->name()));
+    m_pending = true;
+    route()->capture(screen);
+}
+
 void LensPicture::forgetScreen(QScreen *screen)
 {
+    m_kept.erase(std::remove_if(m_kept.begin(), m_kept.end(),
+                                [screen](const auto &each) { return each.first == screen; }),
+                 m_kept.end());
     if (m_screen != screen)
         return;
     cancel();

@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 class ScreenCapture;
@@ -52,6 +53,10 @@ public:
     // Drops the picture held and asks for one of `screen`.
     void request(QScreen *screen);
     void cancel();
+    // The lens is now over `screen`. Where it has no picture of that screen it asks for one
+    // and shows nothing until it comes; the picture of the screen it leaves is kept until the
+    // next request(), so a lens carried back and forth between screens asks once for each.
+    void showOver(QScreen *screen);
     // `screen` left: its picture goes.
     void forgetScreen(QScreen *screen);
 
@@ -102,6 +107,8 @@ private:
     std::unique_ptr<ScreenCapture> m_route;
     QPixmap m_picture;
     QPointer<QScreen> m_screen;
+    // Pictures of other screens taken since the last request(), for a lens carried back.
+    std::vector<std::pair<QPointer<QScreen>, QPixmap>> m_kept;
     bool m_pending = false;
     bool m_available = true;
     QString m_why;

@@ -181,6 +181,13 @@ void OverlayController::showMode(bool enable)
         if (!enable)
             return;
         m_flash.stop();
+        // The effect goes where the pointer is now, which may be another screen than the
+        // flash's (the black screen does not follow the pointer by itself).
+        if (m_settings.mode == m_paintMode) {
+            m_pickScreen = true;
+            planFrame(Repaint::Whole);
+            return;
+        }
     }
     if (!enable)
         m_lens.cancel();
@@ -318,6 +325,12 @@ void OverlayController::planFrame(Repaint repaint, bool now)
     in.screens = describe(screens);
     in.lastScreen = int(screens.indexOf(m_frame.screen));
     in.pickScreen = m_pickScreen;
+    // A lens carried onto another screen needs the picture of that screen.
+    if (m_paintMode == ModeMagnifier) {
+        const int under = FramePlanner::screenUnder(in.pointer, in.screens);
+        if (under >= 0)
+            m_lens.showOver(screens[under]);
+    }
     in.lens.waitsForPicture = m_lens.waitsForPicture();
     in.lens.pictureScreen = int(screens.indexOf(m_lens.screen()));
     in.lens.onlyOverPictureScreen = m_lens.onlyOverItsScreen();

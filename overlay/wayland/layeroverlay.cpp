@@ -34,21 +34,21 @@ constexpr qint64 FrameWaitLimitMs = 250;
 
 struct LayerOverlay::Private
 {
-    // One layer surface, covering one output.
+    // What the overlay shows on one output. While an effect is displayed there it has a layer
+    // surface of its own; hidden, the surface is destroyed, and the next show makes a new one.
+    // A layer surface unmapped and mapped again is not taken the same way by every compositor
+    // (KWin 5.27 answers the new configure but never shows the surface), while a new one is
+    // mapped everywhere.
     struct Surface
     {
         Private *owner = nullptr;
         WaylandOutput *output = nullptr;
+        // Both null while hidden.
         wl_surface *surface = nullptr;
         zwlr_layer_surface_v1 *layer = nullptr;
-        // Asked to be mapped (a commit without a buffer), and the compositor's answer: the
-        // surface is only mapped while an effect is displayed.
+        // Asked to be shown, and the compositor's answer (the first configure).
         bool shown = false;
         bool configured = false;
-        // Answers still to come to requests to map that were withdrawn before their answer
-        // came. Unmapping ends the configure sequence: acknowledging one of those serials
-        // afterwards is a protocol error that closes the connection.
-        int withdrawnConfigures = 0;
         QSize size; // logical pixels
         int scale = 1;
         std::vector<std::unique_ptr<ShmBuffer>> buffers;
@@ -92,6 +92,8 @@ struct LayerOverlay::Private
     void addSurface(WaylandOutput *output);
     void removeSurface(Surface *s);
     void setShown(Surface *s, bool shown);
+    void makeLayerSurface(Surface *s);
+    void dropLayerSurface(Surface *s);
     void sendInputRegion(Surface *s);
     Surface *surfaceOf(const wl_surface *surface) const;
     void plan(Surface *s, bool onlyPointerMoved);
@@ -179,11 +181,6 @@ void LayerOverlay::Private::addSurface(WaylandOutput *output)
     s->owner = this;
     s->output = output;
     s->scale = output->scale;
-    s->surface = wl_compositor_create_surface(client->compositor());
-    s->layer =
-        zwlr_layer_shell_v1_get_layer_surface(client->layerShell(), s->surface, output->output,
-                                              ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "kavri");
-    zwlr_layer_surface_v1_add_listener(s->layer, &LayerListener, s.get());
     Surface *added = s.get();
     surfaces.push_back(std::move(s));
     plan(added, false);
@@ -196,43 +193,65 @@ void LayerOverlay::Private::setShown(Surface *s, bool shown)
         return;
     s->shown = shown;
     if (shown) {
-        // The layer surface starts over: its state, then a commit without a buffer, which the
-        // compositor answers with the surface's size (onConfigure draws then).
-        zwlr_layer_surface_v1_set_size(s->layer, 0, 0);
-        zwlr_layer_surface_v1_set_anchor(
-            s->layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
-                          ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
-        // Over panels and docks too, without moving them.
-        zwlr_layer_surface_v1_set_exclusive_zone(s->layer, -1);
-        zwlr_layer_surface_v1_set_keyboard_interactivity(s->layer, 0);
-        sendInputRegion(s);
-        wl_surface_commit(s->surface);
+        makeLayerSurface(s);
     } else {
-        // Unmapped rather than transparent: the compositor then looks again for the surface
-        // under the pointer, so the next click goes to the window beneath even when the
-        // pointer has not moved since the overlay took it.
-        if (s->frameCallback) {
-            wl_callback_destroy(s->frameCallback);
-            s->frameCallback = nullptr;
-        }
-        // An empty input region in the same commit: some compositors (sway 1.7) still find
-        // an unmapped surface under the pointer by its input region alone.
-        s->wholeInput = false;
-        sendInputRegion(s);
-        wl_surface_attach(s->surface, nullptr, 0, 0);
-        wl_surface_commit(s->surface);
-        if (!s->configured)
-            ++s->withdrawnConfigures;
-        s->configured = false;
-        s->attached = false;
-        s->waitingForBuffer = false;
-        s->damage = QRegion();
-        if (pointerSurface == s) {
-            pointerSurface = nullptr;
+        // Destroyed rather than left transparent: the compositor then looks again for the
+        // surface under the pointer, so the next click goes to the window beneath even when
+        // the pointer has not moved since the overlay took it.
+        const bool hadPointer = pointerSurface == s;
+        dropLayerSurface(s);
+        if (hadPointer)
             client->nudgePointer();
-        }
     }
     client->flush();
+}
+
+void LayerOverlay::Private::makeLayerSurface(Surface *s)
+{
+    s->surface = wl_compositor_create_surface(client->compositor());
+    s->layer =
+        zwlr_layer_shell_v1_get_layer_surface(client->layerShell(), s->surface, s->output->output,
+                                              ZWLR_LAYER_SHELL_V1_LAYER_OVERLAY, "kavri");
+    zwlr_layer_surface_v1_add_listener(s->layer, &LayerListener, s);
+    // The whole output; a commit without a buffer, which the compositor answers with the
+    // surface's size (onConfigure draws then).
+    zwlr_layer_surface_v1_set_size(s->layer, 0, 0);
+    zwlr_layer_surface_v1_set_anchor(
+        s->layer, ZWLR_LAYER_SURFACE_V1_ANCHOR_TOP | ZWLR_LAYER_SURFACE_V1_ANCHOR_BOTTOM |
+                      ZWLR_LAYER_SURFACE_V1_ANCHOR_LEFT | ZWLR_LAYER_SURFACE_V1_ANCHOR_RIGHT);
+    // Over panels and docks too, without moving them.
+    zwlr_layer_surface_v1_set_exclusive_zone(s->layer, -1);
+    zwlr_layer_surface_v1_set_keyboard_interactivity(s->layer, 0);
+    sendInputRegion(s);
+    wl_surface_commit(s->surface);
+    s->configured = false;
+    s->attached = false;
+}
+
+void LayerOverlay::Private::dropLayerSurface(Surface *s)
+{
+    if (pointerSurface == s)
+        pointerSurface = nullptr;
+    if (s->frameCallback) {
+        wl_callback_destroy(s->frameCallback);
+        s->frameCallback = nullptr;
+    }
+    // The buffers go with the surface: a compositor need not release the buffers of a
+    // surface that is gone, and one never released would hold the next show back.
+    s->buffers.clear();
+    if (s->layer)
+        zwlr_layer_surface_v1_destroy(s->layer);
+    if (s->surface)
+        wl_surface_destroy(s->surface);
+    s->layer = nullptr;
+    s->surface = nullptr;
+    s->shown = false;
+    s->configured = false;
+    s->attached = false;
+    s->waitingForBuffer = false;
+    s->damage = QRegion();
+    // A new surface starts with no input; sent with its first commit.
+    s->inputChanged = true;
 }
 
 void LayerOverlay::Private::sendInputRegion(Surface *s)
@@ -249,13 +268,7 @@ void LayerOverlay::Private::sendInputRegion(Surface *s)
 
 void LayerOverlay::Private::removeSurface(Surface *s)
 {
-    if (pointerSurface == s)
-        pointerSurface = nullptr;
-    if (s->frameCallback)
-        wl_callback_destroy(s->frameCallback);
-    s->buffers.clear();
-    zwlr_layer_surface_v1_destroy(s->layer);
-    wl_surface_destroy(s->surface);
+    dropLayerSurface(s);
     surfaces.erase(std::find_if(surfaces.begin(), surfaces.end(),
                                 [s](const auto &each) { return each.get() == s; }));
     client->flush();
@@ -274,12 +287,7 @@ void LayerOverlay::Private::onConfigure(void *data, zwlr_layer_surface_v1 *layer
                                         uint32_t width, uint32_t height)
 {
     auto *s = static_cast<Surface *>(data);
-    // The answer to a request to map that was withdrawn since: its serial is void.
-    if (s->withdrawnConfigures > 0) {
-        --s->withdrawnConfigures;
-        return;
-    }
-    if (!s->shown)
+    if (!s->shown || layer != s->layer)
         return;
     zwlr_layer_surface_v1_ack_configure(layer, serial);
     QSize size{int(width), int(height)};
@@ -296,10 +304,12 @@ void LayerOverlay::Private::onConfigure(void *data, zwlr_layer_surface_v1 *layer
 
 void LayerOverlay::Private::onClosed(void *data, zwlr_layer_surface_v1 *)
 {
-    // The output went away (or the compositor dropped the surface): a new output gets a new
-    // surface when it is announced.
+    // The compositor dropped the surface (its output is going, say). The output keeps its
+    // place: the next frame that shows an effect there makes a new surface, and a removed
+    // output takes its place with it.
     auto *s = static_cast<Surface *>(data);
-    s->owner->removeSurface(s);
+    s->owner->dropLayerSurface(s);
+    s->owner->client->flush();
 }
 
 void LayerOverlay::Private::onFrameDone(void *data, wl_callback *callback, uint32_t)

@@ -570,21 +570,30 @@ private slots:
         QVERIFY(command("mode 3"));
         QVERIFY(command("show 1"));
         QVERIFY(command("repaint"));
-        const int half = qRound(16 * projectorScale);
-        QVERIFY(screenShows(QStringLiteral("magnifier-projector"), [&](const QImage &s) {
-            int left = marker.x();
-            int right = marker.x();
-            while (left > marker.x() - 3 * half && s.pixelColor(left - 1, marker.y()).red() > 200)
+        // The marker enlarged twice round `at`: 32 logical pixels wide, centred on the pointer
+        // to within a device pixel, the desktop just beyond it.
+        const auto lensOverMarker = [](const QImage &s, QPoint at, double scale) {
+            const int half = qRound(16 * scale);
+            int left = at.x();
+            int right = at.x();
+            while (left > at.x() - 3 * half && s.pixelColor(left - 1, at.y()).red() > 200)
                 --left;
-            while (right < marker.x() + 3 * half && s.pixelColor(right + 1, marker.y()).red() > 200)
+            while (right < at.x() + 3 * half && s.pixelColor(right + 1, at.y()).red() > 200)
                 ++right;
             const double centre = (left + right + 1) / 2.0;
-            return nearColor(s.pixelColor(marker), QColor(Qt::red)) &&
-                   std::abs(right - left + 1 - 2 * half) <= 2 &&
-                   std::abs(centre - marker.x()) <= 1.0 &&
-                   nearColor(s.pixelColor(marker + QPoint(half + qRound(8 * projectorScale), 0)),
-                             DesktopColor) &&
-                   untouched(s, Laptop);
+            return nearColor(s.pixelColor(at), QColor(Qt::red)) &&
+                   std::abs(right - left + 1 - 2 * half) <= 2 && std::abs(centre - at.x()) <= 1.0 &&
+                   nearColor(s.pixelColor(at + QPoint(half + qRound(8 * scale), 0)), DesktopColor);
+        };
+        QVERIFY(screenShows(QStringLiteral("magnifier-projector"), [&](const QImage &s) {
+            return lensOverMarker(s, marker, projectorScale) && untouched(s, Laptop);
+        }));
+        // Carried onto the laptop with the key still held, the lens shows the laptop's own
+        // picture there (its marker enlarged), not an empty ring.
+        const QPoint laptopMarker(qRound(400 * laptopScale), qRound(300 * laptopScale));
+        movePointer(laptopMarker);
+        QVERIFY(screenShows(QStringLiteral("magnifier-laptop"), [&](const QImage &s) {
+            return lensOverMarker(s, laptopMarker, laptopScale) && untouched(s, Projector);
         }));
 
         // The black screen covers the projector only, where the pointer is.
