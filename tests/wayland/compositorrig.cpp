@@ -597,9 +597,20 @@ bool CompositorRig::startKWin()
     // Its fake input device, for the rig's pointer and keys, to any client of the session.
     env.insert(QStringLiteral("KWIN_WAYLAND_NO_PERMISSION_CHECKS"), QStringLiteral("1"));
 
+    // A session bus that starts none of the machine's services: the desktop portal installed
+    // for GNOME, without KDE's part of it, would offer screenshots it cannot take.
+    QFile busConfig(m_dir.filePath(QStringLiteral("session-bus.conf")));
+    if (!busConfig.open(QIODevice::WriteOnly) ||
+        busConfig.write("<busconfig><type>session</type><listen>" + busAddress.toUtf8() +
+                        "</listen><auth>EXTERNAL</auth><servicedir>" + QFile::encodeName(data) +
+                        "/dbus-1/services</servicedir><policy context=\"default\">"
+                        "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                        "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n") < 0)
+        return false;
+    busConfig.close();
     auto bus = std::make_unique<QProcess>();
     if (!launch(*bus, QStringLiteral("dbus-daemon"),
-                {"--session", "--nofork", "--address=" + busAddress}, env))
+                {"--nofork", "--config-file=" + busConfig.fileName()}, env))
         return false;
     m_processes.push_back(std::move(bus));
     if (!waitFor([&] { return QFile::exists(m_runtime + "/bus"); }, 10000)) {
