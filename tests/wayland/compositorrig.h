@@ -58,8 +58,8 @@ public:
     Trace trace() const;
     static QString leftoversOf(const Trace &trace);
 
-    // The X windows of a process that XWayland shows, with their places: for the reader of a
-    // failed check.
+    // The X windows of a process that XWayland shows, with their places ("none" without):
+    // for the reader of a failed check, and to know that a program's windows are up.
     QByteArray visibleXWindows(qint64 pid);
 
 private:

@@ -321,9 +321,21 @@ private slots:
             QFile ini(QDir(run.workDir()).filePath(QStringLiteral("Kavri.ini")));
             QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write(Settings) == Settings.size());
             ini.close();
+            QElapsedTimer sinceStart;
+            sinceStart.start();
             QVERIFY(run.start());
             QVERIFY2(run.waitForDongleLog("opened", 15000), run.output().constData());
-            QTest::qWait(3000); // the overlay and the settings window come up
+            const qint64 opened = sinceStart.elapsed();
+            // The overlay and the settings window come up: on a busy machine (the suite runs
+            // while other builds compile) that may take seconds, and a window that comes up
+            // after the presentation lies over it.
+            QByteArray windows;
+            while ((windows = m_rig->visibleXWindows(run.pid())) == "none" &&
+                   sinceStart.elapsed() < 20000)
+                QTest::qWait(100);
+            qInfo("  Kavri: the dongle open after %lld ms, its X windows after %lld ms: %s", opened,
+                  sinceStart.elapsed(), windows.constData());
+            QTest::qWait(int(qMax<qint64>(1000, opened + 3000 - sinceStart.elapsed())));
             // Started after Kavri, as on the day of the talk: it covers the settings window.
             QVERIFY(startPresentation());
             QTest::qWait(500);
