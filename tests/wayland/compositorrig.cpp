@@ -330,7 +330,9 @@ bool CompositorRig::startVirtualPointer()
 bool CompositorRig::callMutter(const QString &path, const QString &interface, const QString &method,
                                const QVariantList &arguments, QVariant *reply)
 {
-    const QString service = interface.startsWith(ScreenCast) ? ScreenCast : RemoteDesktop;
+    const QString service = path.startsWith("/org/gnome/Shell") ? QStringLiteral("org.gnome.Shell")
+                            : interface.startsWith(ScreenCast)  ? ScreenCast
+                                                                : RemoteDesktop;
     QDBusMessage call = QDBusMessage::createMethodCall(service, path, interface, method);
     call.setArguments(arguments);
     const QDBusMessage answer = QDBusConnection(m_bus).call(call, QDBus::Block, 5000);
@@ -503,13 +505,33 @@ bool CompositorRig::startMutter()
     QTest::qWait(300);
     if (!warm || !shell)
         return warm;
-    // GNOME Shell opens in its Overview, which takes every click: Escape leaves it. The
-    // portal's question before the first screenshot of a program ("Allow Applications to
-    // Take Screenshots?") is answered beforehand, in its permission store, for programs
-    // outside a sandbox (the application id "").
-    for (const bool down : {true, false})
-        callMutter(m_remoteDesktop, RemoteDesktop + ".Session", "NotifyKeyboardKeycode",
-                   {1u /* Escape */, down});
+    // GNOME Shell opens in its Overview, which takes every click: Escape leaves it, and the
+    // shell says when it has. The portal's question before the first screenshot of a program
+    // ("Allow Applications to Take Screenshots?") is answered beforehand, in its permission
+    // store, for programs outside a sandbox (the application id "").
+    int escapes = 0;
+    const bool overviewLeft = waitFor(
+        [&] {
+            QVariant active;
+            if (!callMutter("/org/gnome/Shell", "org.freedesktop.DBus.Properties", "Get",
+                            {"org.gnome.Shell", "OverviewActive"}, &active))
+                return false;
+            if (!active.value<QDBusVariant>().variant().toBool())
+                return true;
+            ++escapes;
+            for (const bool down : {true, false})
+                callMutter(m_remoteDesktop, RemoteDesktop + ".Session", "NotifyKeyboardKeycode",
+                           {1u /* Escape */, down});
+            QTest::qWait(500);
+            return false;
+        },
+        15000);
+    qInfo("  GNOME Shell: the Overview %s after %d presses of Escape",
+          overviewLeft ? "left" : "still shown", escapes);
+    if (!overviewLeft) {
+        m_why = QStringLiteral("GNOME Shell stayed in its Overview");
+        return false;
+    }
     QDBusMessage allow = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.impl.portal.PermissionStore"),
         QStringLiteral("/org/freedesktop/impl/portal/PermissionStore"),
@@ -520,7 +542,6 @@ bool CompositorRig::startMutter()
     const QDBusMessage answer = QDBusConnection(m_bus).call(allow, QDBus::Block, 10000);
     if (answer.type() != QDBusMessage::ReplyMessage)
         qInfo() << "  the portal's permission store took no answer:" << answer.errorMessage();
-    QTest::qWait(500); // the Overview's way out
     return true;
 }
 
