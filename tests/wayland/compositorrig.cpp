@@ -86,6 +86,21 @@ public slots:
     void added(uint id) { node = id; }
 };
 
+// The desktop portal answers a request with a signal on the request's own object.
+class PortalAnswer final : public QObject
+{
+    Q_OBJECT
+public:
+    int code = -1; // 0: done
+    QString uri;
+public slots:
+    void answered(uint response, const QVariantMap &results)
+    {
+        code = int(response);
+        uri = results.value(QStringLiteral("uri")).toString();
+    }
+};
+
 } // namespace
 
 CompositorRig::CompositorRig(Kind kind) : m_kind(kind) {}
@@ -542,7 +557,39 @@ bool CompositorRig::startMutter()
     const QDBusMessage answer = QDBusConnection(m_bus).call(allow, QDBus::Block, 10000);
     if (answer.type() != QDBusMessage::ReplyMessage)
         qInfo() << "  the portal's permission store took no answer:" << answer.errorMessage();
-    return true;
+    return portalTakesScreenshots();
+}
+
+// Kavri's magnifier falls back on the desktop portal: with the permission given, a screenshot
+// without a question has to come back (into ~/Pictures, the rig's folder).
+bool CompositorRig::portalTakesScreenshots()
+{
+    if (!QFileInfo::exists(QStringLiteral("/usr/libexec/xdg-desktop-portal")))
+        return true; // not installed: Kavri does not offer the portal either
+    QDBusConnection bus(m_bus);
+    const QString token = QStringLiteral("kavri_rig");
+    const QString request = QStringLiteral("/org/freedesktop/portal/desktop/request/") +
+                            bus.baseService().mid(1).replace(QLatin1Char('.'), QLatin1Char('_')) +
+                            QLatin1Char('/') + token;
+    PortalAnswer answer;
+    bus.connect(QString(), request, QStringLiteral("org.freedesktop.portal.Request"),
+                QStringLiteral("Response"), &answer, SLOT(answered(uint, QVariantMap)));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.portal.Desktop"),
+        QStringLiteral("/org/freedesktop/portal/desktop"),
+        QStringLiteral("org.freedesktop.portal.Screenshot"), QStringLiteral("Screenshot"));
+    call.setArguments({QString(), QVariantMap{{QStringLiteral("handle_token"), token},
+                                              {QStringLiteral("interactive"), false}}});
+    const QDBusMessage sent = bus.call(call, QDBus::Block, 25000);
+    const bool answered = sent.type() == QDBusMessage::ReplyMessage &&
+                          waitFor([&] { return answer.code >= 0; }, 15000);
+    qInfo() << "  the desktop portal's screenshot:"
+            << (answered ? QStringLiteral("answer %1, %2").arg(answer.code).arg(answer.uri)
+                         : QStringLiteral("no answer ") + sent.errorMessage());
+    if (answered && answer.code == 0)
+        return true;
+    m_why = QStringLiteral("the desktop portal took no screenshot without asking");
+    return false;
 }
 
 // GNOME Shell starts ibus-daemon through a fork whose child runs JavaScript before it starts

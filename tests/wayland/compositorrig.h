@@ -70,6 +70,7 @@ private:
     bool startMutter();
     bool startKWin();
     bool waitForShell();
+    bool portalTakesScreenshots();
     void watchLockFiles();
     QImage kwinScreenshot();
     bool launch(QProcess &process, const QString &program, const QStringList &arguments,
