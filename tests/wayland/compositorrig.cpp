@@ -594,7 +594,7 @@ bool CompositorRig::portalTakesScreenshots()
 
 // GNOME Shell starts ibus-daemon through a fork whose child runs JavaScript before it starts
 // the program; that child may hang on a lock another thread held at the fork, and the shell
-// waits for it for ever. A child of the shell that is still the shell after a second is such a
+// waits for it for ever. A child of the shell that is still the shell after 3 s is such a
 // child: ended, it lets the shell go on. Until the shell says it has started.
 bool CompositorRig::waitForShell()
 {
@@ -615,7 +615,7 @@ bool CompositorRig::waitForShell()
                         continue;
                     if (!seen.count(child))
                         seen[child].start();
-                    else if (seen[child].elapsed() > 1000 && ::kill(pid.toInt(), SIGKILL) == 0)
+                    else if (seen[child].elapsed() > 3000 && ::kill(pid.toInt(), SIGKILL) == 0)
                         qInfo() << "  ended a child of gnome-shell that hung before it started "
                                    "its program";
                 }
