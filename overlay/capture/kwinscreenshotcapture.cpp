@@ -1,5 +1,6 @@
 #include "overlay/capture/kwinscreenshotcapture.h"
 #include "overlay/capture/dbuserrors.h"
+#include "overlay/overlaylog.h"
 
 #include <QDBusConnection>
 #include <QDBusError>
@@ -73,6 +74,7 @@ void KWinScreenShotCapture::capture(QScreen *screen)
 {
     cancel();
     m_screen = screen;
+    m_clock.start();
     m_timeout->start(m_timeoutMs);
     call(m_request);
 }
@@ -104,6 +106,7 @@ void KWinScreenShotCapture::call(quint64 request)
         return failLater(QStringLiteral("the screen went away during the capture"), false);
 
     const bool byName = m_byName && !screen->name().isEmpty();
+    m_byNameCall = byName;
     m_desktop = byName ? FramePicture::screenAlone(screen) : FramePicture::desktopOf(screen);
     m_maxBytes =
         std::min<qint64>(qint64(m_desktop.bounds.width() * FramePicture::MaxPictureScale + 1) *
@@ -278,6 +281,10 @@ void KWinScreenShotCapture::finishIfComplete()
         emit failed(QStringLiteral("KWin's screenshot %1").arg(why), false);
         return;
     }
+    qCDebug(lcOverlayCapture, "kwin-screenshot: %dx%d pixels (format %d) of %s in %lld ms",
+            m_size.width(), m_size.height(), m_format,
+            m_byNameCall ? qPrintable(QStringLiteral("screen ") + screen->name()) : "the workspace",
+            qint64(m_clock.elapsed()));
     emit captured(screen, shot);
 }
 

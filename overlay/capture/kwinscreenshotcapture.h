@@ -4,6 +4,7 @@
 #include "overlay/screencapture.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QVariantMap>
 
 class QDBusError;
@@ -53,9 +54,11 @@ private:
     quint64 m_request = 0;
     int m_timeoutMs = 5000;
     QTimer *m_timeout = nullptr;
+    QElapsedTimer m_clock;
     // Whether KWin has an output of the screen's name; cleared at its first refusal.
     bool m_byName = true;
-    // What the call under way asked for: the screen alone, or the whole desktop.
+    // What the call under way asked for: the screen alone (by name), or the whole desktop.
+    bool m_byNameCall = false;
     FramePicture::Desktop m_desktop;
 
     int m_pipe = -1;
