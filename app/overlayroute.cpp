@@ -4,6 +4,7 @@
 
 #include "overlay/capture/capturechain.h"
 #include "overlay/capture/captureprobe.h"
+#include "overlay/capture/kwinscreenshotcapture.h"
 #include "overlay/capture/mutterscreencastcapture.h"
 #include "overlay/capture/portalscreenshotcapture.h"
 #include "overlay/layeroverlay.h"
@@ -76,6 +77,8 @@ std::unique_ptr<ScreenCapture> makeRoute(const QString &name, ScreenWidget *over
         return overlay->layerOverlay() ? overlay->layerOverlay()->makeCapture() : nullptr;
     if (name == QLatin1String("gnome-screencast"))
         return std::make_unique<MutterScreenCastCapture>();
+    if (name == QLatin1String("kwin-screenshot"))
+        return std::make_unique<KWinScreenShotCapture>();
     if (name == QLatin1String("portal"))
         return std::make_unique<PortalScreenshotCapture>();
     return nullptr;

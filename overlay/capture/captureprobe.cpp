@@ -9,6 +9,7 @@
 namespace {
 const QString PortalService = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString ScreenCastService = QStringLiteral("org.gnome.Mutter.ScreenCast");
+const QString KWinService = QStringLiteral("org.kde.KWin");
 
 // libdbus finds the session bus through this variable or the runtime folder's "bus" socket;
 // without either it might try to start one, which start-up must never wait for.
@@ -70,6 +71,11 @@ QString CaptureOffer::describe() const
     if (mutterScreenCast) {
         parts << QStringLiteral("GNOME screen cast v%1").arg(mutterScreenCastVersion);
     }
+    if (kwin) {
+        parts << (kwinScreenShotVersion > 0
+                      ? QStringLiteral("KWin ScreenShot2 v%1").arg(kwinScreenShotVersion)
+                      : QStringLiteral("KWin without ScreenShot2"));
+    }
     return parts.isEmpty() ? QStringLiteral("no capture service on the session bus")
                            : parts.join(QStringLiteral(", "));
 }
@@ -107,6 +113,15 @@ CaptureOffer probeCaptureOffer(int timeoutMs)
                      QStringLiteral("Version"), timeoutMs)
                 .toInt();
     }
+
+    offer.kwin = hasName(bus, KWinService, QStringLiteral("NameHasOwner"), timeoutMs);
+    if (offer.kwin) {
+        offer.kwinScreenShotVersion =
+            property(nullptr, bus, KWinService, QStringLiteral("/org/kde/KWin/ScreenShot2"),
+                     QStringLiteral("org.kde.KWin.ScreenShot2"), QStringLiteral("Version"),
+                     timeoutMs)
+                .toUInt();
+    }
     return offer;
 }
 
@@ -115,6 +130,8 @@ QStringList recommendedCaptureRoutes(const CaptureOffer &offer, bool pipewire)
     QStringList routes;
     if (offer.mutterScreenCast && pipewire)
         routes << QStringLiteral("gnome-screencast");
+    if (offer.kwin && offer.kwinScreenShotVersion > 0)
+        routes << QStringLiteral("kwin-screenshot");
     if (offer.portal && (offer.portalScreenshotVersion > 0 || !offer.portalAnswered))
         routes << QStringLiteral("portal");
     return routes;

@@ -19,6 +19,10 @@ struct CaptureOffer
     // org.gnome.Mutter.ScreenCast is running, and its API version (0 when unknown).
     bool mutterScreenCast = false;
     int mutterScreenCastVersion = 0;
+    // KWin runs on the session bus, and the version of its ScreenShot2 interface (0 when it
+    // has none, e.g. with its screenshot effect off).
+    bool kwin = false;
+    uint kwinScreenShotVersion = 0;
 
     // One line for standard error, e.g. "portal Screenshot v1, GNOME screen cast v4".
     QString describe() const;
@@ -30,6 +34,8 @@ CaptureOffer probeCaptureOffer(int timeoutMs = 250);
 // The capture routes worth trying on a session offering `offer`, best first, by name(); a
 // portal that did not answer in time is still worth a try:
 // GNOME's screen cast before the portal, because GNOME's portal flashes the screen, plays
-// the shutter sound and leaves a file in the user's Pictures for every picture.
+// the shutter sound and leaves a file in the user's Pictures for every picture; KWin's
+// screenshot interface before the portal, because Plasma's portal leaves a file in the
+// user's Pictures for every picture too.
 // `pipewire` says whether the screen cast can be read at all (builtWithPipeWire()).
 QStringList recommendedCaptureRoutes(const CaptureOffer &offer, bool pipewire);

@@ -74,4 +74,54 @@ QRect deviceRect(const QScreen *screen)
     return screen ? deviceRect(screen->geometry(), screen->devicePixelRatio()) : QRect();
 }
 
+Desktop desktopOf(const QScreen *screen)
+{
+    Desktop desktop;
+    if (!screen)
+        return desktop;
+    for (const QScreen *s : screen->virtualSiblings()) {
+        desktop.screens << deviceRect(s);
+        desktop.bounds |= desktop.screens.last();
+    }
+    desktop.screen = deviceRect(screen);
+    desktop.bounds |= desktop.screen;
+    return desktop;
+}
+
+Desktop screenAlone(const QScreen *screen)
+{
+    Desktop desktop;
+    desktop.screen = desktop.bounds = deviceRect(screen);
+    desktop.screens << desktop.screen;
+    return desktop;
+}
+
+QString sizeMismatch(QSize picture, const Desktop &desktop)
+{
+    if (isAboutSize(picture, desktop.bounds.size()))
+        return QString();
+    return QStringLiteral("is a picture of %1x%2 pixels, not one of the %3x%4 desktop")
+        .arg(picture.width())
+        .arg(picture.height())
+        .arg(desktop.bounds.width())
+        .arg(desktop.bounds.height());
+}
+
+QPixmap screenPicture(const QImage &picture, const Desktop &desktop, int logicalWidth, QString *why)
+{
+    QString mismatch = sizeMismatch(picture.size(), desktop);
+    if (!mismatch.isEmpty()) {
+        *why = mismatch;
+        return QPixmap();
+    }
+    const QRect part = screenPart(picture.size(), desktop.screens, desktop.screen);
+    if (part.isEmpty() || logicalWidth <= 0) {
+        *why = QStringLiteral("does not show the screen");
+        return QPixmap();
+    }
+    QPixmap shot = QPixmap::fromImage(part == picture.rect() ? picture : picture.copy(part));
+    shot.setDevicePixelRatio(double(part.width()) / logicalWidth);
+    return shot;
+}
+
 } // namespace FramePicture

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QImage>
+#include <QPixmap>
 #include <QRect>
 #include <QSize>
 #include <QVector>
@@ -42,5 +43,28 @@ bool isAboutSize(QSize picture, QSize desktop);
 // in device pixels and scales its size only, on X11 and Wayland alike.
 QRect deviceRect(const QRect &geometry, double ratio);
 QRect deviceRect(const QScreen *screen);
+
+// The desktop a picture of it is cut from: the device rectangles of a screen's virtual
+// siblings, the one of the screen wanted, and what they make together.
+struct Desktop
+{
+    QVector<QRect> screens;
+    QRect screen;
+    QRect bounds;
+};
+Desktop desktopOf(const QScreen *screen);
+// A desktop of the one screen `screen` alone, for a picture of that screen only.
+Desktop screenAlone(const QScreen *screen);
+
+// Why a picture of `picture` pixels cannot be one of `desktop` ("is a picture of 16000x16000
+// pixels, not one of the 1280x800 desktop"); empty when it can (isAboutSize()).
+QString sizeMismatch(QSize picture, const Desktop &desktop);
+
+// The part of `picture`, a picture of the whole `desktop`, that shows its wanted screen, in
+// the picture's own pixels, its pixel ratio set so that it covers `logicalWidth` (the
+// screen's width in Qt's coordinates). Null, with `why` set, when the picture is not one of
+// that desktop or does not show the screen.
+QPixmap screenPicture(const QImage &picture, const Desktop &desktop, int logicalWidth,
+                      QString *why);
 
 } // namespace FramePicture

@@ -186,18 +186,12 @@ void PortalScreenshotCapture::deliver(const QString &fileName)
         emit failed(QStringLiteral("the screen went away during the capture"), false);
         return;
     }
-    QVector<QRect> screens;
-    QRect desktop;
-    for (QScreen *s : screen->virtualSiblings()) {
-        screens << FramePicture::deviceRect(s);
-        desktop |= screens.last();
-    }
-    desktop |= FramePicture::deviceRect(screen);
+    const FramePicture::Desktop desktop = FramePicture::desktopOf(screen);
 
     // A picture file is never much larger than its pixels (8 bytes each at 16 bits per
     // channel), so the bound on the pixels bounds the read as well.
-    const qint64 maxPixels = qint64(desktop.width() * FramePicture::MaxPictureScale + 1) *
-                             qint64(desktop.height() * FramePicture::MaxPictureScale + 1);
+    const qint64 maxPixels = qint64(desktop.bounds.width() * FramePicture::MaxPictureScale + 1) *
+                             qint64(desktop.bounds.height() * FramePicture::MaxPictureScale + 1);
     QByteArray bytes;
     if (!file.read(maxPixels * 8 + (1 << 20), &bytes, &why))
         return refuse(why);
@@ -208,24 +202,18 @@ void PortalScreenshotCapture::deliver(const QString &fileName)
     const QSize size = reader.size();
     if (!size.isValid())
         return refuse(QStringLiteral("is not a picture (%1)").arg(reader.errorString()));
-    if (!FramePicture::isAboutSize(size, desktop.size())) {
-        return refuse(QStringLiteral("is a picture of %1x%2 pixels, not one of the %3x%4 desktop")
-                          .arg(size.width())
-                          .arg(size.height())
-                          .arg(desktop.width())
-                          .arg(desktop.height()));
-    }
-    QImage picture = reader.read();
+    why = FramePicture::sizeMismatch(size, desktop);
+    if (!why.isEmpty())
+        return refuse(why);
+    const QImage picture = reader.read();
     bytes = QByteArray();
     if (picture.isNull() || picture.size() != size)
         return refuse(QStringLiteral("cannot be decoded (%1)").arg(reader.errorString()));
-    const QRect part =
-        FramePicture::screenPart(picture.size(), screens, FramePicture::deviceRect(screen));
-    if (part.isEmpty())
-        return refuse(QStringLiteral("does not show the screen"));
+    const QPixmap shot =
+        FramePicture::screenPicture(picture, desktop, screen->geometry().width(), &why);
+    if (shot.isNull())
+        return refuse(why);
     file.removeIfDirectlyIn(m_temporaryFolders);
 
-    QPixmap shot = QPixmap::fromImage(part == picture.rect() ? picture : picture.copy(part));
-    shot.setDevicePixelRatio(double(part.width()) / screen->geometry().width());
     emit captured(screen, shot);
 }

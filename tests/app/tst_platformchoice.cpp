@@ -80,8 +80,9 @@ private slots:
             << swayNoXwayland << int(Overlay::LayerShell) << QStringList{"wlr-screencopy"};
         OverlayRoute::SessionOffer plasma = sway;
         plasma.screencopy = false;
-        plasma.busRoutes = QStringList{"portal"};
-        QTest::newRow("plasma") << plasma << int(Overlay::LayerShell) << QStringList{"portal"};
+        plasma.busRoutes = QStringList{"kwin-screenshot", "portal"};
+        QTest::newRow("plasma") << plasma << int(Overlay::LayerShell)
+                                << QStringList{"kwin-screenshot", "portal"};
         OverlayRoute::SessionOffer bare;
         bare.wayland = true;
         QTest::newRow("wayland, no xwayland, no layer-shell")

@@ -1,6 +1,7 @@
 #include "overlay/capture/capturechain.h"
 #include "overlay/capture/captureprobe.h"
 #include "overlay/capture/framepicture.h"
+#include "overlay/capture/kwinscreenshotcapture.h"
 #include "overlay/capture/mutterscreencastcapture.h"
 #include "overlay/capture/portalscreenshotcapture.h"
 #include "overlay/capture/screenshotfile.h"
@@ -11,13 +12,16 @@
 #include <QDBusContext>
 #include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusUnixFileDescriptor>
 #include <QtTest>
 
 #include <chrono>
 #include <fcntl.h>
 #include <future>
 #include <memory>
+#include <signal.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -87,6 +91,103 @@ public slots:
             connection().send(answer);
         return QDBusObjectPath(path);
     }
+};
+
+// KWin's ScreenShot2 interface, as far as the route calls it: it answers with the picture's
+// layout, then writes the pixels into the pipe from a thread of its own, as KWin does.
+class FakeKWin final : public QObject, protected QDBusContext
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.kde.KWin.ScreenShot2")
+
+public:
+    ~FakeKWin() override { joinWriters(); }
+    QStringList calls;
+    QString screenName; // the one output KWin knows by name; none when empty
+    QString error;      // the error it answers with, if any
+    bool silent = false;
+    QImage picture;        // what it sends for the screen and for the workspace
+    int moreBytes = 0;     // sent beyond the announced size (negative: fewer)
+    QVariantMap overrides; // results announced otherwise than the picture is
+
+    void reset(const QImage &sent, const QString &name)
+    {
+        calls.clear();
+        error.clear();
+        silent = false;
+        moreBytes = 0;
+        overrides.clear();
+        picture = sent;
+        screenName = name;
+    }
+    void joinWriters()
+    {
+        for (std::thread &t : m_writers)
+            t.join();
+        m_writers.clear();
+    }
+
+public slots:
+    QVariantMap CaptureScreen(const QString &name, const QVariantMap &options,
+                              const QDBusUnixFileDescriptor &pipe)
+    {
+        calls << QStringLiteral("CaptureScreen(%1)").arg(name);
+        if (error.isEmpty() && name != screenName) {
+            sendErrorReply("org.kde.KWin.ScreenShot2.Error.InvalidScreen",
+                           "Invalid screen requested");
+            return {};
+        }
+        return answer(options, pipe);
+    }
+    QVariantMap CaptureWorkspace(const QVariantMap &options, const QDBusUnixFileDescriptor &pipe)
+    {
+        calls << "CaptureWorkspace";
+        return answer(options, pipe);
+    }
+
+private:
+    QVariantMap answer(const QVariantMap &options, const QDBusUnixFileDescriptor &pipe)
+    {
+        if (!options.value("native-resolution").toBool())
+            calls << "not in device pixels";
+        if (!error.isEmpty()) {
+            sendErrorReply(error, "refused");
+            return {};
+        }
+        setDelayedReply(true);
+        if (silent)
+            return {};
+        QVariantMap results{{"type", "raw"},
+                            {"format", quint32(picture.format())},
+                            {"width", quint32(picture.width())},
+                            {"height", quint32(picture.height())},
+                            {"stride", quint32(picture.bytesPerLine())},
+                            {"scale", 1.0}};
+        for (auto it = overrides.cbegin(); it != overrides.cend(); ++it)
+            results.insert(it.key(), it.value());
+        connection().send(message().createReply(results));
+        QByteArray bytes(reinterpret_cast<const char *>(picture.constBits()),
+                         int(picture.sizeInBytes()));
+        bytes.resize(bytes.size() + moreBytes);
+        m_writers.emplace_back([fd = ::dup(pipe.fileDescriptor()), bytes] {
+            // A pipe whose reader has gone answers with EPIPE, not with the signal.
+            sigset_t pipeSignal;
+            sigemptyset(&pipeSignal);
+            sigaddset(&pipeSignal, SIGPIPE);
+            pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
+            for (qsizetype done = 0; done < bytes.size();) {
+                const ssize_t n =
+                    ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+                if (n <= 0)
+                    break;
+                done += n;
+            }
+            ::close(fd);
+        });
+        return {};
+    }
+
+    std::vector<std::thread> m_writers;
 };
 
 // The process's peak resident memory, in bytes (VmHWM).
@@ -198,6 +299,7 @@ class TestScreenCapture : public QObject
     FakePortal m_portal;
     FakeScreenCast m_screenCast;
     FakeScreenCastSession m_screenCastSession;
+    FakeKWin m_kwin;
 
     // Why the screen cast route cannot be tried here; empty when it can.
     static QString screenCastUnavailable()
@@ -258,6 +360,8 @@ private slots:
                                           QDBusConnection::ExportAllSlots));
             QVERIFY(portal.registerObject("/org/gnome/Mutter/ScreenCast/Session/u1",
                                           &m_screenCastSession, QDBusConnection::ExportAllSlots));
+            QVERIFY(portal.registerObject("/org/kde/KWin/ScreenShot2", &m_kwin,
+                                          QDBusConnection::ExportAllSlots));
         }
     }
 
@@ -599,6 +703,154 @@ private slots:
         QCOMPARE(pictures.count() + failures.count(), 0);
     }
 
+    // KWin's answers, each through a chain whose next route answers green: a lasting failure
+    // moves on to it, any other failure is passed on, a picture is KWin's pixels of the screen.
+    void kwinAnswersBecomePicturesOrFailures_data()
+    {
+        QTest::addColumn<bool>("running");
+        QTest::addColumn<bool>("known"); // KWin has an output of the screen's name
+        QTest::addColumn<QString>("error");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<int>("moreBytes");
+        QTest::addColumn<QVariantMap>("overrides");
+        QTest::addColumn<QString>("outcome"); // "kwin", "next" or "failed"
+
+        const int rgb = QImage::Format_RGB32, premultiplied = QImage::Format_ARGB32_Premultiplied;
+        const QString none;
+        QTest::newRow("the screen by its name: its pixels")
+            << true << true << none << rgb << 0 << QVariantMap() << "kwin";
+        QTest::newRow("a screen KWin names otherwise: the workspace, cut to it, opaque")
+            << true << false << none << premultiplied << 0 << QVariantMap() << "kwin";
+        QTest::newRow("deep colour")
+            << true << true << none << int(QImage::Format_RGBA64) << 0 << QVariantMap() << "kwin";
+        QTest::newRow("not authorised: the next route")
+            << true << true << "org.kde.KWin.ScreenShot2.Error.NoAuthorized" << rgb << 0
+            << QVariantMap() << "next";
+        QTest::newRow("no KWin: the next route")
+            << false << true << none << rgb << 0 << QVariantMap() << "next";
+        QTest::newRow("cancelled by KWin: may pass")
+            << true << true << "org.kde.KWin.ScreenShot2.Error.Cancelled" << rgb << 0
+            << QVariantMap() << "failed";
+        QTest::newRow("never answers: timeout, may pass")
+            << true << true << "silent" << rgb << 0 << QVariantMap() << "failed";
+        QTest::newRow("more bytes than announced")
+            << true << true << none << rgb << 4096 << QVariantMap() << "failed";
+        QTest::newRow("fewer bytes than announced")
+            << true << true << none << rgb << -100 << QVariantMap() << "failed";
+        QTest::newRow("a size no screen has")
+            << true << true << none << rgb << 0 << QVariantMap{{"width", 100000u}} << "failed";
+        QTest::newRow("rows shorter than their pixels")
+            << true << true << none << rgb << 0 << QVariantMap{{"stride", 4u}} << "failed";
+        QTest::newRow("not raw pixels")
+            << true << true << none << rgb << 0 << QVariantMap{{"type", "png"}} << "failed";
+    }
+
+    void kwinAnswersBecomePicturesOrFailures()
+    {
+        QFETCH(bool, running);
+        QFETCH(bool, known);
+        QFETCH(QString, error);
+        QFETCH(int, format);
+        QFETCH(int, moreBytes);
+        QFETCH(QVariantMap, overrides);
+        QFETCH(QString, outcome);
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("dbus-daemon could not be started");
+        QDBusConnection bus = standInBus();
+        if (running)
+            QVERIFY(bus.registerService("org.kde.KWin"));
+
+        QScreen *screen = QGuiApplication::primaryScreen();
+        const QSize size = FramePicture::deviceRect(screen).size();
+        QImage picture(size, QImage::Format(format));
+        picture.fill(Qt::red);
+        picture.setPixelColor(size.width() - 1, size.height() - 1, Qt::blue);
+        picture.setPixelColor(1, 0, QColor(0, 0, 0, 0));
+        m_kwin.reset(picture, known ? screen->name() : QStringLiteral("elsewhere"));
+        m_kwin.silent = error == "silent";
+        m_kwin.error = m_kwin.silent ? QString() : error;
+        m_kwin.moreBytes = moreBytes;
+        m_kwin.overrides = overrides;
+
+        QStringList log;
+        std::vector<std::unique_ptr<ScreenCapture>> routes;
+        auto kwin = std::make_unique<KWinScreenShotCapture>();
+        kwin->setTimeout(m_kwin.silent ? 300 : 5000);
+        routes.push_back(std::move(kwin));
+        routes.push_back(
+            std::make_unique<ScriptedRoute>("next", ScriptedRoute::Picture, Qt::green, &log));
+        CaptureChain chain(std::move(routes));
+        QSignalSpy pictures(&chain, &ScreenCapture::captured);
+        QSignalSpy failures(&chain, &ScreenCapture::failed);
+        chain.capture(screen);
+        QCOMPARE(pictures.count() + failures.count(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(pictures.count() + failures.count(), 1, 10000);
+        m_kwin.joinWriters();
+        QTest::qWait(20);
+        if (running)
+            QVERIFY(bus.unregisterService("org.kde.KWin"));
+        QCOMPARE(pictures.count() + failures.count(), 1);
+
+        QStringList calls;
+        if (running && !screen->name().isEmpty())
+            calls << QStringLiteral("CaptureScreen(%1)").arg(screen->name());
+        if (running && (screen->name().isEmpty() || !known))
+            calls << "CaptureWorkspace";
+        QCOMPARE(m_kwin.calls, calls);
+        QCOMPARE(log, outcome == "next" ? QStringList{"next:" + screen->name()} : QStringList());
+        if (outcome == "failed") {
+            const QString why = failures.first().at(0).toString();
+            QVERIFY2(!why.isEmpty() && !why.contains('\n'), qPrintable(why));
+            QCOMPARE(failures.first().at(1).toBool(), false);
+            return;
+        }
+        QCOMPARE(pictures.count(), 1);
+        const QPixmap shot = pictures.first().at(1).value<QPixmap>();
+        const QImage image = shot.toImage();
+        if (outcome == "next") {
+            QCOMPARE(image.pixel(1, 1), qRgb(0, 255, 0));
+            return;
+        }
+        QCOMPARE(pictures.first().at(0).value<QPointer<QScreen>>(), QPointer<QScreen>(screen));
+        QCOMPARE(shot.size(), size);
+        QCOMPARE(shot.devicePixelRatio(), screen->devicePixelRatio());
+        QCOMPARE(image.pixel(0, 0), qRgb(255, 0, 0));
+        QCOMPARE(image.pixel(size.width() - 1, size.height() - 1), qRgb(0, 0, 255));
+        QCOMPARE(qAlpha(image.pixel(1, 0)), 255);
+    }
+
+    // A request withdrawn while KWin answers: its answer and pixels go nowhere, and the next
+    // request gets one picture of its own.
+    void cancelledKWinRequestDeliversNothing()
+    {
+        if (!QDBusConnection::sessionBus().isConnected())
+            QSKIP("dbus-daemon could not be started");
+        QDBusConnection bus = standInBus();
+        QVERIFY(bus.registerService("org.kde.KWin"));
+        QScreen *screen = QGuiApplication::primaryScreen();
+        QImage picture(FramePicture::deviceRect(screen).size(), QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        m_kwin.reset(picture, screen->name());
+
+        KWinScreenShotCapture route;
+        QSignalSpy pictures(&route, &ScreenCapture::captured);
+        QSignalSpy failures(&route, &ScreenCapture::failed);
+        route.capture(screen);
+        route.cancel();
+        QTRY_COMPARE(m_kwin.calls.size(), 1);
+        m_kwin.joinWriters();
+        QTest::qWait(100);
+        QCOMPARE(pictures.count() + failures.count(), 0);
+        route.capture(screen);
+        QTRY_COMPARE(pictures.count(), 1);
+        m_kwin.joinWriters();
+        QTest::qWait(50);
+        QVERIFY(bus.unregisterService("org.kde.KWin"));
+        QCOMPARE(pictures.count(), 1);
+        QCOMPARE(failures.count(), 0);
+        QCOMPARE(pictures.first().at(1).value<QPixmap>().toImage().pixel(0, 0), qRgb(255, 0, 0));
+    }
+
     void chainFallsBackOnlyOnLastingFailures_data()
     {
         QTest::addColumn<Script>("script");
@@ -874,16 +1126,23 @@ private slots:
         QTest::addColumn<bool>("answered");
         QTest::addColumn<bool>("screenCast");
         QTest::addColumn<bool>("pipewire");
+        QTest::addColumn<uint>("kwinScreenShot"); // 0: no KWin
         QTest::addColumn<QStringList>("routes");
-        QTest::newRow("GNOME") << true << 1u << true << true << true
+        QTest::newRow("GNOME") << true << 1u << true << true << true << 0u
                                << QStringList{"gnome-screencast", "portal"};
+        QTest::newRow("Plasma") << true << 4u << true << false << true << 4u
+                                << QStringList{"kwin-screenshot", "portal"};
+        QTest::newRow("Plasma without the portal")
+            << false << 0u << false << false << true << 4u << QStringList{"kwin-screenshot"};
         QTest::newRow("GNOME, built without PipeWire")
-            << true << 1u << true << true << false << QStringList{"portal"};
+            << true << 1u << true << true << false << 0u << QStringList{"portal"};
+        QTest::newRow("KWin without its screenshot interface")
+            << true << 4u << true << false << true << 0u << QStringList{"portal"};
         QTest::newRow("portal without Screenshot")
-            << true << 0u << true << false << true << QStringList{};
+            << true << 0u << true << false << true << 0u << QStringList{};
         QTest::newRow("portal still starting")
-            << true << 0u << false << false << true << QStringList{"portal"};
-        QTest::newRow("nothing") << false << 0u << false << false << true << QStringList{};
+            << true << 0u << false << false << true << 0u << QStringList{"portal"};
+        QTest::newRow("nothing") << false << 0u << false << false << true << 0u << QStringList{};
     }
 
     void screenCastComesBeforeTheFlashingPortal()
@@ -893,6 +1152,7 @@ private slots:
         QFETCH(bool, answered);
         QFETCH(bool, screenCast);
         QFETCH(bool, pipewire);
+        QFETCH(uint, kwinScreenShot);
         QFETCH(QStringList, routes);
         CaptureOffer offer;
         offer.sessionBus = true;
@@ -900,6 +1160,8 @@ private slots:
         offer.portalScreenshotVersion = version;
         offer.portalAnswered = answered;
         offer.mutterScreenCast = screenCast;
+        offer.kwin = true;
+        offer.kwinScreenShotVersion = kwinScreenShot;
         QCOMPARE(recommendedCaptureRoutes(offer, pipewire), routes);
     }
 };

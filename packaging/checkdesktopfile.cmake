@@ -1,0 +1,31 @@
+# Installs the build under a scratch prefix and checks the menu entry it gets there: Exec names
+# the installed program by its absolute path, which is how KWin finds the entry (and lets the
+# program take screenshots without asking). Run with -DBUILD=<build folder> -DSCRATCH=<folder>.
+file(REMOVE_RECURSE "${SCRATCH}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${SCRATCH}/usr"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+set(entry "${SCRATCH}/usr/share/applications/kavri.desktop")
+set(failure "")
+if(NOT result EQUAL 0)
+  set(failure "installing under ${SCRATCH} failed (${result})")
+elseif(NOT EXISTS "${entry}")
+  set(failure "no ${entry}")
+else()
+  file(STRINGS "${entry}" exec REGEX "^Exec=")
+  file(STRINGS "${entry}" restricted REGEX "^X-KDE-DBUS-Restricted-Interfaces=")
+  if(NOT exec STREQUAL "Exec=${SCRATCH}/usr/bin/kavri" OR NOT EXISTS "${SCRATCH}/usr/bin/kavri")
+    set(failure "the entry says '${exec}', the program is ${SCRATCH}/usr/bin/kavri")
+  elseif(NOT restricted MATCHES "(=|;)org\\.kde\\.KWin\\.ScreenShot2(;|$)")
+    set(failure "the entry does not name KWin's screenshot interface: '${restricted}'")
+  elseif(VALIDATE)
+    execute_process(COMMAND "${VALIDATE}" "${entry}" RESULT_VARIABLE valid
+                    OUTPUT_VARIABLE said ERROR_VARIABLE said)
+    if(NOT valid EQUAL 0)
+      set(failure "desktop-file-validate: ${said}")
+    endif()
+  endif()
+endif()
+file(REMOVE_RECURSE "${SCRATCH}")
+if(failure)
+  message(FATAL_ERROR "${failure}")
+endif()
