@@ -24,6 +24,8 @@
 //     (it reads its control file every 20 ms; unnamed, it bears the program's name).
 //   the machine's load average when it ran: other work on the cores shows in the figures.
 // It prints figures and asserts nothing about them.
+#include "common/benchxvfb.h"
+
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
@@ -113,36 +115,6 @@ void stop(pid_t pid)
     }
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
-}
-
-// Xvfb on a display number of its own choosing; false when it does not start.
-bool startXvfb(pid_t *pid, std::string *display)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return false;
-    const std::string screen =
-        std::to_string(ScreenWidth) + "x" + std::to_string(ScreenHeight) + "x24";
-    *pid = spawn(
-        {"Xvfb", "-displayfd", std::to_string(fds[1]), "-screen", "0", screen, "-nolisten", "tcp"},
-        [&] {
-            close(fds[0]);
-            silence(1);
-            silence(2);
-        });
-    close(fds[1]);
-    std::string number;
-    pollfd in{fds[0], POLLIN, 0};
-    char c = 0;
-    while (poll(&in, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(fds[0]);
-    if (number.empty()) {
-        stop(*pid);
-        return false;
-    }
-    *display = ":" + number;
-    return true;
 }
 
 std::string fileText(const std::string &path)
@@ -348,7 +320,8 @@ int main(int argc, char *argv[])
     }
     run.dir = dirTemplate;
     std::string display;
-    if (!startXvfb(&run.xvfb, &display)) {
+    if (!BenchXvfb::start(std::to_string(ScreenWidth) + "x" + std::to_string(ScreenHeight) + "x24",
+                          &run.xvfb, &display)) {
         std::fprintf(stderr, "bench_follow: could not start Xvfb\n");
         return 1;
     }

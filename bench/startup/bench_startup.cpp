@@ -7,6 +7,8 @@
 // Prints the median of several alternating runs and the ratios. The goal is set against the
 // plain bare program; a third row, the bare program with raster-only widget surfaces (which
 // Kavri asks for, so Qt loads no GL stack), shows what Kavri costs beyond that choice.
+#include "common/benchxvfb.h"
+
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 
@@ -49,40 +51,6 @@ std::string makeTempDir(const char *tag)
     if (!mkdtemp(buf.data()))
         return "/tmp";
     return buf.data();
-}
-
-// Starts Xvfb on a display number it chooses itself and returns its pid and display name.
-// Xvfb is ended with the benchmark, also when the benchmark is killed.
-bool startXvfb(pid_t *pid, std::string *display)
-{
-    int fds[2];
-    if (pipe(fds) != 0)
-        return false;
-    *pid = fork();
-    if (*pid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGTERM);
-        close(fds[0]);
-        dup2(fds[1], 1);
-        const int devnull = open("/dev/null", O_WRONLY);
-        dup2(devnull, 2);
-        execlp("Xvfb", "Xvfb", "-displayfd", "1", "-screen", "0", "1280x800x24", "-nolisten", "tcp",
-               static_cast<char *>(nullptr));
-        _exit(127);
-    }
-    close(fds[1]);
-    std::string number;
-    pollfd in{fds[0], POLLIN, 0};
-    char c = 0;
-    while (poll(&in, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
-        number += c;
-    close(fds[0]);
-    if (number.empty()) {
-        kill(*pid, SIGKILL);
-        waitpid(*pid, nullptr, 0);
-        return false;
-    }
-    *display = ":" + number;
-    return true;
 }
 
 long windowPid(Display *dpy, Window w)
@@ -227,7 +195,7 @@ int main(int argc, char *argv[])
 
     pid_t xvfb = 0;
     std::string display;
-    if (!startXvfb(&xvfb, &display)) {
+    if (!BenchXvfb::start("1280x800x24", &xvfb, &display)) {
         std::fprintf(stderr, "bench_startup: could not start Xvfb\n");
         return 1;
     }
