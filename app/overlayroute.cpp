@@ -7,7 +7,7 @@
 #include "overlay/capture/kwinscreenshotcapture.h"
 #include "overlay/capture/mutterscreencastcapture.h"
 #include "overlay/capture/portalscreenshotcapture.h"
-#include "overlay/layeroverlay.h"
+#include "overlay/wayland/layeroverlay.h"
 #include "overlay/screencapture.h"
 #include "overlay/screenwidget.h"
 

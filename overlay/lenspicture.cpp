@@ -4,8 +4,8 @@
 #include "overlay/screencapture.h"
 
 #ifdef KAVRI_CAPTURE_X11LIVE
-#include "overlay/capture/x11livearea.h"
-#include "overlay/capture/x11livelens.h"
+#include "overlay/x11/x11livearea.h"
+#include "overlay/x11/x11livelens.h"
 #endif
 
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
 #include "overlay/overlaycontroller.h"
 
-#include "overlay/layerbackend.h"
-#include "overlay/layeroverlay.h"
+#include "overlay/wayland/layerbackend.h"
+#include "overlay/wayland/layeroverlay.h"
 #include "overlay/overlaygeometry.h"
 #include "overlay/overlaylog.h"
 #include "overlay/overlaysurface.h"

@@ -1,7 +1,7 @@
 #include "overlay/overlaywindowsystem.h"
 
 #ifdef KAVRI_OVERLAY_X11
-#include "overlay/x11overlaysystem.h"
+#include "overlay/x11/x11overlaysystem.h"
 #endif
 
 #include <QGuiApplication>

@@ -1,6 +1,6 @@
 #include "overlay/screenwidget.h"
 
-#include "overlay/layeroverlay.h"
+#include "overlay/wayland/layeroverlay.h"
 #include "overlay/overlaycontroller.h"
 #include "overlay/overlaywindowsystem.h"
 #include "overlay/screencapture.h"

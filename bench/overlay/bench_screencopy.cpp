@@ -3,7 +3,7 @@
 // Run it by hand inside a wlroots session; elsewhere it says why it has nothing to measure.
 // With a file name as argument it also saves the last picture there.
 
-#include "overlay/layeroverlay.h"
+#include "overlay/wayland/layeroverlay.h"
 #include "overlay/screencapture.h"
 
 #include <QApplication>

@@ -1,4 +1,4 @@
-#include "overlay/layeroverlay.h"
+#include "overlay/wayland/layeroverlay.h"
 
 #include "overlay/overlayframe.h"
 #include "overlay/overlaygeometry.h"

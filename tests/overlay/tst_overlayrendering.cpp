@@ -1,6 +1,6 @@
 #include "overlayrig.h"
 
-#include "overlay/capture/x11livearea.h"
+#include "overlay/x11/x11livearea.h"
 #include "overlay/overlayframe.h"
 #include "overlay/overlaygeometry.h"
 #include "overlay/overlaypaint.h"

@@ -1,6 +1,6 @@
-#include "overlay/capture/x11livelens.h"
+#include "overlay/x11/x11livelens.h"
 
-#include "overlay/x11overlaysystem.h"
+#include "overlay/x11/x11overlaysystem.h"
 
 #include <QPainter>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "overlay/capture/x11livearea.h"
+#include "overlay/x11/x11livearea.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>

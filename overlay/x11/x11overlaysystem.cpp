@@ -1,4 +1,4 @@
-#include "overlay/x11overlaysystem.h"
+#include "overlay/x11/x11overlaysystem.h"
 
 #include <QByteArray>
 #include <QCursor>

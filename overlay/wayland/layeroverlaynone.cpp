@@ -1,4 +1,4 @@
-#include "overlay/layeroverlay.h"
+#include "overlay/wayland/layeroverlay.h"
 
 #include "overlay/screencapture.h"
 
