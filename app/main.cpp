@@ -6,6 +6,7 @@
 #include "app/overlayroute.h"
 #include "app/platformchoice.h"
 #include "app/terminationwatcher.h"
+#include "overlay/overlayplatform.h"
 #include "overlay/screenwidget.h"
 #include "ui/maindialog.h"
 #include "ui/windowplacement.h"
@@ -38,8 +39,10 @@ int main(int argc, char *argv[])
     MainDialog &dialog = kavri.dialog();
     if (!guard.isHeld())
         dialog.onRunningUnguarded(guard.unguardedWhy());
-    ScreenWidget overlay(&dialog);
-    OverlayRoute::setUp(&overlay);
+    // The one answer to which session this is: the overlay and its routes are built from it.
+    OverlayPlatform platform = OverlayPlatform::detect();
+    ScreenWidget overlay(&dialog, platform);
+    OverlayRoute::setUp(&overlay, platform);
     WindowPlacement::centreOnPointerScreen(&dialog);
     dialog.show();
     overlay.show();

@@ -18,6 +18,7 @@
 class LayerBackend;
 class LayerOverlay;
 class OverlayBackend;
+class OverlayPlatform;
 class OverlaySurface;
 class OverlayWindowSystem;
 class QScreen;
@@ -37,8 +38,9 @@ public:
     using PointerSource = std::function<QPoint()>;
 
     // `primary` is the window over the primary screen; the windows of the other screens are
-    // the controller's. Starts the backend that draws.
-    OverlayController(OverlaySurface *primary, std::unique_ptr<LayerOverlay> layer);
+    // the controller's. Takes the window system, the layer overlay and the live picture from
+    // `platform`, and starts the backend that draws.
+    OverlayController(OverlaySurface *primary, OverlayPlatform &platform);
     ~OverlayController() override;
 
     const OverlayFrame *frame() const { return &m_frame; }
@@ -48,7 +50,6 @@ public:
     const LensPicture &lens() const { return m_lens; }
     // Null while Qt's windows draw.
     LayerOverlay *layerOverlay() const;
-    std::vector<OverlaySurface *> surfaces() const;
 
     void applySettings(const EffectSettings &settings);
     void setMagnifierAvailable(bool available, const QString &why);

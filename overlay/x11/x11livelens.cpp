@@ -1,7 +1,5 @@
 #include "overlay/x11/x11livelens.h"
 
-#include "overlay/x11/x11overlaysystem.h"
-
 #include <QPainter>
 
 #include <algorithm>
@@ -22,21 +20,6 @@ namespace {
 
 // One frame of a 60 Hz display: changes beneath closer together than this share a picture.
 constexpr int FrameMs = 16;
-
-// Windows vanish between the moment they are listed and the moment they are read; the
-// requests on them fail then, and Xlib's default handler would end the process.
-int ignoreXError(Display *, XErrorEvent *)
-{
-    return 0;
-}
-
-// Set by trapXError while a request whose failure matters is checked (attaching shared memory).
-bool trappedXError = false;
-int trapXError(Display *, XErrorEvent *)
-{
-    trappedXError = true;
-    return 0;
-}
 
 // Only 32 bits per pixel in the machine's byte order, red-green-blue from the top byte down,
 // which is what 24- and 32-bit TrueColor windows are on every X server in use.
@@ -83,11 +66,15 @@ void paintImage(QImage &picture, const XImage *image, QPoint at, bool blend)
 
 std::unique_ptr<X11LiveLens> X11LiveLens::open(const QByteArray &displayName)
 {
-    Display *display = XOpenDisplay(displayName.isEmpty() ? nullptr : displayName.constData());
-    if (!display)
+    return open(X11Connection::open(displayName));
+}
+
+std::unique_ptr<X11LiveLens> X11LiveLens::open(std::shared_ptr<X11Connection> connection)
+{
+    if (!connection || connection->isXWayland())
         return nullptr;
+    Display *display = connection->display();
     int damageEventBase = 0;
-    int fixesEventBase = 0;
     int errorBase = 0;
     int major = 0;
     int minor = 0;
@@ -96,47 +83,40 @@ std::unique_ptr<X11LiveLens> X11LiveLens::open(const QByteArray &displayName)
     // Damage regions are fetched through XFixes regions (version 2).
     if (!XDamageQueryExtension(display, &damageEventBase, &errorBase) ||
         !XDamageQueryVersion(display, &major, &minor) ||
-        !XFixesQueryExtension(display, &fixesEventBase, &errorBase) ||
         !XFixesQueryVersion(display, &major, &minor) || major < 2 ||
         DefaultDepth(display, screen) < 24 || visual->red_mask != 0xff0000 ||
-        visual->green_mask != 0xff00 || visual->blue_mask != 0xff ||
-        X11OverlaySystem::serverIsXWayland(display)) {
-        XCloseDisplay(display);
+        visual->green_mask != 0xff00 || visual->blue_mask != 0xff)
         return nullptr;
-    }
-    XSetErrorHandler(ignoreXError);
     const bool shm = XShmQueryExtension(display);
     return std::unique_ptr<X11LiveLens>(
-        new X11LiveLens(display, damageEventBase, fixesEventBase, shm));
+        new X11LiveLens(std::move(connection), damageEventBase, shm));
 }
 
-X11LiveLens::X11LiveLens(Display *display, int damageEventBase, int fixesEventBase, bool shm)
-    : m_display(display), m_damageEventBase(damageEventBase), m_fixesEventBase(fixesEventBase),
-      m_root(DefaultRootWindow(display)), m_shmOffered(shm)
+X11LiveLens::X11LiveLens(std::shared_ptr<X11Connection> connection, int damageEventBase, bool shm)
+    : m_connection(std::move(connection)), m_display(m_connection->display()),
+      m_damageEventBase(damageEventBase), m_root(m_connection->root()), m_shmOffered(shm)
 {
-    const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
-    m_compositorSelection = XInternAtom(display, name.constData(), False);
-    m_rootPixmapAtom = XInternAtom(display, "_XROOTPMAP_ID", False);
-    m_parts = XFixesCreateRegion(display, nullptr, 0);
+    m_rootPixmapAtom = XInternAtom(m_display, "_XROOTPMAP_ID", False);
+    m_parts = XFixesCreateRegion(m_display, nullptr, 0);
     m_frameTimer.setSingleShot(true);
     m_frameTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_frameTimer, &QTimer::timeout, this, &X11LiveLens::frame);
-    m_events = std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
-    connect(m_events.get(), &QSocketNotifier::activated, this, &X11LiveLens::handleEvents);
+    m_connection->addClient(this);
+    connect(m_connection.get(), &X11Connection::compositorChanged, this,
+            &X11LiveLens::onCompositorChanged);
 }
 
 X11LiveLens::~X11LiveLens()
 {
     stop();
     XFixesDestroyRegion(m_display, m_parts);
-    m_events.reset();
-    XCloseDisplay(m_display);
+    m_connection->removeClient(this);
 }
 
 bool X11LiveLens::isLive()
 {
-    const bool owned = XGetSelectionOwner(m_display, m_compositorSelection) != 0;
-    handleEvents();
+    const bool owned = m_connection->queryCompositing();
+    m_connection->handleEvents();
     return owned;
 }
 
@@ -151,12 +131,8 @@ bool X11LiveLens::start(const QRect &area, const std::vector<unsigned long> &own
     m_own = ownWindows;
     // Told when windows come, go, move or restack, when the screen is resized, when the
     // desktop's background changes and when the compositing manager goes.
-    XSelectInput(m_display, m_root,
-                 StructureNotifyMask | SubstructureNotifyMask | PropertyChangeMask);
-    XFixesSelectSelectionInput(m_display, m_root, m_compositorSelection,
-                               XFixesSetSelectionOwnerNotifyMask |
-                                   XFixesSelectionWindowDestroyNotifyMask |
-                                   XFixesSelectionClientCloseNotifyMask);
+    m_connection->selectRootInput(this, StructureNotifyMask | SubstructureNotifyMask |
+                                            PropertyChangeMask);
     m_stackStale = true;
     m_recompose = true;
     frame();
@@ -182,8 +158,7 @@ void X11LiveLens::stop()
         return;
     m_running = false;
     m_frameTimer.stop();
-    XSelectInput(m_display, m_root, NoEventMask);
-    XFixesSelectSelectionInput(m_display, m_root, m_compositorSelection, 0);
+    m_connection->selectRootInput(this, NoEventMask);
     clearDamage();
     releaseSharedMemory();
     m_known.clear();
@@ -192,7 +167,7 @@ void X11LiveLens::stop()
     m_damaged.clear();
     // Whatever the server sent before it took the deselection is read and dropped.
     XSync(m_display, False);
-    handleEvents();
+    m_connection->handleEvents();
 }
 
 std::optional<QPoint> X11LiveLens::rootPosition(unsigned long window)
@@ -205,77 +180,71 @@ std::optional<QPoint> X11LiveLens::rootPosition(unsigned long window)
     return QPoint(x, y);
 }
 
-void X11LiveLens::handleEvents()
+void X11LiveLens::handleEvent(const XEvent &event)
 {
-    // Also called after requests that wait for an answer: Xlib may have read events into its
-    // queue then, and the socket would not report them again.
-    bool compositorGone = false;
-    while (XPending(m_display) > 0) {
-        XEvent event;
-        XNextEvent(m_display, &event);
-        if (!m_running)
-            continue;
-        unsigned long changedWindow = 0;
-        switch (event.type) {
-        case MapNotify:
-            changedWindow = event.xmap.window;
-            break;
-        case UnmapNotify:
-            changedWindow = event.xunmap.window;
-            break;
-        case ConfigureNotify:
-            changedWindow = event.xconfigure.window;
-            break;
-        case CirculateNotify:
-            changedWindow = event.xcirculate.window;
-            break;
-        case GravityNotify:
-            changedWindow = event.xgravity.window;
-            break;
-        case CreateNotify:
-            changedWindow = event.xcreatewindow.window;
-            break;
-        case DestroyNotify:
-            changedWindow = event.xdestroywindow.window;
-            break;
-        case ReparentNotify:
-            changedWindow = event.xreparent.window;
-            break;
-        case PropertyNotify:
-            if (event.xproperty.atom == m_rootPixmapAtom && m_pick.background) {
-                m_recompose = true;
-                scheduleFrame();
-            }
-            break;
-        default:
-            if (event.type == m_damageEventBase + XDamageNotify) {
-                const auto *notify = reinterpret_cast<const XDamageNotifyEvent *>(&event);
-                if (std::find(m_damaged.begin(), m_damaged.end(), notify->drawable) ==
-                    m_damaged.end())
-                    m_damaged.push_back(notify->drawable);
-                scheduleFrame();
-            } else if (event.type == m_fixesEventBase + XFixesSelectionNotify) {
-                const auto *notify = reinterpret_cast<const XFixesSelectionNotifyEvent *>(&event);
-                const bool owned =
-                    notify->subtype == XFixesSetSelectionOwnerNotify && notify->owner != 0;
-                // A new compositing manager that replaces the old one redirects the windows
-                // again: they are listed afresh.
-                compositorGone = compositorGone || !owned;
-                m_stackStale = true;
-                scheduleFrame();
-            }
-            break;
-        }
-        if (changedWindow != 0) {
-            m_known.erase(changedWindow);
-            m_stackStale = true;
+    if (!m_running)
+        return;
+    unsigned long changedWindow = 0;
+    switch (event.type) {
+    case MapNotify:
+        changedWindow = event.xmap.window;
+        break;
+    case UnmapNotify:
+        changedWindow = event.xunmap.window;
+        break;
+    case ConfigureNotify:
+        changedWindow = event.xconfigure.window;
+        break;
+    case CirculateNotify:
+        changedWindow = event.xcirculate.window;
+        break;
+    case GravityNotify:
+        changedWindow = event.xgravity.window;
+        break;
+    case CreateNotify:
+        changedWindow = event.xcreatewindow.window;
+        break;
+    case DestroyNotify:
+        changedWindow = event.xdestroywindow.window;
+        break;
+    case ReparentNotify:
+        changedWindow = event.xreparent.window;
+        break;
+    case PropertyNotify:
+        if (event.xproperty.atom == m_rootPixmapAtom && m_pick.background) {
+            m_recompose = true;
             scheduleFrame();
         }
+        break;
+    default:
+        if (event.type == m_damageEventBase + XDamageNotify) {
+            const auto *notify = reinterpret_cast<const XDamageNotifyEvent *>(&event);
+            if (std::find(m_damaged.begin(), m_damaged.end(), notify->drawable) == m_damaged.end())
+                m_damaged.push_back(notify->drawable);
+            scheduleFrame();
+        }
+        break;
     }
-    if (compositorGone && m_running) {
+    if (changedWindow != 0) {
+        m_known.erase(changedWindow);
+        m_stackStale = true;
+        scheduleFrame();
+    }
+}
+
+void X11LiveLens::onCompositorChanged(bool running)
+{
+    if (!m_running)
+        return;
+    if (!running) {
         stop();
         emit liveChanged();
+        return;
     }
+    // A new compositing manager that replaces the old one redirects the windows again: they
+    // are listed afresh.
+    m_stackStale = true;
+    scheduleFrame();
 }
 
 void X11LiveLens::scheduleFrame()
@@ -325,7 +294,7 @@ void X11LiveLens::frame()
         if (m_picture != before || m_picture.offset() != before.offset())
             emit changed();
     }
-    handleEvents();
+    m_connection->handleEvents();
 }
 
 void X11LiveLens::refreshStack()
@@ -578,14 +547,15 @@ bool X11LiveLens::ensureSharedMemory(int bytes)
     // A server on another machine, or one that may not attach this user's memory, refuses:
     // then the pictures come through the connection.
     XSync(m_display, False);
-    trappedXError = false;
-    XErrorHandler previous = XSetErrorHandler(trapXError);
-    XShmAttach(m_display, info);
-    XSync(m_display, False);
-    XSetErrorHandler(previous);
+    bool refused = false;
+    {
+        X11ErrorTrap trap(m_display);
+        XShmAttach(m_display, info);
+        refused = trap.caught();
+    }
     // Removed as soon as both sides hold it: it goes with this process, however that ends.
     shmctl(id, IPC_RMID, nullptr);
-    if (trappedXError) {
+    if (refused) {
         shmdt(address);
         delete info;
         m_shmOffered = false;

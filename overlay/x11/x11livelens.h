@@ -1,5 +1,6 @@
 #pragma once
 
+#include "overlay/x11/x11connection.h"
 #include "overlay/x11/x11livearea.h"
 
 #include <QByteArray>
@@ -8,7 +9,6 @@
 #include <QObject>
 #include <QPixmap>
 #include <QRect>
-#include <QSocketNotifier>
 #include <QTimer>
 
 #include <map>
@@ -16,10 +16,8 @@
 #include <optional>
 #include <vector>
 
-struct _XDisplay;
-
 // A live picture of the part of the screen the lens magnifies, on an X server with a
-// compositing manager, read through a connection of its own.
+// compositing manager, read through the overlay's connection (X11Connection).
 //
 // Under a compositing manager every top-level window is redirected to a pixmap of its own, so
 // reading a window returns its contents even where other windows cover it. The picture is
@@ -43,14 +41,15 @@ struct _XDisplay;
 //
 // Not responsible for where the area lies (see X11LiveArea::sourceRect) nor for drawing the
 // lens. While stopped it holds no X resources beyond its connection and selects no events.
-class X11LiveLens final : public QObject
+class X11LiveLens final : public QObject, private X11EventClient
 {
     Q_OBJECT
 
 public:
-    // Null when the display cannot be opened, the server lacks the Damage or XFixes extension
-    // or a 24-bit true-colour screen, or is XWayland (which holds none of the Wayland windows
-    // beneath). An empty name opens $DISPLAY, as Qt does.
+    // Null when the server lacks the Damage extension, XFixes 2 or a 24-bit true-colour
+    // screen, or is XWayland (which holds none of the Wayland windows beneath).
+    static std::unique_ptr<X11LiveLens> open(std::shared_ptr<X11Connection> connection);
+    // The same on a connection of its own to `displayName` (empty: $DISPLAY).
     static std::unique_ptr<X11LiveLens> open(const QByteArray &displayName = QByteArray());
     ~X11LiveLens() override;
 
@@ -99,8 +98,9 @@ signals:
     void liveChanged();
 
 private:
-    X11LiveLens(_XDisplay *display, int damageEventBase, int fixesEventBase, bool shm);
-    void handleEvents();
+    X11LiveLens(std::shared_ptr<X11Connection> connection, int damageEventBase, bool shm);
+    void handleEvent(const _XEvent &event) override;
+    void onCompositorChanged(bool running);
     void scheduleFrame();
     void frame();
     void refreshStack();
@@ -115,12 +115,11 @@ private:
     void releaseSharedMemory();
     void clearDamage();
 
-    _XDisplay *m_display = nullptr;
+    const std::shared_ptr<X11Connection> m_connection;
+    _XDisplay *const m_display;
     int m_damageEventBase = 0;
-    int m_fixesEventBase = 0;
     unsigned long m_root = 0;
     QRect m_rootRect; // the root window's size, asked with the stack
-    unsigned long m_compositorSelection = 0;
     unsigned long m_rootPixmapAtom = 0;
     bool m_shmOffered = false;
     bool m_shmAllowed = true;
@@ -157,6 +156,4 @@ private:
     void *m_shmAddress = nullptr;
     int m_shmBytes = 0;
     void *m_shmInfo = nullptr; // XShmSegmentInfo, kept out of this header with Xlib
-
-    std::unique_ptr<QSocketNotifier> m_events;
 };

@@ -2,6 +2,7 @@
 #include "app/instanceguard.h"
 #include "app/kavriapp.h"
 #include "app/terminationwatcher.h"
+#include "overlay/overlayplatform.h"
 #include "overlay/screenwidget.h"
 #include "ui/maindialog.h"
 
@@ -95,7 +96,8 @@ private slots:
 
         KavriApp app(m_settings.store());
         MainDialog &dialog = app.dialog();
-        ScreenWidget overlay(&dialog);
+        OverlayPlatform platform = OverlayPlatform::detect();
+        ScreenWidget overlay(&dialog, platform);
         overlay.setScreenGrabber([](QScreen *) { return QPixmap(8, 8); });
         app.attachOverlay(overlay);
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "overlay/overlayplatform.h"
 #include "overlay/overlaywindowsystem.h"
 #include "overlay/screencapture.h"
 #include "overlay/screenwidget.h"
@@ -114,11 +115,12 @@ struct OverlayRig
     QScreen *grabbed = nullptr;
     std::function<void()> onGrab;
     FakeWindowSystem *windowSystem = nullptr;
+    OverlayPlatform platform; // Qt's windows alone
     std::unique_ptr<ScreenWidget> widget;
 
     OverlayRig()
     {
-        widget = std::make_unique<ScreenWidget>(nullptr);
+        widget = std::make_unique<ScreenWidget>(nullptr, platform);
         widget->setPointerSource([this] { return pointer; });
         widget->setScreenGrabber([this](QScreen *screen) {
             ++grabs;
