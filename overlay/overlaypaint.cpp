@@ -48,9 +48,12 @@ void paintMagnifier(QPainter &painter, const OverlayFrame &frame)
     const QPoint pointer = frame.pointer;
     const int radius = frame.radius;
     const double scale = frame.scaleRate;
-    // The capture is in the screen's device pixels: the piece is cut and enlarged there.
+    // Both pictures are in the screen's device pixels: the piece is cut and enlarged there.
+    // The capture says its own ratio. The live picture is read from the X server, which knows
+    // nothing of Qt's scaling: it is in the device pixels of the screen painted on, whatever
+    // ratio the image itself carries.
     const bool live = !frame.live.isNull();
-    const double ratio = live                     ? frame.live.devicePixelRatio()
+    const double ratio = live                     ? painter.device()->devicePixelRatioF()
                          : frame.capture.isNull() ? 1.0
                                                   : frame.capture.devicePixelRatio();
     const QRect source = OverlayGeometry::lensSourceRect(pointer, radius, ratio);

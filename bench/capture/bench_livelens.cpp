@@ -194,10 +194,13 @@ void benchScreen(const QString &self, const QString &compositor, const QStringLi
                 lens->start(area, {});
                 const double ms = millisecondsPerPicture(lens.get(), area, 200);
                 const Held held = hold(lens.get(), xvfb.processId(), seconds);
-                std::printf("  %-14s radius %3d x%.1f, area %3dx%-3d %-8s %6.3f ms/picture, "
-                            "30 fps beneath: %5.1f pictures/s, CPU %5.2f %% (X server %5.2f %%)\n",
+                // Per device pixel read, so that scaled and unscaled screens compare.
+                const double nsPerPixel = ms * 1e6 / (area.width() * area.height());
+                std::printf("  %-14s radius %3d x%.1f, area %3dx%-3d %-8s %6.3f ms/picture "
+                            "(%5.2f ns/pixel), 30 fps beneath: %5.1f pictures/s, CPU %5.2f %% "
+                            "(X server %5.2f %%)\n",
                             qPrintable(screen), l.radius, l.scale, area.width(), area.height(),
-                            lens->usesSharedMemory() ? "MIT-SHM" : "GetImage", ms,
+                            lens->usesSharedMemory() ? "MIT-SHM" : "GetImage", ms, nsPerPixel,
                             held.picturesPerSecond, held.cpuPercent, held.serverPercent);
                 std::fflush(stdout);
                 lens->stop();

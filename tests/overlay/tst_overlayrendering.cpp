@@ -494,8 +494,9 @@ private slots:
             QRect(QPoint(), size * ratio));
         OverlayFrame live = frame;
         live.capture = QPixmap();
+        // As the X server gives it: device pixels, and no ratio of Qt's on the image.
         live.live = capture.toImage().copy(area);
-        live.live.setDevicePixelRatio(ratio);
+        live.live.setDevicePixelRatio(1.0);
         live.liveOrigin = area.topLeft();
         QImage fromCapture = layerBuffer(size, ratio);
         OverlayPaint::repaint(fromCapture, frame, true, QRect(QPoint(), size));

@@ -1,6 +1,6 @@
 // A stand-in for the program under a real X server. Started with --desktop it only shows a
 // plain window that plays the desktop: it paints one known colour over the whole screen and
-// reports the clicks it receives. Started without arguments it shows the overlay, and
+// reports the clicks it receives (commands: marker R G B repaints the marker in that colour). Started without arguments it shows the overlay, and
 // commands on standard input drive the overlay's slots; each command is answered with a line
 // on standard output once the slot has returned. The two run as separate processes, as the
 // presentation and Kavri would, so the desktop redraws while the overlay is busy.
@@ -50,12 +50,17 @@ void say(const QString &line)
     std::fflush(stdout);
 }
 
-// Plays the desktop on one screen: one colour, with --marker also a red square of 16 logical
-// pixels centred on (400, 300) of the screen for the lens to enlarge.
+// Plays the desktop on one screen: one colour, with --marker also a square of 16 logical
+// pixels centred on (400, 300) of the screen for the lens to enlarge (red until told).
 class DesktopWindow final : public QWidget
 {
 public:
     DesktopWindow(QColor color, bool marker) : m_color(color), m_marker(marker) {}
+    void setMarkerColor(const QColor &color)
+    {
+        m_markerColor = color;
+        repaint();
+    }
 
 protected:
     void paintEvent(QPaintEvent *) override
@@ -63,7 +68,7 @@ protected:
         QPainter painter(this);
         painter.fillRect(rect(), m_color);
         if (m_marker)
-            painter.fillRect(QRect(392, 292, 16, 16), Qt::red);
+            painter.fillRect(QRect(392, 292, 16, 16), m_markerColor);
     }
     void mousePressEvent(QMouseEvent *event) override
     {
@@ -73,6 +78,7 @@ protected:
 private:
     QColor m_color;
     bool m_marker;
+    QColor m_markerColor = Qt::red;
 };
 
 QString describe(const QColor &c)
@@ -83,6 +89,29 @@ QString describe(const QColor &c)
 QString describe(const QRect &r)
 {
     return QStringLiteral("%1 %2 %3 %4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+// Calls `run` with each line on standard input; commands may arrive several in one read.
+// The application quits when the input ends.
+void readCommands(QCoreApplication &app, std::function<void(const QByteArray &)> run)
+{
+    auto *input = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, &app);
+    auto pending = std::make_shared<QByteArray>();
+    QObject::connect(input, &QSocketNotifier::activated, &app, [&app, input, pending, run] {
+        char buffer[4096];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n <= 0) {
+            input->setEnabled(false);
+            app.quit();
+            return;
+        }
+        pending->append(buffer, static_cast<int>(n));
+        for (int eol = pending->indexOf('\n'); eol >= 0; eol = pending->indexOf('\n')) {
+            const QByteArray line = pending->left(eol);
+            pending->remove(0, eol + 1);
+            run(line);
+        }
+    });
 }
 
 } // namespace
@@ -97,11 +126,13 @@ int main(int argc, char *argv[])
         // A window per screen: a window has one pixel ratio, and screens may differ. They are
         // made anew when the screens change, as a presentation would redraw itself.
         const bool marker = app.arguments().contains(QStringLiteral("--marker"));
+        QColor markerColor(Qt::red);
         std::vector<std::unique_ptr<DesktopWindow>> desktops;
         const auto build = [&] {
             desktops.clear();
             for (QScreen *each : QGuiApplication::screens()) {
                 auto desktop = std::make_unique<DesktopWindow>(QColor(0, 160, 0), marker);
+                desktop->setMarkerColor(markerColor);
                 desktop->setWindowFlags(Qt::FramelessWindowHint);
                 desktop->winId();
                 desktop->windowHandle()->setScreen(each);
@@ -117,6 +148,15 @@ int main(int argc, char *argv[])
         QObject::connect(&app, &QGuiApplication::primaryScreenChanged, &app, rebuild);
         desktops.front()->activateWindow();
         const WId first = desktops.front()->winId();
+        readCommands(app, [&](const QByteArray &line) {
+            const QList<QByteArray> words = line.simplified().split(' ');
+            if (words.value(0) == "marker" && words.size() == 4) {
+                markerColor = QColor(words[1].toInt(), words[2].toInt(), words[3].toInt());
+                for (const auto &desktop : desktops)
+                    desktop->setMarkerColor(markerColor);
+                say(QStringLiteral("ok marker"));
+            }
+        });
         QTimer::singleShot(0, &app, [&] {
             say(QStringLiteral("ready %1 screens %2").arg(first).arg(desktops.size()));
         });
@@ -210,24 +250,7 @@ int main(int argc, char *argv[])
         say(QStringLiteral("ok ") + cmd);
     };
 
-    // Commands may arrive several in one read: split them into lines here.
-    QByteArray pending;
-    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
-    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
-        char buffer[4096];
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n <= 0) {
-            input.setEnabled(false);
-            app.quit();
-            return;
-        }
-        pending.append(buffer, static_cast<int>(n));
-        for (int eol = pending.indexOf('\n'); eol >= 0; eol = pending.indexOf('\n')) {
-            const QByteArray line = pending.left(eol);
-            pending.remove(0, eol + 1);
-            run(line);
-        }
-    });
+    readCommands(app, run);
 
     // The driver waits for the screen to show what it expects, so "ready" only says that
     // the windows exist.

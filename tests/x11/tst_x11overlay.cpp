@@ -3,7 +3,8 @@
 // (xcompmgr), then a plain "desktop" window and the overlay in separate processes. The
 // checks look at screenshots of the root window and at where clicks and focus go.
 // The two-screen rows run a real Xorg with the dummy video driver and two outputs, a
-// 1280x800 laptop screen and a 1920x1080 projector to its right (root only).
+// 1280x800 laptop screen and a 1920x1080 projector to its right (root only); under a
+// compositing manager they prove the live lens at each scale and go no further.
 // The live lens rows read the windows beneath the overlay under a compositing manager; their
 // windows are the suite's own, drawn through an Xlib connection of its own.
 
@@ -457,16 +458,38 @@ private slots:
         QTest::addColumn<QString>("scaling"); // NAME=VALUE for Qt, empty for none
         QTest::addColumn<double>("laptopScale");
         QTest::addColumn<double>("projectorScale");
-        QTest::newRow("unscaled") << QString() << 1.0 << 1.0;
-        QTest::newRow("scale 1.5") << QStringLiteral("QT_SCALE_FACTOR=1.5") << 1.5 << 1.5;
-        QTest::newRow("mixed scales 1 and 2")
-            << QStringLiteral("QT_SCREEN_SCALE_FACTORS=DUMMY0=1;DUMMY1=2") << 1.0 << 2.0;
+        QTest::addColumn<QStringList>("compositor"); // the program and its arguments
+        const QStringList picom{"picom", "--backend", "xrender", "--config", "/dev/null"};
+        const QStringList xcompmgr{"xcompmgr"};
+        struct Scaling
+        {
+            const char *name;
+            QString variable;
+            double laptop;
+            double projector;
+        };
+        const Scaling scalings[] = {
+            {"unscaled", QString(), 1.0, 1.0},
+            {"scale 1.5", QStringLiteral("QT_SCALE_FACTOR=1.5"), 1.5, 1.5},
+            {"scale 2", QStringLiteral("QT_SCALE_FACTOR=2"), 2.0, 2.0},
+            {"mixed scales 1 and 2", QStringLiteral("QT_SCREEN_SCALE_FACTORS=DUMMY0=1;DUMMY1=2"),
+             1.0, 2.0},
+        };
+        for (const Scaling &each : scalings) {
+            if (qstrcmp(each.name, "scale 2") != 0)
+                QTest::newRow(each.name) << each.variable << each.laptop << each.projector
+                                         << QStringList();
+            for (const QStringList &manager : {picom, xcompmgr})
+                QTest::addRow("%s, %s", each.name, qPrintable(manager.front()))
+                    << each.variable << each.laptop << each.projector << manager;
+        }
     }
     void twoScreens()
     {
         QFETCH(QString, scaling);
         QFETCH(double, laptopScale);
         QFETCH(double, projectorScale);
+        QFETCH(QStringList, compositor);
         m_rowTag = QStringLiteral("two-") +
                    QString::fromLatin1(QTest::currentDataTag()).replace(QLatin1Char(' '), '_');
         const QString xorg = QStandardPaths::findExecutable(QStringLiteral("Xorg"));
@@ -474,6 +497,8 @@ private slots:
             QSKIP("Xorg with the dummy video driver is not installed");
         if (geteuid() != 0)
             QSKIP("Xorg with the dummy video driver runs as root only");
+        if (!compositor.isEmpty() && QStandardPaths::findExecutable(compositor.front()).isEmpty())
+            QSKIP(qPrintable(compositor.front() + QStringLiteral(" is not installed")));
 
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
@@ -510,6 +535,11 @@ private slots:
             qtEnv.insert(scaling.section(QLatin1Char('='), 0, 0),
                          scaling.section(QLatin1Char('='), 1));
 
+        std::unique_ptr<Child> manager;
+        if (!compositor.isEmpty()) {
+            manager = std::make_unique<Child>(compositor.front(), compositor.mid(1), m_env);
+            QVERIFY(manager->started());
+        }
         Child desktop(QStringLiteral(KAVRI_X11_HOST), {"--desktop", "--marker"}, qtEnv, dir.path());
         QVERIFY(desktop.started());
         const QString desktopReady = desktop.waitLine(QStringLiteral("ready"), 10000);
@@ -517,6 +547,10 @@ private slots:
         QVERIFY(screenShows(QStringLiteral("desktop"), [](const QImage &s) {
             return s.width() == 3200 && untouched(s, Laptop) && untouched(s, Projector);
         }));
+        const auto markerColor = [&](const QByteArray &rgb) {
+            desktop.send("marker " + rgb);
+            return !desktop.waitLine(QStringLiteral("ok marker")).isEmpty();
+        };
         Child overlay(QStringLiteral(KAVRI_X11_HOST), {}, qtEnv, dir.path());
         QVERIFY(overlay.started());
         QVERIFY(!overlay.waitLine(QStringLiteral("ready"), 10000).isEmpty());
@@ -524,6 +558,12 @@ private slots:
             overlay.send(line);
             return !overlay.waitLine(QStringLiteral("ok ") + line.split(' ').front()).isEmpty();
         };
+        if (manager) {
+            QTRY_VERIFY_WITH_TIMEOUT((overlay.send("compositing"),
+                                      overlay.waitLine(QStringLiteral("compositing")) ==
+                                          QStringLiteral("compositing 1")),
+                                     10000);
+        }
 
         // Sizes are logical pixels: radius 60 is 60 times the scale in device pixels.
         const int spotOut = qRound(90 * projectorScale);
@@ -572,16 +612,18 @@ private slots:
         QVERIFY(command("repaint"));
         // The marker enlarged twice round `at`: 32 logical pixels wide, centred on the pointer
         // to within a device pixel, the desktop just beyond it.
-        const auto lensOverMarker = [](const QImage &s, QPoint at, double scale) {
+        const auto lensOverMarker = [](const QImage &s, QPoint at, double scale,
+                                       const QColor &color = Qt::red) {
             const int half = qRound(16 * scale);
+            const auto isMarker = [&](int x) { return nearColor(s.pixelColor(x, at.y()), color); };
             int left = at.x();
             int right = at.x();
-            while (left > at.x() - 3 * half && s.pixelColor(left - 1, at.y()).red() > 200)
+            while (left > at.x() - 3 * half && isMarker(left - 1))
                 --left;
-            while (right < at.x() + 3 * half && s.pixelColor(right + 1, at.y()).red() > 200)
+            while (right < at.x() + 3 * half && isMarker(right + 1))
                 ++right;
             const double centre = (left + right + 1) / 2.0;
-            return nearColor(s.pixelColor(at), QColor(Qt::red)) &&
+            return isMarker(at.x()) &&
                    std::abs(right - left + 1 - 2 * half) <= 2 && std::abs(centre - at.x()) <= 1.0 &&
                    nearColor(s.pixelColor(at + QPoint(half + qRound(8 * scale), 0)), DesktopColor);
         };
@@ -595,6 +637,27 @@ private slots:
         QVERIFY(screenShows(QStringLiteral("magnifier-laptop"), [&](const QImage &s) {
             return lensOverMarker(s, laptopMarker, laptopScale) && untouched(s, Projector);
         }));
+        if (manager) {
+            // Live: the marker turns blue under the held lens, on the laptop and, carried
+            // back, on the projector.
+            QVERIFY(markerColor("0 0 255"));
+            QVERIFY(screenShows(QStringLiteral("live-laptop"), [&](const QImage &s) {
+                return lensOverMarker(s, laptopMarker, laptopScale, blue);
+            }));
+            movePointer(marker);
+            QVERIFY(screenShows(QStringLiteral("live-projector"), [&](const QImage &s) {
+                return lensOverMarker(s, marker, projectorScale, blue) &&
+                       nearColor(s.pixelColor(laptopMarker), blue);
+            }));
+            QVERIFY(markerColor("255 0 0"));
+            QVERIFY(screenShows(QStringLiteral("live-projector-red"), [&](const QImage &s) {
+                return lensOverMarker(s, marker, projectorScale);
+            }));
+            overlay.send("quit");
+            QVERIFY(overlay.process().waitForFinished(5000));
+            QCOMPARE(overlay.process().exitCode(), 0);
+            return;
+        }
 
         // The black screen covers the projector only, where the pointer is.
         QVERIFY(command("show 0"));
