@@ -1,17 +1,9 @@
 #include "overlay/x11/x11livelens.h"
 
-#include <QPainter>
-
 #include <algorithm>
-#include <cstdint>
-#include <cstring>
-#include <sys/ipc.h>
-#include <sys/shm.h>
 
 // Xlib last: its macros (None, Bool, Status, ...) clash with Qt's names.
-#include <X11/Xatom.h>
 #include <X11/Xlib.h>
-#include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
 #include <X11/extensions/Xdamage.h>
 #include <X11/extensions/Xfixes.h>
@@ -20,47 +12,6 @@ namespace {
 
 // One frame of a 60 Hz display: changes beneath closer together than this share a picture.
 constexpr int FrameMs = 16;
-
-// Only 32 bits per pixel in the machine's byte order, red-green-blue from the top byte down,
-// which is what 24- and 32-bit TrueColor windows are on every X server in use.
-bool readable(const XImage *image)
-{
-    const int hostOrder = Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? LSBFirst : MSBFirst;
-    return image->bits_per_pixel == 32 && image->byte_order == hostOrder &&
-           image->red_mask == 0xff0000 && image->green_mask == 0xff00 && image->blue_mask == 0xff;
-}
-
-// Puts a window's pixels into the picture at `at`: opaque ones as they are, those of a window
-// with an alpha channel (premultiplied, as compositors take them) over what is there.
-void paintImage(QImage &picture, const XImage *image, QPoint at, bool blend)
-{
-    for (int y = 0; y < image->height; ++y) {
-        const auto *src =
-            reinterpret_cast<const uint32_t *>(image->data + y * image->bytes_per_line);
-        auto *dst = reinterpret_cast<uint32_t *>(picture.scanLine(at.y() + y)) + at.x();
-        if (!blend) {
-            for (int x = 0; x < image->width; ++x)
-                dst[x] = src[x] | 0xff000000u;
-            continue;
-        }
-        for (int x = 0; x < image->width; ++x) {
-            const uint32_t s = src[x];
-            const uint32_t a = s >> 24;
-            if (a == 0xff) {
-                dst[x] = s;
-            } else if (a != 0) {
-                const uint32_t d = dst[x];
-                uint32_t out = 0xff000000u;
-                for (int shift = 0; shift < 24; shift += 8) {
-                    const uint32_t sc = (s >> shift) & 0xff;
-                    const uint32_t dc = (d >> shift) & 0xff;
-                    out |= std::min<uint32_t>(255, sc + (dc * (255 - a) + 127) / 255) << shift;
-                }
-                dst[x] = out;
-            }
-        }
-    }
-}
 
 } // namespace
 
@@ -94,9 +45,9 @@ std::unique_ptr<X11LiveLens> X11LiveLens::open(std::shared_ptr<X11Connection> co
 
 X11LiveLens::X11LiveLens(std::shared_ptr<X11Connection> connection, int damageEventBase, bool shm)
     : m_connection(std::move(connection)), m_display(m_connection->display()),
-      m_damageEventBase(damageEventBase), m_root(m_connection->root()), m_shmOffered(shm)
+      m_damageEventBase(damageEventBase), m_stack(m_display, m_connection->root()),
+      m_reader(m_display, m_connection->root(), shm)
 {
-    m_rootPixmapAtom = XInternAtom(m_display, "_XROOTPMAP_ID", False);
     m_parts = XFixesCreateRegion(m_display, nullptr, 0);
     m_frameTimer.setSingleShot(true);
     m_frameTimer.setTimerType(Qt::PreciseTimer);
@@ -128,12 +79,11 @@ bool X11LiveLens::start(const QRect &area, const std::vector<unsigned long> &own
         return false;
     m_running = true;
     m_area = area;
-    m_own = ownWindows;
+    m_stack.setOwn(ownWindows);
     // Told when windows come, go, move or restack, when the screen is resized, when the
     // desktop's background changes and when the compositing manager goes.
     m_connection->selectRootInput(this, StructureNotifyMask | SubstructureNotifyMask |
                                             PropertyChangeMask);
-    m_stackStale = true;
     m_recompose = true;
     frame();
     return m_running;
@@ -160,8 +110,7 @@ void X11LiveLens::stop()
     m_frameTimer.stop();
     m_connection->selectRootInput(this, NoEventMask);
     clearDamage();
-    releaseSharedMemory();
-    m_known.clear();
+    m_reader.release();
     m_stack.clear();
     m_pick = X11LiveArea::Pick();
     m_damaged.clear();
@@ -175,7 +124,7 @@ std::optional<QPoint> X11LiveLens::rootPosition(unsigned long window)
     int x = 0;
     int y = 0;
     ::Window child = 0;
-    if (!XTranslateCoordinates(m_display, window, m_root, 0, 0, &x, &y, &child))
+    if (!XTranslateCoordinates(m_display, window, m_connection->root(), 0, 0, &x, &y, &child))
         return std::nullopt;
     return QPoint(x, y);
 }
@@ -184,50 +133,17 @@ void X11LiveLens::handleEvent(const XEvent &event)
 {
     if (!m_running)
         return;
-    unsigned long changedWindow = 0;
-    switch (event.type) {
-    case MapNotify:
-        changedWindow = event.xmap.window;
-        break;
-    case UnmapNotify:
-        changedWindow = event.xunmap.window;
-        break;
-    case ConfigureNotify:
-        changedWindow = event.xconfigure.window;
-        break;
-    case CirculateNotify:
-        changedWindow = event.xcirculate.window;
-        break;
-    case GravityNotify:
-        changedWindow = event.xgravity.window;
-        break;
-    case CreateNotify:
-        changedWindow = event.xcreatewindow.window;
-        break;
-    case DestroyNotify:
-        changedWindow = event.xdestroywindow.window;
-        break;
-    case ReparentNotify:
-        changedWindow = event.xreparent.window;
-        break;
-    case PropertyNotify:
-        if (event.xproperty.atom == m_rootPixmapAtom && m_pick.background) {
+    if (m_stack.handleEvent(event)) {
+        scheduleFrame();
+    } else if (event.type == PropertyNotify) {
+        if (event.xproperty.atom == m_reader.rootPixmapAtom() && m_pick.background) {
             m_recompose = true;
             scheduleFrame();
         }
-        break;
-    default:
-        if (event.type == m_damageEventBase + XDamageNotify) {
-            const auto *notify = reinterpret_cast<const XDamageNotifyEvent *>(&event);
-            if (std::find(m_damaged.begin(), m_damaged.end(), notify->drawable) == m_damaged.end())
-                m_damaged.push_back(notify->drawable);
-            scheduleFrame();
-        }
-        break;
-    }
-    if (changedWindow != 0) {
-        m_known.erase(changedWindow);
-        m_stackStale = true;
+    } else if (event.type == m_damageEventBase + XDamageNotify) {
+        const auto *notify = reinterpret_cast<const XDamageNotifyEvent *>(&event);
+        if (std::find(m_damaged.begin(), m_damaged.end(), notify->drawable) == m_damaged.end())
+            m_damaged.push_back(notify->drawable);
         scheduleFrame();
     }
 }
@@ -243,7 +159,7 @@ void X11LiveLens::onCompositorChanged(bool running)
     }
     // A new compositing manager that replaces the old one redirects the windows again: they
     // are listed afresh.
-    m_stackStale = true;
+    m_stack.invalidate();
     scheduleFrame();
 }
 
@@ -261,11 +177,8 @@ void X11LiveLens::frame()
         return;
     m_sinceFrame.start();
     bool compose = m_recompose || m_picture.isNull();
-    if (m_stackStale) {
-        refreshStack();
-        resolveOwnTopLevels();
+    if (m_stack.refresh())
         m_pickStale = true;
-    }
     if (m_pickStale) {
         const X11LiveArea::Pick before = m_pick;
         pickWindows();
@@ -297,82 +210,10 @@ void X11LiveLens::frame()
     m_connection->handleEvents();
 }
 
-void X11LiveLens::refreshStack()
-{
-    m_stackStale = false;
-    Window root = 0;
-    Window parent = 0;
-    Window *children = nullptr;
-    unsigned int count = 0;
-    m_stack.clear();
-    if (!XQueryTree(m_display, m_root, &root, &parent, &children, &count))
-        return;
-    // Windows reach beyond the root's edges; only what lies on it can be read.
-    int x = 0;
-    int y = 0;
-    unsigned int width = 0;
-    unsigned int height = 0;
-    unsigned int border = 0;
-    unsigned int depth = 0;
-    if (XGetGeometry(m_display, m_root, &root, &x, &y, &width, &height, &border, &depth))
-        m_rootRect = QRect(0, 0, static_cast<int>(width), static_cast<int>(height));
-    std::map<unsigned long, Known> known;
-    for (unsigned int i = 0; i < count; ++i) {
-        const Window id = children[i];
-        auto it = m_known.find(id);
-        if (it == m_known.end()) {
-            XWindowAttributes attributes;
-            if (!XGetWindowAttributes(m_display, id, &attributes))
-                continue; // gone since it was listed
-            Known entry;
-            entry.window.id = id;
-            entry.window.inputOutput = attributes.c_class == InputOutput;
-            entry.window.viewable = attributes.map_state == IsViewable;
-            entry.window.geometry =
-                QRect(attributes.x + attributes.border_width,
-                      attributes.y + attributes.border_width, attributes.width, attributes.height);
-            entry.window.depth = attributes.depth;
-            entry.visual = attributes.visual;
-            it = m_known.emplace(id, entry).first;
-        }
-        known.emplace(id, it->second);
-        m_stack.push_back(it->second.window);
-    }
-    if (children)
-        XFree(children);
-    m_known.swap(known);
-}
-
-void X11LiveLens::resolveOwnTopLevels()
-{
-    // A window manager puts managed windows into frames of its own: the frame is what the
-    // root's list holds, and what shows the overlay.
-    m_ownTopLevels = m_own;
-    for (const unsigned long own : m_own) {
-        Window window = own;
-        for (int depth = 0; depth < 16; ++depth) {
-            Window root = 0;
-            Window parent = 0;
-            Window *children = nullptr;
-            unsigned int count = 0;
-            if (!XQueryTree(m_display, window, &root, &parent, &children, &count))
-                break;
-            if (children)
-                XFree(children);
-            if (parent == 0 || parent == root) {
-                if (window != own)
-                    m_ownTopLevels.push_back(window);
-                break;
-            }
-            window = parent;
-        }
-    }
-}
-
 void X11LiveLens::pickWindows()
 {
     m_pickStale = false;
-    m_pick = X11LiveArea::windowsBeneath(m_stack, m_ownTopLevels, m_area);
+    m_pick = X11LiveArea::windowsBeneath(m_stack.windows(), m_stack.ownTopLevels(), m_area);
     // Damage objects for the windows that make the picture, and no others.
     for (auto it = m_damage.begin(); it != m_damage.end();) {
         const bool picked = std::any_of(m_pick.windows.begin(), m_pick.windows.end(),
@@ -415,172 +256,26 @@ void X11LiveLens::composePicture()
     QImage picture(m_area.size().expandedTo(QSize(0, 0)), QImage::Format_RGB32);
     if (!picture.isNull()) {
         picture.fill(Qt::black);
-        ensureSharedMemory(m_area.width() * m_area.height() * 4);
+        m_reader.prepare(m_area.width() * m_area.height() * 4);
         if (m_pick.background)
-            readBackground(picture);
-        for (const X11LiveArea::StackedWindow &window : m_pick.windows)
-            readInto(picture, window);
+            m_reader.readBackground(picture, m_area);
+        const QRect onRoot = m_area.intersected(m_stack.rootRect());
+        for (const X11LiveArea::StackedWindow &window : m_pick.windows) {
+            m_reader.readWindow(picture, m_area.topLeft(), window, m_stack.visualOf(window.id),
+                                window.geometry.intersected(onRoot));
+        }
     }
     picture.setOffset(m_area.topLeft());
     m_picture = picture;
 }
 
-void X11LiveLens::readInto(QImage &picture, const X11LiveArea::StackedWindow &window)
-{
-    const QRect part = window.geometry.intersected(m_area).intersected(m_rootRect);
-    const auto known = m_known.find(window.id);
-    if (part.isEmpty() || known == m_known.end())
-        return;
-    const QPoint inWindow = part.topLeft() - window.geometry.topLeft();
-    const QPoint inPicture = part.topLeft() - m_area.topLeft();
-    const bool blend = window.depth == 32;
-    auto *visual = static_cast<Visual *>(known->second.visual);
-    if (m_shmInfo) {
-        auto *info = static_cast<XShmSegmentInfo *>(m_shmInfo);
-        XImage *image = XShmCreateImage(
-            m_display, visual, static_cast<unsigned int>(window.depth), ZPixmap, nullptr, info,
-            static_cast<unsigned int>(part.width()), static_cast<unsigned int>(part.height()));
-        if (!image)
-            return;
-        image->data = info->shmaddr;
-        if (image->bytes_per_line * image->height <= m_shmBytes &&
-            XShmGetImage(m_display, window.id, image, inWindow.x(), inWindow.y(), AllPlanes) &&
-            readable(image))
-            paintImage(picture, image, inPicture, blend);
-        image->data = nullptr; // the segment is not XImage's to free
-        XDestroyImage(image);
-        return;
-    }
-    // Fails (null) when the window went or shrank since it was listed.
-    XImage *image = XGetImage(m_display, window.id, inWindow.x(), inWindow.y(),
-                              static_cast<unsigned int>(part.width()),
-                              static_cast<unsigned int>(part.height()), AllPlanes, ZPixmap);
-    if (!image)
-        return;
-    if (readable(image))
-        paintImage(picture, image, inPicture, blend);
-    XDestroyImage(image);
-}
-
 void X11LiveLens::setBackdrop(const QPixmap &picture, QPoint origin)
 {
-    m_backdrop = picture;
-    m_backdropOrigin = origin;
+    m_reader.setBackdrop(picture, origin);
     if (m_running && m_pick.background) {
         m_recompose = true;
         scheduleFrame();
     }
-}
-
-void X11LiveLens::readBackground(QImage &picture)
-{
-    if (readRootPixmap(picture) || m_backdrop.isNull())
-        return;
-    const QRect part = QRect(m_backdropOrigin, m_backdrop.size()).intersected(m_area);
-    if (part.isEmpty())
-        return;
-    // Pixel for pixel: the piece's own ratio would shrink it on the picture.
-    QPixmap piece = m_backdrop.copy(part.translated(-m_backdropOrigin));
-    piece.setDevicePixelRatio(1.0);
-    QPainter painter(&picture);
-    painter.setCompositionMode(QPainter::CompositionMode_Source);
-    painter.drawPixmap(part.topLeft() - m_area.topLeft(), piece);
-}
-
-bool X11LiveLens::readRootPixmap(QImage &picture)
-{
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char *data = nullptr;
-    if (XGetWindowProperty(m_display, m_root, m_rootPixmapAtom, 0, 1, False, XA_PIXMAP, &type,
-                           &format, &count, &after, &data) != Success ||
-        !data)
-        return false;
-    const Pixmap pixmap = count == 1 && format == 32 ? *reinterpret_cast<Pixmap *>(data) : 0;
-    XFree(data);
-    Window root = 0;
-    int x = 0;
-    int y = 0;
-    unsigned int width = 0;
-    unsigned int height = 0;
-    unsigned int border = 0;
-    unsigned int depth = 0;
-    if (pixmap == 0 ||
-        !XGetGeometry(m_display, pixmap, &root, &x, &y, &width, &height, &border, &depth))
-        return false;
-    const QRect part =
-        QRect(0, 0, static_cast<int>(width), static_cast<int>(height)).intersected(m_area);
-    if (part.isEmpty())
-        return true;
-    XImage *image =
-        XGetImage(m_display, pixmap, part.x(), part.y(), static_cast<unsigned int>(part.width()),
-                  static_cast<unsigned int>(part.height()), AllPlanes, ZPixmap);
-    if (!image)
-        return false;
-    if (readable(image))
-        paintImage(picture, image, part.topLeft() - m_area.topLeft(), false);
-    XDestroyImage(image);
-    return true;
-}
-
-bool X11LiveLens::ensureSharedMemory(int bytes)
-{
-    if (!m_shmOffered || !m_shmAllowed || bytes <= 0)
-        return false;
-    if (m_shmInfo && bytes <= m_shmBytes)
-        return true;
-    releaseSharedMemory();
-    const int id = shmget(IPC_PRIVATE, static_cast<size_t>(bytes), IPC_CREAT | 0600);
-    if (id < 0)
-        return false;
-    void *address = shmat(id, nullptr, 0);
-    if (address == reinterpret_cast<void *>(-1)) {
-        shmctl(id, IPC_RMID, nullptr);
-        return false;
-    }
-    auto *info = new XShmSegmentInfo{};
-    info->shmid = id;
-    info->shmaddr = static_cast<char *>(address);
-    info->readOnly = False;
-    // A server on another machine, or one that may not attach this user's memory, refuses:
-    // then the pictures come through the connection.
-    XSync(m_display, False);
-    bool refused = false;
-    {
-        X11ErrorTrap trap(m_display);
-        XShmAttach(m_display, info);
-        refused = trap.caught();
-    }
-    // Removed as soon as both sides hold it: it goes with this process, however that ends.
-    shmctl(id, IPC_RMID, nullptr);
-    if (refused) {
-        shmdt(address);
-        delete info;
-        m_shmOffered = false;
-        return false;
-    }
-    m_shmInfo = info;
-    m_shmAddress = address;
-    m_shmId = id;
-    m_shmBytes = bytes;
-    return true;
-}
-
-void X11LiveLens::releaseSharedMemory()
-{
-    if (!m_shmInfo)
-        return;
-    auto *info = static_cast<XShmSegmentInfo *>(m_shmInfo);
-    XShmDetach(m_display, info);
-    XSync(m_display, False);
-    shmdt(m_shmAddress);
-    delete info;
-    m_shmInfo = nullptr;
-    m_shmAddress = nullptr;
-    m_shmId = -1;
-    m_shmBytes = 0;
 }
 
 void X11LiveLens::clearDamage()

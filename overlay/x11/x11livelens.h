@@ -1,7 +1,9 @@
 #pragma once
 
 #include "overlay/x11/x11connection.h"
+#include "overlay/x11/x11imagereader.h"
 #include "overlay/x11/x11livearea.h"
+#include "overlay/x11/x11windowstack.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -39,8 +41,10 @@
 // parts cannot be read; isLive() says false then and start() does nothing. This class never
 // redirects other programs' windows itself.
 //
-// Not responsible for where the area lies (see X11LiveArea::sourceRect) nor for drawing the
-// lens. While stopped it holds no X resources beyond its connection and selects no events.
+// It runs the damage tracking and the frame pacing and composes the picture; the windows are
+// listed by X11WindowStack and read by X11ImageReader. Not responsible for where the area lies
+// (see X11LiveArea::sourceRect) nor for drawing the lens. While stopped it holds no X
+// resources beyond its connection and selects no events.
 class X11LiveLens final : public QObject, private X11EventClient
 {
     Q_OBJECT
@@ -80,8 +84,8 @@ public:
 
     // Whether pictures are read through shared memory (MIT-SHM). On by default where the
     // server offers it; the benchmark compares both.
-    bool usesSharedMemory() const { return m_shmAddress != nullptr; }
-    void setSharedMemoryAllowed(bool allowed) { m_shmAllowed = allowed; }
+    bool usesSharedMemory() const { return m_reader.usesSharedMemory(); }
+    void setSharedMemoryAllowed(bool allowed) { m_reader.setSharedMemoryAllowed(allowed); }
 
     // What shows where no window lies over the area and the desktop publishes no picture of
     // its background (_XROOTPMAP_ID; a background set as the root window's own, by xsetroot
@@ -103,41 +107,19 @@ private:
     void onCompositorChanged(bool running);
     void scheduleFrame();
     void frame();
-    void refreshStack();
-    void resolveOwnTopLevels();
     void pickWindows();
     bool damageWithinArea(unsigned long window, unsigned long damage);
     void composePicture();
-    void readInto(QImage &picture, const X11LiveArea::StackedWindow &window);
-    void readBackground(QImage &picture);
-    bool readRootPixmap(QImage &picture);
-    bool ensureSharedMemory(int bytes);
-    void releaseSharedMemory();
     void clearDamage();
 
     const std::shared_ptr<X11Connection> m_connection;
     _XDisplay *const m_display;
     int m_damageEventBase = 0;
-    unsigned long m_root = 0;
-    QRect m_rootRect; // the root window's size, asked with the stack
-    unsigned long m_rootPixmapAtom = 0;
-    bool m_shmOffered = false;
-    bool m_shmAllowed = true;
+    X11WindowStack m_stack;
+    X11ImageReader m_reader;
 
     bool m_running = false;
     QRect m_area;
-    std::vector<unsigned long> m_own;          // as given
-    std::vector<unsigned long> m_ownTopLevels; // their ancestors among the root's children
-
-    // The root's children bottom to top, and what reading them needs.
-    struct Known
-    {
-        X11LiveArea::StackedWindow window;
-        void *visual = nullptr; // Visual*
-    };
-    std::map<unsigned long, Known> m_known; // forgotten when the server reports a change
-    std::vector<X11LiveArea::StackedWindow> m_stack;
-    bool m_stackStale = true;
     bool m_recompose = true; // the area or the background changed
     X11LiveArea::Pick m_pick;
     bool m_pickStale = true;
@@ -147,13 +129,6 @@ private:
     unsigned long m_parts = 0; // XFixes region the damaged parts are fetched into
 
     QImage m_picture;
-    QPixmap m_backdrop;
-    QPoint m_backdropOrigin;
     QTimer m_frameTimer;
     QElapsedTimer m_sinceFrame;
-
-    int m_shmId = -1;
-    void *m_shmAddress = nullptr;
-    int m_shmBytes = 0;
-    void *m_shmInfo = nullptr; // XShmSegmentInfo, kept out of this header with Xlib
 };
