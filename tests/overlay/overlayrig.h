@@ -106,6 +106,17 @@ private:
     QElapsedTimer m_clock;
 };
 
+// A capture whose every pixel tells where it came from.
+inline QPixmap coordinateCapture(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb(x & 0xFF, y & 0xFF, ((x >> 8) << 4) | (y >> 8)));
+    }
+    return QPixmap::fromImage(image);
+}
+
 // An overlay whose pointer, screen capture and window system are the test's.
 struct OverlayRig
 {
@@ -117,6 +128,22 @@ struct OverlayRig
     FakeWindowSystem *windowSystem = nullptr;
     OverlayPlatform platform; // Qt's windows alone
     std::unique_ptr<ScreenWidget> widget;
+
+    // The lens's picture: coordinateCapture() of the window, in device pixels of `ratio`.
+    void useCoordinateCapture(double ratio)
+    {
+        QPixmap picture = coordinateCapture(widget->size() * ratio);
+        picture.setDevicePixelRatio(ratio);
+        capture = picture;
+    }
+    // Takes the lens's pictures from a route that answers when told.
+    FakeScreenCapture &useFakeRoute()
+    {
+        auto owned = std::make_unique<FakeScreenCapture>();
+        FakeScreenCapture &route = *owned;
+        widget->setScreenCapture(std::move(owned));
+        return route;
+    }
 
     OverlayRig()
     {
@@ -187,17 +214,6 @@ inline bool drawsNothing(const QImage &frame)
 inline bool covers(const QRegion &region, const QRect &rect)
 {
     return QRegion(rect).subtracted(region).isEmpty();
-}
-
-// A capture whose every pixel tells where it came from.
-inline QPixmap coordinateCapture(const QSize &size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y) {
-        for (int x = 0; x < size.width(); ++x)
-            image.setPixel(x, y, qRgb(x & 0xFF, y & 0xFF, ((x >> 8) << 4) | (y >> 8)));
-    }
-    return QPixmap::fromImage(image);
 }
 
 inline QRgb coordinateColor(int x, int y)

@@ -418,9 +418,7 @@ private slots:
         using Presence = OverlayWindowSystem::Presence;
         OverlayRig rig;
         ScreenWidget &w = rig.w();
-        auto owned = std::make_unique<FakeScreenCapture>();
-        FakeScreenCapture &route = *owned;
-        w.setScreenCapture(std::move(owned));
+        FakeScreenCapture &route = rig.useFakeRoute();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         rig.pointer = QPoint(200, 150);
         QSignalSpy unavailable(&w, &ScreenWidget::magnifierUnavailable);
@@ -496,9 +494,7 @@ private slots:
     {
         OverlayRig rig;
         ScreenWidget &w = rig.w();
-        auto owned = std::make_unique<FakeScreenCapture>();
-        FakeScreenCapture &route = *owned;
-        w.setScreenCapture(std::move(owned));
+        FakeScreenCapture &route = rig.useFakeRoute();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         rig.pointer = QPoint(200, 150);
 

@@ -118,12 +118,6 @@ QString groupStates(MainDialog &dialog)
     return states;
 }
 
-int pageIndex(MainDialog &dialog)
-{
-    auto *stack = child<QStackedWidget>(&dialog, "stackedWidget");
-    return stack ? stack->currentIndex() : -1;
-}
-
 } // namespace
 
 // The settings window's behaviour: restoring the settings, the presenter's key events, the
