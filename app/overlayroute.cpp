@@ -2,12 +2,10 @@
 
 #include "app/applog.h"
 
-#include "overlay/capture/capturechain.h"
 #include "overlay/screencapture.h"
 #include "overlay/screenwidget.h"
 
 #include <memory>
-#include <vector>
 
 namespace OverlayRoute {
 
@@ -69,22 +67,14 @@ Choice setUp(ScreenWidget *overlay, const OverlayPlatform &platform)
 
     // On X11 the overlay reads the screen itself, at once.
     if (choice.overlay != Overlay::X11) {
-        std::vector<std::unique_ptr<ScreenCapture>> routes;
-        QList<CaptureRoute> used;
-        for (const CaptureRoute name : choice.captures) {
-            if (std::unique_ptr<ScreenCapture> route =
-                    OverlayPlatform::makeCapture(name, overlay->layerOverlay())) {
-                routes.push_back(std::move(route));
-                used << name;
-            }
-        }
-        choice.captures = used;
-        if (routes.empty()) {
+        std::unique_ptr<ScreenCapture> chain =
+            OverlayPlatform::makeCaptureChain(&choice.captures, overlay->layerOverlay());
+        if (!chain) {
             overlay->setMagnifierAvailable(
                 false, QStringLiteral("this desktop offers Kavri no way to take a picture of "
                                       "the screen"));
         } else {
-            overlay->setScreenCapture(std::make_unique<CaptureChain>(std::move(routes)));
+            overlay->setScreenCapture(std::move(chain));
         }
     }
     qCInfo(lcApp, "%s", qPrintable(choice.line()));

@@ -16,6 +16,7 @@
 #include <vector>
 
 class LiveSource;
+class QWidget;
 class ScreenCapture;
 
 // The magnifier's picture of the screen, and the one way it is got: a request to the capture

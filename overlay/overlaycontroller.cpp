@@ -3,7 +3,6 @@
 #include "overlay/livesource.h"
 #include "overlay/overlaygeometry.h"
 #include "overlay/overlaylog.h"
-#include "overlay/overlayplatform.h"
 #include "overlay/overlaysurface.h"
 #include "overlay/overlaywindowsystem.h"
 #include "overlay/wayland/layerbackend.h"
@@ -36,11 +35,14 @@ std::vector<FramePlanner::Screen> describe(const QList<QScreen *> &screens)
 
 } // namespace
 
-OverlayController::OverlayController(OverlaySurface *primary, OverlayPlatform &platform)
+OverlayController::OverlayController(OverlaySurface *primary,
+                                     std::unique_ptr<OverlayWindowSystem> windowSystem,
+                                     std::unique_ptr<LayerOverlay> layer,
+                                     std::unique_ptr<LiveSource> live)
     : m_windows(std::make_unique<WindowBackend>(primary, &m_frame))
 {
-    m_windows->setWindowSystem(platform.makeWindowSystem());
-    m_lens.setLiveSource(platform.makeLiveSource());
+    m_windows->setWindowSystem(std::move(windowSystem));
+    m_lens.setLiveSource(std::move(live));
     m_followTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_followTimer, &QTimer::timeout, this, &OverlayController::followPointer);
     m_warpWatch.setInterval(WarpWatchMs);
@@ -64,7 +66,7 @@ OverlayController::OverlayController(OverlaySurface *primary, OverlayPlatform &p
     connect(qApp, &QGuiApplication::screenRemoved, this,
             [this](QScreen *screen) { screensChanged(screen); });
 
-    if (std::unique_ptr<LayerOverlay> layer = platform.takeLayerOverlay()) {
+    if (layer) {
         m_layer = std::make_unique<LayerBackend>(std::move(layer));
         useBackend(m_layer.get());
     } else {

@@ -17,8 +17,8 @@
 
 class LayerBackend;
 class LayerOverlay;
+class LiveSource;
 class OverlayBackend;
-class OverlayPlatform;
 class OverlaySurface;
 class OverlayWindowSystem;
 class QScreen;
@@ -38,9 +38,10 @@ public:
     using PointerSource = std::function<QPoint()>;
 
     // `primary` is the window over the primary screen; the windows of the other screens are
-    // the controller's. Takes the window system, the layer overlay and the live picture from
-    // `platform`, and starts the backend that draws.
-    OverlayController(OverlaySurface *primary, OverlayPlatform &platform);
+    // the controller's. Where `layer` is given its surfaces draw, else the windows do, with
+    // `windowSystem`; `live` is the lens's live picture. Starts the backend that draws.
+    OverlayController(OverlaySurface *primary, std::unique_ptr<OverlayWindowSystem> windowSystem,
+                      std::unique_ptr<LayerOverlay> layer, std::unique_ptr<LiveSource> live);
     ~OverlayController() override;
 
     const OverlayFrame *frame() const { return &m_frame; }

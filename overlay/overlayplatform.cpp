@@ -1,5 +1,6 @@
 #include "overlay/overlayplatform.h"
 
+#include "overlay/capture/capturechain.h"
 #include "overlay/capture/captureprobe.h"
 #include "overlay/capture/kwinscreenshotcapture.h"
 #include "overlay/capture/mutterscreencastcapture.h"
@@ -135,4 +136,21 @@ std::unique_ptr<ScreenCapture> OverlayPlatform::makeCapture(CaptureRoute route, 
         break;
     }
     return nullptr;
+}
+
+std::unique_ptr<ScreenCapture> OverlayPlatform::makeCaptureChain(QList<CaptureRoute> *routes,
+                                                                 LayerOverlay *layer)
+{
+    std::vector<std::unique_ptr<ScreenCapture>> built;
+    QList<CaptureRoute> used;
+    for (const CaptureRoute route : *routes) {
+        if (std::unique_ptr<ScreenCapture> capture = makeCapture(route, layer)) {
+            built.push_back(std::move(capture));
+            used << route;
+        }
+    }
+    *routes = used;
+    if (built.empty())
+        return nullptr;
+    return std::make_unique<CaptureChain>(std::move(built));
 }

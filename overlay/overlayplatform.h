@@ -62,6 +62,10 @@ public:
     // The route `route`, or null where it cannot be built here. `layer`: the layer overlay,
     // whose connection screencopy uses.
     static std::unique_ptr<ScreenCapture> makeCapture(CaptureRoute route, LayerOverlay *layer);
+    // The routes of `routes` that can be built, tried in that order (CaptureChain); null
+    // where none can. `routes` keeps those built.
+    static std::unique_ptr<ScreenCapture> makeCaptureChain(QList<CaptureRoute> *routes,
+                                                           LayerOverlay *layer);
     // The interface names of the globals the Wayland compositor offers; empty without one.
     QStringList waylandGlobals() const { return m_waylandGlobals; }
 

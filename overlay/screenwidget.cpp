@@ -1,14 +1,17 @@
 #include "overlay/screenwidget.h"
 
+#include "overlay/livesource.h"
 #include "overlay/overlaycontroller.h"
 #include "overlay/overlayplatform.h"
 #include "overlay/overlaywindowsystem.h"
 #include "overlay/screencapture.h"
+#include "overlay/wayland/layeroverlay.h"
 
 ScreenWidget::ScreenWidget(QWidget *parent, OverlayPlatform &platform)
     : OverlaySurface(parent, nullptr, platform.windowFlags())
 {
-    auto controller = std::make_unique<OverlayController>(this, platform);
+    auto controller = std::make_unique<OverlayController>(
+        this, platform.makeWindowSystem(), platform.takeLayerOverlay(), platform.makeLiveSource());
     setFrame(controller->frame());
     connect(controller.get(), &OverlayController::magnifierUnavailable, this,
             &ScreenWidget::magnifierUnavailable);
