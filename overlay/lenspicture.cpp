@@ -62,7 +62,7 @@ void LensPicture::setAvailable(bool available, const QString &why)
     emit unavailable(why);
 }
 
-void LensPicture::request(QScreen *screen)
+void LensPicture::request(QScreen *screen, const QRect &lensArea)
 {
     if (!m_available)
         return;
@@ -71,10 +71,23 @@ void LensPicture::request(QScreen *screen)
     cancel();
     // Until the new picture comes the lens shows none, not the one of an earlier moment.
     m_picture = QPixmap();
+    m_pictureOrigin = QPoint();
     m_kept.clear();
     m_screen = screen;
     if (!screen)
         return;
+    ask(screen, lensArea);
+}
+
+void LensPicture::ask(QScreen *screen, const QRect &lensArea)
+{
+    m_askedPart = QRect();
+    // A whole 4K screen is 33 MB read on the main thread: not for a backdrop.
+    if (!m_route && !lensArea.isEmpty() && liveWillDraw()) {
+        m_askedPart = lensArea.intersected(QRect(QPoint(0, 0), screen->geometry().size()));
+        if (!m_askedPart.isEmpty())
+            m_grab.readPartOnce(m_askedPart);
+    }
     m_pending = true;
     route()->capture(screen);
 }
@@ -87,19 +100,21 @@ void LensPicture::cancel()
     route()->cancel();
 }
 
-void LensPicture::showOver(QScreen *screen)
+void LensPicture::showOver(QScreen *screen, const QRect &lensArea)
 {
     if (!m_available || !screen || screen == m_screen)
         return;
     if (m_screen && !m_pending && !m_picture.isNull())
-        m_kept.emplace_back(m_screen, m_picture);
+        m_kept.push_back({m_screen, m_picture, m_pictureOrigin});
     cancel();
     m_screen = screen;
     m_picture = QPixmap();
+    m_pictureOrigin = QPoint();
     const auto kept = std::find_if(m_kept.begin(), m_kept.end(),
-                                   [screen](const auto &each) { return each.first == screen; });
+                                   [screen](const auto &each) { return each.screen == screen; });
     if (kept != m_kept.end()) {
-        m_picture = kept->second;
+        m_picture = kept->picture;
+        m_pictureOrigin = kept->origin;
         m_kept.erase(kept);
         useBackdrop();
         return;
@@ -107,14 +122,13 @@ void LensPicture::showOver(QScreen *screen)
     // Beneath the lens's new place the overlay shows nothing yet: the route sees the screen.
     qCDebug(lcOverlayCapture, "the lens moved onto %s: its picture is asked for",
             qPrintable(screen->name()));
-    m_pending = true;
-    route()->capture(screen);
+    ask(screen, lensArea);
 }
 
 void LensPicture::forgetScreen(QScreen *screen)
 {
     m_kept.erase(std::remove_if(m_kept.begin(), m_kept.end(),
-                                [screen](const auto &each) { return each.first == screen; }),
+                                [screen](const auto &each) { return each.screen == screen; }),
                  m_kept.end());
     if (m_screen != screen)
         return;
@@ -146,6 +160,9 @@ void LensPicture::onCaptured(QPointer<QScreen> screen, QPixmap picture)
     m_pending = false;
     if (screen && screen == m_screen && !picture.isNull()) {
         m_picture = picture;
+        m_pictureOrigin = m_askedPart.isNull()
+                              ? QPoint()
+                              : ScreenGrabCapture::partOrigin(m_askedPart, picture.devicePixelRatio());
         useBackdrop();
     }
     emit changed();
@@ -158,7 +175,7 @@ void LensPicture::useBackdrop()
     // the desktop publishes none.
     if (m_liveLens && m_liveScreen)
         m_liveLens->setBackdrop(m_liveScreen == m_screen ? m_picture : QPixmap(),
-                                m_liveScreenOrigin);
+                                m_liveScreenOrigin + m_pictureOrigin);
 #endif
 }
 
@@ -173,25 +190,42 @@ void LensPicture::onFailed(const QString &why, bool lasting)
     emit changed();
 }
 
+void LensPicture::openLive()
+{
+#ifdef KAVRI_CAPTURE_X11LIVE
+    if (m_liveOpened)
+        return;
+    // Only where Qt itself draws on an X server; XWayland is refused by open().
+    m_liveOpened = true;
+    if (QGuiApplication::platformName() == QLatin1String("xcb"))
+        m_liveLens = X11LiveLens::open();
+    if (m_liveLens) {
+        connect(m_liveLens.get(), &X11LiveLens::changed, this, &LensPicture::takeLivePicture);
+        // Queued: it may come from inside follow(), while a frame is being planned.
+        connect(m_liveLens.get(), &X11LiveLens::liveChanged, this, &LensPicture::liveEnded,
+                Qt::QueuedConnection);
+    }
+    qCInfo(lcOverlayCapture, "live lens: %s",
+           m_liveLens ? "on X11, where a compositing manager runs" : "none");
+#endif
+}
+
+bool LensPicture::liveWillDraw()
+{
+#ifdef KAVRI_CAPTURE_X11LIVE
+    openLive();
+    return m_liveLens && !m_liveRefused && m_available && m_liveLens->isLive();
+#else
+    return false;
+#endif
+}
+
 bool LensPicture::follow(QScreen *screen, unsigned long screenWindow,
                          const std::vector<unsigned long> &ownWindows, QPoint pointer, int radius,
                          double scale)
 {
 #ifdef KAVRI_CAPTURE_X11LIVE
-    if (!m_liveOpened) {
-        // Only where Qt itself draws on an X server; XWayland is refused by open().
-        m_liveOpened = true;
-        if (QGuiApplication::platformName() == QLatin1String("xcb"))
-            m_liveLens = X11LiveLens::open();
-        if (m_liveLens) {
-            connect(m_liveLens.get(), &X11LiveLens::changed, this, &LensPicture::takeLivePicture);
-            // Queued: it may come from inside follow(), while a frame is being planned.
-            connect(m_liveLens.get(), &X11LiveLens::liveChanged, this, &LensPicture::liveEnded,
-                    Qt::QueuedConnection);
-        }
-        qCInfo(lcOverlayCapture, "live lens: %s",
-               m_liveLens ? "on X11, where a compositing manager runs" : "none");
-    }
+    openLive();
     if (!m_liveLens || m_liveRefused || !screen || !screenWindow || !m_available) {
         dropLive();
         return false;

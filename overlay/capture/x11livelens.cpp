@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <cstring>
 #include <sys/ipc.h>
 #include <sys/shm.h>
@@ -93,7 +94,7 @@ std::unique_ptr<X11LiveLens> X11LiveLens::open(const QByteArray &displayName)
     int minor = 0;
     const int screen = DefaultScreen(display);
     const Visual *visual = DefaultVisual(display, screen);
-    // Damage regions are fetched through XFixes regions (version 2).
+    // XFixes (version 2) tells when the compositing manager's selection changes hands.
     if (!XDamageQueryExtension(display, &damageEventBase, &errorBase) ||
         !XDamageQueryVersion(display, &major, &minor) ||
         !XFixesQueryExtension(display, &fixesEventBase, &errorBase) ||
@@ -117,7 +118,6 @@ X11LiveLens::X11LiveLens(Display *display, int damageEventBase, int fixesEventBa
     const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
     m_compositorSelection = XInternAtom(display, name.constData(), False);
     m_rootPixmapAtom = XInternAtom(display, "_XROOTPMAP_ID", False);
-    m_parts = XFixesCreateRegion(display, nullptr, 0);
     m_frameTimer.setSingleShot(true);
     m_frameTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_frameTimer, &QTimer::timeout, this, &X11LiveLens::frame);
@@ -128,7 +128,6 @@ X11LiveLens::X11LiveLens(Display *display, int damageEventBase, int fixesEventBa
 X11LiveLens::~X11LiveLens()
 {
     stop();
-    XFixesDestroyRegion(m_display, m_parts);
     m_events.reset();
     XCloseDisplay(m_display);
 }
@@ -158,6 +157,7 @@ bool X11LiveLens::start(const QRect &area, const std::vector<unsigned long> &own
                                    XFixesSelectionWindowDestroyNotifyMask |
                                    XFixesSelectionClientCloseNotifyMask);
     m_stackStale = true;
+    m_ownStale = true;
     m_recompose = true;
     frame();
     return m_running;
@@ -189,7 +189,8 @@ void X11LiveLens::stop()
     m_known.clear();
     m_stack.clear();
     m_pick = X11LiveArea::Pick();
-    m_damaged.clear();
+    m_damagedWithin = false;
+    m_rootPixmapKnown = false;
     // Whatever the server sent before it took the deselection is read and dropped.
     XSync(m_display, False);
     handleEvents();
@@ -215,17 +216,29 @@ void X11LiveLens::handleEvents()
         XNextEvent(m_display, &event);
         if (!m_running)
             continue;
+        // Maps, unmaps and moves of known windows are taken from the events themselves: under
+        // churn the windows beneath change every frame, and a round trip per window would
+        // stall the program. The rest (windows come, go or restack) asks for the list again.
         unsigned long changedWindow = 0;
         switch (event.type) {
         case MapNotify:
-            changedWindow = event.xmap.window;
+            if (!updateKnown(event.xmap.window,
+                             [](X11LiveArea::StackedWindow &w) { w.viewable = true; }))
+                changedWindow = event.xmap.window;
             break;
         case UnmapNotify:
-            changedWindow = event.xunmap.window;
+            if (!updateKnown(event.xunmap.window,
+                             [](X11LiveArea::StackedWindow &w) { w.viewable = false; }))
+                changedWindow = event.xunmap.window;
             break;
-        case ConfigureNotify:
-            changedWindow = event.xconfigure.window;
+        case ConfigureNotify: {
+            const XConfigureEvent &c = event.xconfigure;
+            const QRect geometry(c.x + c.border_width, c.y + c.border_width, c.width, c.height);
+            if (c.window == m_root || !restack(c.window, c.above) ||
+                !updateKnown(c.window, [&](X11LiveArea::StackedWindow &w) { w.geometry = geometry; }))
+                changedWindow = c.window;
             break;
+        }
         case CirculateNotify:
             changedWindow = event.xcirculate.window;
             break;
@@ -239,21 +252,35 @@ void X11LiveLens::handleEvents()
             changedWindow = event.xdestroywindow.window;
             break;
         case ReparentNotify:
+            // A window manager framing the overlay's windows: their top-level frames change.
             changedWindow = event.xreparent.window;
+            m_ownStale = true;
             break;
         case PropertyNotify:
-            if (event.xproperty.atom == m_rootPixmapAtom && m_pick.background) {
-                m_recompose = true;
-                scheduleFrame();
+            if (event.xproperty.atom == m_rootPixmapAtom) {
+                m_rootPixmapKnown = false;
+                if (m_pick.background) {
+                    m_recompose = true;
+                    scheduleFrame();
+                }
             }
             break;
         default:
             if (event.type == m_damageEventBase + XDamageNotify) {
+                // Each drawing reports its own rectangle: whether it touched the area needs
+                // no question to the server.
                 const auto *notify = reinterpret_cast<const XDamageNotifyEvent *>(&event);
-                if (std::find(m_damaged.begin(), m_damaged.end(), notify->drawable) ==
-                    m_damaged.end())
-                    m_damaged.push_back(notify->drawable);
-                scheduleFrame();
+                const auto picked =
+                    std::find_if(m_pick.windows.begin(), m_pick.windows.end(),
+                                 [&](const auto &w) { return w.id == notify->drawable; });
+                if (picked != m_pick.windows.end() &&
+                    QRect(picked->geometry.x() + notify->area.x,
+                          picked->geometry.y() + notify->area.y, notify->area.width,
+                          notify->area.height)
+                        .intersects(m_area)) {
+                    m_damagedWithin = true;
+                    scheduleFrame();
+                }
             } else if (event.type == m_fixesEventBase + XFixesSelectionNotify) {
                 const auto *notify = reinterpret_cast<const XFixesSelectionNotifyEvent *>(&event);
                 const bool owned =
@@ -294,6 +321,9 @@ void X11LiveLens::frame()
     bool compose = m_recompose || m_picture.isNull();
     if (m_stackStale) {
         refreshStack();
+        m_pickStale = true;
+    }
+    if (m_ownStale) {
         resolveOwnTopLevels();
         m_pickStale = true;
     }
@@ -308,14 +338,8 @@ void X11LiveLens::frame()
                   !std::equal(before.windows.begin(), before.windows.end(), m_pick.windows.begin(),
                               m_pick.windows.end(), same);
     }
-    // Each damaged window is repaired before it is read, so a change that comes in between
-    // reports again.
-    for (const unsigned long window : m_damaged) {
-        const auto damage = m_damage.find(window);
-        if (damage != m_damage.end() && damageWithinArea(window, damage->second))
-            compose = true;
-    }
-    m_damaged.clear();
+    compose = compose || m_damagedWithin;
+    m_damagedWithin = false;
     m_recompose = false;
     if (compose) {
         const QImage before = m_picture;
@@ -378,6 +402,7 @@ void X11LiveLens::resolveOwnTopLevels()
 {
     // A window manager puts managed windows into frames of its own: the frame is what the
     // root's list holds, and what shows the overlay.
+    m_ownStale = false;
     m_ownTopLevels = m_own;
     for (const unsigned long own : m_own) {
         Window window = own;
@@ -400,6 +425,44 @@ void X11LiveLens::resolveOwnTopLevels()
     }
 }
 
+bool X11LiveLens::updateKnown(unsigned long window,
+                              const std::function<void(X11LiveArea::StackedWindow &)> &change)
+{
+    const auto known = m_known.find(window);
+    const auto stacked = std::find_if(m_stack.begin(), m_stack.end(),
+                                      [window](const auto &w) { return w.id == window; });
+    if (m_stackStale || known == m_known.end() || stacked == m_stack.end())
+        return false;
+    change(known->second.window);
+    *stacked = known->second.window;
+    m_pickStale = true;
+    scheduleFrame();
+    return true;
+}
+
+bool X11LiveLens::restack(unsigned long window, unsigned long sibling)
+{
+    const auto byId = [](unsigned long id) {
+        return [id](const X11LiveArea::StackedWindow &w) { return w.id == id; };
+    };
+    auto stacked = std::find_if(m_stack.begin(), m_stack.end(), byId(window));
+    if (m_stackStale || stacked == m_stack.end())
+        return false;
+    // The bottom window has no sibling beneath it.
+    if (stacked == m_stack.begin() ? sibling == 0 : std::prev(stacked)->id == sibling)
+        return true;
+    const X11LiveArea::StackedWindow moved = *stacked;
+    m_stack.erase(stacked);
+    auto beneath = sibling == 0 ? m_stack.begin()
+                                : std::find_if(m_stack.begin(), m_stack.end(), byId(sibling));
+    if (beneath == m_stack.end())
+        return false; // a sibling this list does not hold: listed again
+    m_stack.insert(sibling == 0 ? beneath : std::next(beneath), moved);
+    m_pickStale = true;
+    scheduleFrame();
+    return true;
+}
+
 void X11LiveLens::pickWindows()
 {
     m_pickStale = false;
@@ -417,28 +480,9 @@ void X11LiveLens::pickWindows()
     }
     for (const X11LiveArea::StackedWindow &window : m_pick.windows) {
         if (m_damage.count(window.id) == 0)
-            m_damage.emplace(window.id, XDamageCreate(m_display, window.id, XDamageReportNonEmpty));
+            m_damage.emplace(window.id,
+                             XDamageCreate(m_display, window.id, XDamageReportRawRectangles));
     }
-}
-
-bool X11LiveLens::damageWithinArea(unsigned long window, unsigned long damage)
-{
-    XDamageSubtract(m_display, damage, 0, m_parts);
-    const auto picked = std::find_if(m_pick.windows.begin(), m_pick.windows.end(),
-                                     [window](const auto &w) { return w.id == window; });
-    if (picked == m_pick.windows.end())
-        return false;
-    int count = 0;
-    XRectangle *rects = XFixesFetchRegion(m_display, m_parts, &count);
-    bool within = false;
-    for (int i = 0; i < count && !within; ++i) {
-        const QRect rect(picked->geometry.x() + rects[i].x, picked->geometry.y() + rects[i].y,
-                         rects[i].width, rects[i].height);
-        within = rect.intersects(m_area);
-    }
-    if (rects)
-        XFree(rects);
-    return within;
 }
 
 void X11LiveLens::composePicture()
@@ -520,6 +564,31 @@ void X11LiveLens::readBackground(QImage &picture)
 
 bool X11LiveLens::readRootPixmap(QImage &picture)
 {
+    // Asked once while the lens runs, and again when the desktop publishes another.
+    if (!m_rootPixmapKnown) {
+        m_rootPixmapKnown = true;
+        m_rootPixmap = findRootPixmap(&m_rootPixmapSize);
+    }
+    const QRect part = QRect(QPoint(0, 0), m_rootPixmapSize).intersected(m_area);
+    if (m_rootPixmap == 0)
+        return false;
+    if (part.isEmpty())
+        return true;
+    XImage *image = XGetImage(m_display, m_rootPixmap, part.x(), part.y(),
+                              static_cast<unsigned int>(part.width()),
+                              static_cast<unsigned int>(part.height()), AllPlanes, ZPixmap);
+    if (!image) {
+        m_rootPixmapKnown = false; // freed since: asked again next time
+        return false;
+    }
+    if (readable(image))
+        paintImage(picture, image, part.topLeft() - m_area.topLeft(), false);
+    XDestroyImage(image);
+    return true;
+}
+
+unsigned long X11LiveLens::findRootPixmap(QSize *size)
+{
     Atom type = 0;
     int format = 0;
     unsigned long count = 0;
@@ -528,7 +597,7 @@ bool X11LiveLens::readRootPixmap(QImage &picture)
     if (XGetWindowProperty(m_display, m_root, m_rootPixmapAtom, 0, 1, False, XA_PIXMAP, &type,
                            &format, &count, &after, &data) != Success ||
         !data)
-        return false;
+        return 0;
     const Pixmap pixmap = count == 1 && format == 32 ? *reinterpret_cast<Pixmap *>(data) : 0;
     XFree(data);
     Window root = 0;
@@ -540,20 +609,9 @@ bool X11LiveLens::readRootPixmap(QImage &picture)
     unsigned int depth = 0;
     if (pixmap == 0 ||
         !XGetGeometry(m_display, pixmap, &root, &x, &y, &width, &height, &border, &depth))
-        return false;
-    const QRect part =
-        QRect(0, 0, static_cast<int>(width), static_cast<int>(height)).intersected(m_area);
-    if (part.isEmpty())
-        return true;
-    XImage *image =
-        XGetImage(m_display, pixmap, part.x(), part.y(), static_cast<unsigned int>(part.width()),
-                  static_cast<unsigned int>(part.height()), AllPlanes, ZPixmap);
-    if (!image)
-        return false;
-    if (readable(image))
-        paintImage(picture, image, part.topLeft() - m_area.topLeft(), false);
-    XDestroyImage(image);
-    return true;
+        return 0;
+    *size = QSize(static_cast<int>(width), static_cast<int>(height));
+    return pixmap;
 }
 
 bool X11LiveLens::ensureSharedMemory(int bytes)

@@ -11,6 +11,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -105,12 +106,20 @@ private:
     void frame();
     void refreshStack();
     void resolveOwnTopLevels();
+    // Applies `change` to a window of the stack known now; false where it is not known (or
+    // the stack is to be listed again anyway).
+    bool updateKnown(unsigned long window,
+                     const std::function<void(X11LiveArea::StackedWindow &)> &change);
+    // Puts `window` just above `sibling` (0: at the bottom) in the stack known now, as the
+    // server restacked it; false where either is not known (the stack is to be listed again).
+    bool restack(unsigned long window, unsigned long sibling);
     void pickWindows();
-    bool damageWithinArea(unsigned long window, unsigned long damage);
     void composePicture();
     void readInto(QImage &picture, const X11LiveArea::StackedWindow &window);
     void readBackground(QImage &picture);
     bool readRootPixmap(QImage &picture);
+    // The desktop's background picture (_XROOTPMAP_ID) and its size; 0 without one.
+    unsigned long findRootPixmap(QSize *size);
     bool ensureSharedMemory(int bytes);
     void releaseSharedMemory();
     void clearDamage();
@@ -122,6 +131,9 @@ private:
     QRect m_rootRect; // the root window's size, asked with the stack
     unsigned long m_compositorSelection = 0;
     unsigned long m_rootPixmapAtom = 0;
+    unsigned long m_rootPixmap = 0;
+    QSize m_rootPixmapSize;
+    bool m_rootPixmapKnown = false;
     bool m_shmOffered = false;
     bool m_shmAllowed = true;
 
@@ -139,13 +151,13 @@ private:
     std::map<unsigned long, Known> m_known; // forgotten when the server reports a change
     std::vector<X11LiveArea::StackedWindow> m_stack;
     bool m_stackStale = true;
+    bool m_ownStale = true; // the overlay's top-level frames are to be asked again
     bool m_recompose = true; // the area or the background changed
     X11LiveArea::Pick m_pick;
     bool m_pickStale = true;
     // A damage object per picked window, and those that reported damage since the last frame.
     std::map<unsigned long, unsigned long> m_damage;
-    std::vector<unsigned long> m_damaged;
-    unsigned long m_parts = 0; // XFixes region the damaged parts are fetched into
+    bool m_damagedWithin = false; // a picked window drew inside the area since the last frame
 
     QImage m_picture;
     QPixmap m_backdrop;

@@ -96,7 +96,7 @@ private slots:
         KavriApp app(m_settings.store());
         MainDialog &dialog = app.dialog();
         ScreenWidget overlay(&dialog);
-        overlay.setScreenGrabber([](QScreen *) { return QPixmap(8, 8); });
+        overlay.setScreenGrabber([](QScreen *, const QRect &) { return QPixmap(8, 8); });
         app.attachOverlay(overlay);
 
         QCOMPARE(overlay.curMode(), ModeSpotLight);
