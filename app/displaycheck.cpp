@@ -47,8 +47,8 @@ QByteArrayList platforms(int argc, char **argv)
 #ifdef KAVRI_DISPLAY_XCB
 bool xcbAnswers(const QByteArray &display)
 {
-    xcb_connection_t *connection = xcb_connect(display.isEmpty() ? nullptr : display.constData(),
-                                               nullptr);
+    xcb_connection_t *connection =
+        xcb_connect(display.isEmpty() ? nullptr : display.constData(), nullptr);
     const bool answers = xcb_connection_has_error(connection) == 0;
     xcb_disconnect(connection);
     return answers;
@@ -87,8 +87,7 @@ bool canOpen(int argc, char **argv)
             if (waylandAnswers())
                 return true;
             const QByteArray display = qgetenv("WAYLAND_DISPLAY");
-            tried << '"' + (display.isEmpty() ? QByteArray("wayland-0") : display) +
-                         "\" (Wayland)";
+            tried << '"' + (display.isEmpty() ? QByteArray("wayland-0") : display) + "\" (Wayland)";
             continue;
         }
 #endif

@@ -12,9 +12,9 @@ namespace {
 
 QString usable(const QString &home)
 {
-    return home.isEmpty() || QDir::isRelativePath(home) || QDir::cleanPath(home) == QLatin1String("/")
-               ? QString()
-               : home;
+    if (home.isEmpty() || QDir::isRelativePath(home) || QDir::cleanPath(home) == QLatin1String("/"))
+        return QString();
+    return home;
 }
 
 } // namespace

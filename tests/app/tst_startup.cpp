@@ -251,7 +251,8 @@ private slots:
                QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
             ++n;
         QTest::newRow("X11") << "" << QStringLiteral("DISPLAY=:%1").arg(n);
-        QTest::newRow("Wayland") << "wayland" << "WAYLAND_DISPLAY=kavri-unserved";
+        QTest::newRow("Wayland") << "wayland"
+                                 << "WAYLAND_DISPLAY=kavri-unserved";
     }
     void unservedDisplayEndsWithALine()
     {
@@ -260,7 +261,8 @@ private slots:
         QTemporaryDir dir;
         QVERIFY(dir.isValid());
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "XDG_SESSION_TYPE"})
+        for (const char *name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "XDG_SESSION_TYPE"})
             env.remove(name);
         env.insert("QT_QPA_PLATFORM", platform);
         env.insert(variable.section('=', 0, 0), variable.section('=', 1));
