@@ -1,12 +1,12 @@
 #include "app/instanceguard.h"
 
 #include "app/applog.h"
+#include "settings/userhome.h"
 
 #include <QDir>
 #include <QFile>
 
 #include <cerrno>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,9 +48,8 @@ bool makePrivateFolder(const QString &path)
 // which sudo and su may carry over from someone else.
 QString cacheLockFolder()
 {
-    const passwd *user = ::getpwuid(::geteuid());
-    const QString home = user && user->pw_dir ? QFile::decodeName(user->pw_dir) : QString();
-    if (home.isEmpty() || QDir::isRelativePath(home) || !isControlledFolder(home))
+    const QString home = UserHome::fromUserDatabase();
+    if (home.isEmpty() || !isControlledFolder(home))
         return QString();
     const QString cache = home + QStringLiteral("/.cache");
     if (::mkdir(QFile::encodeName(cache).constData(), 0700) != 0 && errno != EEXIST)

@@ -54,6 +54,7 @@ public:
 
 private:
     void onSettingsWriteFailed();
+    void onSettingsWrittenAgain();
     void onExitRequested();
 
     const std::unique_ptr<SettingsStore> m_store;

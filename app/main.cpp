@@ -1,5 +1,6 @@
 #include "app/alreadyrunningbox.h"
 #include "app/commandline.h"
+#include "app/displaycheck.h"
 #include "app/instanceguard.h"
 #include "app/kavriapp.h"
 #include "app/logoutput.h"
@@ -20,6 +21,8 @@ int main(int argc, char *argv[])
     LogOutput::install();
     // Qt picks its window-system backend when the application object is built.
     PlatformChoice::preferXWayland(argc, argv);
+    if (!DisplayCheck::canOpen(argc, argv))
+        return 1;
     // Kavri paints with QPainter only. Without this Qt gives every window a surface that could
     // host OpenGL and, on X11, loads the GL driver stack (tens of megabytes, tens of
     // milliseconds) when the first window is created, for nothing.

@@ -63,7 +63,7 @@ void LensPicture::setAvailable(bool available, const QString &why)
     emit unavailable(why);
 }
 
-void LensPicture::request(QScreen *screen)
+void LensPicture::request(QScreen *screen, const QRect &lensArea)
 {
     if (!m_available)
         return;
@@ -72,10 +72,23 @@ void LensPicture::request(QScreen *screen)
     cancel();
     // Until the new picture comes the lens shows none, not the one of an earlier moment.
     m_picture = QPixmap();
+    m_pictureOrigin = QPoint();
     m_kept.clear();
     m_screen = screen;
     if (!screen)
         return;
+    ask(screen, lensArea);
+}
+
+void LensPicture::ask(QScreen *screen, const QRect &lensArea)
+{
+    m_askedPart = QRect();
+    // A whole 4K screen is 33 MB read on the main thread: not for a backdrop.
+    if (!m_route && !lensArea.isEmpty() && liveWillDraw()) {
+        m_askedPart = lensArea.intersected(QRect(QPoint(0, 0), screen->geometry().size()));
+        if (!m_askedPart.isEmpty())
+            m_grab.readPartOnce(m_askedPart);
+    }
     m_pending = true;
     route()->capture(screen);
 }
@@ -88,19 +101,21 @@ void LensPicture::cancel()
     route()->cancel();
 }
 
-void LensPicture::showOver(QScreen *screen)
+void LensPicture::showOver(QScreen *screen, const QRect &lensArea)
 {
     if (!m_available || !screen || screen == m_screen)
         return;
     if (m_screen && !m_pending && !m_picture.isNull())
-        m_kept.emplace_back(m_screen, m_picture);
+        m_kept.push_back({m_screen, m_picture, m_pictureOrigin});
     cancel();
     m_screen = screen;
     m_picture = QPixmap();
+    m_pictureOrigin = QPoint();
     const auto kept = std::find_if(m_kept.begin(), m_kept.end(),
-                                   [screen](const auto &each) { return each.first == screen; });
+                                   [screen](const auto &each) { return each.screen == screen; });
     if (kept != m_kept.end()) {
-        m_picture = kept->second;
+        m_picture = kept->picture;
+        m_pictureOrigin = kept->origin;
         m_kept.erase(kept);
         useBackdrop();
         return;
@@ -108,14 +123,13 @@ void LensPicture::showOver(QScreen *screen)
     // Beneath the lens's new place the overlay shows nothing yet: the route sees the screen.
     qCDebug(lcOverlayCapture, "the lens moved onto %s: its picture is asked for",
             qPrintable(screen->name()));
-    m_pending = true;
-    route()->capture(screen);
+    ask(screen, lensArea);
 }
 
 void LensPicture::forgetScreen(QScreen *screen)
 {
     m_kept.erase(std::remove_if(m_kept.begin(), m_kept.end(),
-                                [screen](const auto &each) { return each.first == screen; }),
+                                [screen](const auto &each) { return each.screen == screen; }),
                  m_kept.end());
     if (m_screen != screen)
         return;
@@ -147,6 +161,10 @@ void LensPicture::onCaptured(QPointer<QScreen> screen, QPixmap picture)
     m_pending = false;
     if (screen && screen == m_screen && !picture.isNull()) {
         m_picture = picture;
+        m_pictureOrigin =
+            m_askedPart.isNull()
+                ? QPoint()
+                : ScreenGrabCapture::partOrigin(m_askedPart, picture.devicePixelRatio());
         useBackdrop();
     }
     emit changed();
@@ -154,7 +172,7 @@ void LensPicture::onCaptured(QPointer<QScreen> screen, QPixmap picture)
 
 void LensPicture::useBackdrop()
 {
-    m_live->setPressPicture(m_screen, m_picture);
+    m_live->setPressPicture(m_screen, m_picture, m_pictureOrigin);
 }
 
 void LensPicture::onFailed(const QString &why, bool lasting)
@@ -166,6 +184,11 @@ void LensPicture::onFailed(const QString &why, bool lasting)
     if (lasting)
         setAvailable(false, why);
     emit changed();
+}
+
+bool LensPicture::liveWillDraw()
+{
+    return m_available && m_live->willDraw();
 }
 
 bool LensPicture::follow(QScreen *screen, const QWidget *screenWindow,

@@ -53,18 +53,24 @@ public:
     bool isAvailable() const { return m_available; }
     QString unavailableReason() const { return m_why; }
 
-    // Drops the picture held and asks for one of `screen`.
-    void request(QScreen *screen);
+    // Drops the picture held and asks for one of `screen`. `lensArea` (logical, relative to the
+    // screen) is where the lens may show before its next frame: where the live picture will
+    // draw the lens, only that part of the screen is read, as the backdrop of what the live
+    // picture cannot read itself. Elsewhere the whole screen is read.
+    void request(QScreen *screen, const QRect &lensArea = QRect());
     void cancel();
     // The lens is now over `screen`. Where it has no picture of that screen it asks for one
     // and shows nothing until it comes; the picture of the screen it leaves is kept until the
     // next request(), so a lens carried back and forth between screens asks once for each.
-    void showOver(QScreen *screen);
+    void showOver(QScreen *screen, const QRect &lensArea = QRect());
     // `screen` left: its picture goes.
     void forgetScreen(QScreen *screen);
 
     bool isPending() const { return m_pending; }
     QPixmap picture() const { return m_picture; }
+    // Where the picture's top left corner lies in the device pixels of its screen: (0, 0) for
+    // a picture of the whole screen.
+    QPoint pictureOrigin() const { return m_pictureOrigin; }
     QScreen *screen() const { return m_screen; }
     // The lens has nothing to show: its picture is on the way, or cannot come, or (where the
     // route answers later) did not come.
@@ -99,6 +105,8 @@ signals:
 private:
     ScreenCapture *route() const;
     void onCaptured(QPointer<QScreen> screen, QPixmap picture);
+    void ask(QScreen *screen, const QRect &lensArea);
+    bool liveWillDraw();
     void useBackdrop();
     void onFailed(const QString &why, bool lasting);
     void connectRoute(ScreenCapture *route);
@@ -106,9 +114,17 @@ private:
     ScreenGrabCapture m_grab;
     std::unique_ptr<ScreenCapture> m_route;
     QPixmap m_picture;
+    QPoint m_pictureOrigin;
+    QRect m_askedPart; // logical, of the screen; null when the whole screen was asked for
     QPointer<QScreen> m_screen;
     // Pictures of other screens taken since the last request(), for a lens carried back.
-    std::vector<std::pair<QPointer<QScreen>, QPixmap>> m_kept;
+    struct Kept
+    {
+        QPointer<QScreen> screen;
+        QPixmap picture;
+        QPoint origin;
+    };
+    std::vector<Kept> m_kept;
     bool m_pending = false;
     bool m_available = true;
     QString m_why;

@@ -5,9 +5,20 @@
 bool NoLiveSource::follow(QScreen *, const QWidget *, const std::vector<const QWidget *> &, QPoint,
                           int, double)
 {
-    if (!m_told) {
-        m_told = true;
-        qCInfo(lcOverlayCapture, "live lens: none");
-    }
+    tell();
     return false;
+}
+
+bool NoLiveSource::willDraw()
+{
+    tell();
+    return false;
+}
+
+void NoLiveSource::tell()
+{
+    if (m_told)
+        return;
+    m_told = true;
+    qCInfo(lcOverlayCapture, "live lens: none");
 }

@@ -36,9 +36,13 @@ public:
     // null while there is none.
     virtual QImage picture() const = 0;
     virtual QPoint origin() const = 0;
-    // The picture taken at the key press, of `screen`: what shows where the desktop publishes
-    // no picture of its background.
-    virtual void setPressPicture(QScreen *screen, const QPixmap &picture) = 0;
+    // Whether follow() would make a live picture now (a compositing manager runs); asks the
+    // window system.
+    virtual bool willDraw() = 0;
+    // The picture taken at the key press, of `screen`, its top left corner at `origin` in the
+    // screen's device pixels: what shows where the desktop publishes no picture of its
+    // background.
+    virtual void setPressPicture(QScreen *screen, const QPixmap &picture, QPoint origin) = 0;
 
 signals:
     // The picture changed between two calls of follow() (what lies beneath changed).
@@ -58,8 +62,11 @@ public:
     void stop() override {}
     QImage picture() const override { return QImage(); }
     QPoint origin() const override { return QPoint(); }
-    void setPressPicture(QScreen *, const QPixmap &) override {}
+    bool willDraw() override;
+    void setPressPicture(QScreen *, const QPixmap &, QPoint) override {}
 
 private:
+    void tell();
+
     bool m_told = false;
 };

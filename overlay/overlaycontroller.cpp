@@ -297,6 +297,10 @@ void OverlayController::clearForCapture()
     // Clear the overlay on the screen first, so the picture holds the desktop only.
     const bool effectOnScreen = modeTraits(m_frame.mode).drawsSomething;
     setPaintMode(ModeNormal);
+    // With nothing drawn the screen shows the desktop already: the windows, a whole 4K screen
+    // each, are not painted again and waited for.
+    if (!effectOnScreen)
+        return;
     planFrame(Repaint::Whole, true);
     m_backend->settle(effectOnScreen);
 }
@@ -304,8 +308,17 @@ void OverlayController::clearForCapture()
 void OverlayController::requestPicture()
 {
     const QList<QScreen *> screens = QGuiApplication::screens();
-    const int under = FramePlanner::screenUnder(sampledPointer(), describe(screens));
-    m_lens.request(under >= 0 ? screens[under] : nullptr);
+    const QPoint pointer = sampledPointer();
+    const int under = FramePlanner::screenUnder(pointer, describe(screens));
+    QScreen *screen = under >= 0 ? screens[under] : nullptr;
+    m_lens.request(screen, screen ? lensArea(pointer, screen) : QRect());
+}
+
+QRect OverlayController::lensArea(QPoint pointer, QScreen *screen) const
+{
+    // The lens round the pointer, and as far again on every side for a pointer on its way.
+    return OverlayGeometry::circleRect(pointer - screen->geometry().topLeft(),
+                                       2 * m_settings.cursorSize);
 }
 
 // Every change ends here: the planner works out the frame from what the overlay was told,
@@ -329,7 +342,7 @@ void OverlayController::planFrame(Repaint repaint, bool now)
     if (m_paintMode == ModeMagnifier) {
         const int under = FramePlanner::screenUnder(in.pointer, in.screens);
         if (under >= 0)
-            m_lens.showOver(screens[under]);
+            m_lens.showOver(screens[under], lensArea(in.pointer, screens[under]));
     }
     in.lens.waitsForPicture = m_lens.waitsForPicture();
     in.lens.pictureScreen = int(screens.indexOf(m_lens.screen()));
@@ -350,6 +363,7 @@ void OverlayController::planFrame(Repaint repaint, bool now)
     m_frame.backColor = plan.backColor;
     m_frame.scaleRate = plan.scaleRate;
     m_frame.capture = plan.showsPicture ? m_lens.picture() : QPixmap();
+    m_frame.captureOrigin = plan.showsPicture ? m_lens.pictureOrigin() : QPoint();
     // The live picture is read only while the lens shows in the overlay windows.
     const bool live = followLive(plan);
     m_frame.live = live ? m_lens.livePicture() : QImage();

@@ -85,6 +85,7 @@ private:
     void setPaintMode(ScreenMode mode);
     void clearForCapture();
     void requestPicture();
+    QRect lensArea(QPoint pointer, QScreen *screen) const;
     void planFrame(Repaint repaint, bool now = false);
     bool followLive(const FramePlanner::Plan &plan);
     void screensChanged(QScreen *leaving = nullptr);

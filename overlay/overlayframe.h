@@ -22,8 +22,10 @@ struct OverlayFrame final
     QColor foreColor;
     QColor backColor;
     double scaleRate = 2.0;
-    // A capture of `screen` in its device pixels; null when there is none of that screen.
+    // A capture of `screen` in its device pixels, or of a part of it whose top left corner
+    // lies at `captureOrigin`; null when there is none of that screen.
     QPixmap capture;
+    QPoint captureOrigin;
     // A live picture of just the part the lens magnifies, in the same device pixels, with its
     // top left corner at `liveOrigin`; the lens draws it rather than `capture` when set.
     QImage live;

@@ -66,6 +66,11 @@ void paintMagnifier(QPainter &painter, const OverlayFrame &frame)
         QImage piece = frame.live.copy(source.translated(-frame.liveOrigin));
         piece.setDevicePixelRatio(1.0);
         brush = QBrush(piece);
+    } else if (!frame.captureOrigin.isNull()) {
+        // A part of the screen: cut as the live picture, so the piece keeps its place.
+        QImage piece = frame.capture.toImage().copy(source.translated(-frame.captureOrigin));
+        piece.setDevicePixelRatio(1.0);
+        brush = QBrush(piece);
     } else {
         QPixmap piece = frame.capture.copy(source);
         // The brush's transform alone maps the piece; a ratio on it would scale it once more.

@@ -1,5 +1,7 @@
 #include "settings/settingslocation.h"
 
+#include "settings/userhome.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -89,8 +91,12 @@ QString filePath()
         return QDir::current().absoluteFilePath(FileName);
     // Relative values are invalid by the XDG base directory rules and are ignored.
     QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (configHome.isEmpty() || QDir::isRelativePath(configHome))
-        configHome = QDir::homePath() + QStringLiteral("/.config");
+    if (configHome.isEmpty() || QDir::isRelativePath(configHome)) {
+        const QString home = UserHome::current();
+        if (home.isEmpty())
+            return QString();
+        configHome = home + QStringLiteral("/.config");
+    }
     return configHome + QStringLiteral("/kavri/") + FileName;
 }
 

@@ -7,7 +7,9 @@
 namespace SettingsLocation {
 
 // ./Kavri.ini when the working directory has an entry of that name (of any kind, as lstat
-// sees it), otherwise $XDG_CONFIG_HOME/kavri/Kavri.ini (default ~/.config/kavri/Kavri.ini).
+// sees it), otherwise $XDG_CONFIG_HOME/kavri/Kavri.ini (default ~/.config/kavri/Kavri.ini, the
+// home as UserHome::current() gives it). Empty when there is neither a configuration folder
+// nor a home.
 QString filePath();
 
 enum class Verdict { Usable, Absent, Refused };

@@ -30,6 +30,16 @@ SettingsStore::SettingsStore(QString path) : m_path(std::move(path))
     setClock(Clock());
     m_flushTimer.setSingleShot(true);
     m_flushTimer.callOnTimeout([this] { writePending(); });
+    m_retryTimer.setSingleShot(true);
+    m_retryTimer.callOnTimeout([this] { writePending(); });
+    if (m_path.isEmpty()) {
+        // SettingsLocation found no folder for the file (no HOME, no home in the user database).
+        warn(QStringLiteral("Kavri: no folder for the settings file is known (neither "
+                            "XDG_CONFIG_HOME nor a home folder); Kavri uses its default settings "
+                            "and keeps changes for this run only."));
+        m_writable = false;
+        return;
+    }
     // Looked at before it is opened: opening a FIFO would block, and a planted link would
     // lead the writes elsewhere.
     const SettingsLocation::Access access = SettingsLocation::inspect(m_path);
@@ -48,6 +58,7 @@ SettingsStore::~SettingsStore()
 {
     // Whoever listened for failures may be going away too; standard error still hears it.
     m_failureHandler = nullptr;
+    m_recoveryHandler = nullptr;
     writePending();
 }
 
@@ -190,6 +201,8 @@ bool SettingsStore::writePending()
     if (!mayWrite()) {
         if (!m_writable)
             m_pending.clear(); // refused for good; warned once
+        else
+            scheduleRetry();
         return false;
     }
     bool written = false;
@@ -211,15 +224,16 @@ bool SettingsStore::writePending()
     }
     if (!written) {
         reportFailure(QStringLiteral("Kavri: cannot write the settings file %1; the changes are "
-                                     "not saved yet and are tried again at the next change.")
+                                     "not saved yet and are tried again until they are.")
                           .arg(m_path));
+        scheduleRetry();
         return false;
     }
     for (const QString &name : qAsConst(m_pending))
         m_onDisk.insert(name, m_values.value(name));
     m_pending.clear();
     ++m_writeCount;
-    m_failureTold = false;
+    reportSuccess();
     return true;
 }
 
@@ -233,6 +247,28 @@ bool SettingsStore::holdsPending() const
         if (!text.contains('\n' + name.toLatin1() + '='))
             return false;
     return true;
+}
+
+void SettingsStore::scheduleRetry()
+{
+    // Changes made meanwhile try on their own; they do not put the retry off.
+    if (m_retryTimer.isActive())
+        return;
+    m_retryTimer.start(m_retryDelayMs);
+    m_retryDelayMs = std::min(2 * m_retryDelayMs, RetryLongestMs);
+}
+
+void SettingsStore::reportSuccess()
+{
+    m_retryTimer.stop();
+    m_retryDelayMs = RetryFirstMs;
+    if (!m_failureTold)
+        return;
+    m_failureTold = false;
+    qCInfo(lcSettings, "Kavri: the settings file %s is written again; no change was lost.",
+           qPrintable(m_path));
+    if (m_recoveryHandler)
+        m_recoveryHandler();
 }
 
 void SettingsStore::reportFailure(const QString &message)

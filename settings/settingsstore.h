@@ -23,8 +23,10 @@
 // share one write. flush() writes whatever waits, and the store's end does too.
 //
 // A write that fails (a full disk, a read-only folder) is not counted as stored: the change
-// keeps waiting and is tried again with the next change. The failure is told once, on standard
-// error and to the failure handler, until a write succeeds again.
+// keeps waiting and is tried again with the next change, and by itself RetryFirstMs after the
+// failure, then after twice as long each time, RetryLongestMs at most, until a write succeeds.
+// The failure is told once, on standard error and to the failure handler; the write that
+// succeeds again is told on standard error and to the recovery handler.
 //
 // Only a regular file of the user's own is read or written (see SettingsLocation::inspect);
 // anything else at the path gives the defaults, no write, and one warning on standard error.
@@ -33,9 +35,14 @@ class SettingsStore final
 public:
     // Shortest time between two writes of changes made inside a Coalescing scope.
     static constexpr qint64 CoalesceMs = 300;
+    // The wait before the first retry of a failed write, and the longest wait between retries.
+    static constexpr int RetryFirstMs = 1000;
+    static constexpr int RetryLongestMs = 30000;
 
     // Called once per run of failed writes with a sentence that names the file.
     using FailureHandler = std::function<void(const QString &message)>;
+    // Called when a write succeeds after a failure was told.
+    using RecoveryHandler = std::function<void()>;
     // A monotonic clock in milliseconds.
     using Clock = std::function<qint64()>;
 
@@ -83,6 +90,7 @@ public:
     bool hasPendingWrites() const { return !m_pending.isEmpty(); }
 
     void setFailureHandler(FailureHandler handler) { m_failureHandler = std::move(handler); }
+    void setRecoveryHandler(RecoveryHandler handler) { m_recoveryHandler = std::move(handler); }
     // Replaces the clock that spaces coalesced writes; an empty clock means the real one.
     void setClock(Clock clock);
 
@@ -99,6 +107,10 @@ private:
     // Whether the file names every key that waits (after a write that was to store them).
     bool holdsPending() const;
     void reportFailure(const QString &message);
+    // After a failed write: the retry timer runs (a retry already waiting keeps its time).
+    void scheduleRetry();
+    // After a successful write: no retry waits, and a failure that was told is over.
+    void reportSuccess();
     // Looks at the file again before a write; false (after one warning) when it may not be
     // written.
     bool mayWrite();
@@ -115,6 +127,9 @@ private:
     int m_coalescing = 0;
     bool m_failureTold = false;
     FailureHandler m_failureHandler;
+    RecoveryHandler m_recoveryHandler;
+    QTimer m_retryTimer;
+    int m_retryDelayMs = RetryFirstMs;
 
     QElapsedTimer m_elapsed;
     Clock m_clock;

@@ -316,8 +316,7 @@ void MainDialog::onSelectLanguage(int index)
 void MainDialog::onSettingsWriteFailed(const QString &path)
 {
     const QString notice =
-        QStringLiteral("The settings cannot be saved to %1. Kavri tries again at the next change.")
-            .arg(path);
+        QStringLiteral("The settings cannot be saved to %1. Kavri keeps trying.").arg(path);
     if (!m_settingsNotice) {
         // Under the modes, as the magnifier's notice: the window keeps saying it.
         m_settingsNotice = new QLabel(ui->groupBox_2);
@@ -329,6 +328,12 @@ void MainDialog::onSettingsWriteFailed(const QString &path)
     m_settingsNotice->setText(notice);
     m_settingsNotice->show();
     emit noticeShown(notice);
+}
+
+void MainDialog::onSettingsWrittenAgain()
+{
+    if (m_settingsNotice)
+        m_settingsNotice->hide();
 }
 
 void MainDialog::onMagnifierUnavailable(const QString &why)

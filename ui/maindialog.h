@@ -70,8 +70,10 @@ public slots:
     // (`line`) at the bottom, for as long as it runs.
     void onRunningUnguarded(const QString &line);
     // Changes cannot be written to the settings file at `path`: the window says so in a line
-    // under the modes, once, and keeps saying it.
+    // under the modes, once, and keeps saying it until onSettingsWrittenAgain().
     void onSettingsWriteFailed(const QString &path);
+    // A write succeeded after a failure: the line of onSettingsWriteFailed goes.
+    void onSettingsWrittenAgain();
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -287,7 +287,7 @@ int main(int argc, char *argv[])
         QPoint pointer;
         const QPixmap desktop = desktopPicture(size);
         overlay.setPointerSource([&pointer] { return pointer; });
-        overlay.setScreenGrabber([&desktop](QScreen *) { return desktop; });
+        overlay.setScreenGrabber([&desktop](QScreen *, const QRect &) { return desktop; });
         // The overlay fills the screen it runs on; here it takes the size under test instead.
         overlay.setWindowState(Qt::WindowNoState);
         overlay.setGeometry(QRect(QPoint(0, 0), size));

@@ -1,15 +1,26 @@
 #include "overlay/capture/screengrabcapture.h"
 
+#include <cmath>
+
 namespace {
 
-// The whole screen in its device pixels, their ratio set. Without a window the platform
-// takes the area relative to the screen; -1 asks for all of it. Nothing is scaled.
-QPixmap grabScreen(QScreen *screen)
+// The screen in its device pixels, their ratio set. Without a window the platform takes the
+// area relative to the screen, in its logical coordinates; -1 asks for all of it. Nothing is
+// scaled.
+QPixmap grabScreen(QScreen *screen, const QRect &part)
 {
-    return screen->grabWindow(0, 0, 0, -1, -1);
+    if (part.isNull())
+        return screen->grabWindow(0, 0, 0, -1, -1);
+    return screen->grabWindow(0, part.x(), part.y(), part.width(), part.height());
 }
 
 } // namespace
+
+QPoint ScreenGrabCapture::partOrigin(const QRect &part, double ratio)
+{
+    // As Qt maps the corner to the screen's device pixels.
+    return QPoint(int(std::lround(part.x() * ratio)), int(std::lround(part.y() * ratio)));
+}
 
 ScreenGrabCapture::ScreenGrabCapture(Grabber grabber)
     : m_grabber(grabber ? std::move(grabber) : Grabber(grabScreen))
@@ -27,6 +38,8 @@ void ScreenGrabCapture::setGrabber(Grabber grabber)
 void ScreenGrabCapture::capture(QScreen *screen)
 {
     m_screen = screen;
+    m_asked = m_part;
+    m_part = QRect();
     m_answer.start();
 }
 
@@ -38,7 +51,7 @@ void ScreenGrabCapture::cancel()
 void ScreenGrabCapture::grab()
 {
     QScreen *screen = m_screen;
-    const QPixmap picture = screen ? m_grabber(screen) : QPixmap();
+    const QPixmap picture = screen ? m_grabber(screen, m_asked) : QPixmap();
     if (picture.isNull())
         emit failed(QStringLiteral("the screen could not be read"), false);
     else

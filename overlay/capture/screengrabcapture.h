@@ -14,14 +14,21 @@ class ScreenGrabCapture final : public ScreenCapture
     Q_OBJECT
 
 public:
-    // A picture of `screen` in its device pixels, its pixel ratio set; a null pixmap when it
+    // A picture of `part` of `screen` (its logical coordinates, relative to the screen; null
+    // for the whole screen) in its device pixels, its pixel ratio set; a null pixmap when it
     // cannot be taken.
-    using Grabber = std::function<QPixmap(QScreen *screen)>;
+    using Grabber = std::function<QPixmap(QScreen *screen, const QRect &part)>;
 
-    // The default reads the whole screen through Qt (QScreen::grabWindow of the root).
+    // The default reads the screen through Qt (QScreen::grabWindow of the root).
     explicit ScreenGrabCapture(Grabber grabber = Grabber());
 
     void setGrabber(Grabber grabber);
+
+    // The next capture() reads only `part` of the screen (as above, cut to the screen), the
+    // one after it the whole screen again. The picture's top left corner then lies at
+    // partOrigin() in the screen's device pixels.
+    void readPartOnce(const QRect &part) { m_part = part; }
+    static QPoint partOrigin(const QRect &part, double ratio);
 
     QString name() const override { return QStringLiteral("screen"); }
     void capture(QScreen *screen) override;
@@ -33,5 +40,7 @@ private:
 
     Grabber m_grabber;
     QPointer<QScreen> m_screen;
+    QRect m_part;
+    QRect m_asked;
     QTimer m_answer;
 };

@@ -105,6 +105,31 @@ void X11ImageReader::readBackground(QImage &picture, const QRect &area)
 
 bool X11ImageReader::readRootPixmap(QImage &picture, const QRect &area)
 {
+    // Asked once while the lens runs, and again when the desktop publishes another.
+    if (!m_rootPixmapKnown) {
+        m_rootPixmapKnown = true;
+        m_rootPixmap = findRootPixmap(&m_rootPixmapSize);
+    }
+    const QRect part = QRect(QPoint(0, 0), m_rootPixmapSize).intersected(area);
+    if (m_rootPixmap == 0)
+        return false;
+    if (part.isEmpty())
+        return true;
+    XImage *image = XGetImage(m_display, m_rootPixmap, part.x(), part.y(),
+                              static_cast<unsigned int>(part.width()),
+                              static_cast<unsigned int>(part.height()), AllPlanes, ZPixmap);
+    if (!image) {
+        m_rootPixmapKnown = false; // freed since: asked again next time
+        return false;
+    }
+    if (readable(image))
+        paintImage(picture, image, part.topLeft() - area.topLeft(), false);
+    XDestroyImage(image);
+    return true;
+}
+
+unsigned long X11ImageReader::findRootPixmap(QSize *size)
+{
     Atom type = 0;
     int format = 0;
     unsigned long count = 0;
@@ -113,7 +138,7 @@ bool X11ImageReader::readRootPixmap(QImage &picture, const QRect &area)
     if (XGetWindowProperty(m_display, m_root, m_rootPixmapAtom, 0, 1, False, XA_PIXMAP, &type,
                            &format, &count, &after, &data) != Success ||
         !data)
-        return false;
+        return 0;
     const Pixmap pixmap = count == 1 && format == 32 ? *reinterpret_cast<Pixmap *>(data) : 0;
     XFree(data);
     Window root = 0;
@@ -125,20 +150,9 @@ bool X11ImageReader::readRootPixmap(QImage &picture, const QRect &area)
     unsigned int depth = 0;
     if (pixmap == 0 ||
         !XGetGeometry(m_display, pixmap, &root, &x, &y, &width, &height, &border, &depth))
-        return false;
-    const QRect part =
-        QRect(0, 0, static_cast<int>(width), static_cast<int>(height)).intersected(area);
-    if (part.isEmpty())
-        return true;
-    XImage *image =
-        XGetImage(m_display, pixmap, part.x(), part.y(), static_cast<unsigned int>(part.width()),
-                  static_cast<unsigned int>(part.height()), AllPlanes, ZPixmap);
-    if (!image)
-        return false;
-    if (readable(image))
-        paintImage(picture, image, part.topLeft() - area.topLeft(), false);
-    XDestroyImage(image);
-    return true;
+        return 0;
+    *size = QSize(static_cast<int>(width), static_cast<int>(height));
+    return pixmap;
 }
 
 bool X11ImageReader::prepare(int bytes)

@@ -12,7 +12,8 @@ struct _XDisplay;
 // Reads pixels from the X server into the live lens's picture: a window's part (through a
 // shared memory segment, MIT-SHM, where the server offers it, else XGetImage), and the
 // desktop's background (the root window's pixmap that desktops publish as _XROOTPMAP_ID, or
-// else the picture taken at the key press). It owns the shared memory segment.
+// else the picture taken at the key press; the desktop's picture is asked for once, and again
+// when the desktop publishes another). It owns the shared memory segment.
 //
 // Not responsible for which windows are read nor in which order (the live lens).
 class X11ImageReader final
@@ -42,13 +43,21 @@ public:
     void setBackdrop(const QPixmap &picture, QPoint origin);
     // The property that names the desktop's background picture.
     unsigned long rootPixmapAtom() const { return m_rootPixmapAtom; }
+    // The desktop may publish another background picture: it is asked for again when next
+    // needed.
+    void forgetRootPixmap() { m_rootPixmapKnown = false; }
 
 private:
     bool readRootPixmap(QImage &picture, const QRect &area);
+    // The desktop's background picture (_XROOTPMAP_ID) and its size; 0 without one.
+    unsigned long findRootPixmap(QSize *size);
 
     _XDisplay *m_display = nullptr;
     unsigned long m_root = 0;
     unsigned long m_rootPixmapAtom = 0;
+    unsigned long m_rootPixmap = 0;
+    QSize m_rootPixmapSize;
+    bool m_rootPixmapKnown = false;
     bool m_shmOffered = false;
     bool m_shmAllowed = true;
     int m_shmId = -1;

@@ -1,5 +1,7 @@
 #include "overlay/x11/x11livearea.h"
 
+#include <QRegion>
+
 #include <algorithm>
 #include <cmath>
 
@@ -26,17 +28,23 @@ Pick windowsBeneath(const std::vector<StackedWindow> &stack, const std::vector<u
         pick.background = false;
         return pick;
     }
-    for (const StackedWindow &window : stack) {
+    // From the top down: a window shows where no opaque window above it covers the area.
+    // Each window read is a round trip to the server, so hidden ones are left out.
+    QRegion covered;
+    for (auto it = stack.rbegin(); it != stack.rend(); ++it) {
+        const StackedWindow &window = *it;
         if (!window.viewable || !window.inputOutput || !window.geometry.intersects(area) ||
             std::find(own.begin(), own.end(), window.id) != own.end())
             continue;
-        if (window.depth != 32 && window.geometry.contains(area)) {
-            // Everything beneath is hidden by this one.
-            pick.windows.clear();
-            pick.background = false;
-        }
+        const QRect part = window.geometry & area;
+        if ((QRegion(part) - covered).isEmpty())
+            continue;
         pick.windows.push_back(window);
+        if (window.depth != 32)
+            covered += part;
     }
+    std::reverse(pick.windows.begin(), pick.windows.end());
+    pick.background = !(QRegion(area) - covered).isEmpty();
     return pick;
 }
 

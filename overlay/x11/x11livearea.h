@@ -39,8 +39,8 @@ struct Pick
 // The windows that make up `area` beneath the overlay: from `stack` (bottom to top, as
 // XQueryTree lists them) those that are viewable InputOutput windows, meet the area and are
 // not in `own` (the top-level windows of the overlay, which must never show in its own lens).
-// Windows hidden by an opaque window above that covers the whole area are left out, and so
-// is the background then.
+// Windows whose part of the area is hidden by opaque windows above are left out, and so is
+// the background where opaque windows cover the whole area.
 Pick windowsBeneath(const std::vector<StackedWindow> &stack, const std::vector<unsigned long> &own,
                     const QRect &area);
 

@@ -31,7 +31,7 @@ std::unique_ptr<X11LiveLens> X11LiveLens::open(std::shared_ptr<X11Connection> co
     int minor = 0;
     const int screen = DefaultScreen(display);
     const Visual *visual = DefaultVisual(display, screen);
-    // Damage regions are fetched through XFixes regions (version 2).
+    // XFixes (version 2) tells when the compositing manager's selection changes hands.
     if (!XDamageQueryExtension(display, &damageEventBase, &errorBase) ||
         !XDamageQueryVersion(display, &major, &minor) ||
         !XFixesQueryVersion(display, &major, &minor) || major < 2 ||
@@ -48,7 +48,6 @@ X11LiveLens::X11LiveLens(std::shared_ptr<X11Connection> connection, int damageEv
       m_damageEventBase(damageEventBase), m_stack(m_display, m_connection->root()),
       m_reader(m_display, m_connection->root(), shm)
 {
-    m_parts = XFixesCreateRegion(m_display, nullptr, 0);
     m_frameTimer.setSingleShot(true);
     m_frameTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_frameTimer, &QTimer::timeout, this, &X11LiveLens::frame);
@@ -60,7 +59,6 @@ X11LiveLens::X11LiveLens(std::shared_ptr<X11Connection> connection, int damageEv
 X11LiveLens::~X11LiveLens()
 {
     stop();
-    XFixesDestroyRegion(m_display, m_parts);
     m_connection->removeClient(this);
 }
 
@@ -113,7 +111,8 @@ void X11LiveLens::stop()
     m_reader.release();
     m_stack.clear();
     m_pick = X11LiveArea::Pick();
-    m_damaged.clear();
+    m_damagedWithin = false;
+    m_reader.forgetRootPixmap();
     // Whatever the server sent before it took the deselection is read and dropped.
     XSync(m_display, False);
     m_connection->handleEvents();
@@ -134,17 +133,29 @@ void X11LiveLens::handleEvent(const XEvent &event)
     if (!m_running)
         return;
     if (m_stack.handleEvent(event)) {
+        m_pickStale = true;
         scheduleFrame();
     } else if (event.type == PropertyNotify) {
-        if (event.xproperty.atom == m_reader.rootPixmapAtom() && m_pick.background) {
-            m_recompose = true;
-            scheduleFrame();
+        if (event.xproperty.atom == m_reader.rootPixmapAtom()) {
+            m_reader.forgetRootPixmap();
+            if (m_pick.background) {
+                m_recompose = true;
+                scheduleFrame();
+            }
         }
     } else if (event.type == m_damageEventBase + XDamageNotify) {
+        // Each drawing reports its own rectangle: whether it touched the area needs no
+        // question to the server.
         const auto *notify = reinterpret_cast<const XDamageNotifyEvent *>(&event);
-        if (std::find(m_damaged.begin(), m_damaged.end(), notify->drawable) == m_damaged.end())
-            m_damaged.push_back(notify->drawable);
-        scheduleFrame();
+        const auto picked = std::find_if(m_pick.windows.begin(), m_pick.windows.end(),
+                                         [&](const auto &w) { return w.id == notify->drawable; });
+        if (picked != m_pick.windows.end() &&
+            QRect(picked->geometry.x() + notify->area.x, picked->geometry.y() + notify->area.y,
+                  notify->area.width, notify->area.height)
+                .intersects(m_area)) {
+            m_damagedWithin = true;
+            scheduleFrame();
+        }
     }
 }
 
@@ -190,14 +201,8 @@ void X11LiveLens::frame()
                   !std::equal(before.windows.begin(), before.windows.end(), m_pick.windows.begin(),
                               m_pick.windows.end(), same);
     }
-    // Each damaged window is repaired before it is read, so a change that comes in between
-    // reports again.
-    for (const unsigned long window : m_damaged) {
-        const auto damage = m_damage.find(window);
-        if (damage != m_damage.end() && damageWithinArea(window, damage->second))
-            compose = true;
-    }
-    m_damaged.clear();
+    compose = compose || m_damagedWithin;
+    m_damagedWithin = false;
     m_recompose = false;
     if (compose) {
         const QImage before = m_picture;
@@ -227,28 +232,9 @@ void X11LiveLens::pickWindows()
     }
     for (const X11LiveArea::StackedWindow &window : m_pick.windows) {
         if (m_damage.count(window.id) == 0)
-            m_damage.emplace(window.id, XDamageCreate(m_display, window.id, XDamageReportNonEmpty));
+            m_damage.emplace(window.id,
+                             XDamageCreate(m_display, window.id, XDamageReportRawRectangles));
     }
-}
-
-bool X11LiveLens::damageWithinArea(unsigned long window, unsigned long damage)
-{
-    XDamageSubtract(m_display, damage, 0, m_parts);
-    const auto picked = std::find_if(m_pick.windows.begin(), m_pick.windows.end(),
-                                     [window](const auto &w) { return w.id == window; });
-    if (picked == m_pick.windows.end())
-        return false;
-    int count = 0;
-    XRectangle *rects = XFixesFetchRegion(m_display, m_parts, &count);
-    bool within = false;
-    for (int i = 0; i < count && !within; ++i) {
-        const QRect rect(picked->geometry.x() + rects[i].x, picked->geometry.y() + rects[i].y,
-                         rects[i].width, rects[i].height);
-        within = rect.intersects(m_area);
-    }
-    if (rects)
-        XFree(rects);
-    return within;
 }
 
 void X11LiveLens::composePicture()

@@ -108,7 +108,6 @@ private:
     void scheduleFrame();
     void frame();
     void pickWindows();
-    bool damageWithinArea(unsigned long window, unsigned long damage);
     void composePicture();
     void clearDamage();
 
@@ -125,8 +124,7 @@ private:
     bool m_pickStale = true;
     // A damage object per picked window, and those that reported damage since the last frame.
     std::map<unsigned long, unsigned long> m_damage;
-    std::vector<unsigned long> m_damaged;
-    unsigned long m_parts = 0; // XFixes region the damaged parts are fetched into
+    bool m_damagedWithin = false; // a picked window drew inside the area since the last frame
 
     QImage m_picture;
     QTimer m_frameTimer;

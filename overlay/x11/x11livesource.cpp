@@ -25,18 +25,7 @@ bool X11LiveSource::follow(QScreen *screen, const QWidget *screenWindow,
                            const std::vector<const QWidget *> &ownWindows, QPoint pointer,
                            int radius, double scale)
 {
-    if (!m_liveOpened) {
-        m_liveOpened = true;
-        m_liveLens = X11LiveLens::open(m_connection);
-        if (m_liveLens) {
-            connect(m_liveLens.get(), &X11LiveLens::changed, this, &X11LiveSource::takeLivePicture);
-            // Queued: it may come from inside follow(), while a frame is being planned.
-            connect(m_liveLens.get(), &X11LiveLens::liveChanged, this, &X11LiveSource::liveEnded,
-                    Qt::QueuedConnection);
-        }
-        qCInfo(lcOverlayCapture, "live lens: %s",
-               m_liveLens ? "on X11, where a compositing manager runs" : "none");
-    }
+    openLive();
     // effectiveWinId(), not winId(): asking for the id must not make the widget native.
     std::vector<unsigned long> own;
     for (const QWidget *window : ownWindows) {
@@ -93,16 +82,40 @@ bool X11LiveSource::follow(QScreen *screen, const QWidget *screenWindow,
     return true;
 }
 
+void X11LiveSource::openLive()
+{
+    if (m_liveOpened)
+        return;
+    m_liveOpened = true;
+    // XWayland is refused by open().
+    m_liveLens = X11LiveLens::open(m_connection);
+    if (m_liveLens) {
+        connect(m_liveLens.get(), &X11LiveLens::changed, this, &X11LiveSource::takeLivePicture);
+        // Queued: it may come from inside follow(), while a frame is being planned.
+        connect(m_liveLens.get(), &X11LiveLens::liveChanged, this, &X11LiveSource::liveEnded,
+                Qt::QueuedConnection);
+    }
+    qCInfo(lcOverlayCapture, "live lens: %s",
+           m_liveLens ? "on X11, where a compositing manager runs" : "none");
+}
+
+bool X11LiveSource::willDraw()
+{
+    openLive();
+    return m_liveLens && !m_liveRefused && m_liveLens->isLive();
+}
+
 void X11LiveSource::stop()
 {
     dropLive();
     m_liveRefused = false;
 }
 
-void X11LiveSource::setPressPicture(QScreen *screen, const QPixmap &picture)
+void X11LiveSource::setPressPicture(QScreen *screen, const QPixmap &picture, QPoint origin)
 {
     m_pressScreen = screen;
     m_pressPicture = picture;
+    m_pressOrigin = origin;
     useBackdrop();
 }
 
@@ -112,7 +125,7 @@ void X11LiveSource::useBackdrop()
     // the desktop publishes none.
     if (m_liveLens && m_liveScreen)
         m_liveLens->setBackdrop(m_liveScreen == m_pressScreen ? m_pressPicture : QPixmap(),
-                                m_liveScreenOrigin);
+                                m_liveScreenOrigin + m_pressOrigin);
 }
 
 void X11LiveSource::dropLive()

@@ -29,9 +29,11 @@ public:
     void stop() override;
     QImage picture() const override { return m_live; }
     QPoint origin() const override { return m_liveOrigin; }
-    void setPressPicture(QScreen *screen, const QPixmap &picture) override;
+    bool willDraw() override;
+    void setPressPicture(QScreen *screen, const QPixmap &picture, QPoint origin) override;
 
 private:
+    void openLive();
     void useBackdrop();
     void takeLivePicture();
     void liveEnded();
@@ -52,4 +54,5 @@ private:
     QPoint m_liveOrigin;
     QPointer<QScreen> m_pressScreen;
     QPixmap m_pressPicture;
+    QPoint m_pressOrigin; // in the device pixels of its screen
 };

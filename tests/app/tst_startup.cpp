@@ -6,6 +6,7 @@
 #include "overlay/screenwidget.h"
 #include "ui/maindialog.h"
 
+#include "common/childprocess.h"
 #include "common/kavriresources.h"
 #include "common/settingsfixture.h"
 
@@ -98,7 +99,7 @@ private slots:
         MainDialog &dialog = app.dialog();
         OverlayPlatform platform = OverlayPlatform::detect();
         ScreenWidget overlay(&dialog, platform);
-        overlay.setScreenGrabber([](QScreen *) { return QPixmap(8, 8); });
+        overlay.setScreenGrabber([](QScreen *, const QRect &) { return QPixmap(8, 8); });
         app.attachOverlay(overlay);
 
         QCOMPARE(overlay.curMode(), ModeSpotLight);
@@ -240,6 +241,46 @@ private slots:
                      .match(said)
                      .hasMatch(),
                  qPrintable(said + kavri.readAllStandardError()));
+    }
+
+    // A display nobody serves, X11's or Wayland's: one line and status 1, not Qt's abort.
+    void unservedDisplayEndsWithALine_data()
+    {
+        QTest::addColumn<QString>("platform");
+        QTest::addColumn<QString>("variable");
+        int n = 99;
+        while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) ||
+               QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n)))
+            ++n;
+        QTest::newRow("X11") << "" << QStringLiteral("DISPLAY=:%1").arg(n);
+        QTest::newRow("Wayland") << "wayland"
+                                 << "WAYLAND_DISPLAY=kavri-unserved";
+    }
+    void unservedDisplayEndsWithALine()
+    {
+        QFETCH(QString, platform);
+        QFETCH(QString, variable);
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name :
+             {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "XDG_SESSION_TYPE"})
+            env.remove(name);
+        env.insert("QT_QPA_PLATFORM", platform);
+        env.insert(variable.section('=', 0, 0), variable.section('=', 1));
+        env.insert("XDG_CONFIG_HOME", dir.path());
+        env.insert("XDG_RUNTIME_DIR", dir.path()); // no compositor's socket in it
+        QProcess kavri;
+        kavri.setProcessEnvironment(env);
+        kavri.setWorkingDirectory(dir.path());
+        QVERIFY(KavriTest::startTied(kavri, KAVRI_PROGRAM, {}));
+        QVERIFY(kavri.waitForFinished(10000));
+        const QByteArray said = kavri.readAllStandardError();
+        QCOMPARE(kavri.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(kavri.exitCode(), 1);
+        QVERIFY2(said.startsWith("Kavri: cannot open the display \"" +
+                                 variable.section('=', 1).toLocal8Bit() + '"'),
+                 said.constData());
     }
 };
 

@@ -149,7 +149,7 @@ struct OverlayRig
     {
         widget = std::make_unique<ScreenWidget>(nullptr, platform);
         widget->setPointerSource([this] { return pointer; });
-        widget->setScreenGrabber([this](QScreen *screen) {
+        widget->setScreenGrabber([this](QScreen *screen, const QRect &) {
             ++grabs;
             grabbed = screen;
             if (onGrab)

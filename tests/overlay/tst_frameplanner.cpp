@@ -237,6 +237,17 @@ private slots:
         QVERIFY(refreshed.contains(QPoint(300, 300)) && refreshed.contains(QPoint(300 - 41, 300)));
         QVERIFY(!refreshed.contains(QPoint(300 - 50, 300)));
         QVERIFY(FramePlanner::repaintRegion(lens, lens, 1, projector, true, true).isEmpty());
+
+        // The lens pressed, then changed and moved: its old and new place, nothing else.
+        in.pointer = QPoint(500, 300);
+        const FramePlanner::Plan lensMoved = FramePlanner::plan(in);
+        in.mode = ModeNormal;
+        const FramePlanner::Plan none = FramePlanner::plan(in);
+        const QRegion pressed = FramePlanner::repaintRegion(none, lens, 0, laptop, false);
+        QVERIFY(pressed.contains(QPoint(300 - 39, 300)) && !pressed.contains(QPoint(600, 600)));
+        const QRegion changed = FramePlanner::repaintRegion(lens, lensMoved, 0, laptop, false);
+        QVERIFY(changed.contains(QPoint(300, 300)) && changed.contains(QPoint(500, 300)));
+        QVERIFY(!changed.contains(QPoint(400, 300 + 60)));
     }
 };
 

@@ -301,6 +301,15 @@ private slots:
         QVERIFY(pick.windows.empty() && pick.background);
         pick = X11LiveArea::windowsBeneath(stack, {overlay}, QRect());
         QVERIFY(pick.windows.empty() && !pick.background);
+
+        // Two opaque halves hide what lies beneath them, and the background; a translucent
+        // window between them is hidden by the half above it.
+        const std::vector<StackedWindow> halves{
+            window(1, QRect(0, 0, 800, 600)), window(2, QRect(120, 120, 50, 50), 32),
+            window(3, QRect(0, 0, 200, 600)), window(4, QRect(200, 0, 600, 600))};
+        pick = X11LiveArea::windowsBeneath(halves, {overlay}, area);
+        QCOMPARE(ids(pick), (QList<unsigned long>{3, 4}));
+        QVERIFY(!pick.background);
     }
 
     // A window's pixels in the live picture: opaque ones as they are, premultiplied ones over

@@ -14,7 +14,9 @@
 #include <memory>
 #include <thread>
 
+#include <pwd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using SettingsLocation::Verdict;
 
@@ -167,6 +169,8 @@ private slots:
         QTest::newRow("XDG_CONFIG_HOME unset") << "" << false << "/home/.config/kavri/Kavri.ini";
         QTest::newRow("an earlier version's file here") << "file" << true << "./Kavri.ini";
         QTest::newRow("a dangling link here, to be refused") << "link" << true << "./Kavri.ini";
+        // "~": the home the user database names; never "/" (from QDir::homePath() without HOME).
+        QTest::newRow("HOME unset") << "" << false << "~/.config/kavri/Kavri.ini";
     }
     void filePath()
     {
@@ -177,12 +181,19 @@ private slots:
             writeFile("Kavri.ini", "");
         else if (entry == "link")
             QVERIFY(QFile::link("nowhere", "Kavri.ini"));
-        const QString tmp = m_workDir.path();
+        QString tmp = m_workDir.path();
         if (configHomeSet)
             qputenv("XDG_CONFIG_HOME", (tmp + "/cfg").toLocal8Bit());
         else
             qunsetenv("XDG_CONFIG_HOME");
         qputenv("HOME", (tmp + "/home").toLocal8Bit());
+        if (expected.startsWith('~')) {
+            qunsetenv("HOME");
+            const passwd *user = ::getpwuid(::geteuid());
+            QVERIFY(user && user->pw_dir && QByteArray(user->pw_dir) != "/");
+            tmp = QFile::decodeName(user->pw_dir);
+            expected.remove(0, 1);
+        }
         QCOMPARE(SettingsLocation::filePath(), expected.startsWith("./")
                                                    ? QDir::current().absoluteFilePath("Kavri.ini")
                                                    : tmp + expected);
