@@ -20,6 +20,12 @@
 #ifdef KAVRI_OVERLAY_WAYLAND
 #include "overlay/wayland/waylandclient.h"
 #endif
+#ifdef KAVRI_DISPLAY_XCB
+#include "overlay/x11/x11displayprobe.h"
+#endif
+#ifdef KAVRI_DISPLAY_WAYLAND
+#include "overlay/wayland/waylanddisplayprobe.h"
+#endif
 
 #include <QGuiApplication>
 
@@ -153,4 +159,24 @@ std::unique_ptr<ScreenCapture> OverlayPlatform::makeCaptureChain(QList<CaptureRo
     if (built.empty())
         return nullptr;
     return std::make_unique<CaptureChain>(std::move(built));
+}
+
+std::optional<bool> OverlayPlatform::displayAnswers(Display system, const QByteArray &display)
+{
+    switch (system) {
+    case Display::X11:
+#ifdef KAVRI_DISPLAY_XCB
+        return X11DisplayProbe::answers(display);
+#else
+        break;
+#endif
+    case Display::Wayland:
+#ifdef KAVRI_DISPLAY_WAYLAND
+        return WaylandDisplayProbe::answers();
+#else
+        break;
+#endif
+    }
+    Q_UNUSED(display)
+    return std::nullopt;
 }

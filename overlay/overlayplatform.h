@@ -2,11 +2,13 @@
 
 #include "overlay/capture/captureroute.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QStringList>
 #include <Qt>
 
 #include <memory>
+#include <optional>
 
 class LayerOverlay;
 class LiveSource;
@@ -35,6 +37,12 @@ struct SessionOffer
 class OverlayPlatform final
 {
 public:
+    enum class Display { X11, Wayland };
+    // Before Qt opens it: whether the X server `display` (empty: the default one), or the
+    // Wayland compositor of WAYLAND_DISPLAY, accepts a connection. None where the program was
+    // built without that window system's client library: Qt is left to try.
+    static std::optional<bool> displayAnswers(Display system, const QByteArray &display);
+
     // Reads Qt's platform and the session's environment: WAYLAND_DISPLAY, and
     // KAVRI_OVERLAY_ROUTE=xwayland, which keeps the overlay in X windows on a Wayland session.
     static OverlayPlatform detect();
