@@ -45,12 +45,20 @@ QByteArrayList platforms(int argc, char **argv)
 }
 
 #ifdef KAVRI_DISPLAY_XCB
+// The connection that answered stays open until Qt has one of its own: an X server without
+// -noreset resets when its last client leaves, and would lose what others put on its root
+// window (the accessibility bus's address, a desktop's settings).
+xcb_connection_t *heldConnection = nullptr;
+
 bool xcbAnswers(const QByteArray &display)
 {
     xcb_connection_t *connection =
         xcb_connect(display.isEmpty() ? nullptr : display.constData(), nullptr);
     const bool answers = xcb_connection_has_error(connection) == 0;
-    xcb_disconnect(connection);
+    if (answers && !heldConnection)
+        heldConnection = connection;
+    else
+        xcb_disconnect(connection);
     return answers;
 }
 #endif
@@ -67,6 +75,15 @@ bool waylandAnswers()
 #endif
 
 } // namespace
+
+void release()
+{
+#ifdef KAVRI_DISPLAY_XCB
+    if (heldConnection)
+        xcb_disconnect(heldConnection);
+    heldConnection = nullptr;
+#endif
+}
 
 bool canOpen(int argc, char **argv)
 {

@@ -28,6 +28,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
 
     QApplication app(argc, argv);
+    DisplayCheck::release();
     Q_INIT_RESOURCE(kavri_logo);
     Q_INIT_RESOURCE(kavri_res);
     // A kill, Ctrl+C or the tray's "EXIT" ends the event loop, so the teardown below runs.
