@@ -1,5 +1,6 @@
 #include "app/alreadyrunningbox.h"
 #include "app/commandline.h"
+#include "app/controlservice.h"
 #include "app/instanceguard.h"
 #include "app/kavriapp.h"
 #include "app/logoutput.h"
@@ -38,6 +39,8 @@ int main(int argc, char *argv[])
     MainDialog &dialog = kavri.dialog();
     if (!guard.isHeld())
         dialog.onRunningUnguarded(guard.unguardedWhy());
+    ControlService control(kavri.state());
+    control.publishOnSessionBus();
     ScreenWidget overlay(&dialog);
     OverlayRoute::setUp(&overlay);
     WindowPlacement::centreOnPointerScreen(&dialog);

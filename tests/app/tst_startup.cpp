@@ -1,4 +1,5 @@
 #include "app/alreadyrunningbox.h"
+#include "app/controlservice.h"
 #include "app/instanceguard.h"
 #include "app/kavriapp.h"
 #include "app/terminationwatcher.h"
@@ -6,9 +7,14 @@
 #include "ui/maindialog.h"
 
 #include "common/kavriresources.h"
+#include "common/sessionbus.h"
 #include "common/settingsfixture.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusVariant>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
@@ -19,7 +25,23 @@
 #include <QTimer>
 #include <QtTest>
 
+#include <QScopeGuard>
+
 #include <csignal>
+
+// Records the control interface's PropertiesChanged signals, as a script watching it would.
+class PropertyWatch : public QObject
+{
+    Q_OBJECT
+public:
+    QVariantMap changed;
+public slots:
+    void onChanged(const QString &, const QVariantMap &properties, const QStringList &)
+    {
+        for (auto it = properties.begin(); it != properties.end(); ++it)
+            changed.insert(it.key(), it.value());
+    }
+};
 
 // The pieces main() is made of, with the real windows: the warning a second copy shows, the
 // settings window wired to the overlay, and the orderly end on a termination signal.
@@ -29,9 +51,35 @@ class TestStartup : public QObject
 
 private:
     KavriTest::SettingsFixture m_settings;
+    KavriTest::SessionBus m_bus;
+
+    QDBusConnection connection(const QString &name) const
+    {
+        return QDBusConnection::connectToBus(m_bus.address(), name);
+    }
+    // A call as another program makes it; the event loop runs meanwhile, as the service is
+    // this process.
+    static QDBusMessage call(QDBusConnection &bus, const QString &interface,
+                             const QString &method, const QVariantList &arguments = {})
+    {
+        QDBusMessage message = QDBusMessage::createMethodCall(
+            "org.kavri.Kavri", "/org/kavri/Kavri", interface, method);
+        message.setArguments(arguments);
+        return bus.call(message, QDBus::BlockWithGui, 5000);
+    }
+    static QVariantMap properties(QDBusConnection &bus)
+    {
+        const QDBusMessage reply = call(bus, "org.freedesktop.DBus.Properties", "GetAll",
+                                        {QStringLiteral("org.kavri.Kavri")});
+        return qdbus_cast<QVariantMap>(reply.arguments().value(0));
+    }
 
 private slots:
-    void initTestCase() { initKavriResources(); }
+    void initTestCase()
+    {
+        initKavriResources();
+        QVERIFY2(m_bus.start(), "dbus-daemon did not start");
+    }
     void init() { QVERIFY(m_settings.reset()); }
 
     void warningBoxSaysTheProgramRuns()
@@ -200,6 +248,201 @@ private slots:
         QCOMPARE(::sigaction(SIGHUP, nullptr, &current), 0);
         QVERIFY(current.sa_handler == SIG_IGN);
         ::signal(SIGHUP, SIG_DFL);
+    }
+
+    // The control interface on the suite's own bus, called as a script calls it: each call
+    // changes the state as the window's buttons or the presenter's keys do, and the overlay
+    // with it, without a dongle; the properties follow and are announced; a refused call
+    // changes nothing.
+    void controlInterface_data()
+    {
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<QVariantList>("arguments");
+        QTest::addColumn<QString>("error"); // the D-Bus error's name; empty: done
+        QTest::addColumn<QString>("effect");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("paintMode"); // what the overlay draws after the call
+        QTest::addColumn<QByteArray>("line"); // a line the file holds after it
+        const QString invalid = "org.freedesktop.DBus.Error.InvalidArgs";
+        const QString refused = "org.freedesktop.DBus.Error.NotSupported";
+        QTest::newRow("SetEffect laser, as a mode button")
+            << "SetEffect" << QVariantList{"laser"} << "" << "laser" << false << 20
+            << int(ModeLaser) << QByteArray("m_curMode=2");
+        QTest::newRow("SetEffect black, as the black-screen key")
+            << "SetEffect" << QVariantList{"black"} << "" << "black" << false << 50
+            << int(ModeBlackScreen) << QByteArray("m_curMode=4");
+        QTest::newRow("SetEffect none") << "SetEffect" << QVariantList{"none"} << "" << "none"
+                                        << false << 50 << int(ModeNormal)
+                                        << QByteArray("m_curMode=0");
+        QTest::newRow("unknown effect") << "SetEffect" << QVariantList{"Spotlight"} << invalid
+                                        << "spotlight" << false << 50 << int(ModeNormal)
+                                        << QByteArray("m_curMode=1");
+        QTest::newRow("Show") << "Show" << QVariantList{} << "" << "spotlight" << true << 50
+                              << int(ModeSpotLight) << QByteArray("m_curMode=1");
+        QTest::newRow("Toggle from hidden") << "Toggle" << QVariantList{} << "" << "spotlight"
+                                            << true << 50 << int(ModeSpotLight)
+                                            << QByteArray("m_curMode=1");
+        QTest::newRow("ChangeSize stored per effect")
+            << "ChangeSize" << QVariantList{10} << "" << "spotlight" << false << 60
+            << int(ModeNormal) << QByteArray("m_spotSize=60");
+        QTest::newRow("ChangeSize kept within 10")
+            << "ChangeSize" << QVariantList{-500} << "" << "spotlight" << false << 10
+            << int(ModeNormal) << QByteArray("m_spotSize=10");
+        QTest::newRow("ChangeSize refused for black")
+            << "SetEffect black;ChangeSize" << QVariantList{10} << refused << "black" << false
+            << 50 << int(ModeBlackScreen) << QByteArray("m_spotSize=50");
+    }
+    void controlInterface()
+    {
+        QFETCH(QString, method);
+        QFETCH(QVariantList, arguments);
+        QFETCH(QString, error);
+        QFETCH(bool, shown);
+        QFETCH(int, paintMode);
+        QFETCH(QByteArray, line);
+        QVERIFY(m_settings.write("[General]\nm_curMode=1\nm_spotSize=50\nm_laserSize=20\n"
+                                 "language=0\n"));
+        KavriApp app(m_settings.store());
+        ScreenWidget overlay(&app.dialog());
+        overlay.setScreenGrabber([](QScreen *) { return QPixmap(8, 8); });
+        app.attachOverlay(overlay);
+        // The connections go after the last copy of them.
+        const auto disconnect = qScopeGuard([] {
+            for (const char *name : {"kavri", "kavri2", "script"})
+                QDBusConnection::disconnectFromBus(name);
+        });
+        QDBusConnection scriptBus = connection("script");
+        {
+            ControlService service(app.state());
+            QVERIFY(service.publish(connection("kavri")));
+            // A second one on the same bus finds the name taken.
+            ControlService second(app.state());
+            QVERIFY(!second.publish(connection("kavri2")));
+            QVERIFY(second.why().contains("org.kavri.Kavri"));
+
+            PropertyWatch watch;
+            QVERIFY(scriptBus.connect("org.kavri.Kavri", "/org/kavri/Kavri",
+                                      "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                                      &watch,
+                                      SLOT(onChanged(QString, QVariantMap, QStringList))));
+            const QVariantMap before = properties(scriptBus);
+            QCOMPARE(before.value("Effect").toString(), QStringLiteral("spotlight"));
+            QCOMPARE(before.value("Shown").toBool(), false);
+
+            QStringList calls = method.split(';');
+            const QString last = calls.takeLast();
+            for (const QString &first : calls)
+                call(scriptBus, "org.kavri.Kavri", first.section(' ', 0, 0),
+                     {first.section(' ', 1)});
+            const QDBusMessage reply = call(scriptBus, "org.kavri.Kavri", last, arguments);
+            QCOMPARE(reply.errorName(), error);
+            if (error == "org.freedesktop.DBus.Error.InvalidArgs")
+                QVERIFY2(reply.errorMessage().contains(
+                             "none, spotlight, laser, magnifier or black"),
+                         qPrintable(reply.errorMessage()));
+            // A new mode flashes on the overlay, a shown effect stays.
+            QCOMPARE(int(overlay.paintMode()), paintMode);
+
+            const QVariantMap after = properties(scriptBus);
+            QTEST(after.value("Effect").toString(), "effect");
+            QCOMPARE(after.value("Shown").toBool(), shown);
+            QTEST(after.value("Size").toInt(), "size");
+            // What changed was announced, with its new value.
+            for (const QString &name : after.keys()) {
+                if (after.value(name) != before.value(name))
+                    QTRY_COMPARE(watch.changed.value(name), after.value(name));
+                else
+                    QVERIFY(!watch.changed.contains(name));
+            }
+        }
+        QVERIFY(m_settings.bytes().split('\n').contains(line));
+        // The service gave the name back as it went.
+        const QDBusMessage gone = call(scriptBus, "org.kavri.Kavri", "Show");
+        QCOMPARE(gone.errorName(), QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown"));
+    }
+
+    // The commands for the running Kavri: arguments checked first (2), no Kavri on the bus or
+    // no bus at all (1), done (0). The Kavri here is this suite, on its own bus.
+    void commandLineSteersTheRunningKavri_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("bus"); // "kavri": a Kavri serves it, "empty", "none"
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("said"); // the start of standard error
+        QTest::addColumn<QString>("effect");
+        QTest::addColumn<bool>("shown");
+        QTest::addColumn<int>("size");
+        const QString notRunning = "Kavri is not running\n";
+        QTest::newRow("--effect laser --show") << QStringList{"--effect", "laser", "--show"}
+                                               << "kavri" << 0 << "" << "laser" << true << 20;
+        QTest::newRow("--toggle") << QStringList{"--toggle"} << "kavri" << 0 << "" << "spotlight"
+                                  << true << 50;
+        QTest::newRow("--size +10") << QStringList{"--size", "+10"} << "kavri" << 0 << ""
+                                    << "spotlight" << false << 60;
+        QTest::newRow("--size 30 sets it") << QStringList{"--size", "30"} << "kavri" << 0 << ""
+                                           << "spotlight" << false << 30;
+        QTest::newRow("--size -1000 stops at 10") << QStringList{"--size=-1000"} << "kavri" << 0
+                                                  << "" << "spotlight" << false << 10;
+        QTest::newRow("unknown effect: nothing sent")
+            << QStringList{"--effect", "laserpointer", "--show"} << "kavri" << 2
+            << "kavri: Unknown effect \"laserpointer\": the effect is one of none, spotlight, "
+               "laser, magnifier or black.\n"
+            << "spotlight" << false << 50;
+        QTest::newRow("bare size out of range") << QStringList{"--size", "5"} << "kavri" << 2
+                                                << "kavri: Bad size \"5\"" << "spotlight"
+                                                << false << 50;
+        QTest::newRow("size not a number") << QStringList{"--size", "big"} << "kavri" << 2
+                                           << "kavri: Bad size" << "spotlight" << false << 50;
+        QTest::newRow("--effect without a name") << QStringList{"--effect"} << "kavri" << 2
+                                                 << "kavri: Missing value" << "spotlight" << false
+                                                 << 50;
+        QTest::newRow("--show --hide") << QStringList{"--show", "--hide"} << "kavri" << 2
+                                       << "kavri: --show, --hide and --toggle" << "spotlight"
+                                       << false << 50;
+        QTest::newRow("size of none: refused by Kavri")
+            << QStringList{"--effect", "none", "--size", "+10"} << "kavri" << 2
+            << "The none effect has no size" << "none" << false << 50;
+        QTest::newRow("no Kavri on the bus") << QStringList{"--show"} << "empty" << 1
+                                             << notRunning << "spotlight" << false << 50;
+        QTest::newRow("no session bus") << QStringList{"--effect", "black"} << "none" << 1
+                                        << notRunning << "spotlight" << false << 50;
+    }
+    void commandLineSteersTheRunningKavri()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, bus);
+        QFETCH(QString, said);
+        QVERIFY(m_settings.write("[General]\nm_curMode=1\nm_spotSize=50\nm_laserSize=20\n"
+                                 "language=0\n"));
+        KavriApp app(m_settings.store());
+        const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus("kavri"); });
+        ControlService service(app.state());
+        if (bus == "kavri")
+            QVERIFY(service.publish(connection("kavri")));
+
+        QTemporaryDir runtime; // no "bus" socket in it
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        if (bus == "none")
+            env.remove("DBUS_SESSION_BUS_ADDRESS");
+        else
+            env.insert("DBUS_SESSION_BUS_ADDRESS", m_bus.address());
+        QProcess kavri;
+        kavri.setProcessEnvironment(env);
+        QSignalSpy finished(&kavri, qOverload<int, QProcess::ExitStatus>(&QProcess::finished));
+        kavri.start(KAVRI_PROGRAM, arguments);
+        // The event loop runs while the command waits: this process answers its calls.
+        QVERIFY(finished.wait(10000));
+        const QString error = QString::fromLocal8Bit(kavri.readAllStandardError());
+        QCOMPARE(kavri.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(said.isEmpty() ? error.isEmpty() : error.startsWith(said), qPrintable(error));
+        QTEST(kavri.exitCode(), "status");
+        QTEST(service.effect(), "effect");
+        QTEST(service.isShown(), "shown");
+        QTEST(service.size(), "size");
     }
 
     // The program answers --help and --version and ends, with no display needed; Qt's own
