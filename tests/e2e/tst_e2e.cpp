@@ -223,11 +223,11 @@ private slots:
                      &seen),
                  qPrintable("no spotlight after kavri --show: " + describe(seen)));
         QVERIFY(waitForPixel(pointer, [&](QRgb c) { return near(c, before.pixel(pointer)); }));
-        QCOMPARE(pageShown(dialog), Page::Insert);
         QCOMPARE(run->command({"--toggle"}), 0);
         QVERIFY2(waitForPixel(
                      far, [&](QRgb c) { return near(c, before.pixel(far)); }, &seen),
                  qPrintable("the spotlight stays after kavri --toggle: " + describe(seen)));
+        QCOMPARE(pageShown(dialog), Page::Insert);
         QVERIFY(run->waitForSettings("m_curMode=1", 5000));
 
         endCleanly(*run);
