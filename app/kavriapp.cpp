@@ -14,6 +14,11 @@ KavriApp::KavriApp(std::unique_ptr<SettingsStore> store, const QStringList &uiLa
     // The window is built after the store, and its own construction may write (the first
     // language): a failure then is told once the window exists.
     m_store->setFailureHandler([this](const QString &) { onSettingsWriteFailed(); });
+    m_store->setRecoveryHandler([this] {
+        m_settingsFailed = false;
+        if (m_dialog)
+            m_dialog->onSettingsWritten();
+    });
     m_dialog = std::make_unique<MainDialog>(m_state, nullptr, uiLanguages);
     if (m_settingsFailed)
         m_dialog->onSettingsWriteFailed(m_store->path());

@@ -38,7 +38,7 @@ int main(int argc, char *argv[])
     KavriApp kavri(std::make_unique<SettingsStore>(SettingsStore::defaultPath()));
     MainDialog &dialog = kavri.dialog();
     if (!guard.isHeld())
-        dialog.onRunningUnguarded(guard.unguardedWhy());
+        dialog.onRunningUnguarded(guard.unguardedWhere());
     ControlService control(kavri.state());
     control.publishOnSessionBus();
     ScreenWidget overlay(&dialog);

@@ -234,6 +234,8 @@ bool SettingsStore::writePending()
         m_onDisk.insert(name, m_values.value(name));
     m_pending.clear();
     ++m_writeCount;
+    if (m_failureTold && m_recoveryHandler)
+        m_recoveryHandler();
     m_failureTold = false;
     return true;
 }

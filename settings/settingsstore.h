@@ -86,6 +86,11 @@ public:
     bool hasPendingWrites() const { return !m_pending.isEmpty(); }
 
     void setFailureHandler(FailureHandler handler) { m_failureHandler = std::move(handler); }
+    // Called when a write succeeds after a failure was told.
+    void setRecoveryHandler(std::function<void()> handler)
+    {
+        m_recoveryHandler = std::move(handler);
+    }
     // Replaces the clock that spaces coalesced writes; an empty clock means the real one.
     void setClock(Clock clock);
 
@@ -118,6 +123,7 @@ private:
     int m_coalescing = 0;
     bool m_failureTold = false;
     FailureHandler m_failureHandler;
+    std::function<void()> m_recoveryHandler;
 
     QElapsedTimer m_elapsed;
     Clock m_clock;

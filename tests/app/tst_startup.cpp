@@ -4,6 +4,7 @@
 #include "app/kavriapp.h"
 #include "app/terminationwatcher.h"
 #include "overlay/screenwidget.h"
+#include "ui/languages.h"
 #include "ui/maindialog.h"
 
 #include "common/kavriresources.h"
@@ -121,12 +122,14 @@ private slots:
 
         KavriApp app(m_settings.store());
         MainDialog &dialog = app.dialog();
-        dialog.onRunningUnguarded(guard.unguardedWhy());
+        dialog.onRunningUnguarded(guard.unguardedWhere());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         auto *line = dialog.findChild<QLabel *>("label_unguardedNotice");
         QVERIFY(line);
-        QCOMPARE(line->text(), guard.unguardedWhy());
+        // In the window's language (German here), naming the places tried.
+        QCOMPARE(line->text(), Languages::extraText(Languages::UnguardedNotice, Languages::German)
+                                   .arg("$XDG_RUNTIME_DIR, /tmp, ~/.cache"));
         QVERIFY(line->isVisible());
     }
 

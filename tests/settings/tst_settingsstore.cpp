@@ -311,6 +311,8 @@ private slots:
 
             QStringList told;
             store.setFailureHandler([&](const QString &message) { told << message; });
+            int recovered = 0;
+            store.setRecoveryHandler([&] { ++recovered; });
             QTest::ignoreMessage(QtWarningMsg,
                                  QRegularExpression(QStringLiteral("^Kavri: cannot write the "
                                                                    "settings file ") +
@@ -319,6 +321,7 @@ private slots:
             store.setValue(SettingsKeys::SpotSize, 70); // no second line
             QCOMPARE(told.size(), 1);
             QVERIFY(told.first().contains(path));
+            QCOMPARE(recovered, 0);
             QCOMPARE(store.writeCount(), 1);
             QVERIFY(store.hasPendingWrites());
             QCOMPARE(store.value(SettingsKeys::Language), 2);
@@ -331,6 +334,9 @@ private slots:
             QCOMPARE(store.writeCount(), 2);
             QVERIFY(!store.hasPendingWrites());
             QCOMPARE(told.size(), 1);
+            QCOMPARE(recovered, 1); // the window's notice goes
+            store.setValue(SettingsKeys::SleepTime, 9);
+            QCOMPARE(recovered, 1);
         }
         QFile written(path);
         QVERIFY(written.open(QIODevice::ReadOnly));
