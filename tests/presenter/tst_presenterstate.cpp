@@ -8,7 +8,6 @@
 #include <QtTest>
 
 #include <functional>
-#include <limits>
 #include <memory>
 
 using StateCall = std::function<void(PresenterState &)>;
@@ -222,41 +221,6 @@ private slots:
         }
         QTEST(seen, "shown");
         QCOMPARE(changes.count(), changed);
-    }
-
-    // The size without the size keys: kept within 10..200 and stored per effect; the normal
-    // mode and the black screen have none.
-    void changeSize_data()
-    {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<int>("delta");
-        QTest::addColumn<bool>("done");
-        QTest::addColumn<int>("size");
-        QTest::newRow("spotlight +10") << QByteArray("[General]\nm_curMode=1\n") << 10 << true
-                                       << 60;
-        QTest::newRow("laser kept within 200")
-            << QByteArray("[General]\nm_curMode=2\nm_laserSize=190\n") << 1000 << true << 200;
-        QTest::newRow("magnifier, smallest int") << QByteArray("[General]\nm_curMode=3\n")
-                                                 << std::numeric_limits<int>::min() << true << 10;
-        QTest::newRow("normal mode refuses") << QByteArray("[General]\nm_curMode=0\n") << 10
-                                             << false << 50;
-    }
-    void changeSize()
-    {
-        QFETCH(QByteArray, file);
-        QFETCH(int, delta);
-        QFETCH(int, size);
-        PresenterState &state = makeState(file);
-        QTEST(state.changeSize(delta), "done");
-        QCOMPARE(state.cursorSize(), size);
-        const char *keys[] = {"", "m_spotSize", "m_laserSize", "m_magnifierSize"};
-        if (state.mode() != ModeNormal)
-            QVERIFY(fileText().contains(QStringLiteral("%1=%2\n").arg(keys[state.mode()]).arg(size)));
-        else
-            QCOMPARE(fileText().toUtf8(), file);
-        state.selectBlackScreen();
-        QVERIFY(!state.changeSize(10));
-        QCOMPARE(state.cursorSize(), size);
     }
 
     // Stored values outside a control's range come back inside it; values inside stay.
