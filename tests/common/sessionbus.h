@@ -13,39 +13,25 @@ namespace KavriTest {
 class SessionBus final
 {
 public:
-    SessionBus() = default;
     ~SessionBus() { stopProcess(m_daemon, 5000); }
-    SessionBus(const SessionBus &) = delete;
-    SessionBus &operator=(const SessionBus &) = delete;
 
     // False when dbus-daemon is not installed or did not come up.
     bool start()
     {
-        if (!m_dir.isValid())
+        QFile config(m_dir.filePath(QStringLiteral("bus.conf")));
+        m_address = QStringLiteral("unix:path=%1/bus").arg(m_dir.path());
+        if (!m_dir.isValid() || !config.open(QIODevice::WriteOnly) ||
+            config.write("<busconfig><type>session</type><listen>" + m_address.toUtf8() +
+                         "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow "
+                         "send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
+                         "<allow own=\"*\"/></policy></busconfig>\n") < 0)
             return false;
-        const QString config = m_dir.filePath(QStringLiteral("bus.conf"));
-        QFile file(config);
-        if (!file.open(QIODevice::WriteOnly))
-            return false;
-        file.write(QStringLiteral("<busconfig><type>session</type>"
-                                  "<listen>unix:path=%1/bus</listen><auth>EXTERNAL</auth>"
-                                  "<policy context=\"default\">"
-                                  "<allow send_destination=\"*\" eavesdrop=\"true\"/>"
-                                  "<allow eavesdrop=\"true\"/><allow own=\"*\"/>"
-                                  "</policy></busconfig>\n")
-                       .arg(m_dir.path())
-                       .toUtf8());
-        file.close();
-        if (!startTied(m_daemon, QStringLiteral("dbus-daemon"),
-                       {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
-                        QStringLiteral("--config-file=") + config}))
-            return false;
-        if (!m_daemon.waitForReadyRead(10000))
-            return false;
-        m_address = QString::fromUtf8(m_daemon.readLine()).trimmed();
-        return !m_address.isEmpty();
+        config.close();
+        return startTied(m_daemon, QStringLiteral("dbus-daemon"),
+                         {QStringLiteral("--nofork"), "--config-file=" + config.fileName(),
+                          QStringLiteral("--print-address")}) &&
+               m_daemon.waitForReadyRead(10000);
     }
-
     QString address() const { return m_address; }
 
 private:

@@ -90,16 +90,11 @@ int KavriRun::command(const QStringList &arguments, QByteArray *said)
 {
     QProcess command;
     command.setProcessEnvironment(m_process.processEnvironment());
-    command.setWorkingDirectory(m_dir.path());
     command.start(QStringLiteral(KAVRI_PROGRAM), arguments);
-    if (!command.waitForFinished(10000)) {
-        command.kill();
-        command.waitForFinished(5000);
-        return -1;
-    }
+    const bool ended = command.waitForFinished(10000);
     if (said)
         *said = command.readAllStandardError();
-    return command.exitStatus() == QProcess::NormalExit ? command.exitCode() : -1;
+    return ended && command.exitStatus() == QProcess::NormalExit ? command.exitCode() : -1;
 }
 
 void KavriRun::press(const QByteArray &command)
