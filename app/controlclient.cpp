@@ -25,11 +25,10 @@ void say(const QString &line)
 Status failed(const QDBusMessage &reply)
 {
     const QString name = reply.errorName();
-    const bool absent =
-        name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.Disconnected") ||
-        name == QLatin1String("org.freedesktop.DBus.Error.UnknownObject");
+    const bool absent = name == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+                        name == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner") ||
+                        name == QLatin1String("org.freedesktop.DBus.Error.Disconnected") ||
+                        name == QLatin1String("org.freedesktop.DBus.Error.UnknownObject");
     if (absent) {
         say(QStringLiteral("Kavri is not running"));
         return NotRunning;
@@ -63,8 +62,7 @@ public:
     Status control(const QString &method, const QVariantList &arguments = {})
     {
         QDBusMessage reply;
-        return call(ControlInterface::Interface, method, arguments, &reply) ? Done
-                                                                           : failed(reply);
+        return call(ControlInterface::Interface, method, arguments, &reply) ? Done : failed(reply);
     }
 
     Status readSize(int *size)

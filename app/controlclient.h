@@ -12,7 +12,7 @@ namespace ControlClient {
 // Exit statuses of a command.
 enum Status : int {
     Done = 0,
-    NotRunning = 1, // "Kavri is not running" (or it did not answer)
+    NotRunning = 1,  // "Kavri is not running" (or it did not answer)
     BadArgument = 2, // the argument was wrong, or Kavri refused it; the message says why
 };
 
@@ -26,7 +26,6 @@ struct Request
     bool sizeIsAbsolute = false;
     Visibility visibility = Visibility::Unchanged;
 };
-
 
 // Reads the value of --size into `request`: "+N" and "-N" change the size by N pixels, a bare
 // "N" sets it. False, with `error` saying what is allowed, for anything else.

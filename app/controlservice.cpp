@@ -63,8 +63,9 @@ bool ControlService::publishOnSessionBus()
     if (!published) {
         if (m_why.isEmpty())
             m_why = QStringLiteral("no session bus");
-        qCWarning(lcApp, "Kavri: the control interface is not available (%s); kavri --show and "
-                         "the other commands cannot reach this Kavri.",
+        qCWarning(lcApp,
+                  "Kavri: the control interface is not available (%s); kavri --show and "
+                  "the other commands cannot reach this Kavri.",
                   qPrintable(m_why));
     }
     return published;

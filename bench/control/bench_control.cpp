@@ -87,7 +87,7 @@ int main(int argc, char *argv[])
         std::printf("%d runs each, on a private session bus; Kavri offscreen, no dongle\n", Runs);
         std::printf("%-26s %10s %10s\n", "command", "median ms", "max ms");
         const QList<QStringList> commands = {
-            {"--effect", "spotlight"}, {"--show"},        {"--hide"}, {"--toggle"},
+            {"--effect", "spotlight"}, {"--show"},        {"--hide"},      {"--toggle"},
             {"--size", "+10"},         {"--size", "-10"}, {"--size", "60"}};
         for (const QStringList &arguments : commands) {
             std::vector<double> times;
