@@ -1,5 +1,6 @@
 #include "app/alreadyrunningbox.h"
 #include "app/commandline.h"
+#include "app/controlservice.h"
 #include "app/displaycheck.h"
 #include "app/instanceguard.h"
 #include "app/kavriapp.h"
@@ -41,7 +42,9 @@ int main(int argc, char *argv[])
     KavriApp kavri(std::make_unique<SettingsStore>(SettingsStore::defaultPath()));
     MainDialog &dialog = kavri.dialog();
     if (!guard.isHeld())
-        dialog.onRunningUnguarded(guard.unguardedWhy());
+        dialog.onRunningUnguarded(guard.unguardedWhere());
+    ControlService control(kavri.state());
+    control.publishOnSessionBus();
     ScreenWidget overlay(&dialog);
     OverlayRoute::setUp(&overlay);
     WindowPlacement::centreOnPointerScreen(&dialog);
