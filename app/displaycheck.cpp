@@ -42,6 +42,11 @@ QByteArrayList platforms(int argc, char **argv, const PlatformChoice::Environmen
 
 } // namespace
 
+void release()
+{
+    OverlayPlatform::releaseDisplayProbes();
+}
+
 bool canOpen(int argc, char **argv)
 {
     using Display = OverlayPlatform::Display;

@@ -16,4 +16,7 @@ namespace DisplayCheck {
 // Call after the platform choice is made and before the application object exists.
 bool canOpen(int argc, char **argv);
 
+// Closes the connection canOpen() keeps open until the application object has its own.
+void release();
+
 } // namespace DisplayCheck

@@ -122,10 +122,13 @@ bool InstanceGuard::acquire(const std::function<void()> &onRefused)
             onRefused();
         return false;
     }
+    m_unguardedWhere = m_lockPath.isEmpty()
+                           ? QStringLiteral("$XDG_RUNTIME_DIR, /tmp, ~/.cache")
+                           : QDir::toNativeSeparators(m_lockPath);
     const QString where =
         m_lockPath.isEmpty()
             ? QStringLiteral("no private folder for it in $XDG_RUNTIME_DIR, /tmp or ~/.cache")
-            : QStringLiteral("cannot make %1").arg(QDir::toNativeSeparators(m_lockPath));
+            : QStringLiteral("cannot make %1").arg(m_unguardedWhere);
     m_unguardedWhy =
         QStringLiteral("Kavri runs without its single-instance lock (%1): a second Kavri started "
                        "now would not be stopped.")

@@ -38,6 +38,8 @@ public:
     bool isHeld() const { return m_held; }
     // After acquire() let this copy run without the lock: one line for the window saying so.
     QString unguardedWhy() const { return m_unguardedWhy; }
+    // Where the lock could not be made, as paths that read the same in any language.
+    QString unguardedWhere() const { return m_unguardedWhere; }
     QString lockPath() const { return m_lockPath; }
 
     // The lock file for this user's session, from the environment; empty when no private
@@ -51,4 +53,5 @@ private:
     QLockFile m_lock;
     bool m_held = false;
     QString m_unguardedWhy;
+    QString m_unguardedWhere;
 };

@@ -1,5 +1,6 @@
 #include "app/alreadyrunningbox.h"
 #include "app/commandline.h"
+#include "app/controlservice.h"
 #include "app/displaycheck.h"
 #include "app/instanceguard.h"
 #include "app/kavriapp.h"
@@ -29,6 +30,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
 
     QApplication app(argc, argv);
+    DisplayCheck::release();
     Q_INIT_RESOURCE(kavri_logo);
     Q_INIT_RESOURCE(kavri_res);
     // A kill, Ctrl+C or the tray's "EXIT" ends the event loop, so the teardown below runs.
@@ -41,7 +43,9 @@ int main(int argc, char *argv[])
     KavriApp kavri(std::make_unique<SettingsStore>(SettingsStore::defaultPath()));
     MainDialog &dialog = kavri.dialog();
     if (!guard.isHeld())
-        dialog.onRunningUnguarded(guard.unguardedWhy());
+        dialog.onRunningUnguarded(guard.unguardedWhere());
+    ControlService control(kavri.state());
+    control.publishOnSessionBus();
     // The one answer to which session this is: the overlay and its routes are built from it.
     OverlayPlatform platform = OverlayPlatform::detect();
     ScreenWidget overlay(&dialog, platform);

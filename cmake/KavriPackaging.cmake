@@ -3,17 +3,27 @@
 # installs it; `cpack` (or the `package` target) wraps the same files in a .deb for /usr.
 include(GNUInstallDirs)
 
+# Who answers for the package: a release names a mail address that reaches them.
+set(KAVRI_PACKAGE_CONTACT "Kavri developers <kavri@example.org>" CACHE STRING
+    "The Debian package's maintainer, as a name and a mail address")
+
 add_subdirectory(${PROJECT_SOURCE_DIR}/packaging ${PROJECT_BINARY_DIR}/packaging)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME kavri)
 set(CPACK_PACKAGE_VENDOR "Kavri developers")
-set(CPACK_PACKAGE_CONTACT "Kavri developers <kavri@localhost>")
+set(CPACK_PACKAGE_CONTACT "${KAVRI_PACKAGE_CONTACT}")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "Spotlight, laser dot, magnifier and black screen for a wireless presenter")
+# The extended description in lines Debian's tools read (under 80 columns each).
 set(CPACK_PACKAGE_DESCRIPTION
-    "Kavri is the desktop companion of a wireless presentation remote. It draws presentation effects over the screen that follow the mouse pointer (spotlight, laser dot, magnifier, black screen) and is the settings window for them and for the presenter.")
+    "Kavri is the desktop companion of a wireless presentation remote. It draws\n"
+    "presentation effects over the screen that follow the mouse pointer\n"
+    "(spotlight, laser dot, magnifier, black screen) and is the settings window\n"
+    "for them and for the presenter. Scripts and desktop shortcuts steer it with\n"
+    "kavri --show, --hide, --toggle, --effect and --size.")
+string(REPLACE ";" "" CPACK_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_STRIP_FILES ON)

@@ -118,7 +118,8 @@ QRegion repaintRegion(const Plan &before, const Plan &after, int screen, const Q
         const ModeTraits::Drawing drawing = modeTraits(mode).drawing;
         return drawing == ModeTraits::Drawing::Clear || drawing == ModeTraits::Drawing::Lens;
     };
-    if (!onlyMoved && before.screen == after.screen && clearBeyond(before.mode) &&
+    const bool lens = before.mode == ModeMagnifier || after.mode == ModeMagnifier;
+    if (!onlyMoved && lens && before.screen == after.screen && clearBeyond(before.mode) &&
         clearBeyond(after.mode)) {
         QRegion region(OverlayGeometry::effectBounds(before.mode, before.pointer, before.radius));
         region += OverlayGeometry::effectBounds(after.mode, after.pointer, after.radius);

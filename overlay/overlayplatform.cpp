@@ -180,3 +180,10 @@ std::optional<bool> OverlayPlatform::displayAnswers(Display system, const QByteA
     Q_UNUSED(display)
     return std::nullopt;
 }
+
+void OverlayPlatform::releaseDisplayProbes()
+{
+#ifdef KAVRI_DISPLAY_XCB
+    X11DisplayProbe::release();
+#endif
+}

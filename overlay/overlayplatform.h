@@ -42,6 +42,8 @@ public:
     // Wayland compositor of WAYLAND_DISPLAY, accepts a connection. None where the program was
     // built without that window system's client library: Qt is left to try.
     static std::optional<bool> displayAnswers(Display system, const QByteArray &display);
+    // Closes what displayAnswers() kept open, once Qt has its own connection.
+    static void releaseDisplayProbes();
 
     // Reads Qt's platform and the session's environment: WAYLAND_DISPLAY, and
     // KAVRI_OVERLAY_ROUTE=xwayland, which keeps the overlay in X windows on a Wayland session.

@@ -65,6 +65,7 @@ PresenterState::PresenterState(SettingsStore &store, QObject *parent)
     m_sizes[ModeNormal] = m_sizes[ModeSpotLight];
     m_cursorSize = m_sizes[m_mode];
     m_scaleRate = boundedScaleRate(store.value(ScaleRate));
+    m_effectKeyLocks = store.value(EffectKeyLocks);
     setKeyClock(Clock());
 }
 
@@ -97,6 +98,56 @@ void PresenterState::selectMode(int mode)
     if (mode == ModeMagnifier && !m_magnifierAvailable)
         return;
     changeMode(isSelectableMode(mode) ? mode : int(ModeNormal));
+    // A held key would repeat the show with its next event and end the flash; a shown effect
+    // without one is shown in its new mode now.
+    if (m_shown)
+        showEffect(true);
+}
+
+void PresenterState::selectBlackScreen()
+{
+    commandMode(ModeBlackScreen);
+    if (m_shown)
+        showEffect(true);
+}
+
+void PresenterState::show()
+{
+    setShown(true, false);
+    showEffect(true);
+}
+
+void PresenterState::hide()
+{
+    setShown(false, false);
+    showEffect(false);
+}
+
+void PresenterState::toggle()
+{
+    if (m_shown)
+        hide();
+    else
+        show();
+}
+
+bool PresenterState::changeSize(int delta)
+{
+    if (m_overlayMode == ModeNormal || m_overlayMode == ModeBlackScreen)
+        return false;
+    const int resized = int(std::clamp<qint64>(qint64(m_cursorSize) + delta, MinSize, MaxSize));
+    if (resized != m_cursorSize) {
+        m_cursorSize = resized;
+        showCursorSize();
+    }
+    rememberCursorSize();
+    return true;
+}
+
+void PresenterState::setEffectKeyLocks(bool locks)
+{
+    m_effectKeyLocks = locks;
+    m_store.setValue(SettingsKeys::EffectKeyLocks, locks);
 }
 
 void PresenterState::setMagnifierAvailable(bool available)
@@ -109,6 +160,10 @@ void PresenterState::setMagnifierAvailable(bool available)
     m_mode = ModeNormal;
     emit modeChanged(m_mode);
     emit overlayMode(ModeNormal);
+    if (m_overlayMode != ModeNormal) {
+        m_overlayMode = ModeNormal;
+        emit effectChanged(m_overlayMode);
+    }
 }
 
 void PresenterState::setForeColor(const QColor &color)
@@ -231,12 +286,38 @@ void PresenterState::handleKeys(int keys)
     }
 
     rememberCursorSize();
-    showEffect(keys & KeyEffectHeld);
+    onEffectKey(keys & KeyEffectHeld);
 }
 
 void PresenterState::releaseKeys()
 {
-    showEffect(false);
+    m_effectKeyDown = false;
+    if (m_shownByKey)
+        setShown(false, true);
+    showEffect(m_shown);
+}
+
+void PresenterState::onEffectKey(bool down)
+{
+    // Only a press or a release changes what is shown: a key held through show() or hide()
+    // leaves their word standing.
+    if (down && !m_effectKeyDown)
+        setShown(m_effectKeyLocks ? !m_shown : true, true);
+    else if (!down && m_effectKeyDown && !m_effectKeyLocks)
+        setShown(false, true);
+    m_effectKeyDown = down;
+    // Every key event repeats it, as the held key repeats itself: the overlay follows the
+    // pointer with it where it has no motion reports.
+    showEffect(m_shown);
+}
+
+void PresenterState::setShown(bool shown, bool byKey)
+{
+    m_shownByKey = shown && byKey;
+    if (shown == m_shown)
+        return;
+    m_shown = shown;
+    emit shownChanged(m_shown);
 }
 
 void PresenterState::changeMode(int mode)
@@ -258,6 +339,7 @@ void PresenterState::commandMode(ScreenMode mode)
         return;
     m_overlayMode = mode;
     m_store.setValue(SettingsKeys::CurMode, int(mode));
+    emit effectChanged(mode);
 }
 
 void PresenterState::commandForeColor()

@@ -94,8 +94,32 @@ public:
     void onUpdateHidStatus(HidStatus status, int param);
     // One key event of the presenter: the bits of its key byte (see KeyBit).
     void handleKeys(int keys);
-    // The dongle went away (pulled out, flat battery): whatever it was holding up is let go.
+    // The dongle went away (pulled out, flat battery): whatever its effect key was showing
+    // goes; an effect shown by show() stays.
     void releaseKeys();
+
+    // The effect the overlay was last told to draw: the selected mode, or the black screen.
+    ScreenMode effect() const { return m_overlayMode; }
+    // Whether the effect is shown: the one state that the effect key and show(), hide() and
+    // toggle() set and clear, the last of them winning. In the normal mode nothing is drawn
+    // while it is set, as while the key is held there.
+    bool isShown() const { return m_shown; }
+    // As the effect key pressed and let go, without the dongle (the magnifier's fresh
+    // capture included); the effect stays until hidden by either.
+    void show();
+    void hide();
+    void toggle();
+    // The black-screen key: the overlay goes black, the selected mode stays.
+    void selectBlackScreen();
+    // Adds `delta` to the selected effect's size, kept within MinSize..MaxSize and stored as
+    // the size keys store it. False, changing nothing, while the normal mode or the black
+    // screen is the effect: they have no size.
+    bool changeSize(int delta);
+
+    // With the lock the effect key switches the effect on at one press and off at the next;
+    // without it (the default) the effect shows while the key is held. Stored.
+    bool effectKeyLocks() const { return m_effectKeyLocks; }
+    void setEffectKeyLocks(bool locks);
 
     // Whether the magnifier can be chosen. Without it the mode key steps from the laser dot
     // to the normal mode and the magnifier cannot be selected. A selected magnifier gives way
@@ -112,6 +136,10 @@ signals:
     void dongleStatusChanged(bool connected);
     // The sleep time the dongle is to be given.
     void sleepTimeApplied(int minutes);
+    // isShown() changed.
+    void shownChanged(bool shown);
+    // effect() changed.
+    void effectChanged(ScreenMode effect);
 
     // Commands for the overlay.
     void overlayMode(ScreenMode mode);
@@ -131,6 +159,8 @@ private:
     void showCursorSize();
     void rememberCursorSize();
     void showEffect(bool held);
+    void setShown(bool shown, bool byKey);
+    void onEffectKey(bool down);
 
     SettingsStore &m_store;
     int m_mode = ModeNormal;
@@ -148,6 +178,12 @@ private:
     // The overlay was asked for a fresh capture during the current hold of the effect key.
     bool m_recaptureSent = false;
     bool m_magnifierAvailable = true;
+    bool m_shown = false;
+    // The effect key showed the effect last (held or locked on): the dongle's loss hides it.
+    bool m_shownByKey = false;
+    // The effect key was down in the last key event.
+    bool m_effectKeyDown = false;
+    bool m_effectKeyLocks = false;
 
     QElapsedTimer m_keyTimer;
     Clock m_keyClock;

@@ -15,7 +15,7 @@ using StoredColor = quint32;
 
 // Everything Kavri keeps in its INI file: plain top-level keys. How a value is written is
 // decided by its type: int and double as numbers, a colour as an unsigned number (up to
-// 4294967295).
+// 4294967295), a bool as true or false.
 namespace SettingsKeys {
 
 inline constexpr char FileName[] = "Kavri.ini";
@@ -32,5 +32,6 @@ inline constexpr SettingKey<double> ScaleRate{"m_scaleRate", 2.0};
 inline constexpr SettingKey<int> SleepTime{"m_sleepTime", 5};
 inline constexpr SettingKey<double> Speed{"m_speed", 1.0};
 inline constexpr SettingKey<int> Language{"language", 0};
+inline constexpr SettingKey<bool> EffectKeyLocks{"effectKeyLocks", false};
 
 } // namespace SettingsKeys

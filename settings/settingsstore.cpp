@@ -88,7 +88,7 @@ bool SettingsStore::mayWrite()
         !SettingsLocation::makeFolder(m_path)) {
         reportFailure(
             QStringLiteral("Kavri: cannot create the folder of the settings file %1; the "
-                           "changes are not saved yet and are tried again at the next change.")
+                           "changes are not saved yet and are tried again until they are.")
                 .arg(m_path));
         return false;
     }
@@ -138,6 +138,16 @@ double SettingsStore::value(const SettingKey<double> &key) const
     return ok ? number : 0.0;
 }
 
+bool SettingsStore::value(const SettingKey<bool> &key) const
+{
+    const QString text = stored(key.name).toString().trimmed().toLower();
+    if (text == QLatin1String("true"))
+        return true;
+    if (text == QLatin1String("false"))
+        return false;
+    return key.defaultValue;
+}
+
 void SettingsStore::setValue(const SettingKey<int> &key, int value)
 {
     change(key.name, QVariant(value));
@@ -149,6 +159,11 @@ void SettingsStore::setValue(const SettingKey<StoredColor> &key, StoredColor val
 }
 
 void SettingsStore::setValue(const SettingKey<double> &key, double value)
+{
+    change(key.name, QVariant(value));
+}
+
+void SettingsStore::setValue(const SettingKey<bool> &key, bool value)
 {
     change(key.name, QVariant(value));
 }

@@ -78,12 +78,15 @@ public:
     int value(const SettingKey<int> &key) const;
     StoredColor value(const SettingKey<StoredColor> &key) const;
     double value(const SettingKey<double> &key) const;
+    // "true" and "false" as QSettings writes them; other text gives the default.
+    bool value(const SettingKey<bool> &key) const;
     // Whether the file held the key when it was read, or the key was set since.
     bool contains(const char *keyName) const;
 
     void setValue(const SettingKey<int> &key, int value);
     void setValue(const SettingKey<StoredColor> &key, StoredColor value);
     void setValue(const SettingKey<double> &key, double value);
+    void setValue(const SettingKey<bool> &key, bool value);
 
     // Writes every change that waits now; true when none waits afterwards.
     bool flush();

@@ -1,5 +1,6 @@
 #include "ui/autostartentry.h"
 
+#include "settings/userhome.h"
 #include "ui/uilog.h"
 
 #include <QAction>
@@ -42,8 +43,13 @@ AutostartEntry::AutostartEntry(const QString &program) : m_program(program) {}
 QString AutostartEntry::filePath() const
 {
     QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (configHome.isEmpty() || QDir::isRelativePath(configHome))
-        configHome = QDir::homePath() + QStringLiteral("/.config");
+    if (configHome.isEmpty() || QDir::isRelativePath(configHome)) {
+        // Without HOME, the user database's home; never the root folder.
+        const QString home = UserHome::current();
+        if (home.isEmpty())
+            return QString();
+        configHome = home + QStringLiteral("/.config");
+    }
     return configHome + QStringLiteral("/autostart/") + QLatin1String(DesktopId) +
            QStringLiteral(".desktop");
 }
@@ -75,6 +81,8 @@ QByteArray AutostartEntry::entryText() const
 bool AutostartEntry::setEnabled(bool enabled) const
 {
     const QString path = filePath();
+    if (path.isEmpty()) // no home to keep it in
+        return !enabled;
     if (!enabled)
         return !QFileInfo::exists(path) || QFile::remove(path);
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))

@@ -271,6 +271,129 @@ const char *const kCloseButtonNames[Languages::Count] = {
     "Sluiten",   "Închide", "Chiudi", "Zavřít", "Zavrieť", "Bezárás",
 };
 
+// The texts of ExtraText, one row per language in index order.
+const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
+    {
+        // 0 German
+        "Taste rastet ein",
+        "Die Effekttaste zeigt den Effekt mit einem Druck und blendet ihn mit dem nächsten aus.",
+        "Die Einstellungen können nicht in %1 gespeichert werden. Kavri versucht es weiter.",
+        "Die Lupe kann den Bildschirm hier nicht zeigen: %1",
+        "keine Möglichkeit, ihn aufzunehmen",
+        "Kavri läuft ohne seine Sperre gegen eine zweite Instanz (%1): ein jetzt gestartetes "
+        "zweites Kavri würde nicht aufgehalten.",
+    },
+    {
+        // 1 English
+        "Effect key locks",
+        "The effect key shows the effect at one press and hides it at the next.",
+        "The settings cannot be saved to %1. Kavri keeps trying.",
+        "The magnifier cannot show the screen here: %1",
+        "no way to capture it",
+        "Kavri runs without its single-instance lock (%1): a second Kavri started now would not "
+        "be stopped.",
+    },
+    {
+        // 2 French
+        "Touche à bascule",
+        "La touche d'effet affiche l'effet à un appui et le masque à l'appui suivant.",
+        "Les réglages ne peuvent pas être enregistrés dans %1. Kavri continue d'essayer.",
+        "La loupe ne peut pas afficher l'écran ici : %1",
+        "aucun moyen de le capturer",
+        "Kavri fonctionne sans son verrou d'instance unique (%1) : un second Kavri lancé "
+        "maintenant ne serait pas arrêté.",
+    },
+    {
+        // 3 Spanish
+        "Tecla fija",
+        "La tecla de efecto muestra el efecto con una pulsación y lo oculta con la siguiente.",
+        "No se pueden guardar los ajustes en %1. Kavri sigue intentándolo.",
+        "La lupa no puede mostrar la pantalla aquí: %1",
+        "no hay forma de capturarla",
+        "Kavri se ejecuta sin su bloqueo de instancia única (%1): un segundo Kavri iniciado ahora "
+        "no se detendría.",
+    },
+    {
+        // 4 Portuguese
+        "Tecla fixa",
+        "A tecla de efeito mostra o efeito com um toque e esconde-o com o seguinte.",
+        "Não é possível guardar as definições em %1. O Kavri continua a tentar.",
+        "A lupa não consegue mostrar o ecrã aqui: %1",
+        "não há forma de o capturar",
+        "O Kavri está a correr sem o seu bloqueio de instância única (%1): um segundo Kavri "
+        "iniciado agora não seria impedido.",
+    },
+    {
+        // 5 Polish
+        "Klawisz blokuje",
+        "Klawisz efektu pokazuje efekt jednym naciśnięciem i ukrywa go następnym.",
+        "Nie można zapisać ustawień w %1. Kavri ponawia próby.",
+        "Lupa nie może tutaj pokazać ekranu: %1",
+        "nie ma sposobu, by go przechwycić",
+        "Kavri działa bez blokady pojedynczej instancji (%1): drugi Kavri uruchomiony teraz nie "
+        "zostałby zatrzymany.",
+    },
+    {
+        // 6 Dutch
+        "Toets vergrendelt",
+        "De effecttoets toont het effect bij één druk en verbergt het bij de volgende.",
+        "De instellingen kunnen niet in %1 worden opgeslagen. Kavri blijft het proberen.",
+        "Het vergrootglas kan het scherm hier niet tonen: %1",
+        "geen manier om het vast te leggen",
+        "Kavri draait zonder zijn vergrendeling tegen een tweede exemplaar (%1): een tweede Kavri "
+        "die nu start, wordt niet tegengehouden.",
+    },
+    {
+        // 7 Romanian
+        "Tasta efect fixă",
+        "Tasta de efect afișează efectul la o apăsare și îl ascunde la următoarea.",
+        "Setările nu pot fi salvate în %1. Kavri continuă să încerce.",
+        "Lupa nu poate afișa ecranul aici: %1",
+        "nu există o cale de a-l captura",
+        "Kavri rulează fără blocarea de instanță unică (%1): un al doilea Kavri pornit acum nu ar "
+        "fi oprit.",
+    },
+    {
+        // 8 Italian
+        "Tasto fisso",
+        "Il tasto effetto mostra l'effetto con una pressione e lo nasconde con la successiva.",
+        "Impossibile salvare le impostazioni in %1. Kavri continua a riprovare.",
+        "La lente non può mostrare lo schermo qui: %1",
+        "nessun modo per catturarlo",
+        "Kavri è in esecuzione senza il blocco di istanza singola (%1): un secondo Kavri avviato "
+        "ora non verrebbe fermato.",
+    },
+    {
+        // 9 Czech
+        "Tlačítko drží",
+        "Tlačítko efektu jedním stiskem efekt zobrazí a dalším jej skryje.",
+        "Nastavení nelze uložit do %1. Kavri to zkouší dál.",
+        "Lupa zde nemůže zobrazit obrazovku: %1",
+        "není jak ji zachytit",
+        "Kavri běží bez zámku jediné instance (%1): druhý Kavri spuštěný nyní by nebyl zastaven.",
+    },
+    {
+        // 10 Slovak
+        "Tlačidlo drží",
+        "Tlačidlo efektu jedným stlačením efekt zobrazí a ďalším ho skryje.",
+        "Nastavenia nemožno uložiť do %1. Kavri to skúša ďalej.",
+        "Lupa tu nemôže zobraziť obrazovku: %1",
+        "nie je ako ju zachytiť",
+        "Kavri beží bez zámku jedinej inštancie (%1): druhý Kavri spustený teraz by nebol "
+        "zastavený.",
+    },
+    {
+        // 11 Hungarian
+        "Gomb rögzít",
+        "Az effektgomb egy nyomásra megjeleníti a hatást, a következőre elrejti.",
+        "A beállítások nem menthetők ide: %1. A Kavri tovább próbálkozik.",
+        "A nagyító itt nem tudja megjeleníteni a képernyőt: %1",
+        "nincs mód a rögzítésére",
+        "A Kavri az egypéldányos zár nélkül fut (%1): egy most indított második Kavri nem lenne "
+        "megállítva.",
+    },
+};
+
 // ISO 639-1 code of each language, in index order.
 const char *const kCodes[Languages::Count] = {"de", "en", "fr", "es", "pt", "pl",
                                               "nl", "ro", "it", "cs", "sk", "hu"};
@@ -296,6 +419,13 @@ QString insertText(int index)
 QString closeButtonName(int index)
 {
     return isValid(index) ? QString::fromUtf8(kCloseButtonNames[index]) : QString();
+}
+
+QString extraText(ExtraText which, int index)
+{
+    if (!isValid(index) || which < 0 || which >= ExtraTextCount)
+        return QString();
+    return QString::fromUtf8(kExtraTexts[index][which]);
 }
 
 int fromUiLanguages(const QStringList &uiLanguages)

@@ -46,6 +46,21 @@ QString insertText(int index);
 // What a screen reader says for the title bar's close button; empty for an invalid index.
 QString closeButtonName(int index);
 
+// The window's texts beyond the seventeen: the effect key's lock and the notices. A %1 in a
+// notice takes a detail as the program has it (a path, a reason).
+enum ExtraText : int {
+    EffectKeyLockCaption = 0, // checkBox_effectKeyLocks
+    EffectKeyLockTip,         // its tool tip
+    SettingsNotSavedNotice,   // %1: the settings file
+    MagnifierUnavailableNotice, // %1: why
+    MagnifierNoCaptureReason, // why, when no reason is known
+    UnguardedNotice,          // %1: where the lock could not be made
+    ExtraTextCount
+};
+
+// One of those texts in a language; empty for an invalid index.
+QString extraText(ExtraText which, int index);
+
 // The language to start in when none is stored: the first of the system's interface languages
 // (as QLocale::uiLanguages() lists them, "fr-CA", "pt_BR", "de") that is one of the twelve,
 // otherwise German.

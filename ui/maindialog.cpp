@@ -3,6 +3,7 @@
 #include "ui/languages.h"
 #include "ui/maindialogui.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QColorDialog>
 #include <QLabel>
@@ -48,6 +49,11 @@ MainDialog::MainDialog(PresenterState &state, QWidget *parent, const QStringList
 
     ui->stackedWidget->setAttribute(Qt::WA_ShowWithoutActivating);
     ui->widget_preview->setAttribute(Qt::WA_ShowWithoutActivating);
+    // The effect key's lock, under the modes: it decides how the key shows them.
+    m_lockBox = new QCheckBox(ui->groupBox_2);
+    m_lockBox->setObjectName(QStringLiteral("checkBox_effectKeyLocks"));
+    m_lockBox->setChecked(m_state.effectKeyLocks());
+    ui->verticalLayout->addWidget(m_lockBox);
     useKeyboardFocus();
 
     m_modeButtons = {ui->radioButton_normal, ui->radioButton_spotLight, ui->radioButton_laser,
@@ -68,6 +74,7 @@ MainDialog::MainDialog(PresenterState &state, QWidget *parent, const QStringList
     connectSlider(ui->horizontalSlider_scaleRate, &MainDialog::onScaleRateSliderMoved);
     connectSlider(ui->horizontalSlider_mouseSpeed, &MainDialog::onMouseFeedingSliderMoved);
     connect(ui->pushButton_setTimer, &QPushButton::clicked, this, &MainDialog::onSetTimer);
+    connect(m_lockBox, &QCheckBox::toggled, &m_state, &PresenterState::setEffectKeyLocks);
     connect(ui->comboBox_lang, qOverload<int>(&QComboBox::currentIndexChanged), this,
             &MainDialog::onSelectLanguage);
 
@@ -134,6 +141,7 @@ void MainDialog::useKeyboardFocus()
                                                     ui->radioButton_spotLight,
                                                     ui->radioButton_laser,
                                                     ui->radioButton_magnifier,
+                                                    m_lockBox,
                                                     ui->pushButton_backColor,
                                                     ui->horizontalSlider_backOpacity,
                                                     ui->pushButton_foreColor,
@@ -161,9 +169,9 @@ void MainDialog::useKeyboardFocus()
     // button may be that dark itself: its ring has a white line as well.
     const QString ring = QStringLiteral("2px solid #0B3D66");
     ui->page->setStyleSheet(
-        QStringLiteral("QRadioButton:focus, QPushButton:focus, QSlider:focus, QSpinBox:focus,"
-                       " QComboBox:focus { border: %1; border-radius: 4px; }"
-                       " QRadioButton, QSlider { border: 2px solid transparent; }"
+        QStringLiteral("QRadioButton:focus, QCheckBox:focus, QPushButton:focus, QSlider:focus,"
+                       " QSpinBox:focus, QComboBox:focus { border: %1; border-radius: 4px; }"
+                       " QRadioButton, QCheckBox, QSlider { border: 2px solid transparent; }"
                        " QPushButton#pushButton_backColor:focus,"
                        " QPushButton#pushButton_foreColor:focus"
                        " { border: 2px solid white; border-radius: 0px; outline: %1; }")
@@ -310,13 +318,38 @@ void MainDialog::onSelectLanguage(int index)
 
     m_state.setLanguage(index);
     ui->label_10->setText(m_insertTexts.at(index));
+    m_language = index;
+    translateAdditions();
     nameControls(index);
+}
+
+void MainDialog::translateAdditions()
+{
+    using namespace Languages;
+    m_lockBox->setText(extraText(EffectKeyLockCaption, m_language));
+    m_lockBox->setToolTip(extraText(EffectKeyLockTip, m_language));
+    if (m_settingsNotice)
+        m_settingsNotice->setText(
+            extraText(SettingsNotSavedNotice, m_language).arg(m_settingsPath));
+    if (m_magnifierNotice) {
+        m_magnifierNotice->setText(magnifierNotice());
+        ui->radioButton_magnifier->setToolTip(magnifierNotice());
+    }
+    if (m_unguardedNotice)
+        m_unguardedNotice->setText(extraText(UnguardedNotice, m_language).arg(m_unguardedWhere));
+}
+
+QString MainDialog::magnifierNotice() const
+{
+    using namespace Languages;
+    return extraText(MagnifierUnavailableNotice, m_language)
+        .arg(m_magnifierWhy.isEmpty() ? extraText(MagnifierNoCaptureReason, m_language)
+                                      : m_magnifierWhy);
 }
 
 void MainDialog::onSettingsWriteFailed(const QString &path)
 {
-    const QString notice =
-        QStringLiteral("The settings cannot be saved to %1. Kavri keeps trying.").arg(path);
+    m_settingsPath = path;
     if (!m_settingsNotice) {
         // Under the modes, as the magnifier's notice: the window keeps saying it.
         m_settingsNotice = new QLabel(ui->groupBox_2);
@@ -325,9 +358,9 @@ void MainDialog::onSettingsWriteFailed(const QString &path)
         m_settingsNotice->setStyleSheet(QStringLiteral("color: rgb(160, 0, 0);"));
         ui->verticalLayout->addWidget(m_settingsNotice);
     }
-    m_settingsNotice->setText(notice);
+    translateAdditions();
     m_settingsNotice->show();
-    emit noticeShown(notice);
+    emit noticeShown(m_settingsNotice->text());
 }
 
 void MainDialog::onSettingsWrittenAgain()
@@ -340,32 +373,35 @@ void MainDialog::onMagnifierUnavailable(const QString &why)
 {
     if (m_magnifierNotice)
         return;
-    const QString notice = QStringLiteral("The magnifier cannot show the screen here: %1")
-                               .arg(why.isEmpty() ? QStringLiteral("no way to capture it") : why);
+    m_magnifierWhy = why;
     // The tray reaches the user with the window hidden; the line stays for whoever opens the
     // window later (GNOME shows no tray without an extension).
-    m_magnifierNotice = new QLabel(notice, ui->groupBox_2);
+    m_magnifierNotice = new QLabel(ui->groupBox_2);
     m_magnifierNotice->setObjectName(QStringLiteral("label_magnifierNotice"));
     m_magnifierNotice->setWordWrap(true);
     m_magnifierNotice->setStyleSheet(QStringLiteral("color: rgb(160, 0, 0);"));
     // Under the magnifier's button, in the modes' own column.
     ui->verticalLayout->addWidget(m_magnifierNotice);
-    emit noticeShown(notice);
+    translateAdditions();
+    emit noticeShown(m_magnifierNotice->text());
     ui->radioButton_magnifier->setEnabled(false);
     // The style's disabled text all but vanishes on the window's background.
     ui->radioButton_magnifier->setStyleSheet(
         QStringLiteral("QRadioButton:disabled { color: #787868; }"));
-    ui->radioButton_magnifier->setToolTip(notice);
     m_state.setMagnifierAvailable(false);
 }
 
-void MainDialog::onRunningUnguarded(const QString &line)
+void MainDialog::onRunningUnguarded(const QString &where)
 {
-    auto *notice = new QLabel(line, this);
-    notice->setObjectName(QStringLiteral("label_unguardedNotice"));
-    notice->setWordWrap(true);
-    notice->setStyleSheet(QStringLiteral("color: rgb(160, 0, 0);"));
-    ui->verticalLayout_4->addWidget(notice);
+    m_unguardedWhere = where;
+    if (!m_unguardedNotice) {
+        m_unguardedNotice = new QLabel(this);
+        m_unguardedNotice->setObjectName(QStringLiteral("label_unguardedNotice"));
+        m_unguardedNotice->setWordWrap(true);
+        m_unguardedNotice->setStyleSheet(QStringLiteral("color: rgb(160, 0, 0);"));
+        ui->verticalLayout_4->addWidget(m_unguardedNotice);
+    }
+    translateAdditions();
 }
 
 void MainDialog::closeEvent(QCloseEvent *event)
@@ -388,7 +424,8 @@ void MainDialog::showSelectedMode(int mode)
         setTabOrder(previous, button);
         previous = button;
     }
-    setTabOrder(previous, ui->pushButton_backColor);
+    setTabOrder(previous, m_lockBox);
+    setTabOrder(m_lockBox, ui->pushButton_backColor);
     enableModeGroups(mode);
     updatePreview();
 }

@@ -2,6 +2,7 @@
 
 #include "presenter/presenterstate.h"
 #include "presenter/screenmode.h"
+#include "ui/languages.h"
 #include "ui/xwindow.h"
 
 #include <QColor>
@@ -12,6 +13,7 @@
 #include <functional>
 
 class MainDialogUi;
+class QCheckBox;
 class QLabel;
 class QCloseEvent;
 class QPushButton;
@@ -66,9 +68,9 @@ public slots:
     // window says so once, in the tray and in a line under the modes, takes the magnifier out
     // of the modes and leaves it if it was selected.
     void onMagnifierUnavailable(const QString &why);
-    // Kavri runs without its single-instance lock: the window says so in a line of its own
-    // (`line`) at the bottom, for as long as it runs.
-    void onRunningUnguarded(const QString &line);
+    // Kavri runs without its single-instance lock, which could not be made in `where`: the
+    // window says so in a line of its own at the bottom, for as long as it runs.
+    void onRunningUnguarded(const QString &where);
     // Changes cannot be written to the settings file at `path`: the window says so in a line
     // under the modes, once, and keeps saying it until onSettingsWrittenAgain().
     void onSettingsWriteFailed(const QString &path);
@@ -83,6 +85,9 @@ private:
     static void showSliderValue(QSlider *slider, int value);
     void useKeyboardFocus();
     void nameControls(int language);
+    // The lock's caption and the notices in the window's language.
+    void translateAdditions();
+    QString magnifierNotice() const;
     void bindState();
     void showDongleStatus(bool connected);
     void showSelectedMode(int mode);
@@ -93,8 +98,15 @@ private:
 
     MainDialogUi *ui = nullptr;
     std::array<QRadioButton *, 4> m_modeButtons{};
+    QCheckBox *m_lockBox = nullptr;
     QLabel *m_magnifierNotice = nullptr;
     QLabel *m_settingsNotice = nullptr;
+    QLabel *m_unguardedNotice = nullptr;
+    int m_language = Languages::German;
+    // The details the notices were given, kept to say them again in another language.
+    QString m_settingsPath;
+    QString m_magnifierWhy;
+    QString m_unguardedWhere;
     PresenterState &m_state;
 
     static constexpr int LanguageSlots = 20;

@@ -4,13 +4,29 @@
 
 namespace X11DisplayProbe {
 
+namespace {
+
+xcb_connection_t *heldConnection = nullptr;
+
+} // namespace
+
 bool answers(const QByteArray &display)
 {
     xcb_connection_t *connection =
         xcb_connect(display.isEmpty() ? nullptr : display.constData(), nullptr);
     const bool answers = xcb_connection_has_error(connection) == 0;
-    xcb_disconnect(connection);
+    if (answers && !heldConnection)
+        heldConnection = connection;
+    else
+        xcb_disconnect(connection);
     return answers;
+}
+
+void release()
+{
+    if (heldConnection)
+        xcb_disconnect(heldConnection);
+    heldConnection = nullptr;
 }
 
 } // namespace X11DisplayProbe

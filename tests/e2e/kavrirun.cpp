@@ -58,6 +58,12 @@ bool KavriRun::start()
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     else
         env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    // The run's own bus, or none: never the bus of the desktop the suite runs in. A Wayland
+    // session brings its own.
+    if (m_options.busAddress.isEmpty())
+        env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    else
+        env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), m_options.busAddress);
     for (const QString &name : m_options.session.keys())
         env.insert(name, m_options.session.value(name));
     env.insert(QStringLiteral("LD_PRELOAD"),
@@ -78,6 +84,17 @@ bool KavriRun::start()
 QByteArray KavriRun::output() const
 {
     return fileText(m_dir.filePath(QStringLiteral("output.txt")));
+}
+
+int KavriRun::command(const QStringList &arguments, QByteArray *said)
+{
+    QProcess command;
+    command.setProcessEnvironment(m_process.processEnvironment());
+    command.start(QStringLiteral(KAVRI_PROGRAM), arguments);
+    const bool ended = command.waitForFinished(10000);
+    if (said)
+        *said = command.readAllStandardError();
+    return ended && command.exitStatus() == QProcess::NormalExit ? command.exitCode() : -1;
 }
 
 void KavriRun::press(const QByteArray &command)

@@ -21,6 +21,8 @@ public:
         // A Wayland session's variables (WAYLAND_DISPLAY, XAUTHORITY, ...): with them the
         // program picks its platform itself, as on a desktop; without, it runs on `display`.
         QProcessEnvironment session;
+        // The session bus the run and its commands use; empty: none.
+        QString busAddress;
     };
 
     KavriRun(const QString &display, const QString &runtimeDir, Options options);
@@ -34,6 +36,10 @@ public:
     QProcess &process() { return m_process; }
     // What the program printed so far (standard output and error).
     QByteArray output() const;
+
+    // `kavri <arguments>` for this run, as a desktop shortcut would run it: the exit status,
+    // with standard error in `said`.
+    int command(const QStringList &arguments, QByteArray *said = nullptr);
 
     // The virtual presenter: send a command line, read what the dongle saw.
     void press(const QByteArray &command);

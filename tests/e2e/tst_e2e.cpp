@@ -1,4 +1,5 @@
 #include "common/pixels.h"
+#include "common/sessionbus.h"
 #include "desktopsession.h"
 #include "kavrirun.h"
 
@@ -53,11 +54,13 @@ class TestEndToEnd : public QObject
 private:
     std::unique_ptr<DesktopSession> m_desktop;
     QTemporaryDir m_runtimeDir;
+    KavriTest::SessionBus m_bus;
 
     std::unique_ptr<KavriRun> launch(bool plugged = true, const QByteArray &settings = {})
     {
         KavriRun::Options options;
         options.donglePlugged = plugged;
+        options.busAddress = m_bus.address();
         auto run = std::make_unique<KavriRun>(m_desktop->display(), m_runtimeDir.path(), options);
         if (!settings.isEmpty()) {
             QFile file(QDir(run->workDir()).filePath(QStringLiteral("Kavri.ini")));
@@ -142,6 +145,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(m_runtimeDir.isValid());
+        QVERIFY2(m_bus.start(), "dbus-daemon did not start");
         m_desktop = std::make_unique<DesktopSession>();
         if (!m_desktop->start())
             QFAIL(qPrintable(m_desktop->why()));
@@ -151,7 +155,8 @@ private slots:
 
     // No Kavri.ini: the German window, the page that asks for the dongle, and a settings file
     // that holds nothing but the language. Once the dongle answers, the settings page, and
-    // the sleep time button writes the sleep-time report to the dongle.
+    // the sleep time button writes the sleep-time report to the dongle. With the dongle gone
+    // again, the commands show and clear the spotlight, and the window keeps its page.
     void firstStartThenDongleArrives()
     {
         auto run = launch(false);
@@ -199,6 +204,32 @@ private slots:
         const QByteArray expected = "write 12 05 00" + QByteArray(" 00").repeated(61) + " -> 64";
         QCOMPARE(line, expected);
         QVERIFY(run->waitForSettings("m_sleepTime=5", 5000));
+
+        run->press("unplug");
+        QVERIFY2(waitForPage(dialog, Page::Insert), "the insert page did not come back");
+        // Not where the next test puts the pointer: moving it where it is would wait forever.
+        const QPoint pointer(dialog.rect.left() / 2, dialog.rect.center().y() + 80);
+        const QPoint far(m_desktop->screenSize().width() - 40,
+                         m_desktop->screenSize().height() - 40);
+        QVERIFY(m_desktop->movePointer(pointer));
+        QTest::qWait(200);
+        const QImage before = m_desktop->grab();
+        QRgb seen = 0;
+        QByteArray said;
+        QCOMPARE(run->command({"--effect", "spotlight"}, &said), 0);
+        QCOMPARE(run->command({"--show"}, &said), 0);
+        QVERIFY2(said.isEmpty(), said.constData());
+        QVERIFY2(waitForPixel(
+                     far, [&](QRgb c) { return luminance(c) < luminance(before.pixel(far)) / 2; },
+                     &seen),
+                 qPrintable("no spotlight after kavri --show: " + describe(seen)));
+        QVERIFY(waitForPixel(pointer, [&](QRgb c) { return near(c, before.pixel(pointer)); }));
+        QCOMPARE(run->command({"--toggle"}), 0);
+        QVERIFY2(waitForPixel(
+                     far, [&](QRgb c) { return near(c, before.pixel(far)); }, &seen),
+                 qPrintable("the spotlight stays after kavri --toggle: " + describe(seen)));
+        QCOMPARE(pageShown(dialog), Page::Insert);
+        QVERIFY(run->waitForSettings("m_curMode=1", 5000));
 
         endCleanly(*run);
     }

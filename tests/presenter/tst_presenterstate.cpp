@@ -87,6 +87,16 @@ private slots:
             s.handleKeys(KeyEffectHeld);
             s.handleKeys(0);
         }) << QString();
+        QTest::newRow("effect key lock chosen")
+            << StateCall([](PresenterState &s) { s.setEffectKeyLocks(true); })
+            << QStringLiteral("effectKeyLocks=true");
+        QTest::newRow("black screen chosen without the key")
+            << StateCall([](PresenterState &s) { s.selectBlackScreen(); })
+            << QStringLiteral("m_curMode=4");
+        QTest::newRow("shown and hidden without the key") << StateCall([](PresenterState &s) {
+            s.show();
+            s.hide();
+        }) << QString();
         QTest::newRow("normal mode selected again")
             << StateCall([](PresenterState &s) { s.selectMode(ModeNormal); })
             << QStringLiteral("m_foreColor=4294901760");
@@ -153,6 +163,57 @@ private slots:
         QCOMPARE(state.mode(), int(ModeMagnifier));
         state.handleKeys(KeyEffectHeld);
         QCOMPARE(captures.count(), 2);
+        state.hide();
+        state.show();
+        QCOMPARE(captures.count(), 3);
+    }
+
+    // One shown state: the effect key's presses and releases and show(), hide() and toggle()
+    // set and clear it, the last one winning; events without a press or a release leave it.
+    // With the lock a press switches it. The dongle's loss hides what its key showed only.
+    void oneShownState_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        // k: an event with the effect key down, u: one without it, s: show(), h: hide(),
+        // t: toggle(), l: the dongle is lost
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("shown"); // after each step
+        const QByteArray locks("[General]\neffectKeyLocks=true\n");
+        QTest::newRow("held and let go") << QByteArray() << "kku" << "110";
+        QTest::newRow("shown stays through key events") << QByteArray() << "suu" << "111";
+        QTest::newRow("hidden while held: until the next press") << QByteArray() << "khkuk"
+                                                                 << "10001";
+        QTest::newRow("release after show hides") << QByteArray() << "ksu" << "110";
+        QTest::newRow("toggle twice") << QByteArray() << "tt" << "10";
+        QTest::newRow("dongle lost while held") << QByteArray() << "kl" << "10";
+        QTest::newRow("dongle lost after show") << QByteArray() << "sl" << "11";
+        QTest::newRow("lock: press on, press off") << locks << "kukuu" << "11000";
+        QTest::newRow("lock: dongle lost") << locks << "kul" << "110";
+        QTest::newRow("lock: press after show") << locks << "sku" << "100";
+        QTest::newRow("lock not a bool: off") << QByteArray("[General]\neffectKeyLocks=1\n")
+                                              << "ku" << "10";
+    }
+    void oneShownState()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, steps);
+        PresenterState &state = makeState(file);
+        QSignalSpy shows(&state, &PresenterState::overlayShow);
+        QString seen;
+        for (const QChar step : steps) {
+            switch (step.toLatin1()) {
+            case 'k': state.handleKeys(KeyEffectHeld); break;
+            case 'u': state.handleKeys(0); break;
+            case 's': state.show(); break;
+            case 'h': state.hide(); break;
+            case 't': state.toggle(); break;
+            case 'l': state.onUpdateHidStatus(HidDisconnected, 0); break;
+            }
+            seen += state.isShown() ? '1' : '0';
+            // The overlay is told what is shown with every step.
+            QCOMPARE(shows.last().first().toBool(), state.isShown());
+        }
+        QTEST(seen, "shown");
     }
 
     // Stored values outside a control's range come back inside it; values inside stay.

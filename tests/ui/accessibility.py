@@ -24,10 +24,10 @@ import time
 SKIP = 77
 CONTROL_ROLES = {"push button", "radio button", "slider", "spin button", "combo box",
                  "check box", "toggle button", "text", "menu button"}
-# The settings page: 4 modes, 2 colour buttons, 4 sliders, the sleep time, its button, the
-# language and the close button of the title bar.
-EXPECTED_COUNTS = {"radio button": 4, "push button": 4, "slider": 4, "spin button": 1,
-                   "combo box": 1}
+# The settings page: 4 modes, the effect key's lock, 2 colour buttons, 4 sliders, the sleep
+# time, its button, the language and the close button of the title bar.
+EXPECTED_COUNTS = {"radio button": 4, "check box": 1, "push button": 4, "slider": 4,
+                   "spin button": 1, "combo box": 1}
 
 
 def read_line_from(fd, timeout):

@@ -8,6 +8,7 @@
 #include "ui/tray.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
@@ -158,6 +159,7 @@ private slots:
     void closeHidesAndTrayShows();
     void keyboardReachesEveryControl();
     void failedWriteIsTold();
+    void effectKeyLock();
     void startAtLogin();
     void exitEndsTheEventLoop();
 
@@ -908,6 +910,18 @@ void TestMainDialog::languageTables()
         }
         QVERIFY(!Languages::insertText(i).isEmpty());
         QCOMPARE(texts.at(Languages::TimerUnit), QStringLiteral("min"));
+        // Every later text in every language, the notices with a place for their detail.
+        for (int t = 0; t < Languages::ExtraTextCount; ++t) {
+            const QString extra = Languages::extraText(Languages::ExtraText(t), i);
+            QVERIFY2(!extra.trimmed().isEmpty(), qPrintable(QString::number(t)));
+            const bool detailed = t == Languages::SettingsNotSavedNotice ||
+                                  t == Languages::MagnifierUnavailableNotice ||
+                                  t == Languages::UnguardedNotice;
+            QCOMPARE(extra.count(QStringLiteral("%1")), detailed ? 1 : 0);
+            // Translated, not the English text again.
+            QVERIFY2(i == 1 || extra != Languages::extraText(Languages::ExtraText(t), 1),
+                     qPrintable(extra));
+        }
     }
     QCOMPARE(withTrailingSpace, (QStringList{"Zuvu Direvod Einstellungen ", "Standard ", "Timer ",
                                              "Aktivieren ", QStringLiteral("Előnézet ")}));
@@ -938,11 +952,25 @@ void TestMainDialog::languageSwitching()
     KavriApp app(m_settings.store());
     MainDialog &dialog = app.dialog();
     app.state().onUpdateHidStatus(HidConnected, 0);
+    // Notices put up in the language before follow the switch.
+    dialog.onSettingsWriteFailed(QStringLiteral("/nowhere/Kavri.ini"));
+    dialog.onMagnifierUnavailable(QString());
+    dialog.onRunningUnguarded(QStringLiteral("/run/kavri.lock"));
 
     child<QComboBox>(&dialog, "comboBox_lang")->setCurrentIndex(index);
 
     const QStringList texts = Languages::texts(index);
     using namespace Languages;
+    auto *lock = child<QCheckBox>(&dialog, "checkBox_effectKeyLocks");
+    QCOMPARE(lock->text(), extraText(EffectKeyLockCaption, index));
+    QCOMPARE(lock->toolTip(), extraText(EffectKeyLockTip, index));
+    QCOMPARE(child<QLabel>(&dialog, "label_settingsNotice")->text(),
+             extraText(SettingsNotSavedNotice, index).arg("/nowhere/Kavri.ini"));
+    QCOMPARE(child<QLabel>(&dialog, "label_magnifierNotice")->text(),
+             extraText(MagnifierUnavailableNotice, index)
+                 .arg(extraText(MagnifierNoCaptureReason, index)));
+    QCOMPARE(child<QLabel>(&dialog, "label_unguardedNotice")->text(),
+             extraText(UnguardedNotice, index).arg("/run/kavri.lock"));
     auto *titleLabel = child<QLabel>(&dialog, "titleTextLabel");
     QVERIFY(titleLabel);
     QCOMPARE(titleLabel->text(), texts.at(WindowTitle));
@@ -980,6 +1008,9 @@ void TestMainDialog::languageSwitching()
                             .arg(digits->contentsRect().width())
                             .arg(digits->text())));
     QVERIFY(setTimer->geometry().left() > timer->geometry().right());
+    // The lock's caption shows in full.
+    QVERIFY2(lock->width() >= lock->sizeHint().width(),
+             qPrintable(QStringLiteral("%1 < %2").arg(lock->width()).arg(lock->sizeHint().width())));
     QVERIFY(setTimer->geometry().right() < child<QGroupBox>(&dialog, "groupBox_timer")->width());
     QCOMPARE(child<QLabel>(&dialog, "label_10")->text(), Languages::insertText(index));
     QCOMPARE(iniValue("language").toInt(), index);
@@ -1139,6 +1170,7 @@ void TestMainDialog::keyboardReachesEveryControl()
     // The modes are one stop, on the chosen mode; the arrow keys move between them.
     const QStringList expected = {"comboBox_lang",
                                   "radioButton_spotLight",
+                                  "checkBox_effectKeyLocks",
                                   "pushButton_backColor",
                                   "horizontalSlider_backOpacity",
                                   "horizontalSlider_cursorSize",
@@ -1190,7 +1222,7 @@ void TestMainDialog::keyboardReachesEveryControl()
     QVERIFY((&app.device())->isRunning());
 }
 
-// A settings file that cannot be written is said in the window, once.
+// A settings file that cannot be written is said in the window, once, until a write succeeds.
 void TestMainDialog::failedWriteIsTold()
 {
     // A folder that cannot be made, whoever runs the test.
@@ -1207,6 +1239,27 @@ void TestMainDialog::failedWriteIsTold()
     QVERIFY(notices.first()->text().contains(path));
     child<QComboBox>(&dialog, "comboBox_lang")->setCurrentIndex(1); // no second line
     QCOMPARE(dialog.findChildren<QLabel *>(QStringLiteral("label_settingsNotice")).size(), 1);
+    // A write that succeeds takes the line away; the next failure brings it back.
+    dialog.onSettingsWrittenAgain();
+    QVERIFY(notices.first()->isHidden());
+    dialog.onSettingsWriteFailed(path);
+    QVERIFY(!notices.first()->isHidden());
+}
+
+// The effect key's lock: off at first, stored when chosen, restored.
+void TestMainDialog::effectKeyLock()
+{
+    writeIni("[General]\nlanguage=1\n");
+    {
+        KavriApp app(m_settings.store());
+        auto *lock = child<QCheckBox>(&app.dialog(), "checkBox_effectKeyLocks");
+        QVERIFY(!lock->isChecked());
+        lock->click();
+        QCOMPARE(iniValue("effectKeyLocks").toString(), QStringLiteral("true"));
+    }
+    KavriApp app(m_settings.store());
+    QVERIFY(child<QCheckBox>(&app.dialog(), "checkBox_effectKeyLocks")->isChecked());
+    QVERIFY(app.state().effectKeyLocks());
 }
 
 // "EXIT" ends the event loop with status 0; the teardown that follows stops the device thread
