@@ -115,11 +115,6 @@ X11Connection::~X11Connection()
     m_errors.reset();
 }
 
-bool X11Connection::queryCompositing()
-{
-    return XGetSelectionOwner(m_display, m_compositorSelection) != 0;
-}
-
 void X11Connection::selectRootInput(const X11EventClient *client, long mask)
 {
     const auto own = std::find_if(m_rootMasks.begin(), m_rootMasks.end(),

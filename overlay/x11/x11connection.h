@@ -53,8 +53,6 @@ public:
 
     // Whether a compositing manager owned the selection when the server last said so.
     bool isCompositing() const { return m_compositing; }
-    // Asks the server now (one round trip).
-    bool queryCompositing();
 
     // The events `client` wants on the root window; 0 for none. The server is told at once.
     void selectRootInput(const X11EventClient *client, long mask);

@@ -64,9 +64,10 @@ X11LiveLens::~X11LiveLens()
 
 bool X11LiveLens::isLive()
 {
-    const bool owned = m_connection->queryCompositing();
+    // The connection follows the compositing manager's selection from its events: no
+    // question to a server that may be busy compositing.
     m_connection->handleEvents();
-    return owned;
+    return m_connection->isCompositing();
 }
 
 bool X11LiveLens::start(const QRect &area, const std::vector<unsigned long> &ownWindows)
@@ -108,14 +109,14 @@ void X11LiveLens::stop()
     m_frameTimer.stop();
     m_connection->selectRootInput(this, NoEventMask);
     clearDamage();
-    m_reader.release();
+    // The shared memory stays for the next press (one segment of the lens's size, gone with
+    // the lens): attaching it costs two round trips.
     m_stack.clear();
     m_pick = X11LiveArea::Pick();
     m_damagedWithin = false;
     m_reader.forgetRootPixmap();
-    // Whatever the server sent before it took the deselection is read and dropped.
-    XSync(m_display, False);
-    m_connection->handleEvents();
+    // Events the server sent before it took the deselection are dropped when they come.
+    XFlush(m_display);
 }
 
 std::optional<QPoint> X11LiveLens::rootPosition(unsigned long window)

@@ -61,7 +61,7 @@ public:
     X11LiveLens &operator=(const X11LiveLens &) = delete;
 
     // Whether a compositing manager runs now (it owns _NET_WM_CM_S<screen>), so that a live
-    // picture can be made. Asks the server.
+    // picture can be made, as the connection last heard.
     bool isLive();
 
     // Begins to follow `area` (root device pixels) beneath the windows `ownWindows` (the

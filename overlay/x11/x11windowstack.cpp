@@ -1,10 +1,29 @@
 #include "overlay/x11/x11windowstack.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
+#include <memory>
 
 // Xlib last: its macros (None, Bool, Status, ...) clash with Qt's names.
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <xcb/xcb.h>
+
+namespace {
+
+// An XCB reply or error, freed with free().
+template <typename T>
+using Reply = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T>
+Reply<T> own(T *reply)
+{
+    return Reply<T>(reply, &std::free);
+}
+
+} // namespace
 
 X11WindowStack::X11WindowStack(Display *display, unsigned long root)
     : m_display(display), m_root(root)
@@ -128,48 +147,88 @@ bool X11WindowStack::refresh()
 
 void X11WindowStack::listWindows()
 {
+    // The requests go out together and their answers are read together: one wait for the
+    // server however many windows there are, where Xlib would wait twice for each. The server
+    // may be busy compositing a 4K screen, and each wait stalls the program.
     m_stale = false;
-    Window root = 0;
-    Window parent = 0;
-    Window *children = nullptr;
-    unsigned int count = 0;
     m_stack.clear();
-    if (XQueryTree(m_display, m_root, &root, &parent, &children, &count)) {
-        // Windows reach beyond the root's edges; only what lies on it can be read.
-        int x = 0;
-        int y = 0;
-        unsigned int width = 0;
-        unsigned int height = 0;
-        unsigned int border = 0;
-        unsigned int depth = 0;
-        if (XGetGeometry(m_display, m_root, &root, &x, &y, &width, &height, &border, &depth))
-            m_rootRect = QRect(0, 0, static_cast<int>(width), static_cast<int>(height));
-        std::map<unsigned long, Known> known;
-        for (unsigned int i = 0; i < count; ++i) {
-            const Window id = children[i];
-            auto it = m_known.find(id);
-            if (it == m_known.end()) {
-                XWindowAttributes attributes;
-                if (!XGetWindowAttributes(m_display, id, &attributes))
-                    continue; // gone since it was listed
-                Known entry;
-                entry.window.id = id;
-                entry.window.inputOutput = attributes.c_class == InputOutput;
-                entry.window.viewable = attributes.map_state == IsViewable;
-                entry.window.geometry = QRect(attributes.x + attributes.border_width,
-                                              attributes.y + attributes.border_width,
-                                              attributes.width, attributes.height);
-                entry.window.depth = attributes.depth;
-                entry.visual = attributes.visual;
-                it = m_known.emplace(id, entry).first;
-            }
-            known.emplace(id, it->second);
-            m_stack.push_back(it->second.window);
-        }
-        if (children)
-            XFree(children);
-        m_known.swap(known);
+    xcb_connection_t *connection = XGetXCBConnection(m_display);
+    const auto treeAsked = xcb_query_tree(connection, static_cast<xcb_window_t>(m_root));
+    const auto rootAsked = xcb_get_geometry(connection, static_cast<xcb_window_t>(m_root));
+    xcb_generic_error_t *error = nullptr;
+    const auto tree = own(xcb_query_tree_reply(connection, treeAsked, &error));
+    std::free(error);
+    error = nullptr;
+    // Windows reach beyond the root's edges; only what lies on it can be read.
+    if (const auto root = own(xcb_get_geometry_reply(connection, rootAsked, &error)))
+        m_rootRect = QRect(0, 0, root->width, root->height);
+    std::free(error);
+    if (!tree)
+        return;
+    const xcb_window_t *children = xcb_query_tree_children(tree.get());
+    const int count = xcb_query_tree_children_length(tree.get());
+    struct Asked
+    {
+        xcb_get_window_attributes_cookie_t attributes;
+        xcb_get_geometry_cookie_t geometry;
+    };
+    std::map<unsigned long, Asked> asked;
+    for (int i = 0; i < count; ++i) {
+        if (m_known.count(children[i]) == 0)
+            asked.emplace(children[i], Asked{xcb_get_window_attributes(connection, children[i]),
+                                             xcb_get_geometry(connection, children[i])});
     }
+    std::map<unsigned long, Known> known;
+    for (int i = 0; i < count; ++i) {
+        const unsigned long id = children[i];
+        auto it = m_known.find(id);
+        const auto ask = asked.find(id);
+        if (ask != asked.end()) {
+            // A window gone since it was listed answers with an error: left out.
+            xcb_generic_error_t *attributesError = nullptr;
+            xcb_generic_error_t *geometryError = nullptr;
+            const auto attributes = own(xcb_get_window_attributes_reply(
+                connection, ask->second.attributes, &attributesError));
+            const auto geometry =
+                own(xcb_get_geometry_reply(connection, ask->second.geometry, &geometryError));
+            std::free(attributesError);
+            std::free(geometryError);
+            if (!attributes || !geometry)
+                continue;
+            Known entry;
+            entry.window.id = id;
+            entry.window.inputOutput = attributes->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT;
+            entry.window.viewable = attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+            entry.window.geometry =
+                QRect(geometry->x + geometry->border_width, geometry->y + geometry->border_width,
+                      geometry->width, geometry->height);
+            entry.window.depth = geometry->depth;
+            entry.visual = visualFor(attributes->visual);
+            it = m_known.emplace(id, entry).first;
+        }
+        if (it == m_known.end())
+            continue;
+        known.emplace(id, it->second);
+        m_stack.push_back(it->second.window);
+    }
+    m_known.swap(known);
+}
+
+void *X11WindowStack::visualFor(unsigned long visualId)
+{
+    // Xlib holds the screens' visuals since the connection was made: no request.
+    const auto cached = m_visuals.find(visualId);
+    if (cached != m_visuals.end())
+        return cached->second;
+    XVisualInfo wanted;
+    wanted.visualid = visualId;
+    int count = 0;
+    XVisualInfo *found = XGetVisualInfo(m_display, VisualIDMask, &wanted, &count);
+    Visual *visual = found && count > 0 ? found->visual : nullptr;
+    if (found)
+        XFree(found);
+    m_visuals.emplace(visualId, visual);
+    return visual;
 }
 
 void X11WindowStack::resolveOwnTopLevels()

@@ -49,6 +49,8 @@ public:
 
 private:
     void listWindows();
+    // The Visual* of a visual id, asked of Xlib's own list once.
+    void *visualFor(unsigned long visualId);
     void resolveOwnTopLevels();
     // Applies `change` to a window of the stack known now; false where it is not known (or
     // the stack is to be listed again anyway).
@@ -72,5 +74,6 @@ private:
         void *visual = nullptr; // Visual*
     };
     std::map<unsigned long, Known> m_known; // forgotten when the server reports a change
+    std::map<unsigned long, void *> m_visuals;
     std::vector<X11LiveArea::StackedWindow> m_stack;
 };
