@@ -5,7 +5,7 @@
 #include "ui/maindialog.h"
 #include "ui/tray.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 
 KavriApp::KavriApp(std::unique_ptr<SettingsStore> store, const QStringList &uiLanguages)
     : m_store(std::move(store)), m_state(*m_store), m_device(nullptr),
@@ -19,10 +19,16 @@ KavriApp::KavriApp(std::unique_ptr<SettingsStore> store, const QStringList &uiLa
     if (m_settingsFailed)
         m_dialog->onSettingsWriteFailed(m_store->path());
 
+    m_shortcuts = std::make_unique<ShortcutService>(*m_store, m_state,
+                                                    QGuiApplication::platformName());
+    connect(m_shortcuts.get(), &ShortcutService::shortcutTaken, m_dialog.get(),
+            &MainDialog::onShortcutTaken);
+
     m_tray = new Tray(m_autostart, this);
     connect(m_tray, &Tray::showWindowRequested, m_dialog.get(), &MainDialog::onShowRequested);
     connect(m_tray, &Tray::exitRequested, this, &KavriApp::onExitRequested);
     connect(m_dialog.get(), &MainDialog::noticeShown, m_tray, &Tray::showWarning);
+    m_shortcuts->start();
 
     connect(&m_device, &HidController::updateHidStatus, &m_state,
             &PresenterState::onUpdateHidStatus);
@@ -40,6 +46,7 @@ KavriApp::~KavriApp()
     m_device.wait();
     delete m_tray;
     m_tray = nullptr;
+    m_shortcuts.reset(); // the keys are given back
 }
 
 void KavriApp::attachOverlay(ScreenWidget &overlay)

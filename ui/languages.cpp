@@ -282,6 +282,7 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "keine Möglichkeit, ihn aufzunehmen",
         "Kavri läuft ohne seine Sperre gegen eine zweite Instanz (%1): ein jetzt gestartetes "
         "zweites Kavri würde nicht aufgehalten.",
+        "Ein anderes Programm belegt die Tastenkombination %1: sie wirkt nicht, solange es läuft.",
     },
     {
         // 1 English
@@ -292,6 +293,7 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "no way to capture it",
         "Kavri runs without its single-instance lock (%1): a second Kavri started now would not "
         "be stopped.",
+        "Another program holds the key combination %1: it does not work while that program runs.",
     },
     {
         // 2 French
@@ -302,6 +304,7 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "aucun moyen de le capturer",
         "Kavri fonctionne sans son verrou d'instance unique (%1) : un second Kavri lancé "
         "maintenant ne serait pas arrêté.",
+        "Un autre programme occupe la combinaison de touches %1 : elle ne fonctionne pas tant qu'il tourne.",
     },
     {
         // 3 Spanish
@@ -312,6 +315,7 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "no hay forma de capturarla",
         "Kavri se ejecuta sin su bloqueo de instancia única (%1): un segundo Kavri iniciado ahora "
         "no se detendría.",
+        "Otro programa ocupa la combinación de teclas %1: no funciona mientras ese programa se ejecute.",
     },
     {
         // 4 Portuguese
@@ -322,6 +326,7 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "não há forma de o capturar",
         "O Kavri está a correr sem o seu bloqueio de instância única (%1): um segundo Kavri "
         "iniciado agora não seria impedido.",
+        "Outro programa ocupa a combinação de teclas %1: ela não funciona enquanto esse programa estiver aberto.",
     },
     {
         // 5 Polish
@@ -332,6 +337,7 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "nie ma sposobu, by go przechwycić",
         "Kavri działa bez blokady pojedynczej instancji (%1): drugi Kavri uruchomiony teraz nie "
         "zostałby zatrzymany.",
+        "Inny program zajmuje skrót klawiszowy %1: nie działa, dopóki ten program jest uruchomiony.",
     },
     {
         // 6 Dutch
@@ -342,6 +348,7 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "geen manier om het vast te leggen",
         "Kavri draait zonder zijn vergrendeling tegen een tweede exemplaar (%1): een tweede Kavri "
         "die nu start, wordt niet tegengehouden.",
+        "Een ander programma bezet de toetscombinatie %1: die werkt niet zolang dat programma draait.",
     },
     {
         // 7 Romanian
@@ -352,6 +359,7 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "nu există o cale de a-l captura",
         "Kavri rulează fără blocarea de instanță unică (%1): un al doilea Kavri pornit acum nu ar "
         "fi oprit.",
+        "Alt program ocupă combinația de taste %1: nu funcționează cât timp acel program rulează.",
     },
     {
         // 8 Italian
@@ -362,6 +370,7 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "nessun modo per catturarlo",
         "Kavri è in esecuzione senza il blocco di istanza singola (%1): un secondo Kavri avviato "
         "ora non verrebbe fermato.",
+        "Un altro programma occupa la combinazione di tasti %1: non funziona finché quel programma è aperto.",
     },
     {
         // 9 Czech
@@ -371,6 +380,7 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "Lupa zde nemůže zobrazit obrazovku: %1",
         "není jak ji zachytit",
         "Kavri běží bez zámku jediné instance (%1): druhý Kavri spuštěný nyní by nebyl zastaven.",
+        "Klávesovou zkratku %1 drží jiný program: dokud běží, nefunguje.",
     },
     {
         // 10 Slovak
@@ -381,6 +391,7 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "nie je ako ju zachytiť",
         "Kavri beží bez zámku jedinej inštancie (%1): druhý Kavri spustený teraz by nebol "
         "zastavený.",
+        "Klávesovú skratku %1 drží iný program: kým beží, nefunguje.",
     },
     {
         // 11 Hungarian
@@ -391,6 +402,7 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "nincs mód a rögzítésére",
         "A Kavri az egypéldányos zár nélkül fut (%1): egy most indított második Kavri nem lenne "
         "megállítva.",
+        "A(z) %1 billentyűkombinációt egy másik program foglalja: amíg fut, nem működik.",
     },
 };
 

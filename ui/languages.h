@@ -55,6 +55,7 @@ enum ExtraText : int {
     MagnifierUnavailableNotice, // %1: why
     MagnifierNoCaptureReason, // why, when no reason is known
     UnguardedNotice,          // %1: where the lock could not be made
+    ShortcutTakenNotice,      // %1: the key combinations another program holds
     ExtraTextCount
 };
 

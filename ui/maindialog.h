@@ -89,6 +89,9 @@ public slots:
     void onSettingsWriteFailed(const QString &path);
     // A write succeeded after a failure: the line of onSettingsWriteFailed goes.
     void onSettingsWrittenAgain();
+    // Another program holds the shortcut `keys`: the window says so in a line at the bottom,
+    // which names every combination so told, and in the tray.
+    void onShortcutTaken(const QString &keys);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -115,11 +118,13 @@ private:
     QLabel *m_magnifierNotice = nullptr;
     QLabel *m_settingsNotice = nullptr;
     QLabel *m_unguardedNotice = nullptr;
+    QLabel *m_shortcutNotice = nullptr;
     int m_language = Languages::German;
     // The details the notices were given, kept to say them again in another language.
     QString m_settingsPath;
     QString m_magnifierWhy;
     QString m_unguardedWhere;
+    QStringList m_takenShortcuts;
     PresenterState &m_state;
 
     static constexpr int LanguageSlots = 20;
