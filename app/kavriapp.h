@@ -13,16 +13,17 @@
 #include <memory>
 
 class MainDialog;
+class ShortcutsDialog;
 class ScreenWidget;
 class Tray;
 
 // The program's pieces and their one order. It owns, and builds in this order, the settings
 // store, the presenter state over it, the device thread, the autostart entry, the settings
-// window, the keyboard shortcuts and the tray; it tears them down in the reverse order, after it has stopped and
-// joined the device thread. It wires them: the device's statuses into the state, the state's
-// sleep time to the device, the tray's choices to the window and to the end of the event
-// loop, and (attachOverlay) the state's commands to the overlay. The overlay itself belongs to
-// main(), as does the event loop.
+// window, the keyboard shortcuts and the tray; it tears them down in the reverse order, after it
+// has stopped and joined the device thread. It wires them: the device's statuses into the state,
+// the state's sleep time to the device, the tray's choices to the window and to the end of the
+// event loop, and (attachOverlay) the state's commands to the overlay. The overlay itself belongs
+// to main(), as does the event loop.
 //
 // The path of a presenter key: HidController::updateHidStatus (device thread, queued) ->
 // PresenterState::onUpdateHidStatus -> PresenterState::overlay* -> ScreenWidget::onSet*.
@@ -58,6 +59,7 @@ private:
     void onSettingsWriteFailed();
     void onSettingsWrittenAgain();
     void onExitRequested();
+    void onShortcutsRequested();
 
     const std::unique_ptr<SettingsStore> m_store;
     PresenterState m_state;
@@ -66,7 +68,8 @@ private:
     std::unique_ptr<MainDialog> m_dialog;
     // Global keys: they drive the state and tell the window of a taken combination.
     std::unique_ptr<ShortcutService> m_shortcuts;
-    Tray *m_tray = nullptr; // a child
+    Tray *m_tray = nullptr;                             // a child
+    std::unique_ptr<ShortcutsDialog> m_shortcutsDialog; // made when first asked for
     // A write failed before the window was there to say so.
     bool m_settingsFailed = false;
 };

@@ -27,7 +27,7 @@ std::optional<QKeySequence> parse(const QString &text)
     const QKeySequence keys = QKeySequence::fromString(trimmed, QKeySequence::PortableText);
     if (keys.count() != 1)
         return std::nullopt;
-    const int key = int(keys[0]) & ~int(Qt::KeyboardModifierMask);
+    const int key = combined(keys) & ~int(Qt::KeyboardModifierMask);
     if (key == 0 || key == Qt::Key_unknown || key == Qt::Key_Shift || key == Qt::Key_Control ||
         key == Qt::Key_Alt || key == Qt::Key_Meta || key == Qt::Key_AltGr)
         return std::nullopt;
@@ -67,6 +67,17 @@ bool isEmpty(const Table &table)
         if (!keys.isEmpty())
             return false;
     return true;
+}
+
+int combined(const QKeySequence &keys)
+{
+    if (keys.isEmpty())
+        return 0;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return keys[0].toCombined();
+#else
+    return keys[0];
+#endif
 }
 
 } // namespace Shortcuts

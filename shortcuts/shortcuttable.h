@@ -42,4 +42,8 @@ void write(SettingsStore &store, Action action, const QKeySequence &keys);
 
 bool isEmpty(const Table &table);
 
+// The first combination of `keys` as one number: the key and its modifiers (Qt::Key |
+// Qt::KeyboardModifier); 0 for an empty sequence.
+int combined(const QKeySequence &keys);
+
 } // namespace Shortcuts

@@ -321,6 +321,7 @@ void MainDialog::onSelectLanguage(int index)
     m_language = index;
     translateAdditions();
     nameControls(index);
+    emit languageChanged(index);
 }
 
 void MainDialog::translateAdditions()

@@ -40,6 +40,8 @@ public:
 
     // What the window shows.
     PresenterState &presenterState() const { return m_state; }
+    // The window's language (Languages index).
+    int language() const { return m_language; }
 
     // A seam for tests: how colours are picked.
     void setColorPicker(ColorPicker picker);
@@ -61,6 +63,8 @@ signals:
     // The window put up a notice (the magnifier cannot work, the settings cannot be saved):
     // worth a word from the tray, which reaches the user with the window hidden.
     void noticeShown(const QString &text);
+    // The window's language is now the one of this index (Languages).
+    void languageChanged(int index);
 
 public slots:
     // The tray asks for the window: shown and activated when hidden, left alone otherwise.

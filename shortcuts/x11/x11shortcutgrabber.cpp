@@ -87,7 +87,7 @@ KeySym keysymOf(int key)
 
 std::optional<KeyAndModifiers> x11Combination(const QKeySequence &keys)
 {
-    const int combined = int(keys[0]);
+    const int combined = Shortcuts::combined(keys);
     KeyAndModifiers result;
     result.keysym = keysymOf(combined & ~int(Qt::KeyboardModifierMask));
     if (result.keysym == NoSymbol)
