@@ -1,6 +1,10 @@
 #include "shortcuts/shortcutservice.h"
 
+#include "shortcuts/kglobalaccelroute.h"
 #include "shortcuts/shortcutslog.h"
+
+#include <QDir>
+#include <QFileInfo>
 
 #ifdef KAVRI_SHORTCUTS_X11
 #include "shortcuts/x11/x11shortcutgrabber.h"
@@ -8,15 +12,46 @@
 
 ShortcutService::ShortcutService(SettingsStore &store, PresenterState &state,
                                  const QString &platformName, QObject *parent)
-    : QObject(parent), m_store(store), m_driver(state)
+    : QObject(parent), m_store(store), m_driver(state), m_platformName(platformName)
+{
+}
+
+void ShortcutService::chooseRoute()
 {
 #ifdef KAVRI_SHORTCUTS_X11
     // Under XWayland a grab sees keys only while an X window has the focus: no route there.
-    if (platformName == QLatin1String("xcb") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    if (m_platformName == QLatin1String("xcb") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
         m_route = Route::X11;
-#else
-    Q_UNUSED(platformName)
+        return;
+    }
 #endif
+    if (m_platformName == QLatin1String("offscreen") ||
+        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return;
+    // Only a bus the session names: asking for the session bus without one would start a
+    // private dbus-daemon.
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
+        (runtime.isEmpty() || !QFileInfo::exists(QDir(runtime).filePath(QStringLiteral("bus")))))
+        return;
+    if (KGlobalAccelRoute::isAvailable(QDBusConnection::sessionBus()))
+        m_route = Route::KdeGlobalAccel;
+}
+
+void ShortcutService::press(Shortcuts::Action action)
+{
+    if (m_held[action])
+        return;
+    m_held[action] = true;
+    m_driver.press(action);
+}
+
+void ShortcutService::release(Shortcuts::Action action)
+{
+    if (!m_held[action])
+        return;
+    m_held[action] = false;
+    m_driver.release(action);
 }
 
 ShortcutService::~ShortcutService() = default;
@@ -26,6 +61,8 @@ QString ShortcutService::describe(Route route)
     switch (route) {
     case Route::X11:
         return QStringLiteral("X11 key grabs");
+    case Route::KdeGlobalAccel:
+        return QStringLiteral("KDE global shortcuts (org.kde.kglobalaccel)");
     case Route::None:
         break;
     }
@@ -54,7 +91,18 @@ void ShortcutService::apply()
         return;
     if (!m_routeTold) {
         m_routeTold = true;
+        chooseRoute();
         qCInfo(lcShortcuts, "Kavri: shortcuts: %s", qPrintable(describe(m_route)));
+    }
+    if (m_route == Route::KdeGlobalAccel) {
+        if (!m_kde) {
+            m_kde = new KGlobalAccelRoute(QDBusConnection::sessionBus(), this);
+            connect(m_kde, &KGlobalAccelRoute::pressed, this, &ShortcutService::press);
+            connect(m_kde, &KGlobalAccelRoute::released, this, &ShortcutService::release);
+        }
+        m_held.fill(false);
+        m_kde->apply(m_table);
+        return;
     }
 #ifdef KAVRI_SHORTCUTS_X11
     if (m_route != Route::X11)
@@ -67,11 +115,10 @@ void ShortcutService::apply()
             m_route = Route::None;
             return;
         }
-        connect(m_grabber.get(), &X11ShortcutGrabber::pressed, this,
-                [this](Shortcuts::Action action) { m_driver.press(action); });
-        connect(m_grabber.get(), &X11ShortcutGrabber::released, this,
-                [this](Shortcuts::Action action) { m_driver.release(action); });
+        connect(m_grabber.get(), &X11ShortcutGrabber::pressed, this, &ShortcutService::press);
+        connect(m_grabber.get(), &X11ShortcutGrabber::released, this, &ShortcutService::release);
     }
+    m_held.fill(false);
     const QVector<Shortcuts::Action> refused = m_grabber->grab(m_table);
     for (Shortcuts::Action action : refused) {
         const QString keys = m_table[action].toString(QKeySequence::PortableText);
