@@ -43,7 +43,7 @@ public:
     KavriApp(const KavriApp &) = delete;
     KavriApp &operator=(const KavriApp &) = delete;
 
-    // The state's ten commands go to the overlay's slots; the overlay's word that the
+    // The state's nine commands go to the overlay's slots; the overlay's word that the
     // magnifier cannot work comes back to the window. The overlay then takes the restored
     // settings once, without a flash and without a write.
     void attachOverlay(ScreenWidget &overlay);

@@ -8,6 +8,7 @@
 #include "app/overlayroute.h"
 #include "app/platformchoice.h"
 #include "app/terminationwatcher.h"
+#include "overlay/overlayplatform.h"
 #include "overlay/screenwidget.h"
 #include "ui/maindialog.h"
 #include "ui/windowplacement.h"
@@ -45,8 +46,10 @@ int main(int argc, char *argv[])
         dialog.onRunningUnguarded(guard.unguardedWhere());
     ControlService control(kavri.state());
     control.publishOnSessionBus();
-    ScreenWidget overlay(&dialog);
-    OverlayRoute::setUp(&overlay);
+    // The one answer to which session this is: the overlay and its routes are built from it.
+    OverlayPlatform platform = OverlayPlatform::detect();
+    ScreenWidget overlay(&dialog, platform);
+    OverlayRoute::setUp(&overlay, platform);
     WindowPlacement::centreOnPointerScreen(&dialog);
     dialog.show();
     overlay.show();

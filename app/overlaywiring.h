@@ -2,7 +2,7 @@
 
 #include <QObject>
 
-// The only path from the presenter's state to the overlay: ten typed connections from the
+// The only path from the presenter's state to the overlay: nine typed connections from the
 // state's commands to the overlay's slots of the same meaning, made once both exist. The
 // state's other signals (the selected mode and size for the window, the dongle's status, the
 // sleep time) stay away from the overlay.
@@ -21,7 +21,6 @@ template <class State, class Overlay> void connectStateToOverlay(State *state, O
     QObject::connect(state, &State::overlayCursorSize, overlay, &Overlay::onSetCursorSize);
     QObject::connect(state, &State::overlayRecapture, overlay, &Overlay::onSetRepaint);
     QObject::connect(state, &State::overlayScaleRate, overlay, &Overlay::onSetScaleRate);
-    QObject::connect(state, &State::overlayMouseSpeed, overlay, &Overlay::onSetMouseSpeed);
 }
 
 } // namespace OverlayWiring

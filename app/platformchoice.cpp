@@ -18,13 +18,24 @@ bool shouldUseXcb(const QByteArray &waylandDisplay, const QByteArray &display,
     return true;
 }
 
+Environment environment()
+{
+    Environment env;
+    env.qpaPlatform = qgetenv("QT_QPA_PLATFORM");
+    env.sessionType = qgetenv("XDG_SESSION_TYPE");
+    env.display = qgetenv("DISPLAY");
+    env.waylandDisplay = qgetenv("WAYLAND_DISPLAY");
+    env.waylandSocket = !qEnvironmentVariableIsEmpty("WAYLAND_SOCKET");
+    return env;
+}
+
 bool preferXWayland(int argc, char **argv)
 {
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (!shouldUseXcb(qgetenv("WAYLAND_DISPLAY"), qgetenv("DISPLAY"), qgetenv("QT_QPA_PLATFORM"),
-                      arguments))
+    const Environment env = environment();
+    if (!shouldUseXcb(env.waylandDisplay, env.display, env.qpaPlatform, arguments))
         return false;
     qputenv("QT_QPA_PLATFORM", "xcb");
     return true;

@@ -9,6 +9,19 @@
 // platform: QT_QPA_PLATFORM or -platform.
 namespace PlatformChoice {
 
+// What the session's environment says of the window system, as it is now (QT_QPA_PLATFORM
+// included, once preferXWayland() set it). Read here only, before the application object
+// exists; the overlay asks its own questions later (OverlayPlatform).
+struct Environment
+{
+    QByteArray qpaPlatform;     // QT_QPA_PLATFORM
+    QByteArray sessionType;     // XDG_SESSION_TYPE
+    QByteArray display;         // DISPLAY
+    QByteArray waylandDisplay;  // WAYLAND_DISPLAY
+    bool waylandSocket = false; // WAYLAND_SOCKET hands Qt a connection
+};
+Environment environment();
+
 // The decision alone, from the environment values and the command-line arguments
 // (arguments[0] is the program name).
 bool shouldUseXcb(const QByteArray &waylandDisplay, const QByteArray &display,

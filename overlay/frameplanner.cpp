@@ -9,7 +9,7 @@ namespace FramePlanner {
 
 using OverlayGeometry::ModeTraits;
 using OverlayGeometry::modeTraits;
-using Presence = OverlayWindowSystem::Presence;
+using Presence = WindowPresence;
 
 int screenUnder(QPoint global, const std::vector<Screen> &screens)
 {

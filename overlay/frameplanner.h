@@ -1,6 +1,6 @@
 #pragma once
 
-#include "overlay/overlaywindowsystem.h"
+#include "overlay/windowpresence.h"
 #include "presenter/screenmode.h"
 
 #include <QColor>
@@ -80,7 +80,7 @@ struct Plan
     int followIntervalMs = 16;
     PointerShape pointerShape = PointerShape::Unchanged;
     // Per screen, in the order of Input::screens.
-    std::vector<OverlayWindowSystem::Presence> presence;
+    std::vector<WindowPresence> presence;
     std::vector<QRegion> shownRegion; // device pixels of the screen's window
 };
 

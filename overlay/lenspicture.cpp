@@ -1,19 +1,12 @@
 #include "overlay/lenspicture.h"
 
+#include "overlay/livesource.h"
 #include "overlay/overlaylog.h"
 #include "overlay/screencapture.h"
 
-#ifdef KAVRI_CAPTURE_X11LIVE
-#include "overlay/capture/x11livearea.h"
-#include "overlay/capture/x11livelens.h"
-#endif
-
-#include <QGuiApplication>
-
 #include <algorithm>
-#include <cmath>
 
-LensPicture::LensPicture()
+LensPicture::LensPicture() : m_live(std::make_unique<NoLiveSource>())
 {
     connectRoute(&m_grab);
 }
@@ -22,6 +15,14 @@ LensPicture::~LensPicture()
 {
     // The live lens's last signals must not reach a half-destroyed picture owner.
     stopLive();
+}
+
+void LensPicture::setLiveSource(std::unique_ptr<LiveSource> source)
+{
+    m_live->stop();
+    m_live = std::move(source);
+    connect(m_live.get(), &LiveSource::refreshed, this, &LensPicture::refreshed);
+    connect(m_live.get(), &LiveSource::ended, this, &LensPicture::changed);
 }
 
 void LensPicture::connectRoute(ScreenCapture *route)
@@ -160,9 +161,10 @@ void LensPicture::onCaptured(QPointer<QScreen> screen, QPixmap picture)
     m_pending = false;
     if (screen && screen == m_screen && !picture.isNull()) {
         m_picture = picture;
-        m_pictureOrigin = m_askedPart.isNull()
-                              ? QPoint()
-                              : ScreenGrabCapture::partOrigin(m_askedPart, picture.devicePixelRatio());
+        m_pictureOrigin =
+            m_askedPart.isNull()
+                ? QPoint()
+                : ScreenGrabCapture::partOrigin(m_askedPart, picture.devicePixelRatio());
         useBackdrop();
     }
     emit changed();
@@ -170,13 +172,7 @@ void LensPicture::onCaptured(QPointer<QScreen> screen, QPixmap picture)
 
 void LensPicture::useBackdrop()
 {
-#ifdef KAVRI_CAPTURE_X11LIVE
-    // The live lens paints the desktop's background from the picture of the key press where
-    // the desktop publishes none.
-    if (m_liveLens && m_liveScreen)
-        m_liveLens->setBackdrop(m_liveScreen == m_screen ? m_picture : QPixmap(),
-                                m_liveScreenOrigin + m_pictureOrigin);
-#endif
+    m_live->setPressPicture(m_screen, m_picture, m_pictureOrigin);
 }
 
 void LensPicture::onFailed(const QString &why, bool lasting)
@@ -190,139 +186,30 @@ void LensPicture::onFailed(const QString &why, bool lasting)
     emit changed();
 }
 
-void LensPicture::openLive()
-{
-#ifdef KAVRI_CAPTURE_X11LIVE
-    if (m_liveOpened)
-        return;
-    // Only where Qt itself draws on an X server; XWayland is refused by open().
-    m_liveOpened = true;
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        m_liveLens = X11LiveLens::open();
-    if (m_liveLens) {
-        connect(m_liveLens.get(), &X11LiveLens::changed, this, &LensPicture::takeLivePicture);
-        // Queued: it may come from inside follow(), while a frame is being planned.
-        connect(m_liveLens.get(), &X11LiveLens::liveChanged, this, &LensPicture::liveEnded,
-                Qt::QueuedConnection);
-    }
-    qCInfo(lcOverlayCapture, "live lens: %s",
-           m_liveLens ? "on X11, where a compositing manager runs" : "none");
-#endif
-}
-
 bool LensPicture::liveWillDraw()
 {
-#ifdef KAVRI_CAPTURE_X11LIVE
-    openLive();
-    return m_liveLens && !m_liveRefused && m_available && m_liveLens->isLive();
-#else
-    return false;
-#endif
+    return m_available && m_live->willDraw();
 }
 
-bool LensPicture::follow(QScreen *screen, unsigned long screenWindow,
-                         const std::vector<unsigned long> &ownWindows, QPoint pointer, int radius,
+bool LensPicture::follow(QScreen *screen, const QWidget *screenWindow,
+                         const std::vector<const QWidget *> &ownWindows, QPoint pointer, int radius,
                          double scale)
 {
-#ifdef KAVRI_CAPTURE_X11LIVE
-    openLive();
-    if (!m_liveLens || m_liveRefused || !screen || !screenWindow || !m_available) {
-        dropLive();
-        return false;
-    }
-    const double ratio = screen->devicePixelRatio();
-    // A screen that moved moves its window: its corner is asked again.
-    const bool restart = !m_liveLens->isRunning() || screen != m_liveScreen ||
-                         screen->geometry() != m_liveScreenGeometry ||
-                         screenWindow != m_liveScreenWindow || ownWindows != m_liveOwn;
-    if (restart) {
-        // The overlay window covers its screen exactly: its corner is the screen's.
-        const std::optional<QPoint> origin = m_liveLens->rootPosition(screenWindow);
-        if (!origin) {
-            dropLive();
-            return false;
-        }
-        m_liveScreenOrigin = *origin;
-    }
-    const QSize deviceSize(int(std::lround(screen->geometry().width() * ratio)),
-                           int(std::lround(screen->geometry().height() * ratio)));
-    const QPoint devicePointer(int(std::lround(pointer.x() * ratio)),
-                               int(std::lround(pointer.y() * ratio)));
-    const QRect area = X11LiveArea::sourceRect(m_liveScreenOrigin + devicePointer, radius, ratio,
-                                               scale, QRect(m_liveScreenOrigin, deviceSize));
-    // The picture made inside start() or setArea() is read below, not announced.
-    m_following = true;
-    bool running = true;
-    if (restart) {
-        m_liveScreen = screen;
-        m_liveScreenGeometry = screen->geometry();
-        m_liveScreenWindow = screenWindow;
-        m_liveOwn = ownWindows;
-        useBackdrop();
-        running = m_liveLens->start(area, ownWindows);
-    } else {
-        m_liveLens->setArea(area);
-    }
-    if (!running) {
-        m_following = false;
-        // No compositing manager: the picture of the key press, until the lens is hidden.
-        dropLive();
-        m_liveRefused = true;
-        return false;
-    }
-    takeLivePicture();
-    m_following = false;
-    return true;
-#else
-    Q_UNUSED(screen)
-    Q_UNUSED(screenWindow)
-    Q_UNUSED(ownWindows)
-    Q_UNUSED(pointer)
-    Q_UNUSED(radius)
-    Q_UNUSED(scale)
-    return false;
-#endif
+    return m_live->follow(m_available ? screen : nullptr, screenWindow, ownWindows, pointer, radius,
+                          scale);
 }
 
 void LensPicture::stopLive()
 {
-    dropLive();
-    m_liveRefused = false;
+    m_live->stop();
 }
 
-void LensPicture::dropLive()
+QImage LensPicture::livePicture() const
 {
-#ifdef KAVRI_CAPTURE_X11LIVE
-    if (m_liveLens)
-        m_liveLens->stop();
-#endif
-    m_liveScreen = nullptr;
-    m_liveScreenWindow = 0;
-    m_liveOwn.clear();
-    m_live = QImage();
-    m_liveOrigin = QPoint();
+    return m_live->picture();
 }
 
-void LensPicture::takeLivePicture()
+QPoint LensPicture::liveOrigin() const
 {
-#ifdef KAVRI_CAPTURE_X11LIVE
-    if (!m_liveLens || !m_liveLens->isRunning())
-        return;
-    m_live = m_liveLens->picture();
-    m_liveOrigin = m_liveLens->area().topLeft() - m_liveScreenOrigin;
-    if (!m_following)
-        emit refreshed();
-#endif
-}
-
-void LensPicture::liveEnded()
-{
-#ifdef KAVRI_CAPTURE_X11LIVE
-    // The compositing manager went away: the lens shows the picture of the key press again.
-    if (m_liveLens && m_liveLens->isRunning())
-        return;
-    dropLive();
-    m_liveRefused = true;
-    emit changed();
-#endif
+    return m_live->origin();
 }

@@ -15,18 +15,19 @@
 #include <utility>
 #include <vector>
 
+class LiveSource;
+class QWidget;
 class ScreenCapture;
-class X11LiveLens;
 
 // The magnifier's picture of the screen, and the one way it is got: a request to the capture
 // route, answered later (or refused). One request at a time: a new one replaces the one under
 // way, and a request nobody waits for any more is cancelled, so the route closes what it holds
 // open at once.
 //
-// While the lens is shown on X11 under a compositing manager, a live picture of just the part
-// the lens magnifies comes on top of that one (follow()): it is remade whenever what lies
-// beneath the overlay changes there. The picture taken at the key press stays, for when the
-// live one ends (the compositing manager went away).
+// Where the platform makes one (LiveSource: X11 under a compositing manager), a live picture of
+// just the part the lens magnifies comes on top of that one while the lens is shown (follow()):
+// it is remade whenever what lies beneath the overlay changes there. The picture taken at the
+// key press stays, for when the live one ends (the compositing manager went away).
 //
 // It knows nothing of the lens's drawing: whoever shows the lens asks it whether there is a
 // picture to show, and of which screen, and hands it the overlay's windows to leave out.
@@ -43,6 +44,8 @@ public:
     void setRoute(std::unique_ptr<ScreenCapture> route);
     // How the screen is read where no other route is set.
     void setGrabber(ScreenGrabCapture::Grabber grabber);
+    // Where the live picture comes from; none by default.
+    void setLiveSource(std::unique_ptr<LiveSource> source);
 
     // Whether a picture can be had at all. Once unavailable, unavailable() is emitted (once)
     // and nothing is asked for any more.
@@ -81,15 +84,15 @@ public:
     // is the overlay window covering `screen` exactly, `ownWindows` all of the overlay's
     // windows, which the picture leaves out. False where there is no live picture (not X11,
     // no compositing manager): the picture taken at the key press is the one to show then.
-    bool follow(QScreen *screen, unsigned long screenWindow,
-                const std::vector<unsigned long> &ownWindows, QPoint pointer, int radius,
+    bool follow(QScreen *screen, const QWidget *screenWindow,
+                const std::vector<const QWidget *> &ownWindows, QPoint pointer, int radius,
                 double scale);
     // The lens is no longer shown: nothing is read any more. The next follow() starts anew.
     void stopLive();
     // The live picture of the area the lens magnifies, and where its top left corner lies in
     // the device pixels of its screen; null while there is none.
-    QImage livePicture() const { return m_live; }
-    QPoint liveOrigin() const { return m_liveOrigin; }
+    QImage livePicture() const;
+    QPoint liveOrigin() const;
 
 signals:
     // A picture came, or the one asked for will not.
@@ -103,14 +106,10 @@ private:
     ScreenCapture *route() const;
     void onCaptured(QPointer<QScreen> screen, QPixmap picture);
     void ask(QScreen *screen, const QRect &lensArea);
-    void openLive();
     bool liveWillDraw();
     void useBackdrop();
     void onFailed(const QString &why, bool lasting);
     void connectRoute(ScreenCapture *route);
-    void takeLivePicture();
-    void liveEnded();
-    void dropLive();
 
     ScreenGrabCapture m_grab;
     std::unique_ptr<ScreenCapture> m_route;
@@ -130,17 +129,5 @@ private:
     bool m_available = true;
     QString m_why;
 
-    // The live picture: opened on the first follow(), null where there is none.
-    std::unique_ptr<X11LiveLens> m_liveLens;
-    bool m_liveOpened = false;
-    // start() refused (no compositing manager): not asked again until the lens is hidden.
-    bool m_liveRefused = false;
-    bool m_following = false; // inside follow(): the caller reads the picture itself
-    QPointer<QScreen> m_liveScreen;
-    QRect m_liveScreenGeometry;
-    unsigned long m_liveScreenWindow = 0;
-    std::vector<unsigned long> m_liveOwn;
-    QPoint m_liveScreenOrigin; // the screen's top left corner in root device pixels
-    QImage m_live;
-    QPoint m_liveOrigin;
+    std::unique_ptr<LiveSource> m_live;
 };

@@ -1,11 +1,12 @@
 #include "overlay/overlaycontroller.h"
 
-#include "overlay/layerbackend.h"
-#include "overlay/layeroverlay.h"
+#include "overlay/livesource.h"
 #include "overlay/overlaygeometry.h"
 #include "overlay/overlaylog.h"
 #include "overlay/overlaysurface.h"
 #include "overlay/overlaywindowsystem.h"
+#include "overlay/wayland/layerbackend.h"
+#include "overlay/wayland/layeroverlay.h"
 #include "overlay/windowbackend.h"
 
 #include <QCursor>
@@ -34,10 +35,14 @@ std::vector<FramePlanner::Screen> describe(const QList<QScreen *> &screens)
 
 } // namespace
 
-OverlayController::OverlayController(OverlaySurface *primary, std::unique_ptr<LayerOverlay> layer)
+OverlayController::OverlayController(OverlaySurface *primary,
+                                     std::unique_ptr<OverlayWindowSystem> windowSystem,
+                                     std::unique_ptr<LayerOverlay> layer,
+                                     std::unique_ptr<LiveSource> live)
     : m_windows(std::make_unique<WindowBackend>(primary, &m_frame))
 {
-    m_windows->setWindowSystem(OverlayWindowSystem::forCurrentPlatform());
+    m_windows->setWindowSystem(std::move(windowSystem));
+    m_lens.setLiveSource(std::move(live));
     m_followTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_followTimer, &QTimer::timeout, this, &OverlayController::followPointer);
     m_warpWatch.setInterval(WarpWatchMs);
@@ -112,11 +117,6 @@ void OverlayController::fallBackToWindows()
 LayerOverlay *OverlayController::layerOverlay() const
 {
     return m_layer ? m_layer->overlay() : nullptr;
-}
-
-std::vector<OverlaySurface *> OverlayController::surfaces() const
-{
-    return m_windows->surfaces();
 }
 
 void OverlayController::setPointerSource(PointerSource source)
@@ -403,15 +403,12 @@ bool OverlayController::followLive(const FramePlanner::Plan &plan)
         m_lens.stopLive();
         return false;
     }
-    std::vector<unsigned long> own;
-    unsigned long screenWindow = 0;
-    for (OverlaySurface *surface : m_windows->surfaces()) {
-        const unsigned long id = surface->effectiveWinId();
-        if (!id)
-            continue;
-        own.push_back(id);
+    std::vector<const QWidget *> own;
+    const QWidget *screenWindow = nullptr;
+    for (const OverlaySurface *surface : m_windows->surfaces()) {
+        own.push_back(surface);
         if (surface->coveredScreen() == m_frame.screen)
-            screenWindow = id;
+            screenWindow = surface;
     }
     return m_lens.follow(m_frame.screen, screenWindow, own, m_frame.pointer, m_frame.radius,
                          m_frame.scaleRate);

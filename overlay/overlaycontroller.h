@@ -17,6 +17,7 @@
 
 class LayerBackend;
 class LayerOverlay;
+class LiveSource;
 class OverlayBackend;
 class OverlaySurface;
 class OverlayWindowSystem;
@@ -37,8 +38,10 @@ public:
     using PointerSource = std::function<QPoint()>;
 
     // `primary` is the window over the primary screen; the windows of the other screens are
-    // the controller's. Starts the backend that draws.
-    OverlayController(OverlaySurface *primary, std::unique_ptr<LayerOverlay> layer);
+    // the controller's. Where `layer` is given its surfaces draw, else the windows do, with
+    // `windowSystem`; `live` is the lens's live picture. Starts the backend that draws.
+    OverlayController(OverlaySurface *primary, std::unique_ptr<OverlayWindowSystem> windowSystem,
+                      std::unique_ptr<LayerOverlay> layer, std::unique_ptr<LiveSource> live);
     ~OverlayController() override;
 
     const OverlayFrame *frame() const { return &m_frame; }
@@ -48,7 +51,6 @@ public:
     const LensPicture &lens() const { return m_lens; }
     // Null while Qt's windows draw.
     LayerOverlay *layerOverlay() const;
-    std::vector<OverlaySurface *> surfaces() const;
 
     void applySettings(const EffectSettings &settings);
     void setMagnifierAvailable(bool available, const QString &why);

@@ -2,16 +2,16 @@
 
 #include "overlay/overlayframe.h"
 #include "overlay/overlaypaint.h"
-#include "overlay/overlaywindowsystem.h"
+#
 
 #include <QPainter>
 #include <QScreen>
 #include <QWindow>
 
-OverlaySurface::OverlaySurface(QWidget *parent, const OverlayFrame *frame)
+OverlaySurface::OverlaySurface(QWidget *parent, const OverlayFrame *frame, Qt::WindowFlags flags)
     : QWidget(parent), m_frame(frame)
 {
-    setWindowFlags(OverlayWindowSystem::overlayWindowFlags());
+    setWindowFlags(flags);
     setAttribute(Qt::WA_TranslucentBackground, true);
     setAttribute(Qt::WA_TransparentForMouseEvents, true);
     setAttribute(Qt::WA_MouseTracking, true);

@@ -12,13 +12,14 @@ class QScreen;
 // WindowBackend places the windows (ScreenWidget is the one on the primary screen).
 //
 // The window never takes the focus, and input passes to the presentation beneath (except the
-// pointer under XWayland while an effect follows it: see OverlayWindowSystem::Presence).
+// pointer under XWayland while an effect follows it: see WindowPresence).
 class OverlaySurface : public QWidget
 {
     Q_OBJECT
 
 public:
-    OverlaySurface(QWidget *parent, const OverlayFrame *frame);
+    // `flags`: the overlay's window flags on this platform (OverlayPlatform::windowFlags).
+    OverlaySurface(QWidget *parent, const OverlayFrame *frame, Qt::WindowFlags flags);
 
     // The frame to draw; a window without one draws nothing.
     void setFrame(const OverlayFrame *frame) { m_frame = frame; }

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "overlay/windowpresence.h"
+
 #include <QObject>
 #include <QRegion>
-
-#include <memory>
 
 class QWidget;
 
@@ -49,16 +49,7 @@ public:
     // `window` goes away (its screen left): stop looking after it.
     virtual void forgetWindow(QWidget *window) { Q_UNUSED(window) }
 
-    // What an overlay window has to be for the frame on the screen.
-    enum class Presence {
-        // Draws nothing: it may leave the screen altogether.
-        Idle,
-        // Draws an effect that stays put; pointer and keys pass to the windows beneath.
-        Shown,
-        // Draws (or waits to draw) an effect that follows the pointer: the window may hold
-        // the pointer to learn where it is. Never the keyboard focus.
-        FollowingPointer,
-    };
+    using Presence = WindowPresence;
     // Where mapped windows that let input through are in the way of clicks and learn the
     // pointer position only over their own pixels (an X server that is a client of a Wayland
     // compositor), this unmaps idle windows and gives a window that follows the pointer the
@@ -80,15 +71,6 @@ public:
     // from those events and spends nothing while the pointer stands still; otherwise it has
     // to sample the pointer position.
     virtual bool reportsPointerMotion() const { return false; }
-
-    // The window flags of an overlay window on the running platform: a frameless tool window
-    // above the others that takes neither input nor the focus.
-    static Qt::WindowFlags overlayWindowFlags();
-
-    // The implementation for the running platform: X11 when the application talks to an X
-    // server (and the program was built with Xlib), otherwise one that reports compositing
-    // and leaves the window alone, as on platforms that composite every window.
-    static std::unique_ptr<OverlayWindowSystem> forCurrentPlatform();
 
 signals:
     // A compositing manager started or stopped: what the window may show has to be redone.

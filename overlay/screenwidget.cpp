@@ -1,29 +1,17 @@
 #include "overlay/screenwidget.h"
 
-#include "overlay/layeroverlay.h"
+#include "overlay/livesource.h"
 #include "overlay/overlaycontroller.h"
+#include "overlay/overlayplatform.h"
 #include "overlay/overlaywindowsystem.h"
 #include "overlay/screencapture.h"
+#include "overlay/wayland/layeroverlay.h"
 
-#include <QGuiApplication>
-
-namespace {
-
-std::unique_ptr<LayerOverlay> layerOverlayIfOffered()
+ScreenWidget::ScreenWidget(QWidget *parent, OverlayPlatform &platform)
+    : OverlaySurface(parent, nullptr, platform.windowFlags())
 {
-    // On a window system of Qt's own only: an offscreen overlay never meets the session's
-    // compositor.
-    const QString platform = QGuiApplication::platformName();
-    if (platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland")))
-        return LayerOverlay::connectIfOffered();
-    return nullptr;
-}
-
-} // namespace
-
-ScreenWidget::ScreenWidget(QWidget *parent) : OverlaySurface(parent, nullptr)
-{
-    auto controller = std::make_unique<OverlayController>(this, layerOverlayIfOffered());
+    auto controller = std::make_unique<OverlayController>(
+        this, platform.makeWindowSystem(), platform.takeLayerOverlay(), platform.makeLiveSource());
     setFrame(controller->frame());
     connect(controller.get(), &OverlayController::magnifierUnavailable, this,
             &ScreenWidget::magnifierUnavailable);
@@ -161,11 +149,6 @@ QScreen *ScreenWidget::effectScreen() const
     return m_controller->frame()->screen;
 }
 
-std::vector<OverlaySurface *> ScreenWidget::surfaces() const
-{
-    return m_controller->surfaces();
-}
-
 LayerOverlay *ScreenWidget::layerOverlay() const
 {
     return m_controller ? m_controller->layerOverlay() : nullptr;
@@ -214,9 +197,4 @@ void ScreenWidget::onSetRepaint()
 void ScreenWidget::onSetScaleRate(double scale)
 {
     m_controller->setScaleRate(scale);
-}
-
-void ScreenWidget::onSetMouseSpeed(double)
-{
-    // The speed is the settings window's and the device's business; the picture stays.
 }

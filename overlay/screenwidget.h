@@ -15,6 +15,7 @@
 
 class LayerOverlay;
 class OverlayController;
+class OverlayPlatform;
 class OverlayWindowSystem;
 class QScreen;
 class ScreenCapture;
@@ -38,7 +39,8 @@ public:
     using PointerSource = std::function<QPoint()>;
     using ScreenGrabber = ScreenGrabCapture::Grabber;
 
-    explicit ScreenWidget(QWidget *parent);
+    // Takes what it draws with from `platform` (see OverlayPlatform::detect()).
+    ScreenWidget(QWidget *parent, OverlayPlatform &platform);
     ~ScreenWidget() override;
 
     // Replace how the overlay reads the pointer, reads the screen and talks to the window
@@ -85,9 +87,8 @@ public:
     QPixmap screenPixmap() const;
     // The pointer position of the last frame, in the coordinates of the screen it was on.
     QPoint mousePos() const;
-    // The screen the effect is drawn on, and the windows over each screen.
+    // The screen the effect is drawn on.
     QScreen *effectScreen() const;
-    std::vector<OverlaySurface *> surfaces() const;
     // The native Wayland overlay that draws the frames instead of the windows; null where
     // the windows do (no layer-shell, or its connection broke).
     LayerOverlay *layerOverlay() const;
@@ -109,7 +110,6 @@ public slots:
     void onSetCursorSize(int size);
     void onSetRepaint();
     void onSetScaleRate(double scale);
-    void onSetMouseSpeed(double speed);
 
 private:
     std::unique_ptr<OverlayController> m_controller;

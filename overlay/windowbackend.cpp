@@ -136,7 +136,7 @@ void WindowBackend::followScreens(QScreen *leaving)
                 surface->cover(screen);
             continue;
         }
-        auto surface = std::make_unique<OverlaySurface>(nullptr, m_frame);
+        auto surface = std::make_unique<OverlaySurface>(nullptr, m_frame, m_primary->windowFlags());
         surface->createOn(screen);
         surface->installEventFilter(this);
         if (m_windowSystem)

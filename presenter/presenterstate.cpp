@@ -209,7 +209,6 @@ void PresenterState::setScaleRate(double scale)
 
 void PresenterState::setMouseSpeed(double speed)
 {
-    emit overlayMouseSpeed(speed);
     m_store.setValue(SettingsKeys::Speed, speed);
 }
 

@@ -75,6 +75,7 @@ public:
     void setBackOpacity(int opacity);
     void setCursorSize(int size);
     void setScaleRate(double scale);
+    // The hidden mouse-speed control: only kept in the file, which old versions read.
     void setMouseSpeed(double speed);
 
     // The language chosen last, or -1 while none was ever stored.
@@ -152,7 +153,6 @@ signals:
     void overlayCursorSize(int size);
     void overlayRecapture();
     void overlayScaleRate(double scale);
-    void overlayMouseSpeed(double speed);
 
 private:
     void changeMode(int mode);

@@ -47,19 +47,6 @@ public:
     void setColorPicker(ColorPicker picker);
 
 signals:
-    // The overlay's commands under the names of its slots. The window emits none of them:
-    // they come from the presenter state's overlay* signals, which the application connects.
-    void setMode(ScreenMode mode);
-    void showMode(bool enable);
-    void setForeColor(QColor color);
-    void setBackColor(QColor color);
-    void setForeOpacity(int opacity);
-    void setBackOpacity(int opacity);
-    void setCursorSize(int size);
-    void SetRepaint();
-    void setScaleRate(double scale);
-    void setMouseSpeed(double speed);
-    void SetLanguage(int index);
     // The window put up a notice (the magnifier cannot work, the settings cannot be saved):
     // worth a word from the tray, which reaches the user with the window hidden.
     void noticeShown(const QString &text);

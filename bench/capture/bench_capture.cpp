@@ -10,7 +10,7 @@
 #include "overlay/capture/capturechain.h"
 #include "overlay/capture/captureprobe.h"
 #include "overlay/capture/mutterscreencastcapture.h"
-#include "overlay/capture/portalscreenshotcapture.h"
+#include "overlay/overlayplatform.h"
 
 #ifdef KAVRI_CAPTURE_PIPEWIRE
 #include "overlay/capture/pipewireframegrabber.h"
@@ -36,10 +36,10 @@
 namespace {
 std::unique_ptr<ScreenCapture> makeRoute(const QString &name)
 {
-    if (name == QLatin1String("gnome-screencast"))
-        return std::make_unique<MutterScreenCastCapture>();
-    if (name == QLatin1String("portal"))
-        return std::make_unique<PortalScreenshotCapture>();
+    for (const CaptureRoute route : {CaptureRoute::GnomeScreencast, CaptureRoute::Portal}) {
+        if (captureRouteName(route) == name)
+            return OverlayPlatform::makeCapture(route, nullptr);
+    }
     return nullptr;
 }
 
@@ -198,8 +198,8 @@ int main(int argc, char **argv)
     QElapsedTimer probeClock;
     probeClock.start();
     const CaptureOffer offer = probeCaptureOffer();
-    const QStringList recommended =
-        recommendedCaptureRoutes(offer, MutterScreenCastCapture::builtWithPipeWire());
+    const QStringList recommended = captureRouteNames(
+        recommendedCaptureRoutes(offer, MutterScreenCastCapture::builtWithPipeWire()));
     std::printf("session offers: %s (probe %lld ms); recommended order: %s\n",
                 qPrintable(offer.describe()), probeClock.elapsed(),
                 qPrintable(recommended.join(QStringLiteral(", "))));

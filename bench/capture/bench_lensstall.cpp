@@ -10,6 +10,7 @@
 // percentile are printed for the overlay's thread and for the dialog. Asserts nothing.
 //   bench_lensstall [--presses N] [--seconds S]
 #include "common/childprocess.h"
+#include "overlay/overlayplatform.h"
 #include "overlay/screenwidget.h"
 #include "presenter/screenmode.h"
 
@@ -261,7 +262,8 @@ int main(int argc, char **argv)
     // The same raster-only surfaces as the program itself.
     QCoreApplication::setAttribute(Qt::AA_ForceRasterWidgets);
     QApplication app(qtArgc, argv);
-    ScreenWidget overlay(nullptr);
+    OverlayPlatform platform = OverlayPlatform::detect();
+    ScreenWidget overlay(nullptr, platform);
     overlay.onSetCursorSize(50);
     overlay.onSetMode(ModeMagnifier);
     for (const bool press : {true, false}) {

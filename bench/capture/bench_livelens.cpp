@@ -6,8 +6,8 @@
 // Prints figures only; the machine's load (uptime) comes first, as the other programs on it
 // change them.
 #include "common/childprocess.h"
-#include "overlay/capture/x11livearea.h"
-#include "overlay/capture/x11livelens.h"
+#include "overlay/x11/x11livearea.h"
+#include "overlay/x11/x11livelens.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

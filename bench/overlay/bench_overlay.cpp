@@ -5,6 +5,7 @@
 // Then the two-screen row: a 1920 x 1080 and a 3840 x 2160 screen side by side on a real Xorg
 // with the dummy video driver (started here, as root), the pointer moving across both.
 
+#include "overlay/overlayplatform.h"
 #include "overlay/screenwidget.h"
 #include "presenter/screenmode.h"
 
@@ -147,7 +148,8 @@ int twoScreenRow()
         std::printf("two-screen row: the X server shows %d screens\n", int(screens.size()));
         return 1;
     }
-    ScreenWidget overlay(nullptr);
+    OverlayPlatform platform = OverlayPlatform::detect();
+    ScreenWidget overlay(nullptr, platform);
     QPoint pointer = screens[0]->geometry().center();
     overlay.setPointerSource([&pointer] { return pointer; });
     overlay.onSetCursorSize(50);
@@ -280,7 +282,8 @@ int main(int argc, char *argv[])
     const QSize sizes[] = {QSize(1920, 1080), QSize(3840, 2160)};
     for (int s = 0; s < 2; ++s) {
         const QSize size = sizes[s];
-        ScreenWidget overlay(nullptr);
+        OverlayPlatform platform = OverlayPlatform::detect();
+        ScreenWidget overlay(nullptr, platform);
         QPoint pointer;
         const QPixmap desktop = desktopPicture(size);
         overlay.setPointerSource([&pointer] { return pointer; });
@@ -311,7 +314,8 @@ int main(int argc, char *argv[])
 
     // The mode flash runs on a timer: choosing a mode returns at once, and the event loop runs
     // on while the mode is shown.
-    ScreenWidget flashing(nullptr);
+    OverlayPlatform platform = OverlayPlatform::detect();
+    ScreenWidget flashing(nullptr, platform);
     flashing.setWindowState(Qt::WindowNoState);
     flashing.setGeometry(QRect(QPoint(0, 0), sizes[0]));
     runEventLoopFor(100);

@@ -3,8 +3,9 @@
 // Run it by hand inside a wlroots session; elsewhere it says why it has nothing to measure.
 // With a file name as argument it also saves the last picture there.
 
-#include "overlay/layeroverlay.h"
+#include "overlay/overlayplatform.h"
 #include "overlay/screencapture.h"
+#include "overlay/wayland/layeroverlay.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -18,9 +19,10 @@
 int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
+    OverlayPlatform platform = OverlayPlatform::detect();
     std::printf("Wayland globals: %s\n",
-                qPrintable(LayerOverlay::waylandGlobals().join(QLatin1Char(' '))));
-    const auto overlay = LayerOverlay::connectIfOffered();
+                qPrintable(platform.waylandGlobals().join(QLatin1Char(' '))));
+    const auto overlay = platform.takeLayerOverlay();
     const auto capture = overlay ? overlay->makeCapture() : nullptr;
     if (!capture) {
         std::printf("no layer-shell session with screencopy here: nothing to measure\n");

@@ -39,7 +39,7 @@ xdotool mousemove $((${size%x*} / 2 - 7)) $((${size#*x} / 2 - 5))
 export QT_QPA_PLATFORM=xcb XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config"
 mkdir -m 700 "$XDG_RUNTIME_DIR" "$XDG_CONFIG_HOME"
 cd "$work"
-coproc HOST { exec "$build/tests/x11/x11_overlay_host" 2>/dev/null; }
+coproc HOST { exec "$build/tests/overlay/x11/x11_overlay_host" 2>/dev/null; }
 host=$HOST_PID
 pids+=($host)
 send() { echo "$1" >&"${HOST[1]}"; }

@@ -125,14 +125,14 @@ CaptureOffer probeCaptureOffer(int timeoutMs)
     return offer;
 }
 
-QStringList recommendedCaptureRoutes(const CaptureOffer &offer, bool pipewire)
+QList<CaptureRoute> recommendedCaptureRoutes(const CaptureOffer &offer, bool pipewire)
 {
-    QStringList routes;
+    QList<CaptureRoute> routes;
     if (offer.mutterScreenCast && pipewire)
-        routes << QStringLiteral("gnome-screencast");
+        routes << CaptureRoute::GnomeScreencast;
     if (offer.kwin && offer.kwinScreenShotVersion > 0)
-        routes << QStringLiteral("kwin-screenshot");
+        routes << CaptureRoute::KWinScreenshot;
     if (offer.portal && (offer.portalScreenshotVersion > 0 || !offer.portalAnswered))
-        routes << QStringLiteral("portal");
+        routes << CaptureRoute::Portal;
     return routes;
 }

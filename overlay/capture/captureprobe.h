@@ -1,5 +1,8 @@
 #pragma once
 
+#include "overlay/capture/captureroute.h"
+
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -31,11 +34,11 @@ struct CaptureOffer
 // Asks the session bus; each call waits at most `timeoutMs`.
 CaptureOffer probeCaptureOffer(int timeoutMs = 250);
 
-// The capture routes worth trying on a session offering `offer`, best first, by name(); a
+// The capture routes worth trying on a session offering `offer`, best first; a
 // portal that did not answer in time is still worth a try:
 // GNOME's screen cast before the portal, because GNOME's portal flashes the screen, plays
 // the shutter sound and leaves a file in the user's Pictures for every picture; KWin's
 // screenshot interface before the portal, because Plasma's portal leaves a file in the
 // user's Pictures for every picture too.
 // `pipewire` says whether the screen cast can be read at all (builtWithPipeWire()).
-QStringList recommendedCaptureRoutes(const CaptureOffer &offer, bool pipewire);
+QList<CaptureRoute> recommendedCaptureRoutes(const CaptureOffer &offer, bool pipewire);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "overlay/capture/captureroute.h"
 #include "overlay/capture/framepicture.h"
 #include "overlay/screencapture.h"
 
@@ -32,7 +33,7 @@ public:
     explicit KWinScreenShotCapture(QObject *parent = nullptr);
     ~KWinScreenShotCapture() override;
 
-    QString name() const override { return QStringLiteral("kwin-screenshot"); }
+    QString name() const override { return captureRouteName(CaptureRoute::KWinScreenshot); }
     void capture(QScreen *screen) override;
     // Closes the pipe and drops the answer, whenever it comes.
     void cancel() override;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "overlay/capture/captureroute.h"
 #include "overlay/screencapture.h"
 
 #include <QElapsedTimer>
@@ -21,7 +22,7 @@ public:
     explicit MutterScreenCastCapture(QObject *parent = nullptr);
     ~MutterScreenCastCapture() override;
 
-    QString name() const override { return QStringLiteral("gnome-screencast"); }
+    QString name() const override { return captureRouteName(CaptureRoute::GnomeScreencast); }
     void capture(QScreen *screen) override;
     // Stops the session at once, rather than at the timeout.
     void cancel() override;

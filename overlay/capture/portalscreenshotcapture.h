@@ -1,5 +1,6 @@
 #pragma once
 
+#include "overlay/capture/captureroute.h"
 #include "overlay/screencapture.h"
 
 #include <QVariantMap>
@@ -24,7 +25,7 @@ public:
     explicit PortalScreenshotCapture(QObject *parent = nullptr);
     ~PortalScreenshotCapture() override;
 
-    QString name() const override { return QStringLiteral("portal"); }
+    QString name() const override { return captureRouteName(CaptureRoute::Portal); }
     void capture(QScreen *screen) override;
     // Withdraws the request under way (the portal's Close).
     void cancel() override;

@@ -1,4 +1,4 @@
-#include "overlay/layeroverlay.h"
+#include "overlay/wayland/layeroverlay.h"
 
 #include "overlay/overlayframe.h"
 #include "overlay/overlaygeometry.h"
@@ -471,11 +471,8 @@ void LayerOverlay::Private::countFrame(bool mapping)
     statsDelaySum = statsDelayMax = 0;
 }
 
-std::unique_ptr<LayerOverlay> LayerOverlay::connectIfOffered()
+std::unique_ptr<LayerOverlay> LayerOverlay::connectIfOffered(std::unique_ptr<WaylandClient> client)
 {
-    if (qgetenv("KAVRI_OVERLAY_ROUTE") == "xwayland")
-        return nullptr;
-    auto client = WaylandClient::connectToDisplay();
     if (!client || !client->layerShell() || !client->compositor() || !client->shm())
         return nullptr;
     auto d = std::make_unique<Private>();
@@ -483,12 +480,6 @@ std::unique_ptr<LayerOverlay> LayerOverlay::connectIfOffered()
     std::unique_ptr<LayerOverlay> overlay(new LayerOverlay(std::move(d)));
     overlay->d->start(overlay.get());
     return overlay;
-}
-
-QStringList LayerOverlay::waylandGlobals()
-{
-    const auto client = WaylandClient::connectToDisplay();
-    return client ? client->globals() : QStringList();
 }
 
 LayerOverlay::LayerOverlay(std::unique_ptr<Private> p) : d(std::move(p)) {}
@@ -519,9 +510,4 @@ std::unique_ptr<ScreenCapture> LayerOverlay::makeCapture()
     if (!d->client->screencopy() || !d->client->isAlive())
         return nullptr;
     return std::make_unique<WlrScreenCapture>(d->client.get());
-}
-
-bool LayerOverlay::isConnected() const
-{
-    return d->client->isAlive();
 }

@@ -168,9 +168,6 @@ const wl_pointer_listener PointerListener = {
 
 std::unique_ptr<WaylandClient> WaylandClient::connectToDisplay()
 {
-    // wl_display_connect falls back to "wayland-0" without it: only a Wayland session counts.
-    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
-        return nullptr;
     std::unique_ptr<WaylandClient> client(new WaylandClient);
     if (!client->setUp())
         return nullptr;

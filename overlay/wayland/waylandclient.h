@@ -63,7 +63,8 @@ class WaylandClient final : public QObject
 
 public:
     // Connects to the compositor named by WAYLAND_DISPLAY and learns its globals and outputs;
-    // null without WAYLAND_DISPLAY or when the compositor does not answer.
+    // null when the compositor does not answer. wl_display_connect falls back to "wayland-0"
+    // without WAYLAND_DISPLAY: the caller checks that it is set.
     static std::unique_ptr<WaylandClient> connectToDisplay();
     ~WaylandClient() override;
 

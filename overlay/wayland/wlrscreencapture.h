@@ -1,5 +1,6 @@
 #pragma once
 
+#include "overlay/capture/captureroute.h"
 #include "overlay/screencapture.h"
 
 #include <QElapsedTimer>
@@ -22,7 +23,7 @@ public:
     explicit WlrScreenCapture(WaylandClient *client);
     ~WlrScreenCapture() override;
 
-    QString name() const override { return QStringLiteral("wlr-screencopy"); }
+    QString name() const override { return captureRouteName(CaptureRoute::WlrScreencopy); }
     void capture(QScreen *screen) override;
     void cancel() override;
 

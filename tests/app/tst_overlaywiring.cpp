@@ -21,7 +21,6 @@ signals:
     void overlayCursorSize(int size);
     void overlayRecapture();
     void overlayScaleRate(double scale);
-    void overlayMouseSpeed(double speed);
     void modeChanged(int mode);
 };
 
@@ -40,7 +39,6 @@ public slots:
     void onSetCursorSize(int s) { calls << QStringLiteral("size %1").arg(s); }
     void onSetRepaint() { calls << QStringLiteral("repaint"); }
     void onSetScaleRate(double s) { calls << QStringLiteral("scale %1").arg(s); }
-    void onSetMouseSpeed(double s) { calls << QStringLiteral("speed %1").arg(s); }
 };
 
 class TestOverlayWiring : public QObject
@@ -63,17 +61,16 @@ private slots:
         emit state.overlayCursorSize(33);
         emit state.overlayRecapture();
         emit state.overlayScaleRate(2.5);
-        emit state.overlayMouseSpeed(0.75);
         emit state.modeChanged(3);
 
         // Same thread, so every slot ran inside its emission, in emission order.
-        const QStringList expected{
-            "mode 2",         "show 1",  "fore #010203", "back #040506", "foreOpacity 11",
-            "backOpacity 22", "size 33", "repaint",      "scale 2.5",    "speed 0.75"};
+        const QStringList expected{"mode 2",       "show 1",         "fore #010203",
+                                   "back #040506", "foreOpacity 11", "backOpacity 22",
+                                   "size 33",      "repaint",        "scale 2.5"};
         QCOMPARE(overlay.calls, expected);
         // disconnect() answers whether there was anything to cut.
         QVERIFY(!QObject::disconnect(&state, &WiringState::modeChanged, nullptr, nullptr));
-        QVERIFY(QObject::disconnect(&state, &WiringState::overlayMouseSpeed, nullptr, nullptr));
+        QVERIFY(QObject::disconnect(&state, &WiringState::overlayScaleRate, nullptr, nullptr));
     }
 };
 

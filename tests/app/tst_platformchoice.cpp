@@ -58,7 +58,7 @@ private slots:
         QTest::addColumn<int>("overlay");
         QTest::addColumn<QStringList>("captures");
 
-        const QStringList gnomeBus{"gnome-screencast", "portal"};
+        const QList<CaptureRoute> gnomeBus{CaptureRoute::GnomeScreencast, CaptureRoute::Portal};
         OverlayRoute::SessionOffer x11;
         x11.xcb = true;
         x11.busRoutes = gnomeBus; // an X11 session of GNOME: the X server is read directly
@@ -66,7 +66,8 @@ private slots:
         OverlayRoute::SessionOffer gnome;
         gnome.wayland = gnome.xcb = true;
         gnome.busRoutes = gnomeBus;
-        QTest::newRow("gnome") << gnome << int(Overlay::XWayland) << gnomeBus;
+        QTest::newRow("gnome") << gnome << int(Overlay::XWayland)
+                               << QStringList{"gnome-screencast", "portal"};
         OverlayRoute::SessionOffer sway;
         sway.wayland = sway.xcb = sway.layerOverlay = sway.screencopy = true;
         QTest::newRow("sway") << sway << int(Overlay::LayerShell) << QStringList{"wlr-screencopy"};
@@ -80,7 +81,7 @@ private slots:
             << swayNoXwayland << int(Overlay::LayerShell) << QStringList{"wlr-screencopy"};
         OverlayRoute::SessionOffer plasma = sway;
         plasma.screencopy = false;
-        plasma.busRoutes = QStringList{"kwin-screenshot", "portal"};
+        plasma.busRoutes = {CaptureRoute::KWinScreenshot, CaptureRoute::Portal};
         QTest::newRow("plasma") << plasma << int(Overlay::LayerShell)
                                 << QStringList{"kwin-screenshot", "portal"};
         OverlayRoute::SessionOffer bare;
@@ -95,7 +96,7 @@ private slots:
         QFETCH(QStringList, captures);
         const OverlayRoute::Choice choice = OverlayRoute::choose(offer);
         QCOMPARE(int(choice.overlay), overlay);
-        QCOMPARE(choice.captures, captures);
+        QCOMPARE(captureRouteNames(choice.captures), captures);
         // One line, which says when the magnifier is off.
         const QString line = choice.line();
         QVERIFY(!line.contains(QLatin1Char('\n')));

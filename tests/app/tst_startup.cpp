@@ -3,6 +3,7 @@
 #include "app/instanceguard.h"
 #include "app/kavriapp.h"
 #include "app/terminationwatcher.h"
+#include "overlay/overlayplatform.h"
 #include "overlay/screenwidget.h"
 #include "ui/languages.h"
 #include "ui/maindialog.h"
@@ -146,7 +147,8 @@ private slots:
 
         KavriApp app(m_settings.store());
         MainDialog &dialog = app.dialog();
-        ScreenWidget overlay(&dialog);
+        OverlayPlatform platform = OverlayPlatform::detect();
+        ScreenWidget overlay(&dialog, platform);
         overlay.setScreenGrabber([](QScreen *, const QRect &) { return QPixmap(8, 8); });
         app.attachOverlay(overlay);
 
@@ -297,7 +299,8 @@ private slots:
         QVERIFY(m_settings.write("[General]\nm_curMode=1\nm_spotSize=50\nm_laserSize=20\n"
                                  "language=0\n"));
         KavriApp app(m_settings.store());
-        ScreenWidget overlay(&app.dialog());
+        OverlayPlatform platform = OverlayPlatform::detect();
+        ScreenWidget overlay(&app.dialog(), platform);
         overlay.setScreenGrabber([](QScreen *, const QRect &) { return QPixmap(8, 8); });
         app.attachOverlay(overlay);
         // The connections go after the last copy of them.

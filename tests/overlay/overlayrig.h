@@ -1,5 +1,6 @@
 #pragma once
 
+#include "overlay/overlayplatform.h"
 #include "overlay/overlaywindowsystem.h"
 #include "overlay/screencapture.h"
 #include "overlay/screenwidget.h"
@@ -105,6 +106,17 @@ private:
     QElapsedTimer m_clock;
 };
 
+// A capture whose every pixel tells where it came from.
+inline QPixmap coordinateCapture(const QSize &size)
+{
+    QImage image(size, QImage::Format_RGB32);
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x)
+            image.setPixel(x, y, qRgb(x & 0xFF, y & 0xFF, ((x >> 8) << 4) | (y >> 8)));
+    }
+    return QPixmap::fromImage(image);
+}
+
 // An overlay whose pointer, screen capture and window system are the test's.
 struct OverlayRig
 {
@@ -114,11 +126,28 @@ struct OverlayRig
     QScreen *grabbed = nullptr;
     std::function<void()> onGrab;
     FakeWindowSystem *windowSystem = nullptr;
+    OverlayPlatform platform; // Qt's windows alone
     std::unique_ptr<ScreenWidget> widget;
+
+    // The lens's picture: coordinateCapture() of the window, in device pixels of `ratio`.
+    void useCoordinateCapture(double ratio)
+    {
+        QPixmap picture = coordinateCapture(widget->size() * ratio);
+        picture.setDevicePixelRatio(ratio);
+        capture = picture;
+    }
+    // Takes the lens's pictures from a route that answers when told.
+    FakeScreenCapture &useFakeRoute()
+    {
+        auto owned = std::make_unique<FakeScreenCapture>();
+        FakeScreenCapture &route = *owned;
+        widget->setScreenCapture(std::move(owned));
+        return route;
+    }
 
     OverlayRig()
     {
-        widget = std::make_unique<ScreenWidget>(nullptr);
+        widget = std::make_unique<ScreenWidget>(nullptr, platform);
         widget->setPointerSource([this] { return pointer; });
         widget->setScreenGrabber([this](QScreen *screen, const QRect &) {
             ++grabs;
@@ -185,17 +214,6 @@ inline bool drawsNothing(const QImage &frame)
 inline bool covers(const QRegion &region, const QRect &rect)
 {
     return QRegion(rect).subtracted(region).isEmpty();
-}
-
-// A capture whose every pixel tells where it came from.
-inline QPixmap coordinateCapture(const QSize &size)
-{
-    QImage image(size, QImage::Format_RGB32);
-    for (int y = 0; y < size.height(); ++y) {
-        for (int x = 0; x < size.width(); ++x)
-            image.setPixel(x, y, qRgb(x & 0xFF, y & 0xFF, ((x >> 8) << 4) | (y >> 8)));
-    }
-    return QPixmap::fromImage(image);
 }
 
 inline QRgb coordinateColor(int x, int y)

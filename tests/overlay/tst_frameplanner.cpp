@@ -3,7 +3,7 @@
 #include <QtTest>
 
 using FramePlanner::PointerShape;
-using Presence = OverlayWindowSystem::Presence;
+using Presence = WindowPresence;
 
 Q_DECLARE_METATYPE(PointerShape)
 Q_DECLARE_METATYPE(Presence)

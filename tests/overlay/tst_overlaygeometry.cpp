@@ -1,4 +1,5 @@
-#include "overlay/capture/x11livearea.h"
+#include "overlay/x11/x11livearea.h"
+#include "overlay/x11/x11liveblend.h"
 #include "overlay/overlaygeometry.h"
 #include "presenter/screenmode.h"
 
@@ -309,6 +310,37 @@ private slots:
         pick = X11LiveArea::windowsBeneath(halves, {overlay}, area);
         QCOMPARE(ids(pick), (QList<unsigned long>{3, 4}));
         QVERIFY(!pick.background);
+    }
+
+    // A window's pixels in the live picture: opaque ones as they are, premultiplied ones over
+    // what lies beneath, as the compositor shows them.
+    void liveLensBlendsLikeTheCompositor_data()
+    {
+        QTest::addColumn<uint>("source");
+        QTest::addColumn<bool>("blend");
+        QTest::addColumn<uint>("painted"); // over white
+        QTest::newRow("opaque window: its padding byte is no alpha")
+            << 0x00112233u << false << 0xff112233u;
+        QTest::newRow("alpha window, opaque pixel") << 0xff405060u << true << 0xff405060u;
+        QTest::newRow("alpha window, clear pixel") << 0x00405060u << true << 0xffffffffu;
+        QTest::newRow("half covering, premultiplied") << 0x80400000u << true << 0xffbf7f7fu;
+        QTest::newRow("more colour than alpha: at most 255") << 0x80ff0000u << true << 0xffff7f7fu;
+    }
+    void liveLensBlendsLikeTheCompositor()
+    {
+        QFETCH(uint, source);
+        QFETCH(bool, blend);
+        QFETCH(uint, painted);
+        // Two rows of two pixels, each row padded to three, put at (1, 1) of a white picture.
+        const quint32 rows[] = {source, source, 0x12345678u, source, source, 0x12345678u};
+        QImage picture(3, 3, QImage::Format_RGB32);
+        picture.fill(Qt::white);
+        X11LiveBlend::paint(picture, reinterpret_cast<const uchar *>(rows), 12, QSize(2, 2),
+                            QPoint(1, 1), blend);
+        for (int y = 0; y < 3; ++y) {
+            for (int x = 0; x < 3; ++x)
+                QCOMPARE(picture.pixel(x, y), x && y ? painted : 0xffffffffu);
+        }
     }
 };
 

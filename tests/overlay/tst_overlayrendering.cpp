@@ -1,6 +1,6 @@
 #include "overlayrig.h"
 
-#include "overlay/capture/x11livearea.h"
+#include "overlay/x11/x11livearea.h"
 #include "overlay/overlayframe.h"
 #include "overlay/overlaygeometry.h"
 #include "overlay/overlaypaint.h"
@@ -245,9 +245,7 @@ private slots:
         QFETCH(double, ratio);
         OverlayRig rig;
         ScreenWidget &w = rig.w();
-        QPixmap capture = coordinateCapture(w.size() * ratio);
-        capture.setDevicePixelRatio(ratio);
-        rig.capture = capture;
+        rig.useCoordinateCapture(ratio);
         w.onSetCursorSize(30);
         w.onSetForeColor(QColor(0, 0, 255));
         w.onSetForeOpacity(255);
@@ -545,9 +543,7 @@ private slots:
         QFETCH(double, ratio);
         OverlayRig rig;
         ScreenWidget &w = rig.w();
-        QPixmap capture = coordinateCapture(w.size() * ratio);
-        capture.setDevicePixelRatio(ratio);
-        rig.capture = capture;
+        rig.useCoordinateCapture(ratio);
         w.onSetCursorSize(40);
         w.onSetBackOpacity(180);
         w.onSetForeOpacity(150);

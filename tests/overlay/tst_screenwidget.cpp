@@ -70,7 +70,8 @@ private slots:
         // The overlay stays shown when its parent window (the settings window) hides.
         QWidget parent;
         parent.show();
-        ScreenWidget child(&parent);
+        OverlayPlatform platform;
+        ScreenWidget child(&parent, platform);
         parent.hide();
         QVERIFY(child.isVisible());
     }
@@ -86,7 +87,6 @@ private slots:
         QTest::newRow("fore opacity") << SlotCall([](ScreenWidget &w) { w.onSetForeOpacity(77); });
         QTest::newRow("back opacity") << SlotCall([](ScreenWidget &w) { w.onSetBackOpacity(0); });
         QTest::newRow("scale rate") << SlotCall([](ScreenWidget &w) { w.onSetScaleRate(2.5); });
-        QTest::newRow("mouse speed") << SlotCall([](ScreenWidget &w) { w.onSetMouseSpeed(0.75); });
         QTest::newRow("mode laser") << SlotCall([](ScreenWidget &w) { w.onSetMode(ModeLaser); });
         QTest::newRow("mode black screen")
             << SlotCall([](ScreenWidget &w) { w.onSetMode(ModeBlackScreen); });
@@ -121,7 +121,6 @@ private slots:
         QCOMPARE(w.cursorSize(), 33);
         w.onSetScaleRate(1.5);
         QCOMPARE(w.scaleRate(), 1.5);
-        w.onSetMouseSpeed(1.25);
         QCOMPARE(w.paintMode(), ModeNormal);
         QCOMPARE(w.curMode(), ModeNormal);
         QCOMPARE(rig.grabs, 0); // the magnifier was not displayed: no capture
@@ -419,9 +418,7 @@ private slots:
         using Presence = OverlayWindowSystem::Presence;
         OverlayRig rig;
         ScreenWidget &w = rig.w();
-        auto owned = std::make_unique<FakeScreenCapture>();
-        FakeScreenCapture &route = *owned;
-        w.setScreenCapture(std::move(owned));
+        FakeScreenCapture &route = rig.useFakeRoute();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         rig.pointer = QPoint(200, 150);
         QSignalSpy unavailable(&w, &ScreenWidget::magnifierUnavailable);
@@ -497,9 +494,7 @@ private slots:
     {
         OverlayRig rig;
         ScreenWidget &w = rig.w();
-        auto owned = std::make_unique<FakeScreenCapture>();
-        FakeScreenCapture &route = *owned;
-        w.setScreenCapture(std::move(owned));
+        FakeScreenCapture &route = rig.useFakeRoute();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         rig.pointer = QPoint(200, 150);
 

@@ -2,13 +2,13 @@
 
 #include <QObject>
 #include <QPoint>
-#include <QStringList>
 
 #include <memory>
 #include <optional>
 
 struct OverlayFrame;
 class ScreenCapture;
+class WaylandClient;
 
 // The overlay drawn natively on a Wayland compositor that offers layer-shell (wlroots
 // compositors, KDE Plasma): one surface per output on the overlay layer, on a Wayland
@@ -24,13 +24,9 @@ class LayerOverlay final : public QObject
     Q_OBJECT
 
 public:
-    // The overlay on the session's compositor, or null: no Wayland session (WAYLAND_DISPLAY),
-    // no layer-shell offered, KAVRI_OVERLAY_ROUTE set to "xwayland", or a build without
-    // wayland-client.
-    static std::unique_ptr<LayerOverlay> connectIfOffered();
-    // The interface names of the globals the session's compositor offers; empty without a
-    // Wayland session (or a build without wayland-client).
-    static QStringList waylandGlobals();
+    // The overlay on `client`'s compositor, which it then owns, or null where the compositor
+    // does not offer layer-shell (see OverlayPlatform, the one caller).
+    static std::unique_ptr<LayerOverlay> connectIfOffered(std::unique_ptr<WaylandClient> client);
 
     ~LayerOverlay() override;
 
@@ -47,9 +43,6 @@ public:
     // A screen capture through wlr-screencopy on this connection; null when the compositor
     // does not offer it.
     std::unique_ptr<ScreenCapture> makeCapture();
-
-    // False once the compositor closed the connection: the overlay shows nothing any more.
-    bool isConnected() const;
 
 signals:
     // A mouse button went down over a surface (only possible while an effect is shown).

@@ -1,6 +1,9 @@
 #pragma once
 
-#include "overlay/capture/x11livearea.h"
+#include "overlay/x11/x11connection.h"
+#include "overlay/x11/x11imagereader.h"
+#include "overlay/x11/x11livearea.h"
+#include "overlay/x11/x11windowstack.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -8,19 +11,15 @@
 #include <QObject>
 #include <QPixmap>
 #include <QRect>
-#include <QSocketNotifier>
 #include <QTimer>
 
-#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
 #include <vector>
 
-struct _XDisplay;
-
 // A live picture of the part of the screen the lens magnifies, on an X server with a
-// compositing manager, read through a connection of its own.
+// compositing manager, read through the overlay's connection (X11Connection).
 //
 // Under a compositing manager every top-level window is redirected to a pixmap of its own, so
 // reading a window returns its contents even where other windows cover it. The picture is
@@ -42,16 +41,19 @@ struct _XDisplay;
 // parts cannot be read; isLive() says false then and start() does nothing. This class never
 // redirects other programs' windows itself.
 //
-// Not responsible for where the area lies (see X11LiveArea::sourceRect) nor for drawing the
-// lens. While stopped it holds no X resources beyond its connection and selects no events.
-class X11LiveLens final : public QObject
+// It runs the damage tracking and the frame pacing and composes the picture; the windows are
+// listed by X11WindowStack and read by X11ImageReader. Not responsible for where the area lies
+// (see X11LiveArea::sourceRect) nor for drawing the lens. While stopped it holds no X
+// resources beyond its connection and selects no events.
+class X11LiveLens final : public QObject, private X11EventClient
 {
     Q_OBJECT
 
 public:
-    // Null when the display cannot be opened, the server lacks the Damage or XFixes extension
-    // or a 24-bit true-colour screen, or is XWayland (which holds none of the Wayland windows
-    // beneath). An empty name opens $DISPLAY, as Qt does.
+    // Null when the server lacks the Damage extension, XFixes 2 or a 24-bit true-colour
+    // screen, or is XWayland (which holds none of the Wayland windows beneath).
+    static std::unique_ptr<X11LiveLens> open(std::shared_ptr<X11Connection> connection);
+    // The same on a connection of its own to `displayName` (empty: $DISPLAY).
     static std::unique_ptr<X11LiveLens> open(const QByteArray &displayName = QByteArray());
     ~X11LiveLens() override;
 
@@ -82,8 +84,8 @@ public:
 
     // Whether pictures are read through shared memory (MIT-SHM). On by default where the
     // server offers it; the benchmark compares both.
-    bool usesSharedMemory() const { return m_shmAddress != nullptr; }
-    void setSharedMemoryAllowed(bool allowed) { m_shmAllowed = allowed; }
+    bool usesSharedMemory() const { return m_reader.usesSharedMemory(); }
+    void setSharedMemoryAllowed(bool allowed) { m_reader.setSharedMemoryAllowed(allowed); }
 
     // What shows where no window lies over the area and the desktop publishes no picture of
     // its background (_XROOTPMAP_ID; a background set as the root window's own, by xsetroot
@@ -100,58 +102,23 @@ signals:
     void liveChanged();
 
 private:
-    X11LiveLens(_XDisplay *display, int damageEventBase, int fixesEventBase, bool shm);
-    void handleEvents();
+    X11LiveLens(std::shared_ptr<X11Connection> connection, int damageEventBase, bool shm);
+    void handleEvent(const _XEvent &event) override;
+    void onCompositorChanged(bool running);
     void scheduleFrame();
     void frame();
-    void refreshStack();
-    void resolveOwnTopLevels();
-    // Applies `change` to a window of the stack known now; false where it is not known (or
-    // the stack is to be listed again anyway).
-    bool updateKnown(unsigned long window,
-                     const std::function<void(X11LiveArea::StackedWindow &)> &change);
-    // Puts `window` just above `sibling` (0: at the bottom) in the stack known now, as the
-    // server restacked it; false where either is not known (the stack is to be listed again).
-    bool restack(unsigned long window, unsigned long sibling);
     void pickWindows();
     void composePicture();
-    void readInto(QImage &picture, const X11LiveArea::StackedWindow &window);
-    void readBackground(QImage &picture);
-    bool readRootPixmap(QImage &picture);
-    // The desktop's background picture (_XROOTPMAP_ID) and its size; 0 without one.
-    unsigned long findRootPixmap(QSize *size);
-    bool ensureSharedMemory(int bytes);
-    void releaseSharedMemory();
     void clearDamage();
 
-    _XDisplay *m_display = nullptr;
+    const std::shared_ptr<X11Connection> m_connection;
+    _XDisplay *const m_display;
     int m_damageEventBase = 0;
-    int m_fixesEventBase = 0;
-    unsigned long m_root = 0;
-    QRect m_rootRect; // the root window's size, asked with the stack
-    unsigned long m_compositorSelection = 0;
-    unsigned long m_rootPixmapAtom = 0;
-    unsigned long m_rootPixmap = 0;
-    QSize m_rootPixmapSize;
-    bool m_rootPixmapKnown = false;
-    bool m_shmOffered = false;
-    bool m_shmAllowed = true;
+    X11WindowStack m_stack;
+    X11ImageReader m_reader;
 
     bool m_running = false;
     QRect m_area;
-    std::vector<unsigned long> m_own;          // as given
-    std::vector<unsigned long> m_ownTopLevels; // their ancestors among the root's children
-
-    // The root's children bottom to top, and what reading them needs.
-    struct Known
-    {
-        X11LiveArea::StackedWindow window;
-        void *visual = nullptr; // Visual*
-    };
-    std::map<unsigned long, Known> m_known; // forgotten when the server reports a change
-    std::vector<X11LiveArea::StackedWindow> m_stack;
-    bool m_stackStale = true;
-    bool m_ownStale = true; // the overlay's top-level frames are to be asked again
     bool m_recompose = true; // the area or the background changed
     X11LiveArea::Pick m_pick;
     bool m_pickStale = true;
@@ -160,15 +127,6 @@ private:
     bool m_damagedWithin = false; // a picked window drew inside the area since the last frame
 
     QImage m_picture;
-    QPixmap m_backdrop;
-    QPoint m_backdropOrigin;
     QTimer m_frameTimer;
     QElapsedTimer m_sinceFrame;
-
-    int m_shmId = -1;
-    void *m_shmAddress = nullptr;
-    int m_shmBytes = 0;
-    void *m_shmInfo = nullptr; // XShmSegmentInfo, kept out of this header with Xlib
-
-    std::unique_ptr<QSocketNotifier> m_events;
 };

@@ -1,6 +1,6 @@
-#include "overlay/layerbackend.h"
+#include "overlay/wayland/layerbackend.h"
 
-#include "overlay/layeroverlay.h"
+#include "overlay/wayland/layeroverlay.h"
 #include "overlay/overlayframe.h"
 
 LayerBackend::LayerBackend(std::unique_ptr<LayerOverlay> overlay) : m_overlay(std::move(overlay))

@@ -10,8 +10,8 @@
 
 #include "common/childprocess.h"
 #ifdef KAVRI_CAPTURE_X11LIVE
-#include "overlay/capture/x11livearea.h"
-#include "overlay/capture/x11livelens.h"
+#include "overlay/x11/x11livearea.h"
+#include "overlay/x11/x11livelens.h"
 #endif
 
 #include <QDir>

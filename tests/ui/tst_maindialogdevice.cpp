@@ -21,12 +21,6 @@ using namespace DialogTest;
 
 namespace {
 
-int pageIndex(MainDialog &dialog)
-{
-    auto *stack = child<QStackedWidget>(&dialog, "stackedWidget");
-    return stack ? stack->currentIndex() : -1;
-}
-
 // The device thread looks for the dongle about once a second.
 constexpr int DeviceTimeoutMs = 5000;
 

@@ -1,20 +1,17 @@
 #pragma once
 
 #include "overlay/overlaywindowsystem.h"
-
-#include <QSocketNotifier>
+#include "overlay/x11/x11connection.h"
 
 #include <memory>
 #include <utility>
 #include <vector>
 
-struct _XDisplay;
-
-// The overlay's X11 needs, served through a connection of its own to the X server that Qt
-// talks to: whether a compositing manager runs (it owns the selection _NET_WM_CM_S<screen>;
-// the XFixes extension reports when that owner changes), the window's bounding shape, which
-// limits the pixels the server shows, hiding the pointer (XFixes; the server shows it again
-// by itself should the program end without doing so), and keeping the window on top.
+// The overlay's X11 needs, served through the overlay's connection (X11Connection) to the X
+// server that Qt talks to: whether a compositing manager runs (it owns the selection
+// _NET_WM_CM_S<screen>; the XFixes extension reports when that owner changes), the window's
+// bounding shape, which limits the pixels the server shows, hiding the pointer (XFixes; the server
+// shows it again by itself should the program end without doing so), and keeping the window on top.
 //
 // An X server that is itself a client of a Wayland compositor (XWayland) cannot pass the
 // empty input shape of a mapped window on reliably, and tells its clients where the pointer
@@ -26,14 +23,11 @@ struct _XDisplay;
 // whichever window is under the pointer, and nothing while the pointer stands still. XWayland
 // sends them only while the pointer is over one of its own windows, so there they are not
 // used.
-class X11OverlaySystem final : public OverlayWindowSystem
+class X11OverlaySystem final : public OverlayWindowSystem, private X11EventClient
 {
 public:
-    // Null when no X display can be opened or the server lacks the shape or XFixes extension.
-    static std::unique_ptr<X11OverlaySystem> open();
-    // Whether `display` is XWayland (by its "XWAYLAND" extension, or the names of its outputs
-    // where the extension is too new), which holds only the X programs' windows.
-    static bool serverIsXWayland(_XDisplay *display);
+    // Null when the server lacks the shape extension.
+    static std::unique_ptr<X11OverlaySystem> open(std::shared_ptr<X11Connection> connection);
     ~X11OverlaySystem() override;
 
     X11OverlaySystem(const X11OverlaySystem &) = delete;
@@ -50,30 +44,27 @@ public:
     bool knowsPointer() override;
     bool reportsPointerMotion() const override { return m_xinputOpcode != 0; }
 
-    // Whether the X server is XWayland (by its "XWAYLAND" extension, or the names of its
-    // outputs where the extension is too new).
-    bool isXWayland() const { return m_xwayland; }
-
 private:
-    X11OverlaySystem(_XDisplay *display, int fixesEventBase, bool xwayland);
+    explicit X11OverlaySystem(std::shared_ptr<X11Connection> connection);
     void applyPresence(unsigned long window, Presence presence);
-    // Reads every event the connection holds. Called after requests that wait for an answer
-    // too; pointerMoved() is then sent from the event loop, not from within the request.
-    void handleEvents();
-    // The socket has data: read it, and report pointer motion at once.
-    void readEvents();
+    // Every event the connection read: windows to raise, raw motion.
+    void handleEvent(const _XEvent &event) override;
+    // After requests that wait for an answer, pointerMoved() is sent from the event loop,
+    // not from within the request; after a read of the socket, at once.
+    void eventsHandled(bool fromSocket) override;
+    void onCompositorChanged(bool running);
     void selectPointerMotion();
     void reportPointerMotion();
 
-    _XDisplay *m_display = nullptr;
-    int m_fixesEventBase = 0; // first event number of the XFixes extension
-    int m_xinputOpcode = 0;   // major opcode of XInput 2, 0 while raw motion is not selected
+    const std::shared_ptr<X11Connection> m_connection;
+    _XDisplay *const m_display;
+    int m_xinputOpcode = 0; // major opcode of XInput 2, 0 while raw motion is not selected
     // Raw motion read and not yet reported: however many events one read brings, the
     // overlay is told once.
     bool m_pointerMoved = false;
     bool m_motionReportQueued = false;
-    bool m_readingSocket = false;
-    unsigned long m_compositorSelection = 0;
+    // Read since the last batch ended: an application window came up or moved in the stack.
+    bool m_raise = false;
     bool m_compositing = false;
     bool m_pointerHidden = false;
     // The overlay's windows, raised when others come up.
@@ -92,5 +83,4 @@ private:
     // What each window was last asked to be (XWayland only).
     std::vector<std::pair<unsigned long, Presence>> m_presence;
     Presence presenceOf(unsigned long window) const;
-    std::unique_ptr<QSocketNotifier> m_events;
 };

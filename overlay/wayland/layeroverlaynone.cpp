@@ -1,4 +1,4 @@
-#include "overlay/layeroverlay.h"
+#include "overlay/wayland/layeroverlay.h"
 
 #include "overlay/screencapture.h"
 
@@ -6,16 +6,6 @@
 struct LayerOverlay::Private
 {
 };
-
-std::unique_ptr<LayerOverlay> LayerOverlay::connectIfOffered()
-{
-    return nullptr;
-}
-
-QStringList LayerOverlay::waylandGlobals()
-{
-    return {};
-}
 
 LayerOverlay::LayerOverlay(std::unique_ptr<Private> p) : d(std::move(p)) {}
 
@@ -31,9 +21,4 @@ std::optional<QPoint> LayerOverlay::pointerPosition() const
 std::unique_ptr<ScreenCapture> LayerOverlay::makeCapture()
 {
     return nullptr;
-}
-
-bool LayerOverlay::isConnected() const
-{
-    return false;
 }

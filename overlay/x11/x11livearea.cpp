@@ -1,4 +1,4 @@
-#include "overlay/capture/x11livearea.h"
+#include "overlay/x11/x11livearea.h"
 
 #include <QRegion>
 

@@ -6,6 +6,7 @@
 #include "common/settingsfixture.h"
 
 #include <QSettings>
+#include <QStackedWidget>
 #include <QString>
 #include <QTest>
 #include <QVariant>
@@ -49,6 +50,13 @@ template <class T> T *child(QWidget *root, const char *name)
     if (!widget)
         qWarning("no %s named %s", T::staticMetaObject.className(), name);
     return widget;
+}
+
+// The page the window shows: 0 while it looks for the dongle, 1 once it found it.
+inline int pageIndex(QWidget &dialog)
+{
+    auto *stack = child<QStackedWidget>(&dialog, "stackedWidget");
+    return stack ? stack->currentIndex() : -1;
 }
 
 } // namespace DialogTest

@@ -14,6 +14,7 @@
 //   on, that screen's available area and the window's geometry) | maximise (the same window
 //   maximised: prints its geometry, then closes it)
 
+#include "overlay/overlayplatform.h"
 #include "overlay/overlaywindowsystem.h"
 #include "overlay/screenwidget.h"
 #include "presenter/screenmode.h"
@@ -162,8 +163,9 @@ int main(int argc, char *argv[])
         return app.exec();
     }
 
-    ScreenWidget overlay(nullptr);
-    const std::unique_ptr<OverlayWindowSystem> probe = OverlayWindowSystem::forCurrentPlatform();
+    OverlayPlatform platform = OverlayPlatform::detect();
+    ScreenWidget overlay(nullptr, platform);
+    const std::unique_ptr<OverlayWindowSystem> probe = platform.makeWindowSystem();
     std::unique_ptr<XWindow> settingsWindow;
     int motionReports = 0;
     QObject::connect(probe.get(), &OverlayWindowSystem::pointerMoved, &app,

@@ -1,4 +1,4 @@
-#include "overlay/x11overlaysystem.h"
+#include "overlay/x11/x11overlaysystem.h"
 
 #include <QByteArray>
 #include <QCursor>
@@ -32,65 +32,28 @@ constexpr unsigned long RedrawBeneathMs = 60;
 // last knew it). Under mutter 43 the server learnt the new position 40 to 110 ms after mapping.
 constexpr int PointerSearchMs = 200;
 
-// Xlib's default error handler ends the process. A request on a window that the X server
-// has already destroyed (the overlay is going away) must not take the program down.
-int ignoreXError(Display *, XErrorEvent *)
-{
-    return 0;
-}
-
 } // namespace
 
-bool X11OverlaySystem::serverIsXWayland(_XDisplay *display)
+std::unique_ptr<X11OverlaySystem> X11OverlaySystem::open(std::shared_ptr<X11Connection> connection)
 {
-    // Xwayland 23.1 and later announce themselves by an extension of their own name.
-    int opcode = 0;
-    int eventBase = 0;
-    int errorBase = 0;
-    if (XQueryExtension(display, "XWAYLAND", &opcode, &eventBase, &errorBase))
-        return true;
-    // Older ones (Debian 12 has 22.1) only name their RandR outputs XWAYLAND0, XWAYLAND1, ...,
-    // and Qt names its screens after those outputs.
-    const QList<QScreen *> screens = QGuiApplication::screens();
-    return std::any_of(screens.begin(), screens.end(), [](const QScreen *screen) {
-        return screen->name().startsWith(QLatin1String("XWAYLAND"));
-    });
-}
-
-std::unique_ptr<X11OverlaySystem> X11OverlaySystem::open()
-{
-    Display *display = XOpenDisplay(nullptr);
-    if (!display)
-        return nullptr;
     int shapeEventBase = 0;
     int errorBase = 0;
-    int fixesEventBase = 0;
-    if (!XShapeQueryExtension(display, &shapeEventBase, &errorBase) ||
-        !XFixesQueryExtension(display, &fixesEventBase, &errorBase)) {
-        XCloseDisplay(display);
+    if (!connection || !XShapeQueryExtension(connection->display(), &shapeEventBase, &errorBase))
         return nullptr;
-    }
-    XSetErrorHandler(ignoreXError);
-    const bool xwayland = serverIsXWayland(display);
-    return std::unique_ptr<X11OverlaySystem>(
-        new X11OverlaySystem(display, fixesEventBase, xwayland));
+    return std::unique_ptr<X11OverlaySystem>(new X11OverlaySystem(std::move(connection)));
 }
 
-X11OverlaySystem::X11OverlaySystem(Display *display, int fixesEventBase, bool xwayland)
-    : m_display(display), m_fixesEventBase(fixesEventBase), m_xwayland(xwayland)
+X11OverlaySystem::X11OverlaySystem(std::shared_ptr<X11Connection> connection)
+    : m_connection(std::move(connection)), m_display(m_connection->display()),
+      m_xwayland(m_connection->isXWayland())
 {
-    const QByteArray name = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
-    m_compositorSelection = XInternAtom(display, name.constData(), False);
-    XFixesSelectSelectionInput(display, DefaultRootWindow(display), m_compositorSelection,
-                               XFixesSetSelectionOwnerNotifyMask |
-                                   XFixesSelectionWindowDestroyNotifyMask |
-                                   XFixesSelectionClientCloseNotifyMask);
-    m_events = std::make_unique<QSocketNotifier>(ConnectionNumber(display), QSocketNotifier::Read);
-    connect(m_events.get(), &QSocketNotifier::activated, this, &X11OverlaySystem::readEvents);
+    m_connection->addClient(this);
+    connect(m_connection.get(), &X11Connection::compositorChanged, this,
+            &X11OverlaySystem::onCompositorChanged);
     if (!m_xwayland)
         selectPointerMotion();
-    m_compositing = XGetSelectionOwner(display, m_compositorSelection) != 0;
-    handleEvents();
+    m_compositing = m_connection->isCompositing();
+    m_connection->handleEvents();
 }
 
 void X11OverlaySystem::selectPointerMotion()
@@ -121,8 +84,7 @@ void X11OverlaySystem::selectPointerMotion()
 
 X11OverlaySystem::~X11OverlaySystem()
 {
-    m_events.reset();
-    XCloseDisplay(m_display);
+    m_connection->removeClient(this);
 }
 
 bool X11OverlaySystem::isCompositing()
@@ -152,7 +114,7 @@ void X11OverlaySystem::setShownRegion(QWidget *window, const QRegion &region)
     }
     // Wait until the server has applied the shape, so that pixels Qt sends next land in it.
     XSync(m_display, False);
-    handleEvents();
+    m_connection->handleEvents();
 }
 
 void X11OverlaySystem::sync()
@@ -193,9 +155,9 @@ void X11OverlaySystem::keepAbove(QWidget *window)
     // requests: until the server has taken this selection, a map sent by Qt could pass
     // unseen, and an idle window would stay on the screen, holding the pointer on XWayland.
     // So the selection is in effect before this returns, and before Qt is asked to map.
-    XSelectInput(m_display, DefaultRootWindow(m_display), SubstructureNotifyMask);
+    m_connection->selectRootInput(this, SubstructureNotifyMask);
     XSync(m_display, False);
-    handleEvents();
+    m_connection->handleEvents();
 }
 
 void X11OverlaySystem::forgetWindow(QWidget *window)
@@ -228,7 +190,7 @@ void X11OverlaySystem::setPresence(QWidget *window, Presence presence)
     // In effect when this returns, like the shown region: a capture that follows sees the
     // desktop, and the pixels Qt sends next land in a mapped window.
     XSync(m_display, False);
-    handleEvents();
+    m_connection->handleEvents();
 }
 
 void X11OverlaySystem::applyPresence(unsigned long window, Presence presence)
@@ -302,14 +264,6 @@ bool X11OverlaySystem::isKeptAbove(unsigned long window) const
     return std::find(m_keptAbove.begin(), m_keptAbove.end(), window) != m_keptAbove.end();
 }
 
-void X11OverlaySystem::readEvents()
-{
-    m_readingSocket = true;
-    handleEvents();
-    m_readingSocket = false;
-    reportPointerMotion();
-}
-
 void X11OverlaySystem::reportPointerMotion()
 {
     if (!m_pointerMoved)
@@ -318,45 +272,45 @@ void X11OverlaySystem::reportPointerMotion()
     emit pointerMoved();
 }
 
-void X11OverlaySystem::handleEvents()
+void X11OverlaySystem::onCompositorChanged(bool running)
 {
-    // Also called after requests that wait for an answer: Xlib may have read events into its
-    // queue then, and the socket would not report them again.
-    bool changed = false;
-    bool raise = false;
-    while (XPending(m_display) > 0) {
-        XEvent event;
-        XNextEvent(m_display, &event);
-        // An application window came up or moved in the stack: go back on top. Windows that
-        // bypass the window manager (menus, tooltips, screen lockers) are left above.
-        if (event.type == MapNotify) {
-            // Qt maps its windows when they are shown; an idle one goes again at once.
-            if (m_xwayland && isKeptAbove(event.xmap.window) &&
-                presenceOf(event.xmap.window) == Presence::Idle) {
-                XUnmapWindow(m_display, event.xmap.window);
-                XFlush(m_display);
-            }
-            raise = raise || (!isKeptAbove(event.xmap.window) && !event.xmap.override_redirect);
-        } else if (event.type == ConfigureNotify) {
-            raise = raise ||
-                    (!isKeptAbove(event.xconfigure.window) && !event.xconfigure.override_redirect);
-        } else if (event.type == CirculateNotify) {
-            raise = raise || !isKeptAbove(event.xcirculate.window);
-        } else if (event.type == m_fixesEventBase + XFixesSelectionNotify) {
-            const auto *notify = reinterpret_cast<XFixesSelectionNotifyEvent *>(&event);
-            const bool owned =
-                notify->subtype == XFixesSetSelectionOwnerNotify && notify->owner != 0;
-            changed = changed || owned != m_compositing;
-            m_compositing = owned;
-        } else if (event.type == GenericEvent && event.xcookie.extension == m_xinputOpcode &&
-                   m_xinputOpcode != 0) {
-            // Only that it moved matters: the event's data is left unread (Xlib drops it).
-            m_pointerMoved = true;
+    if (running == m_compositing)
+        return;
+    m_compositing = running;
+    emit compositingChanged();
+}
+
+void X11OverlaySystem::handleEvent(const XEvent &event)
+{
+    // An application window came up or moved in the stack: go back on top. Windows that
+    // bypass the window manager (menus, tooltips, screen lockers) are left above.
+    if (event.type == MapNotify) {
+        // Qt maps its windows when they are shown; an idle one goes again at once.
+        if (m_xwayland && isKeptAbove(event.xmap.window) &&
+            presenceOf(event.xmap.window) == Presence::Idle) {
+            XUnmapWindow(m_display, event.xmap.window);
+            XFlush(m_display);
         }
+        m_raise = m_raise || (!isKeptAbove(event.xmap.window) && !event.xmap.override_redirect);
+    } else if (event.type == ConfigureNotify) {
+        m_raise = m_raise ||
+                  (!isKeptAbove(event.xconfigure.window) && !event.xconfigure.override_redirect);
+    } else if (event.type == CirculateNotify) {
+        m_raise = m_raise || !isKeptAbove(event.xcirculate.window);
+    } else if (event.type == GenericEvent && event.xcookie.extension == m_xinputOpcode &&
+               m_xinputOpcode != 0) {
+        // Only that it moved matters: the event's data is left unread (Xlib drops it).
+        m_pointerMoved = true;
     }
-    // Read while a request waited for its answer: the overlay may be amid a frame, so it is
-    // told from the event loop.
-    if (m_pointerMoved && !m_readingSocket && !m_motionReportQueued) {
+}
+
+void X11OverlaySystem::eventsHandled(bool fromSocket)
+{
+    if (fromSocket) {
+        reportPointerMotion();
+    } else if (m_pointerMoved && !m_motionReportQueued) {
+        // Read while a request waited for its answer: the overlay may be amid a frame, so it
+        // is told from the event loop.
         m_motionReportQueued = true;
         QMetaObject::invokeMethod(
             this,
@@ -366,11 +320,10 @@ void X11OverlaySystem::handleEvents()
             },
             Qt::QueuedConnection);
     }
-    if (raise && !m_keptAbove.empty()) {
+    if (m_raise && !m_keptAbove.empty()) {
         for (const Window id : m_keptAbove)
             XRaiseWindow(m_display, id);
         XFlush(m_display);
     }
-    if (changed)
-        emit compositingChanged();
+    m_raise = false;
 }
