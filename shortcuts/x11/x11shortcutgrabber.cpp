@@ -127,7 +127,6 @@ X11ShortcutGrabber::X11ShortcutGrabber(_XDisplay *display) : m_display(display)
 {
     Bool supported = False;
     m_detectableRepeat = XkbSetDetectableAutoRepeat(m_display, True, &supported) && supported;
-    XSelectInput(m_display, DefaultRootWindow(m_display), NoEventMask);
     m_notifier = new QSocketNotifier(ConnectionNumber(m_display), QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &X11ShortcutGrabber::readEvents);
 }
