@@ -343,6 +343,8 @@ private slots:
         QCOMPARE(countPixels(black, black.rect(), [](QRgb c) { return luminance(c) >= 8; }), 0);
         run->press("release");
         QVERIFY(waitForPixel(far, [&](QRgb c) { return near(c, plainFar); }));
+        // No shortcut bound: none taken, nothing said about them.
+        QVERIFY2(!run->output().contains("shortcut"), run->output().constData());
 
         endCleanly(*run);
     }
