@@ -3,9 +3,10 @@
 #include "app/overlaywiring.h"
 #include "overlay/screenwidget.h"
 #include "ui/maindialog.h"
+#include "ui/shortcutsdialog.h"
 #include "ui/tray.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 
 KavriApp::KavriApp(std::unique_ptr<SettingsStore> store, const QStringList &uiLanguages)
     : m_store(std::move(store)), m_state(*m_store), m_device(nullptr),
@@ -19,10 +20,24 @@ KavriApp::KavriApp(std::unique_ptr<SettingsStore> store, const QStringList &uiLa
     if (m_settingsFailed)
         m_dialog->onSettingsWriteFailed(m_store->path());
 
+    m_shortcuts =
+        std::make_unique<ShortcutService>(*m_store, m_state, QGuiApplication::platformName());
+    connect(m_shortcuts.get(), &ShortcutService::shortcutTaken, m_dialog.get(),
+            &MainDialog::onShortcutTaken);
+
     m_tray = new Tray(m_autostart, this);
     connect(m_tray, &Tray::showWindowRequested, m_dialog.get(), &MainDialog::onShowRequested);
     connect(m_tray, &Tray::exitRequested, this, &KavriApp::onExitRequested);
+    connect(m_tray, &Tray::shortcutsRequested, this, &KavriApp::onShortcutsRequested);
+    const auto translate = [this](int language) {
+        m_tray->setShortcutsCaption(Languages::extraText(Languages::ShortcutsTitle, language));
+        if (m_shortcutsDialog)
+            m_shortcutsDialog->setLanguage(language);
+    };
+    connect(m_dialog.get(), &MainDialog::languageChanged, this, translate);
+    translate(m_dialog->language());
     connect(m_dialog.get(), &MainDialog::noticeShown, m_tray, &Tray::showWarning);
+    m_shortcuts->start();
 
     connect(&m_device, &HidController::updateHidStatus, &m_state,
             &PresenterState::onUpdateHidStatus);
@@ -38,8 +53,10 @@ KavriApp::~KavriApp()
     // the tray, the window, the device (which closes the dongle), the state, the store.
     m_device.stop();
     m_device.wait();
+    m_shortcutsDialog.reset();
     delete m_tray;
     m_tray = nullptr;
+    m_shortcuts.reset(); // the keys are given back
 }
 
 void KavriApp::attachOverlay(ScreenWidget &overlay)
@@ -66,6 +83,18 @@ void KavriApp::onSettingsWrittenAgain()
     m_settingsFailed = false;
     if (m_dialog)
         m_dialog->onSettingsWrittenAgain();
+}
+
+void KavriApp::onShortcutsRequested()
+{
+    if (!m_shortcutsDialog) {
+        m_shortcutsDialog = std::make_unique<ShortcutsDialog>(*m_shortcuts);
+        m_shortcutsDialog->setLanguage(m_dialog->language());
+    }
+    m_shortcutsDialog->showBindings();
+    m_shortcutsDialog->show();
+    m_shortcutsDialog->raise();
+    m_shortcutsDialog->activateWindow();
 }
 
 void KavriApp::onExitRequested()

@@ -259,13 +259,8 @@ void PresenterState::onUpdateHidStatus(HidStatus status, int param)
 void PresenterState::handleKeys(int keys)
 {
     qCDebug(lcPresenter, "keys 0x%02x", unsigned(keys));
-    if (keys & KeyModeSwitch) {
-        // normal -> spotlight -> laser -> magnifier -> normal (the magnifier left out when it
-        // cannot work); the normal mode keeps the size.
-        const int last = m_magnifierAvailable ? int(ModeMagnifier) : int(ModeLaser);
-        const int next = m_mode >= last ? int(ModeNormal) : m_mode + 1;
-        changeMode(next);
-    }
+    if (keys & KeyModeSwitch)
+        selectNextMode();
 
     if (keys & (KeySizeUp | KeySizeDown)) {
         const qint64 now = m_keyClock();
@@ -287,6 +282,15 @@ void PresenterState::handleKeys(int keys)
 
     rememberCursorSize();
     onEffectKey(keys & KeyEffectHeld);
+}
+
+void PresenterState::selectNextMode()
+{
+    // normal -> spotlight -> laser -> magnifier -> normal (the magnifier left out when it
+    // cannot work); the normal mode keeps the size.
+    const int last = m_magnifierAvailable ? int(ModeMagnifier) : int(ModeLaser);
+    const int next = m_mode >= last ? int(ModeNormal) : m_mode + 1;
+    changeMode(next);
 }
 
 void PresenterState::releaseKeys()

@@ -109,6 +109,8 @@ public:
     void show();
     void hide();
     void toggle();
+    // The mode key: the next of normal, spotlight, laser, magnifier (when it works), normal.
+    void selectNextMode();
     // The black-screen key: the overlay goes black, the selected mode stays.
     void selectBlackScreen();
     // Adds `delta` to the selected effect's size, kept within MinSize..MaxSize and stored as

@@ -13,9 +13,13 @@ template <typename T> struct SettingKey final
 // A colour as the file keeps it: QColor::rgb(), 0xAARRGGBB with the alpha byte always 0xFF.
 using StoredColor = quint32;
 
-// Everything Kavri keeps in its INI file: plain top-level keys. How a value is written is
-// decided by its type: int and double as numbers, a colour as an unsigned number (up to
-// 4294967295), a bool as true or false.
+// A text value; the default is given as UTF-8.
+using StoredText = const char *;
+
+// Everything Kavri keeps in its INI file: top-level keys, and the keyboard shortcuts in their
+// own [Shortcuts] group ("Shortcuts/" in the name). How a value is written is decided by its
+// type: int and double as numbers, a colour as an unsigned number (up to 4294967295), a bool
+// as true or false, a text as it is.
 namespace SettingsKeys {
 
 inline constexpr char FileName[] = "Kavri.ini";
@@ -33,5 +37,13 @@ inline constexpr SettingKey<int> SleepTime{"m_sleepTime", 5};
 inline constexpr SettingKey<double> Speed{"m_speed", 1.0};
 inline constexpr SettingKey<int> Language{"language", 0};
 inline constexpr SettingKey<bool> EffectKeyLocks{"effectKeyLocks", false};
+
+// Key combinations in QKeySequence's portable text ("Meta+F8"); empty: not bound.
+inline constexpr SettingKey<StoredText> ShortcutShowWhileHeld{"Shortcuts/showWhileHeld", ""};
+inline constexpr SettingKey<StoredText> ShortcutToggle{"Shortcuts/toggle", ""};
+inline constexpr SettingKey<StoredText> ShortcutNextEffect{"Shortcuts/nextEffect", ""};
+inline constexpr SettingKey<StoredText> ShortcutBlackScreen{"Shortcuts/blackScreen", ""};
+inline constexpr SettingKey<StoredText> ShortcutSizeUp{"Shortcuts/sizeUp", ""};
+inline constexpr SettingKey<StoredText> ShortcutSizeDown{"Shortcuts/sizeDown", ""};
 
 } // namespace SettingsKeys

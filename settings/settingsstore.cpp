@@ -148,6 +148,16 @@ bool SettingsStore::value(const SettingKey<bool> &key) const
     return key.defaultValue;
 }
 
+QString SettingsStore::value(const SettingKey<StoredText> &key) const
+{
+    const QVariant text = stored(key.name);
+    if (!text.isValid())
+        return QString::fromUtf8(key.defaultValue);
+    if (text.userType() == QMetaType::QStringList)
+        return text.toStringList().join(QLatin1String(", ")).trimmed();
+    return text.toString().trimmed();
+}
+
 void SettingsStore::setValue(const SettingKey<int> &key, int value)
 {
     change(key.name, QVariant(value));
@@ -164,6 +174,11 @@ void SettingsStore::setValue(const SettingKey<double> &key, double value)
 }
 
 void SettingsStore::setValue(const SettingKey<bool> &key, bool value)
+{
+    change(key.name, QVariant(value));
+}
+
+void SettingsStore::setValue(const SettingKey<StoredText> &key, const QString &value)
 {
     change(key.name, QVariant(value));
 }
@@ -258,8 +273,9 @@ bool SettingsStore::holdsPending() const
     if (!file.open(QIODevice::ReadOnly))
         return false;
     const QByteArray text = '\n' + file.read(SettingsLocation::MaxFileSize);
+    // A key of a group ("Shortcuts/toggle") stands in the file under the group's header.
     for (const QString &name : qAsConst(m_pending))
-        if (!text.contains('\n' + name.toLatin1() + '='))
+        if (!text.contains('\n' + name.section(QLatin1Char('/'), -1).toLatin1() + '='))
             return false;
     return true;
 }

@@ -80,6 +80,9 @@ public:
     double value(const SettingKey<double> &key) const;
     // "true" and "false" as QSettings writes them; other text gives the default.
     bool value(const SettingKey<bool> &key) const;
+    // The text as stored, trimmed; a value QSettings read as a list (it held commas) is joined
+    // back with ", ".
+    QString value(const SettingKey<StoredText> &key) const;
     // Whether the file held the key when it was read, or the key was set since.
     bool contains(const char *keyName) const;
 
@@ -87,6 +90,7 @@ public:
     void setValue(const SettingKey<StoredColor> &key, StoredColor value);
     void setValue(const SettingKey<double> &key, double value);
     void setValue(const SettingKey<bool> &key, bool value);
+    void setValue(const SettingKey<StoredText> &key, const QString &value);
 
     // Writes every change that waits now; true when none waits afterwards.
     bool flush();

@@ -282,6 +282,16 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "keine Möglichkeit, ihn aufzunehmen",
         "Kavri läuft ohne seine Sperre gegen eine zweite Instanz (%1): ein jetzt gestartetes "
         "zweites Kavri würde nicht aufgehalten.",
+        "Ein anderes Programm belegt die Tastenkombination %1: sie wirkt nicht, solange es läuft.",
+        "Tastenkürzel",
+        "Effekt zeigen, solange gedrückt",
+        "Effekt zeigen oder ausblenden",
+        "Nächster Effekt",
+        "Schwarzer Bildschirm",
+        "Größer",
+        "Kleiner",
+        "Löschen",
+        "Feld anklicken und die Tastenkombination drücken. Ein leeres Feld belegt keine Taste.",
     },
     {
         // 1 English
@@ -292,6 +302,16 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "no way to capture it",
         "Kavri runs without its single-instance lock (%1): a second Kavri started now would not "
         "be stopped.",
+        "Another program holds the key combination %1: it does not work while that program runs.",
+        "Shortcuts",
+        "Show while held",
+        "Show or hide",
+        "Next effect",
+        "Black screen",
+        "Size up",
+        "Size down",
+        "Clear",
+        "Click a field and press the key combination. An empty field takes no key.",
     },
     {
         // 2 French
@@ -302,6 +322,18 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "aucun moyen de le capturer",
         "Kavri fonctionne sans son verrou d'instance unique (%1) : un second Kavri lancé "
         "maintenant ne serait pas arrêté.",
+        "Un autre programme occupe la combinaison de touches %1 : elle ne fonctionne pas tant "
+        "qu'il tourne.",
+        "Raccourcis",
+        "Afficher tant que maintenu",
+        "Afficher ou masquer",
+        "Effet suivant",
+        "Écran noir",
+        "Agrandir",
+        "Réduire",
+        "Effacer",
+        "Cliquez sur un champ et appuyez sur la combinaison de touches. Un champ vide ne prend "
+        "aucune touche.",
     },
     {
         // 3 Spanish
@@ -312,6 +344,18 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "no hay forma de capturarla",
         "Kavri se ejecuta sin su bloqueo de instancia única (%1): un segundo Kavri iniciado ahora "
         "no se detendría.",
+        "Otro programa ocupa la combinación de teclas %1: no funciona mientras ese programa se "
+        "ejecute.",
+        "Atajos de teclado",
+        "Mostrar mientras se mantiene",
+        "Mostrar u ocultar",
+        "Efecto siguiente",
+        "Pantalla negra",
+        "Aumentar tamaño",
+        "Reducir tamaño",
+        "Borrar",
+        "Haga clic en un campo y pulse la combinación de teclas. Un campo vacío no ocupa ninguna "
+        "tecla.",
     },
     {
         // 4 Portuguese
@@ -322,6 +366,17 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "não há forma de o capturar",
         "O Kavri está a correr sem o seu bloqueio de instância única (%1): um segundo Kavri "
         "iniciado agora não seria impedido.",
+        "Outro programa ocupa a combinação de teclas %1: ela não funciona enquanto esse programa "
+        "estiver aberto.",
+        "Atalhos",
+        "Mostrar enquanto premida",
+        "Mostrar ou esconder",
+        "Efeito seguinte",
+        "Ecrã preto",
+        "Aumentar",
+        "Diminuir",
+        "Limpar",
+        "Clique num campo e prima a combinação de teclas. Um campo vazio não ocupa nenhuma tecla.",
     },
     {
         // 5 Polish
@@ -332,6 +387,17 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "nie ma sposobu, by go przechwycić",
         "Kavri działa bez blokady pojedynczej instancji (%1): drugi Kavri uruchomiony teraz nie "
         "zostałby zatrzymany.",
+        "Inny program zajmuje skrót klawiszowy %1: nie działa, dopóki ten program jest "
+        "uruchomiony.",
+        "Skróty klawiszowe",
+        "Pokazuj, gdy przytrzymany",
+        "Pokaż lub ukryj",
+        "Następny efekt",
+        "Czarny ekran",
+        "Powiększ",
+        "Pomniejsz",
+        "Wyczyść",
+        "Kliknij pole i naciśnij kombinację klawiszy. Puste pole nie zajmuje żadnego klawisza.",
     },
     {
         // 6 Dutch
@@ -342,6 +408,17 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "geen manier om het vast te leggen",
         "Kavri draait zonder zijn vergrendeling tegen een tweede exemplaar (%1): een tweede Kavri "
         "die nu start, wordt niet tegengehouden.",
+        "Een ander programma bezet de toetscombinatie %1: die werkt niet zolang dat programma "
+        "draait.",
+        "Sneltoetsen",
+        "Tonen zolang ingedrukt",
+        "Tonen of verbergen",
+        "Volgend effect",
+        "Zwart scherm",
+        "Groter",
+        "Kleiner",
+        "Wissen",
+        "Klik op een veld en druk de toetscombinatie in. Een leeg veld neemt geen toets.",
     },
     {
         // 7 Romanian
@@ -352,6 +429,16 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "nu există o cale de a-l captura",
         "Kavri rulează fără blocarea de instanță unică (%1): un al doilea Kavri pornit acum nu ar "
         "fi oprit.",
+        "Alt program ocupă combinația de taste %1: nu funcționează cât timp acel program rulează.",
+        "Comenzi rapide",
+        "Afișare cât timp e apăsată",
+        "Afișare sau ascundere",
+        "Efectul următor",
+        "Ecran negru",
+        "Mărire",
+        "Micșorare",
+        "Ștergere",
+        "Faceți clic pe un câmp și apăsați combinația de taste. Un câmp gol nu ocupă nicio tastă.",
     },
     {
         // 8 Italian
@@ -362,6 +449,18 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "nessun modo per catturarlo",
         "Kavri è in esecuzione senza il blocco di istanza singola (%1): un secondo Kavri avviato "
         "ora non verrebbe fermato.",
+        "Un altro programma occupa la combinazione di tasti %1: non funziona finché quel programma "
+        "è aperto.",
+        "Scorciatoie",
+        "Mostra finché premuto",
+        "Mostra o nascondi",
+        "Effetto successivo",
+        "Schermo nero",
+        "Ingrandisci",
+        "Riduci",
+        "Cancella",
+        "Fai clic su un campo e premi la combinazione di tasti. Un campo vuoto non occupa alcun "
+        "tasto.",
     },
     {
         // 9 Czech
@@ -371,6 +470,16 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "Lupa zde nemůže zobrazit obrazovku: %1",
         "není jak ji zachytit",
         "Kavri běží bez zámku jediné instance (%1): druhý Kavri spuštěný nyní by nebyl zastaven.",
+        "Klávesovou zkratku %1 drží jiný program: dokud běží, nefunguje.",
+        "Klávesové zkratky",
+        "Zobrazit, dokud je držena",
+        "Zobrazit nebo skrýt",
+        "Další efekt",
+        "Černá obrazovka",
+        "Zvětšit",
+        "Zmenšit",
+        "Vymazat",
+        "Klikněte do pole a stiskněte kombinaci kláves. Prázdné pole nezabírá žádnou klávesu.",
     },
     {
         // 10 Slovak
@@ -381,6 +490,16 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "nie je ako ju zachytiť",
         "Kavri beží bez zámku jedinej inštancie (%1): druhý Kavri spustený teraz by nebol "
         "zastavený.",
+        "Klávesovú skratku %1 drží iný program: kým beží, nefunguje.",
+        "Klávesové skratky",
+        "Zobraziť, kým je držaná",
+        "Zobraziť alebo skryť",
+        "Ďalší efekt",
+        "Čierna obrazovka",
+        "Zväčšiť",
+        "Zmenšiť",
+        "Vymazať",
+        "Kliknite do poľa a stlačte kombináciu klávesov. Prázdne pole nezaberá žiadny kláves.",
     },
     {
         // 11 Hungarian
@@ -391,6 +510,17 @@ const char *const kExtraTexts[Languages::Count][Languages::ExtraTextCount] = {
         "nincs mód a rögzítésére",
         "A Kavri az egypéldányos zár nélkül fut (%1): egy most indított második Kavri nem lenne "
         "megállítva.",
+        "A(z) %1 billentyűkombinációt egy másik program foglalja: amíg fut, nem működik.",
+        "Billentyűparancsok",
+        "Megjelenítés, amíg nyomva van",
+        "Megjelenítés vagy elrejtés",
+        "Következő effektus",
+        "Fekete képernyő",
+        "Nagyítás",
+        "Kicsinyítés",
+        "Törlés",
+        "Kattintson egy mezőbe, és nyomja le a billentyűkombinációt. Az üres mező nem foglal "
+        "billentyűt.",
     },
 };
 

@@ -55,6 +55,16 @@ enum ExtraText : int {
     MagnifierUnavailableNotice, // %1: why
     MagnifierNoCaptureReason, // why, when no reason is known
     UnguardedNotice,          // %1: where the lock could not be made
+    ShortcutTakenNotice,      // %1: the key combinations another program holds
+    ShortcutsTitle,           // the shortcuts page's title and the tray menu's entry
+    ShowWhileHeldCaption,     // the page's rows, one per action
+    ToggleCaption,
+    NextEffectCaption,
+    BlackScreenCaption,
+    SizeUpCaption,
+    SizeDownCaption,
+    ClearShortcutButton,
+    ShortcutsHint,            // how to record a combination
     ExtraTextCount
 };
 

@@ -321,6 +321,7 @@ void MainDialog::onSelectLanguage(int index)
     m_language = index;
     translateAdditions();
     nameControls(index);
+    emit languageChanged(index);
 }
 
 void MainDialog::translateAdditions()
@@ -337,6 +338,9 @@ void MainDialog::translateAdditions()
     }
     if (m_unguardedNotice)
         m_unguardedNotice->setText(extraText(UnguardedNotice, m_language).arg(m_unguardedWhere));
+    if (m_shortcutNotice)
+        m_shortcutNotice->setText(extraText(ShortcutTakenNotice, m_language)
+                                      .arg(m_takenShortcuts.join(QLatin1String(", "))));
 }
 
 QString MainDialog::magnifierNotice() const
@@ -402,6 +406,21 @@ void MainDialog::onRunningUnguarded(const QString &where)
         ui->verticalLayout_4->addWidget(m_unguardedNotice);
     }
     translateAdditions();
+}
+
+void MainDialog::onShortcutTaken(const QString &keys)
+{
+    if (!m_takenShortcuts.contains(keys))
+        m_takenShortcuts << keys;
+    if (!m_shortcutNotice) {
+        m_shortcutNotice = new QLabel(this);
+        m_shortcutNotice->setObjectName(QStringLiteral("label_shortcutNotice"));
+        m_shortcutNotice->setWordWrap(true);
+        m_shortcutNotice->setStyleSheet(QStringLiteral("color: rgb(160, 0, 0);"));
+        ui->verticalLayout_4->addWidget(m_shortcutNotice);
+    }
+    translateAdditions();
+    emit noticeShown(m_shortcutNotice->text());
 }
 
 void MainDialog::closeEvent(QCloseEvent *event)

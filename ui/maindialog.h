@@ -40,6 +40,8 @@ public:
 
     // What the window shows.
     PresenterState &presenterState() const { return m_state; }
+    // The window's language (Languages index).
+    int language() const { return m_language; }
 
     // A seam for tests: how colours are picked.
     void setColorPicker(ColorPicker picker);
@@ -48,6 +50,8 @@ signals:
     // The window put up a notice (the magnifier cannot work, the settings cannot be saved):
     // worth a word from the tray, which reaches the user with the window hidden.
     void noticeShown(const QString &text);
+    // The window's language is now the one of this index (Languages).
+    void languageChanged(int index);
 
 public slots:
     // The tray asks for the window: shown and activated when hidden, left alone otherwise.
@@ -76,6 +80,9 @@ public slots:
     void onSettingsWriteFailed(const QString &path);
     // A write succeeded after a failure: the line of onSettingsWriteFailed goes.
     void onSettingsWrittenAgain();
+    // Another program holds the shortcut `keys`: the window says so in a line at the bottom,
+    // which names every combination so told, and in the tray.
+    void onShortcutTaken(const QString &keys);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -102,11 +109,13 @@ private:
     QLabel *m_magnifierNotice = nullptr;
     QLabel *m_settingsNotice = nullptr;
     QLabel *m_unguardedNotice = nullptr;
+    QLabel *m_shortcutNotice = nullptr;
     int m_language = Languages::German;
     // The details the notices were given, kept to say them again in another language.
     QString m_settingsPath;
     QString m_magnifierWhy;
     QString m_unguardedWhere;
+    QStringList m_takenShortcuts;
     PresenterState &m_state;
 
     static constexpr int LanguageSlots = 20;

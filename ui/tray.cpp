@@ -12,6 +12,9 @@ Tray::Tray(const AutostartEntry &autostart, QObject *parent)
 {
     m_icon = new QSystemTrayIcon(QIcon(QStringLiteral(":/Resource/logo_min.png")), this);
     autostart.addToMenu(m_menu.get());
+    m_shortcutsAction = new QAction(this);
+    m_shortcutsAction->setObjectName(QStringLiteral("action_shortcuts"));
+    m_menu->addAction(m_shortcutsAction);
     m_exitAction = new QAction(QStringLiteral("EXIT"), this);
     m_menu->addAction(m_exitAction);
     m_icon->setContextMenu(m_menu.get());
@@ -24,6 +27,12 @@ Tray::Tray(const AutostartEntry &autostart, QObject *parent)
                     emit showWindowRequested();
             });
     connect(m_exitAction, &QAction::triggered, this, &Tray::exitRequested);
+    connect(m_shortcutsAction, &QAction::triggered, this, &Tray::shortcutsRequested);
+}
+
+void Tray::setShortcutsCaption(const QString &text)
+{
+    m_shortcutsAction->setText(text);
 }
 
 Tray::~Tray()

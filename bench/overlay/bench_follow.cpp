@@ -16,6 +16,10 @@
 //     places at least 300 pixels apart; each delay runs from the move until the screen (XGetImage
 //     of the root, one pixel at a time) shows the spotlight's hole at the new place and the old
 //     place darkened. Median and maximum in ms.
+//   press to pixels: the show-while-held shortcut (F8, grabbed by kavri) pressed through XTest
+//     20 times with the pointer still; each time runs from the press until the screen shows
+//     the spotlight (hole at the pointer, far place darkened), then the key is let go and the
+//     screen cleared. Median and maximum in ms.
 //   CPU: kavri's processor time per second over 5 s, with the spotlight held and the pointer
 //     still, and with nothing shown: of its main thread (the overlay draws and follows the
 //     pointer there) and of all its threads but the virtual presenter's, from the threads'
@@ -29,6 +33,7 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
 
 #include <algorithm>
 #include <chrono>
@@ -271,7 +276,8 @@ struct Run
 bool startKavri(Run &run, const std::string &display)
 {
     const std::string control = run.dir + "/vdongle";
-    std::ofstream(run.dir + "/Kavri.ini") << "[General]\nlanguage=0\nm_curMode=1\nm_spotSize=50\n";
+    std::ofstream(run.dir + "/Kavri.ini") << "[General]\nlanguage=0\nm_curMode=1\nm_spotSize=50\n"
+                                             "\n[Shortcuts]\nshowWhileHeld=F8\n";
     fs::create_directories(run.dir + "/config");
     // LD_PRELOAD splits at spaces and colons: the library goes through a link in the folder.
     std::string library = KAVRI_VDONGLE_LIBRARY;
@@ -402,6 +408,36 @@ int main(int argc, char *argv[])
     }
     press(run, "release");
 
+    // The keyboard shortcut, pointer still.
+    movePointer(dpy, places[0].first, places[0].second);
+    const auto cleared = [&] { return brightness(dpy, farX, farY) > 200; };
+    waitFor(cleared, 5000);
+    const KeyCode f8 = XKeysymToKeycode(dpy, XK_F8);
+    constexpr int Presses = 20;
+    std::vector<double> pressDelays;
+    int pressesMissed = 0;
+    for (int i = 0; i < Presses; ++i) {
+        sleepMs(150 + (i * 7) % FrameMs);
+        XTestFakeKeyEvent(dpy, f8, True, CurrentTime);
+        XFlush(dpy);
+        const auto start = Clock::now();
+        bool seen = false;
+        while (msSince(start) < MoveTimeoutMs) {
+            if (spotlightAt(dpy, places[0].first, places[0].second, farX, farY)) {
+                seen = true;
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::microseconds(250));
+        }
+        if (seen)
+            pressDelays.push_back(msSince(start));
+        else
+            ++pressesMissed;
+        XTestFakeKeyEvent(dpy, f8, False, CurrentTime);
+        XFlush(dpy);
+        waitFor(cleared, MoveTimeoutMs);
+    }
+
     double load[3] = {0, 0, 0};
     getloadavg(load, 3);
     std::printf("bench_follow (Qt %d build): kavri on Xvfb %s %dx%d with picom, spotlight held\n",
@@ -415,6 +451,14 @@ int main(int argc, char *argv[])
             missed ? " (some moves were never followed, see below)" : "");
     if (missed)
         std::printf("  moves not followed within %d ms: %d of %d\n", MoveTimeoutMs, missed, moves);
+    if (!pressDelays.empty())
+        std::printf("  press to pixels over %d presses of the grabbed F8 (XTest): median %.1f ms, "
+                    "max %.1f ms\n",
+                    Presses, median(pressDelays),
+                    *std::max_element(pressDelays.begin(), pressDelays.end()));
+    if (pressesMissed)
+        std::printf("  presses not shown within %d ms: %d of %d\n", MoveTimeoutMs, pressesMissed,
+                    Presses);
     std::printf("  %-31s %11s %33s %13s\n", "CPU of kavri in ms/s", "main thread",
                 "all threads but the", "whole process");
     std::printf("  %-31s %11s %33s %13s\n", "", "", "virtual presenter's", "(/proc stat)");

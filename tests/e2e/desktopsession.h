@@ -50,6 +50,10 @@ public:
     bool movePointer(const QPoint &where) const;
     bool click(const QPoint &where, int button) const;
     bool activateAndType(unsigned long window, const QString &key) const;
+    // A key combination in xdotool's words ("super+F8") pressed (down) or let go (up),
+    // through XTest as a keyboard would.
+    bool keyDown(const QString &keys) const { return xdotool({"keydown", keys}); }
+    bool keyUp(const QString &keys) const { return xdotool({"keyup", keys}); }
 
 private:
     bool startHelper(QProcess &process, const QString &program, const QStringList &arguments);

@@ -4,6 +4,7 @@
 #include "kavrirun.h"
 
 #include <QColor>
+#include <QDBusConnection>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -11,6 +12,9 @@
 #include <QtTest>
 
 #include <memory>
+
+#include <X11/Xlib.h>
+#include <X11/keysym.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -46,6 +50,20 @@ bool isDark(QRgb c)
 }
 
 } // namespace
+
+// Records the control interface's Shown changes, as a script watching it would.
+class ShownWatch : public QObject
+{
+    Q_OBJECT
+public:
+    QList<bool> shown;
+public slots:
+    void onChanged(const QString &, const QVariantMap &properties, const QStringList &)
+    {
+        if (properties.contains(QStringLiteral("Shown")))
+            shown << properties.value(QStringLiteral("Shown")).toBool();
+    }
+};
 
 class TestEndToEnd : public QObject
 {
@@ -325,6 +343,8 @@ private slots:
         QCOMPARE(countPixels(black, black.rect(), [](QRgb c) { return luminance(c) >= 8; }), 0);
         run->press("release");
         QVERIFY(waitForPixel(far, [&](QRgb c) { return near(c, plainFar); }));
+        // No shortcut bound: none taken, nothing said about them.
+        QVERIFY2(!run->output().contains("shortcut"), run->output().constData());
 
         endCleanly(*run);
     }
@@ -472,6 +492,89 @@ private slots:
         const QByteArray log = next->dongleLog();
         QVERIFY2(log.contains("closed\n"), log.constData());
         QVERIFY2(log.contains("exit: handles open 0, polls during exit 0"), log.constData());
+    }
+
+    // Keyboard shortcuts grabbed on the X server: show-while-held held for 2 s gives one show
+    // and one hide, and the spotlight stays up in between (the server's auto-repeat changes
+    // nothing), also with Num Lock on. A combination another client grabbed first gets its
+    // line; Kavri runs on and gives its keys back at the end.
+    void keyboardShortcutHold_data()
+    {
+        QTest::addColumn<bool>("numLock");
+        QTest::newRow("plain") << false;
+        QTest::newRow("Num Lock on") << true;
+    }
+    void keyboardShortcutHold()
+    {
+        QFETCH(bool, numLock);
+        Display *other = XOpenDisplay(qPrintable(m_desktop->display()));
+        QVERIFY(other);
+        const auto closeOther = qScopeGuard([&] { XCloseDisplay(other); });
+        const Window root = DefaultRootWindow(other);
+        XGrabKey(other, XKeysymToKeycode(other, XK_k), ControlMask | Mod1Mask, root, False,
+                 GrabModeAsync, GrabModeAsync);
+        XSync(other, False);
+        if (numLock)
+            QVERIFY(m_desktop->keyDown("Num_Lock") && m_desktop->keyUp("Num_Lock"));
+        const auto numLockOff = qScopeGuard([&] {
+            if (numLock)
+                m_desktop->keyDown("Num_Lock"), m_desktop->keyUp("Num_Lock");
+        });
+
+        auto run = launch(false, "[General]\nm_curMode=1\nm_backOpacity=255\n\n[Shortcuts]\n"
+                                 "showWhileHeld=Meta+F8\nblackScreen=Ctrl+Alt+K\nsizeUp=Ctrl+Foo\n"
+                                 "toggle=Shift+F9\n");
+        QVERIFY(run);
+        DesktopSession::Window dialog;
+        QVERIFY(waitForWindow(*run, GermanTitle, &dialog));
+        const QByteArray said = run->output();
+        QVERIFY2(said.contains("Kavri: shortcuts: X11 key grabs\n"), said.constData());
+        QVERIFY2(said.contains("Kavri: the shortcut blackScreen (Ctrl+Alt+K) cannot be taken"),
+                 said.constData());
+        QVERIFY2(said.contains("the shortcut sizeUp in Kavri.ini, \"Ctrl+Foo\", is no key"),
+                 said.constData());
+
+        const auto disconnect = qScopeGuard([] { QDBusConnection::disconnectFromBus("watch"); });
+        QDBusConnection bus = QDBusConnection::connectToBus(m_bus.address(), "watch");
+        ShownWatch watch;
+        QVERIFY(bus.connect("org.kavri.Kavri", "/org/kavri/Kavri",
+                            "org.freedesktop.DBus.Properties", "PropertiesChanged", &watch,
+                            SLOT(onChanged(QString, QVariantMap, QStringList))));
+        const QPoint far(m_desktop->screenSize().width() - 40,
+                         m_desktop->screenSize().height() - 40);
+        // Not where another test leaves it: moving the pointer where it is would wait forever.
+        QVERIFY(m_desktop->movePointer(QPoint(numLock ? 100 : 70, 60)));
+        QTest::qWait(200);
+        const QRgb plainFar = m_desktop->grab(QRect(far, QSize(1, 1))).pixel(0, 0);
+        QRgb seen = 0;
+
+        QVERIFY(m_desktop->keyDown("super+F8"));
+        QVERIFY2(waitForPixel(
+                     far, [](QRgb c) { return luminance(c) < 8; }, &seen),
+                 qPrintable("no spotlight while the shortcut is held: " + describe(seen)));
+        QElapsedTimer held;
+        held.start();
+        while (held.elapsed() < 2000) {
+            seen = m_desktop->grab(QRect(far, QSize(1, 1))).pixel(0, 0);
+            QVERIFY2(luminance(seen) < 8, qPrintable("the spotlight went while held: " +
+                                                     describe(seen)));
+            QTest::qWait(50);
+        }
+        // The modifier goes first, as people let go; the release counts by the key.
+        QVERIFY(m_desktop->keyUp("super") && m_desktop->keyUp("F8"));
+        QVERIFY2(waitForPixel(
+                     far, [&](QRgb c) { return near(c, plainFar); }, &seen),
+                 qPrintable("the spotlight stays after the shortcut is let go: " + describe(seen)));
+        QTRY_COMPARE(watch.shown, (QList<bool>{true, false}));
+        // A held toggle toggles once.
+        QVERIFY(m_desktop->keyDown("shift+F9"));
+        QTest::qWait(1500);
+        QVERIFY(m_desktop->keyUp("shift+F9"));
+        QVERIFY(waitForPixel(far, [](QRgb c) { return luminance(c) < 8; }));
+        QTest::qWait(300);
+        QCOMPARE(watch.shown, (QList<bool>{true, false, true}));
+        QVERIFY(run->isRunning());
+        endCleanly(*run);
     }
 
     // The tray menu's "EXIT" ends the program with status 0 through its normal teardown; the

@@ -5,6 +5,7 @@
 #include "ui/autostartentry.h"
 #include "ui/languages.h"
 #include "ui/maindialog.h"
+#include "ui/shortcutsdialog.h"
 #include "ui/tray.h"
 
 #include <QAction>
@@ -12,6 +13,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
+#include <QKeySequenceEdit>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -154,6 +156,7 @@ private slots:
     void languageTables();
     void languageSwitching_data();
     void languageSwitching();
+    void shortcutsPage();
     void languageExactTexts();
     void disabledCaptionsStayReadable();
     void closeHidesAndTrayShows();
@@ -916,7 +919,8 @@ void TestMainDialog::languageTables()
             QVERIFY2(!extra.trimmed().isEmpty(), qPrintable(QString::number(t)));
             const bool detailed = t == Languages::SettingsNotSavedNotice ||
                                   t == Languages::MagnifierUnavailableNotice ||
-                                  t == Languages::UnguardedNotice;
+                                  t == Languages::UnguardedNotice ||
+                                  t == Languages::ShortcutTakenNotice;
             QCOMPARE(extra.count(QStringLiteral("%1")), detailed ? 1 : 0);
             // Translated, not the English text again.
             QVERIFY2(i == 1 || extra != Languages::extraText(Languages::ExtraText(t), 1),
@@ -934,6 +938,34 @@ void TestMainDialog::languageTables()
     QCOMPARE(Languages::texts(3).at(Languages::SetTimerButton), QStringLiteral("Activer"));
     QCOMPARE(Languages::texts(7).at(Languages::WindowTitle), QStringLiteral("Presenter setting"));
     QCOMPARE(Languages::texts(11).at(Languages::WindowTitle), QStringLiteral("Presenter setting"));
+}
+
+// The tray menu's shortcuts page: a recorded combination is bound and stored as one
+// combination; the clear button unbinds it. The first binding says which way keys reach Kavri
+// (none in this offscreen session).
+void TestMainDialog::shortcutsPage()
+{
+    writeIni("[General]\nlanguage=1\n");
+    KavriApp app(m_settings.store());
+    emit app.tray().shortcutsRequested();
+    ShortcutsDialog *page = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *found = qobject_cast<ShortcutsDialog *>(w))
+            page = found;
+    QVERIFY(page && page->isVisible());
+    auto *field = child<QKeySequenceEdit>(page, "keys_showWhileHeld");
+    QTest::ignoreMessage(QtInfoMsg, "Kavri: shortcuts: not available on this session (bind "
+                                    "kavri --toggle in the desktop's settings)");
+    field->setKeySequence(QKeySequence(QStringLiteral("Ctrl+Shift+B, X")));
+    emit field->editingFinished();
+    QCOMPARE(field->keySequence(), QKeySequence(QStringLiteral("Ctrl+Shift+B")));
+    QVERIFY2(iniBytes().contains("[Shortcuts]\nshowWhileHeld=Ctrl+Shift+B\n"), iniBytes());
+    QCOMPARE(app.shortcuts().table()[Shortcuts::ShowWhileHeld],
+             QKeySequence(QStringLiteral("Ctrl+Shift+B")));
+    QTest::mouseClick(child<QPushButton>(page, "clear_showWhileHeld"), Qt::LeftButton);
+    QVERIFY(field->keySequence().isEmpty());
+    QVERIFY2(iniBytes().contains("[Shortcuts]\nshowWhileHeld=\n"), iniBytes());
+    QVERIFY(app.shortcuts().table()[Shortcuts::ShowWhileHeld].isEmpty());
 }
 
 void TestMainDialog::languageSwitching_data()
@@ -956,6 +988,13 @@ void TestMainDialog::languageSwitching()
     dialog.onSettingsWriteFailed(QStringLiteral("/nowhere/Kavri.ini"));
     dialog.onMagnifierUnavailable(QString());
     dialog.onRunningUnguarded(QStringLiteral("/run/kavri.lock"));
+    dialog.onShortcutTaken(QStringLiteral("Meta+F8"));
+    emit app.tray().shortcutsRequested();
+    ShortcutsDialog *page = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *found = qobject_cast<ShortcutsDialog *>(w))
+            page = found;
+    QVERIFY(page);
 
     child<QComboBox>(&dialog, "comboBox_lang")->setCurrentIndex(index);
 
@@ -971,6 +1010,16 @@ void TestMainDialog::languageSwitching()
                  .arg(extraText(MagnifierNoCaptureReason, index)));
     QCOMPARE(child<QLabel>(&dialog, "label_unguardedNotice")->text(),
              extraText(UnguardedNotice, index).arg("/run/kavri.lock"));
+    QCOMPARE(child<QLabel>(&dialog, "label_shortcutNotice")->text(),
+             extraText(ShortcutTakenNotice, index).arg("Meta+F8"));
+    // The tray's entry and the shortcuts page follow too.
+    QStringList entries;
+    for (const QAction *action : app.tray().icon()->contextMenu()->actions())
+        entries << action->text();
+    QVERIFY2(entries.contains(extraText(ShortcutsTitle, index)), qPrintable(entries.join('|')));
+    QCOMPARE(page->windowTitle(), extraText(ShortcutsTitle, index));
+    QCOMPARE(child<QPushButton>(page, "clear_sizeDown")->text(),
+             extraText(ClearShortcutButton, index));
     auto *titleLabel = child<QLabel>(&dialog, "titleTextLabel");
     QVERIFY(titleLabel);
     QCOMPARE(titleLabel->text(), texts.at(WindowTitle));
@@ -1136,7 +1185,7 @@ void TestMainDialog::closeHidesAndTrayShows()
     auto *tray = app.tray().icon();
     QVERIFY(tray);
     QVERIFY(tray->contextMenu());
-    QCOMPARE(tray->contextMenu()->actions().size(), 2);
+    QCOMPARE(tray->contextMenu()->actions().size(), 3); // start at login, shortcuts, exit
     QCOMPARE(tray->contextMenu()->actions().last()->text(), QStringLiteral("EXIT"));
 
     emit tray->activated(QSystemTrayIcon::Context);

@@ -1,0 +1,3 @@
+#include "shortcuts/shortcutslog.h"
+
+Q_LOGGING_CATEGORY(lcShortcuts, "kavri.shortcuts", QtInfoMsg)
