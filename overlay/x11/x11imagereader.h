@@ -26,7 +26,13 @@ public:
     X11ImageReader &operator=(const X11ImageReader &) = delete;
 
     bool usesSharedMemory() const { return m_shmAddress != nullptr; }
-    void setSharedMemoryAllowed(bool allowed) { m_shmAllowed = allowed; }
+    // Forbidding it gives back a segment held.
+    void setSharedMemoryAllowed(bool allowed)
+    {
+        m_shmAllowed = allowed;
+        if (!allowed)
+            release();
+    }
     // Ready to read up to `bytes` at once through shared memory, where it can. False where
     // the pictures come through the connection.
     bool prepare(int bytes);
