@@ -118,7 +118,12 @@ QRegion repaintRegion(const Plan &before, const Plan &after, int screen, const Q
         const ModeTraits::Drawing drawing = modeTraits(mode).drawing;
         return drawing == ModeTraits::Drawing::Clear || drawing == ModeTraits::Drawing::Lens;
     };
-    const bool lens = before.mode == ModeMagnifier || after.mode == ModeMagnifier;
+    // Nothing to nothing on the same screen (a lens waiting for its picture) changes nothing.
+    const auto clear = [](ScreenMode mode) {
+        return modeTraits(mode).drawing == ModeTraits::Drawing::Clear;
+    };
+    const bool lens = before.mode == ModeMagnifier || after.mode == ModeMagnifier ||
+                      (clear(before.mode) && clear(after.mode) && before.screen >= 0);
     if (!onlyMoved && lens && before.screen == after.screen && clearBeyond(before.mode) &&
         clearBeyond(after.mode)) {
         QRegion region(OverlayGeometry::effectBounds(before.mode, before.pointer, before.radius));

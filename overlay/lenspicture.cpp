@@ -23,6 +23,8 @@ void LensPicture::setLiveSource(std::unique_ptr<LiveSource> source)
     m_live = std::move(source);
     connect(m_live.get(), &LiveSource::refreshed, this, &LensPicture::refreshed);
     connect(m_live.get(), &LiveSource::ended, this, &LensPicture::changed);
+    connect(m_live.get(), &LiveSource::partRead, this, &LensPicture::onPartRead);
+    connect(m_live.get(), &LiveSource::partFailed, this, &LensPicture::onPartFailed);
 }
 
 void LensPicture::connectRoute(ScreenCapture *route)
@@ -63,7 +65,7 @@ void LensPicture::setAvailable(bool available, const QString &why)
     emit unavailable(why);
 }
 
-void LensPicture::request(QScreen *screen, const QRect &lensArea)
+void LensPicture::request(QScreen *screen, const QRect &lensArea, const QWidget *screenWindow)
 {
     if (!m_available)
         return;
@@ -77,20 +79,45 @@ void LensPicture::request(QScreen *screen, const QRect &lensArea)
     m_screen = screen;
     if (!screen)
         return;
-    ask(screen, lensArea);
+    ask(screen, lensArea, screenWindow);
 }
 
-void LensPicture::ask(QScreen *screen, const QRect &lensArea)
+void LensPicture::ask(QScreen *screen, const QRect &lensArea, const QWidget *screenWindow)
 {
     m_askedPart = QRect();
     // A whole 4K screen is 33 MB read on the main thread: not for a backdrop.
     if (!m_route && !lensArea.isEmpty() && liveWillDraw()) {
         m_askedPart = lensArea.intersected(QRect(QPoint(0, 0), screen->geometry().size()));
-        if (!m_askedPart.isEmpty())
+        if (!m_askedPart.isEmpty()) {
+            m_pending = true;
+            // Read without waiting for a server that may be busy compositing.
+            if (m_live->readPart(screen, screenWindow, m_askedPart)) {
+                m_readingPart = true;
+                return;
+            }
             m_grab.readPartOnce(m_askedPart);
+        }
     }
     m_pending = true;
     route()->capture(screen);
+}
+
+void LensPicture::onPartRead(QScreen *screen, const QPixmap &picture)
+{
+    if (!m_readingPart)
+        return;
+    m_readingPart = false;
+    onCaptured(screen, picture);
+}
+
+void LensPicture::onPartFailed()
+{
+    if (!m_readingPart)
+        return;
+    m_readingPart = false;
+    // Read by Qt then, as where there is no live picture.
+    m_grab.readPartOnce(m_askedPart);
+    m_grab.capture(m_screen);
 }
 
 void LensPicture::cancel()
@@ -98,10 +125,15 @@ void LensPicture::cancel()
     if (!m_pending)
         return;
     m_pending = false;
+    if (m_readingPart) {
+        m_readingPart = false;
+        m_live->cancelPart();
+        return;
+    }
     route()->cancel();
 }
 
-void LensPicture::showOver(QScreen *screen, const QRect &lensArea)
+void LensPicture::showOver(QScreen *screen, const QRect &lensArea, const QWidget *screenWindow)
 {
     if (!m_available || !screen || screen == m_screen)
         return;
@@ -123,7 +155,7 @@ void LensPicture::showOver(QScreen *screen, const QRect &lensArea)
     // Beneath the lens's new place the overlay shows nothing yet: the route sees the screen.
     qCDebug(lcOverlayCapture, "the lens moved onto %s: its picture is asked for",
             qPrintable(screen->name()));
-    ask(screen, lensArea);
+    ask(screen, lensArea, screenWindow);
 }
 
 void LensPicture::forgetScreen(QScreen *screen)

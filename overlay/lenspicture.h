@@ -57,12 +57,16 @@ public:
     // screen) is where the lens may show before its next frame: where the live picture will
     // draw the lens, only that part of the screen is read, as the backdrop of what the live
     // picture cannot read itself. Elsewhere the whole screen is read.
-    void request(QScreen *screen, const QRect &lensArea = QRect());
+    // `screenWindow`: the overlay window covering `screen`, where the live picture reads the
+    // part without waiting for the window system.
+    void request(QScreen *screen, const QRect &lensArea = QRect(),
+                 const QWidget *screenWindow = nullptr);
     void cancel();
     // The lens is now over `screen`. Where it has no picture of that screen it asks for one
     // and shows nothing until it comes; the picture of the screen it leaves is kept until the
     // next request(), so a lens carried back and forth between screens asks once for each.
-    void showOver(QScreen *screen, const QRect &lensArea = QRect());
+    void showOver(QScreen *screen, const QRect &lensArea = QRect(),
+                  const QWidget *screenWindow = nullptr);
     // `screen` left: its picture goes.
     void forgetScreen(QScreen *screen);
 
@@ -105,7 +109,9 @@ signals:
 private:
     ScreenCapture *route() const;
     void onCaptured(QPointer<QScreen> screen, QPixmap picture);
-    void ask(QScreen *screen, const QRect &lensArea);
+    void ask(QScreen *screen, const QRect &lensArea, const QWidget *screenWindow);
+    void onPartRead(QScreen *screen, const QPixmap &picture);
+    void onPartFailed();
     bool liveWillDraw();
     void useBackdrop();
     void onFailed(const QString &why, bool lasting);
@@ -126,6 +132,7 @@ private:
     };
     std::vector<Kept> m_kept;
     bool m_pending = false;
+    bool m_readingPart = false; // the live picture reads the part asked for
     bool m_available = true;
     QString m_why;
 

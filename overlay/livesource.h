@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QPixmap>
 #include <QPoint>
+#include <QRect>
 
 #include <vector>
 
@@ -43,12 +44,28 @@ public:
     // screen's device pixels: what shows where the desktop publishes no picture of its
     // background.
     virtual void setPressPicture(QScreen *screen, const QPixmap &picture, QPoint origin) = 0;
+    // Reads `part` (logical, relative to `screen`) of the screen as it shows now, without
+    // waiting for the window system: partRead() or partFailed() follow. `screenWindow` is the
+    // overlay window covering `screen` exactly. False where this source reads no parts: the
+    // capture route reads it then.
+    virtual bool readPart(QScreen *screen, const QWidget *screenWindow, const QRect &part)
+    {
+        Q_UNUSED(screen)
+        Q_UNUSED(screenWindow)
+        Q_UNUSED(part)
+        return false;
+    }
+    // The part asked for is no longer wanted.
+    virtual void cancelPart() {}
 
 signals:
     // The picture changed between two calls of follow() (what lies beneath changed).
     void refreshed();
     // The picture can no longer be live (the compositing manager went away).
     void ended();
+    // The part asked for by readPart(), in the device pixels of `screen` (their ratio set).
+    void partRead(QScreen *screen, const QPixmap &picture);
+    void partFailed();
 };
 
 // Where the platform makes no live picture.

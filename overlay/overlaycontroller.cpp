@@ -311,7 +311,8 @@ void OverlayController::requestPicture()
     const QPoint pointer = sampledPointer();
     const int under = FramePlanner::screenUnder(pointer, describe(screens));
     QScreen *screen = under >= 0 ? screens[under] : nullptr;
-    m_lens.request(screen, screen ? lensArea(pointer, screen) : QRect());
+    m_lens.request(screen, screen ? lensArea(pointer, screen) : QRect(),
+                   m_windows->surfaceOn(screen));
 }
 
 QRect OverlayController::lensArea(QPoint pointer, QScreen *screen) const
@@ -342,7 +343,8 @@ void OverlayController::planFrame(Repaint repaint, bool now)
     if (m_paintMode == ModeMagnifier) {
         const int under = FramePlanner::screenUnder(in.pointer, in.screens);
         if (under >= 0)
-            m_lens.showOver(screens[under], lensArea(in.pointer, screens[under]));
+            m_lens.showOver(screens[under], lensArea(in.pointer, screens[under]),
+                            m_windows->surfaceOn(screens[under]));
     }
     in.lens.waitsForPicture = m_lens.waitsForPicture();
     in.lens.pictureScreen = int(screens.indexOf(m_lens.screen()));
@@ -443,5 +445,10 @@ QPoint OverlayController::sampledPointer() const
     // Over native Wayland windows only the compositor knows where the pointer is.
     if (const std::optional<QPoint> pointer = m_backend->pointerPosition())
         return *pointer;
-    return QCursor::pos();
+    if (!m_pointerThisTurn) {
+        m_pointerThisTurn = QCursor::pos();
+        // Forgotten once the event loop runs again.
+        QTimer::singleShot(0, this, [this] { m_pointerThisTurn.reset(); });
+    }
+    return *m_pointerThisTurn;
 }

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class LayerBackend;
 class LayerOverlay;
@@ -111,4 +112,7 @@ private:
     QTimer m_warpWatch;
     QTimer m_motion;
     QTimer m_flash;
+    // Where the window system last said the pointer is, for the rest of this turn of the
+    // event loop: each question waits for a server that may be busy compositing.
+    mutable std::optional<QPoint> m_pointerThisTurn;
 };

@@ -25,6 +25,8 @@ public:
     void setWindowSystem(std::unique_ptr<OverlayWindowSystem> windowSystem);
     bool isStarted() const { return m_started; }
     std::vector<OverlaySurface *> surfaces() const;
+    // The window covering `screen`; null for none.
+    OverlaySurface *surfaceOn(QScreen *screen) const;
 
     void start() override;
     void followScreens(QScreen *leaving = nullptr) override;
@@ -40,7 +42,6 @@ protected:
 
 private:
     void forget(OverlaySurface *surface);
-    OverlaySurface *surfaceOn(QScreen *screen) const;
     void applyPointerShape(FramePlanner::PointerShape shape);
     void applyShownRegions(const Shown &shown);
     void applyPresence(const Shown &shown);

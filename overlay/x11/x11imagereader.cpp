@@ -8,8 +8,11 @@
 #include <sys/ipc.h>
 #include <sys/shm.h>
 
+#include <cstdlib>
+
 // Xlib last: its macros (None, Bool, Status, ...) clash with Qt's names.
 #include <X11/Xatom.h>
+#include <X11/Xlib-xcb.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XShm.h>
@@ -128,19 +131,41 @@ bool X11ImageReader::readRootPixmap(QImage &picture, const QRect &area)
     return true;
 }
 
+void X11ImageReader::askRootPixmap()
+{
+    if (m_rootPixmapKnown || m_rootPixmapAsked)
+        return;
+    xcb_connection_t *connection = XGetXCBConnection(m_display);
+    m_rootPixmapAsked =
+        xcb_get_property(connection, 0, static_cast<xcb_window_t>(m_root),
+                         static_cast<xcb_atom_t>(m_rootPixmapAtom), XCB_ATOM_PIXMAP, 0, 1)
+            .sequence;
+    xcb_flush(connection);
+}
+
+void X11ImageReader::forgetRootPixmap()
+{
+    m_rootPixmapKnown = false;
+    if (m_rootPixmapAsked)
+        xcb_discard_reply(XGetXCBConnection(m_display), m_rootPixmapAsked);
+    m_rootPixmapAsked = 0;
+}
+
 unsigned long X11ImageReader::findRootPixmap(QSize *size)
 {
-    Atom type = 0;
-    int format = 0;
-    unsigned long count = 0;
-    unsigned long after = 0;
-    unsigned char *data = nullptr;
-    if (XGetWindowProperty(m_display, m_root, m_rootPixmapAtom, 0, 1, False, XA_PIXMAP, &type,
-                           &format, &count, &after, &data) != Success ||
-        !data)
-        return 0;
-    const Pixmap pixmap = count == 1 && format == 32 ? *reinterpret_cast<Pixmap *>(data) : 0;
-    XFree(data);
+    askRootPixmap();
+    xcb_get_property_cookie_t asked;
+    asked.sequence = m_rootPixmapAsked;
+    m_rootPixmapAsked = 0;
+    xcb_generic_error_t *error = nullptr;
+    xcb_get_property_reply_t *reply =
+        xcb_get_property_reply(XGetXCBConnection(m_display), asked, &error);
+    std::free(error);
+    Pixmap pixmap = 0;
+    if (reply && reply->format == 32 && reply->type == XCB_ATOM_PIXMAP &&
+        xcb_get_property_value_length(reply) == 4)
+        pixmap = *static_cast<const quint32 *>(xcb_get_property_value(reply));
+    std::free(reply);
     Window root = 0;
     int x = 0;
     int y = 0;

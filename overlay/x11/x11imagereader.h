@@ -51,7 +51,10 @@ public:
     unsigned long rootPixmapAtom() const { return m_rootPixmapAtom; }
     // The desktop may publish another background picture: it is asked for again when next
     // needed.
-    void forgetRootPixmap() { m_rootPixmapKnown = false; }
+    void forgetRootPixmap();
+    // Asks the server now which pixmap the desktop publishes, so that the first picture takes
+    // the answer with those of other requests rather than waiting for it alone.
+    void askRootPixmap();
 
 private:
     bool readRootPixmap(QImage &picture, const QRect &area);
@@ -60,6 +63,7 @@ private:
 
     _XDisplay *m_display = nullptr;
     unsigned long m_root = 0;
+    unsigned int m_rootPixmapAsked = 0; // the request's sequence number; 0: none under way
     unsigned long m_rootPixmapAtom = 0;
     unsigned long m_rootPixmap = 0;
     QSize m_rootPixmapSize;

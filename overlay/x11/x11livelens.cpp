@@ -83,6 +83,9 @@ bool X11LiveLens::start(const QRect &area, const std::vector<unsigned long> &own
     // desktop's background changes and when the compositing manager goes.
     m_connection->selectRootInput(this, StructureNotifyMask | SubstructureNotifyMask |
                                             PropertyChangeMask);
+    // Its answer comes with the window list's.
+    m_reader.askRootPixmap();
+    m_pickStale = true;
     m_recompose = true;
     frame();
     return m_running;
@@ -107,11 +110,12 @@ void X11LiveLens::stop()
         return;
     m_running = false;
     m_frameTimer.stop();
-    m_connection->selectRootInput(this, NoEventMask);
+    // The window stack stays known from the windows' comings and goings (the overlay's
+    // window system is told of them anyway): the next press asks the server for none of it.
+    m_connection->selectRootInput(this, StructureNotifyMask | SubstructureNotifyMask);
     clearDamage();
     // The shared memory stays for the next press (one segment of the lens's size, gone with
     // the lens): attaching it costs two round trips.
-    m_stack.clear();
     m_pick = X11LiveArea::Pick();
     m_damagedWithin = false;
     m_reader.forgetRootPixmap();
@@ -131,8 +135,10 @@ std::optional<QPoint> X11LiveLens::rootPosition(unsigned long window)
 
 void X11LiveLens::handleEvent(const XEvent &event)
 {
-    if (!m_running)
+    if (!m_running) {
+        m_stack.handleEvent(event);
         return;
+    }
     if (m_stack.handleEvent(event)) {
         m_pickStale = true;
         scheduleFrame();

@@ -1,9 +1,11 @@
 #include "overlay/x11/x11livesource.h"
 
+#include "overlay/capture/screengrabcapture.h"
 #include "overlay/overlaylog.h"
 #include "overlay/x11/x11connection.h"
 #include "overlay/x11/x11livearea.h"
 #include "overlay/x11/x11livelens.h"
+#include "overlay/x11/x11partreader.h"
 
 #include <QScreen>
 #include <QWidget>
@@ -43,13 +45,19 @@ bool X11LiveSource::follow(QScreen *screen, const QWidget *screenWindow,
                          screen->geometry() != m_liveScreenGeometry ||
                          screenId != m_liveScreenWindow || own != m_liveOwn;
     if (restart) {
-        // The overlay window covers its screen exactly: its corner is the screen's.
-        const std::optional<QPoint> origin = m_liveLens->rootPosition(screenId);
-        if (!origin) {
-            dropLive();
-            return false;
+        // The overlay window covers its screen exactly: its corner is the screen's. It moves
+        // only with its screen, so what was heard for this geometry holds.
+        if (const QPoint *known = knownOrigin(screenId, screen->geometry())) {
+            m_liveScreenOrigin = *known;
+        } else {
+            const std::optional<QPoint> origin = m_liveLens->rootPosition(screenId);
+            if (!origin) {
+                dropLive();
+                return false;
+            }
+            m_liveScreenOrigin = *origin;
+            m_origins.push_back({screenId, screen->geometry(), *origin});
         }
-        m_liveScreenOrigin = *origin;
     }
     const QSize deviceSize(int(std::lround(screen->geometry().width() * ratio)),
                            int(std::lround(screen->geometry().height() * ratio)));
@@ -157,4 +165,58 @@ void X11LiveSource::liveEnded()
     dropLive();
     m_liveRefused = true;
     emit ended();
+}
+
+bool X11LiveSource::readPart(QScreen *screen, const QWidget *screenWindow, const QRect &part)
+{
+    const unsigned long window = screenWindow ? screenWindow->effectiveWinId() : 0;
+    if (!screen || !window || !willDraw())
+        return false;
+    if (!m_partReader) {
+        m_partReader = std::make_unique<X11PartReader>(m_connection);
+        connect(m_partReader.get(), &X11PartReader::partRead, this, &X11LiveSource::takePart);
+        connect(m_partReader.get(), &X11PartReader::failed, this, &X11LiveSource::partFailed);
+    }
+    // The device pixels Qt reads for the same part of the screen.
+    const double ratio = screen->devicePixelRatio();
+    const QSize deviceSize(int(std::lround(screen->geometry().width() * ratio)),
+                           int(std::lround(screen->geometry().height() * ratio)));
+    const QRect device = QRect(ScreenGrabCapture::partOrigin(part, ratio),
+                               QSize(int(std::lround(part.width() * ratio)),
+                                     int(std::lround(part.height() * ratio))))
+                             .intersected(QRect(QPoint(), deviceSize));
+    if (device.isEmpty())
+        return false;
+    m_partScreen = screen;
+    m_partRatio = ratio;
+    m_partReader->read(window, device, knownOrigin(window, screen->geometry()));
+    return true;
+}
+
+void X11LiveSource::cancelPart()
+{
+    if (m_partReader)
+        m_partReader->cancel();
+}
+
+void X11LiveSource::takePart(const QImage &picture, unsigned long window, QPoint windowOrigin)
+{
+    if (m_partScreen && !knownOrigin(window, m_partScreen->geometry()))
+        m_origins.push_back({window, m_partScreen->geometry(), windowOrigin});
+    if (!m_partScreen) {
+        emit partFailed();
+        return;
+    }
+    QPixmap pixmap = QPixmap::fromImage(picture);
+    pixmap.setDevicePixelRatio(m_partRatio);
+    emit partRead(m_partScreen, pixmap);
+}
+
+const QPoint *X11LiveSource::knownOrigin(unsigned long window, const QRect &geometry) const
+{
+    for (const Origin &each : m_origins) {
+        if (each.window == window && each.geometry == geometry)
+            return &each.origin;
+    }
+    return nullptr;
 }

@@ -10,6 +10,7 @@
 
 class X11Connection;
 class X11LiveLens;
+class X11PartReader;
 
 // The live picture on X11 under a compositing manager (X11LiveLens), for the lens: turns the
 // lens's screen, pointer and size into the area of the root window to follow, and the
@@ -31,6 +32,8 @@ public:
     QPoint origin() const override { return m_liveOrigin; }
     bool willDraw() override;
     void setPressPicture(QScreen *screen, const QPixmap &picture, QPoint origin) override;
+    bool readPart(QScreen *screen, const QWidget *screenWindow, const QRect &part) override;
+    void cancelPart() override;
 
 private:
     void openLive();
@@ -38,6 +41,10 @@ private:
     void takeLivePicture();
     void liveEnded();
     void dropLive();
+    void takePart(const QImage &picture, unsigned long window, QPoint windowOrigin);
+    // Where the overlay window `window` lies on the root window, as last heard while its
+    // screen had `geometry`; null when not known.
+    const QPoint *knownOrigin(unsigned long window, const QRect &geometry) const;
 
     std::shared_ptr<X11Connection> m_connection;
     std::unique_ptr<X11LiveLens> m_liveLens;
@@ -55,4 +62,14 @@ private:
     QPointer<QScreen> m_pressScreen;
     QPixmap m_pressPicture;
     QPoint m_pressOrigin; // in the device pixels of its screen
+    std::unique_ptr<X11PartReader> m_partReader;
+    QPointer<QScreen> m_partScreen;
+    double m_partRatio = 1.0;
+    struct Origin
+    {
+        unsigned long window = 0;
+        QRect geometry; // of its screen, logical
+        QPoint origin;
+    };
+    std::vector<Origin> m_origins;
 };

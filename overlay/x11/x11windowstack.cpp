@@ -14,11 +14,9 @@
 namespace {
 
 // An XCB reply or error, freed with free().
-template <typename T>
-using Reply = std::unique_ptr<T, decltype(&std::free)>;
+template <typename T> using Reply = std::unique_ptr<T, decltype(&std::free)>;
 
-template <typename T>
-Reply<T> own(T *reply)
+template <typename T> Reply<T> own(T *reply)
 {
     return Reply<T>(reply, &std::free);
 }
@@ -32,15 +30,9 @@ X11WindowStack::X11WindowStack(Display *display, unsigned long root)
 
 void X11WindowStack::setOwn(const std::vector<unsigned long> &own)
 {
+    if (own == m_own)
+        return;
     m_own = own;
-    m_stale = true;
-    m_ownStale = true;
-}
-
-void X11WindowStack::clear()
-{
-    m_known.clear();
-    m_stack.clear();
     m_stale = true;
     m_ownStale = true;
 }
@@ -155,6 +147,13 @@ void X11WindowStack::listWindows()
     xcb_connection_t *connection = XGetXCBConnection(m_display);
     const auto treeAsked = xcb_query_tree(connection, static_cast<xcb_window_t>(m_root));
     const auto rootAsked = xcb_get_geometry(connection, static_cast<xcb_window_t>(m_root));
+    // The overlay's parents go in the same wait: a window manager's frame is a child of the
+    // root, or the window itself is.
+    std::vector<xcb_query_tree_cookie_t> parentsAsked;
+    if (m_ownStale) {
+        for (const unsigned long window : m_own)
+            parentsAsked.push_back(xcb_query_tree(connection, static_cast<xcb_window_t>(window)));
+    }
     xcb_generic_error_t *error = nullptr;
     const auto tree = own(xcb_query_tree_reply(connection, treeAsked, &error));
     std::free(error);
@@ -163,10 +162,26 @@ void X11WindowStack::listWindows()
     if (const auto root = own(xcb_get_geometry_reply(connection, rootAsked, &error)))
         m_rootRect = QRect(0, 0, root->width, root->height);
     std::free(error);
+    const xcb_window_t *children = tree ? xcb_query_tree_children(tree.get()) : nullptr;
+    const int count = tree ? xcb_query_tree_children_length(tree.get()) : 0;
+    if (m_ownStale) {
+        m_ownStale = false;
+        m_ownTopLevels = m_own;
+        for (size_t i = 0; i < parentsAsked.size(); ++i) {
+            const auto parents = own(xcb_query_tree_reply(connection, parentsAsked[i], &error));
+            std::free(error);
+            error = nullptr;
+            const unsigned long parent = parents ? parents->parent : 0;
+            if (parent == 0 || parent == m_root)
+                continue;
+            if (std::find(children, children + count, parent) != children + count)
+                m_ownTopLevels.push_back(parent);
+            else
+                resolveTopLevel(m_own[i], parent); // frames within frames
+        }
+    }
     if (!tree)
         return;
-    const xcb_window_t *children = xcb_query_tree_children(tree.get());
-    const int count = xcb_query_tree_children_length(tree.get());
     struct Asked
     {
         xcb_get_window_attributes_cookie_t attributes;
@@ -237,23 +252,27 @@ void X11WindowStack::resolveOwnTopLevels()
     // root's list holds, and what shows the overlay.
     m_ownStale = false;
     m_ownTopLevels = m_own;
-    for (const unsigned long own : m_own) {
-        Window window = own;
-        for (int depth = 0; depth < 16; ++depth) {
-            Window root = 0;
-            Window parent = 0;
-            Window *children = nullptr;
-            unsigned int count = 0;
-            if (!XQueryTree(m_display, window, &root, &parent, &children, &count))
-                break;
-            if (children)
-                XFree(children);
-            if (parent == 0 || parent == root) {
-                if (window != own)
-                    m_ownTopLevels.push_back(window);
-                break;
-            }
-            window = parent;
+    for (const unsigned long own : m_own)
+        resolveTopLevel(own, own);
+}
+
+void X11WindowStack::resolveTopLevel(unsigned long own, unsigned long from)
+{
+    Window window = from;
+    for (int depth = 0; depth < 16; ++depth) {
+        Window root = 0;
+        Window parent = 0;
+        Window *children = nullptr;
+        unsigned int count = 0;
+        if (!XQueryTree(m_display, window, &root, &parent, &children, &count))
+            break;
+        if (children)
+            XFree(children);
+        if (parent == 0 || parent == root) {
+            if (window != own)
+                m_ownTopLevels.push_back(window);
+            break;
         }
+        window = parent;
     }
 }

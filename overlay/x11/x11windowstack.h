@@ -34,8 +34,6 @@ public:
     bool handleEvent(const _XEvent &event);
     // Everything is listed again by the next refresh().
     void invalidate() { m_stale = true; }
-    // Forgets what it listed.
-    void clear();
 
     // The overlay's windows (as given to the live lens).
     void setOwn(const std::vector<unsigned long> &own);
@@ -52,6 +50,9 @@ private:
     // The Visual* of a visual id, asked of Xlib's own list once.
     void *visualFor(unsigned long visualId);
     void resolveOwnTopLevels();
+    // Adds the root's child that holds `own` to the top levels, asking upwards from `from`
+    // (`own` or one of its ancestors); nothing where `own` is a child of the root itself.
+    void resolveTopLevel(unsigned long own, unsigned long from);
     // Applies `change` to a window of the stack known now; false where it is not known (or
     // the stack is to be listed again anyway).
     bool updateKnown(unsigned long window,

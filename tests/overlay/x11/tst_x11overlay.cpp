@@ -905,6 +905,14 @@ private slots:
             QTest::qWait(50);
         }
         QCOMPARE(changed.count(), 0);
+        // A window that comes while the lens is let go is in the next press's picture.
+        const Window later = window(QRect(405, 280, 15, 15), colors[1]);
+        XSync(x.get(), False);
+        QTest::qWait(100);
+        QVERIFY(lens->start(area, {own}));
+        QCOMPARE(lens->picture().pixel(35, 10) & 0xffffff, colors[1] & 0xffffff);
+        lens->stop();
+        XDestroyWindow(x.get(), later);
 
         // The overlay's own lens, held left of the border (radius 50, twice the size, round
         // (380, 300)): at x it shows what lies beneath 380 + (x - 380) / 2. At 390 and 415 it
