@@ -101,10 +101,10 @@ private:
     QProcess *m_compositor = nullptr;
     QProcess *m_pointer = nullptr; // sway, KWin: the virtual pointer (on KWin also keys)
     QString m_bus;                 // mutter, KWin: the session bus
-    // KWin: the environment of its session's programs, and the portal's programs once started
-    QProcessEnvironment m_kwinEnv;
-    std::vector<QProcess *> m_portal;
     QString m_remoteDesktop;       // mutter: the remote desktop session's object path
     QString m_stream;              // mutter: its screen cast stream's object path
     quint32 m_node = 0;            // mutter: that stream's PipeWire node
+    // KWin: the environment of its session's programs, and the portal's programs once started
+    QProcessEnvironment m_kwinEnv;
+    std::vector<QProcess *> m_portal;
 };
