@@ -94,7 +94,7 @@ void ShortcutService::bind(Shortcuts::Action action, const QKeySequence &keys)
 
 void ShortcutService::apply()
 {
-    if (Shortcuts::isEmpty(m_table) && !m_grabber)
+    if (Shortcuts::isEmpty(m_table) && !m_grabber && !m_desktop)
         return;
     if (!m_routeTold) {
         m_routeTold = true;
