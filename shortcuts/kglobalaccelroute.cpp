@@ -63,7 +63,11 @@ bool KGlobalAccelRoute::apply(const Shortcuts::Table &table)
             return false;
         }
         call(QStringLiteral("setShortcut"), {id, QVariant::fromValue(keys), IsDefault});
-        call(QStringLiteral("setShortcut"), {id, QVariant::fromValue(keys), SetPresent});
+        // The keys the action has now: none (0) when another component holds the combination.
+        const QDBusReply<QList<int>> given =
+            call(QStringLiteral("setShortcut"), {id, QVariant::fromValue(keys), SetPresent});
+        if (given.isValid() && given.value().count(0) == given.value().size())
+            emit refused(action);
     }
     if (m_listening)
         return true;

@@ -138,21 +138,18 @@ PortalShortcuts requested(const Shortcuts::Table &table)
     return shortcuts;
 }
 
-// Whether an answer lists every bound action among the session's shortcuts.
-bool allBound(const QVariantMap &results, const Shortcuts::Table &table)
+// The session's shortcuts an answer lists, by id, with the keys the desktop gave them as the
+// user reads them (empty: none).
+QHash<QString, QString> listed(const QVariantMap &results)
 {
-    const auto listed = qdbus_cast<PortalShortcuts>(
+    QHash<QString, QString> triggers;
+    const auto shortcuts = qdbus_cast<PortalShortcuts>(
         results.value(QStringLiteral("shortcuts")).value<QDBusArgument>());
-    QStringList ids;
-    for (const PortalShortcut &shortcut : listed) {
-        ids << shortcut.id;
-        qCDebug(lcShortcuts) << "the desktop binds" << shortcut.id << "to"
-                             << shortcut.properties.value(QStringLiteral("trigger_description"));
-    }
-    for (const PortalShortcut &shortcut : requested(table))
-        if (!ids.contains(shortcut.id))
-            return false;
-    return true;
+    for (const PortalShortcut &shortcut : shortcuts)
+        triggers.insert(
+            shortcut.id,
+            shortcut.properties.value(QStringLiteral("trigger_description")).toString());
+    return triggers;
 }
 
 } // namespace
@@ -280,7 +277,10 @@ void PortalShortcutsRoute::onResponse(uint response, const QVariantMap &results)
                                                          : handle.toString();
         // A table that came meanwhile is bound in the new session.
         const bool changed = std::exchange(m_tableChanged, false);
-        if (changed || !allBound(results, m_table)) {
+        bool allListed = true;
+        for (const PortalShortcut &shortcut : requested(m_table))
+            allListed = allListed && listed(results).contains(shortcut.id);
+        if (changed || !allListed) {
             m_step = Step::Binding;
             request(QStringLiteral("BindShortcuts"),
                     {QVariant::fromValue(QDBusObjectPath(m_session)),
@@ -290,6 +290,12 @@ void PortalShortcutsRoute::onResponse(uint response, const QVariantMap &results)
         }
     }
     m_step = Step::Idle;
+    const QHash<QString, QString> triggers = listed(results);
+    for (auto it = triggers.cbegin(); it != triggers.cend(); ++it) {
+        const std::optional<Shortcuts::Action> action = Shortcuts::actionNamed(it.key());
+        if (action && it.value().isEmpty() && !m_table[*action].isEmpty())
+            emit refused(*action);
+    }
     if (m_tableChanged) {
         m_tableChanged = false;
         apply(m_table);

@@ -21,4 +21,6 @@ public:
 signals:
     void pressed(Shortcuts::Action action);
     void released(Shortcuts::Action action);
+    // The desktop gives the action no key: another program holds its combination.
+    void refused(Shortcuts::Action action);
 };

@@ -110,6 +110,7 @@ void ShortcutService::apply()
                 m_desktop = new KGlobalAccelRoute(bus, this);
             connect(m_desktop, &ShortcutRoute::pressed, this, &ShortcutService::press);
             connect(m_desktop, &ShortcutRoute::released, this, &ShortcutService::release);
+            connect(m_desktop, &ShortcutRoute::refused, this, &ShortcutService::refuse);
         }
         m_held.fill(false);
         m_desktop->apply(m_table);
@@ -130,14 +131,17 @@ void ShortcutService::apply()
         connect(m_grabber.get(), &X11ShortcutGrabber::released, this, &ShortcutService::release);
     }
     m_held.fill(false);
-    const QVector<Shortcuts::Action> refused = m_grabber->grab(m_table);
-    for (Shortcuts::Action action : refused) {
-        const QString keys = m_table[action].toString(QKeySequence::PortableText);
-        qCWarning(lcShortcuts,
-                  "Kavri: the shortcut %s (%s) cannot be taken: another program holds that key "
-                  "combination, or no key gives it. The other shortcuts work.",
-                  qPrintable(Shortcuts::keyName(action)), qPrintable(keys));
-        emit shortcutTaken(keys);
-    }
+    for (Shortcuts::Action action : m_grabber->grab(m_table))
+        refuse(action);
 #endif
+}
+
+void ShortcutService::refuse(Shortcuts::Action action)
+{
+    const QString keys = m_table[action].toString(QKeySequence::PortableText);
+    qCWarning(lcShortcuts,
+              "Kavri: the shortcut %s (%s) cannot be taken: another program holds that key "
+              "combination, or no key gives it. The other shortcuts work.",
+              qPrintable(Shortcuts::keyName(action)), qPrintable(keys));
+    emit shortcutTaken(keys);
 }

@@ -58,6 +58,7 @@ private:
     void chooseRoute();
     void press(Shortcuts::Action action);
     void release(Shortcuts::Action action);
+    void refuse(Shortcuts::Action action);
 
     SettingsStore &m_store;
     ShortcutDriver m_driver;
