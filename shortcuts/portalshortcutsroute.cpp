@@ -270,6 +270,7 @@ void PortalShortcutsRoute::onResponse(uint response, const QVariantMap &results)
         m_step = Step::Idle;
         return;
     }
+    const QHash<QString, QString> triggers = listed(results);
     if (m_step == Step::Creating) {
         // An object path, or its text in older portals.
         const QVariant handle = results.value(QStringLiteral("session_handle"));
@@ -279,7 +280,7 @@ void PortalShortcutsRoute::onResponse(uint response, const QVariantMap &results)
         const bool changed = std::exchange(m_tableChanged, false);
         bool allListed = true;
         for (const PortalShortcut &shortcut : requested(m_table))
-            allListed = allListed && listed(results).contains(shortcut.id);
+            allListed = allListed && triggers.contains(shortcut.id);
         if (changed || !allListed) {
             m_step = Step::Binding;
             request(QStringLiteral("BindShortcuts"),
@@ -290,7 +291,6 @@ void PortalShortcutsRoute::onResponse(uint response, const QVariantMap &results)
         }
     }
     m_step = Step::Idle;
-    const QHash<QString, QString> triggers = listed(results);
     for (auto it = triggers.cbegin(); it != triggers.cend(); ++it) {
         const std::optional<Shortcuts::Action> action = Shortcuts::actionNamed(it.key());
         if (action && it.value().isEmpty() && !m_table[*action].isEmpty())
