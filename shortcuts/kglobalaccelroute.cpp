@@ -26,18 +26,10 @@ QStringList actionId(Shortcuts::Action action)
             Shortcuts::keyName(action)};
 }
 
-std::optional<Shortcuts::Action> actionNamed(const QString &name)
-{
-    for (int a = 0; a < Shortcuts::ActionCount; ++a)
-        if (Shortcuts::keyName(Shortcuts::Action(a)) == name)
-            return Shortcuts::Action(a);
-    return std::nullopt;
-}
-
 } // namespace
 
 KGlobalAccelRoute::KGlobalAccelRoute(const QDBusConnection &bus, QObject *parent)
-    : QObject(parent), m_bus(bus)
+    : ShortcutRoute(parent), m_bus(bus)
 {
 }
 
@@ -71,7 +63,11 @@ bool KGlobalAccelRoute::apply(const Shortcuts::Table &table)
             return false;
         }
         call(QStringLiteral("setShortcut"), {id, QVariant::fromValue(keys), IsDefault});
-        call(QStringLiteral("setShortcut"), {id, QVariant::fromValue(keys), SetPresent});
+        // The keys the action has now: none (0) when another component holds the combination.
+        const QDBusReply<QList<int>> given =
+            call(QStringLiteral("setShortcut"), {id, QVariant::fromValue(keys), SetPresent});
+        if (given.isValid() && given.value().count(0) == given.value().size())
+            emit refused(action);
     }
     if (m_listening)
         return true;
@@ -100,7 +96,7 @@ void KGlobalAccelRoute::onPressed(const QString &component, const QString &actio
 {
     if (component != Component)
         return;
-    if (const std::optional<Shortcuts::Action> which = actionNamed(action))
+    if (const std::optional<Shortcuts::Action> which = Shortcuts::actionNamed(action))
         emit pressed(*which);
 }
 
@@ -108,6 +104,6 @@ void KGlobalAccelRoute::onReleased(const QString &component, const QString &acti
 {
     if (component != Component)
         return;
-    if (const std::optional<Shortcuts::Action> which = actionNamed(action))
+    if (const std::optional<Shortcuts::Action> which = Shortcuts::actionNamed(action))
         emit released(*which);
 }

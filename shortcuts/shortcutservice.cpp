@@ -1,6 +1,7 @@
 #include "shortcuts/shortcutservice.h"
 
 #include "shortcuts/kglobalaccelroute.h"
+#include "shortcuts/portalshortcutsroute.h"
 #include "shortcuts/shortcutslog.h"
 
 #include <QDir>
@@ -34,7 +35,10 @@ void ShortcutService::chooseRoute()
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") &&
         (runtime.isEmpty() || !QFileInfo::exists(QDir(runtime).filePath(QStringLiteral("bus")))))
         return;
-    if (KGlobalAccelRoute::isAvailable(QDBusConnection::sessionBus()))
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (PortalShortcutsRoute::isAvailable(bus))
+        m_route = Route::Portal;
+    else if (KGlobalAccelRoute::isAvailable(bus))
         m_route = Route::KdeGlobalAccel;
 }
 
@@ -63,6 +67,9 @@ QString ShortcutService::describe(Route route)
         return QStringLiteral("X11 key grabs");
     case Route::KdeGlobalAccel:
         return QStringLiteral("KDE global shortcuts (org.kde.kglobalaccel)");
+    case Route::Portal:
+        return QStringLiteral("the desktop portal's global shortcuts "
+                              "(org.freedesktop.portal.GlobalShortcuts)");
     case Route::None:
         break;
     }
@@ -87,21 +94,26 @@ void ShortcutService::bind(Shortcuts::Action action, const QKeySequence &keys)
 
 void ShortcutService::apply()
 {
-    if (Shortcuts::isEmpty(m_table) && !m_grabber)
+    if (Shortcuts::isEmpty(m_table) && !m_grabber && !m_desktop)
         return;
     if (!m_routeTold) {
         m_routeTold = true;
         chooseRoute();
         qCInfo(lcShortcuts, "Kavri: shortcuts: %s", qPrintable(describe(m_route)));
     }
-    if (m_route == Route::KdeGlobalAccel) {
-        if (!m_kde) {
-            m_kde = new KGlobalAccelRoute(QDBusConnection::sessionBus(), this);
-            connect(m_kde, &KGlobalAccelRoute::pressed, this, &ShortcutService::press);
-            connect(m_kde, &KGlobalAccelRoute::released, this, &ShortcutService::release);
+    if (m_route == Route::KdeGlobalAccel || m_route == Route::Portal) {
+        if (!m_desktop) {
+            const QDBusConnection bus = QDBusConnection::sessionBus();
+            if (m_route == Route::Portal)
+                m_desktop = new PortalShortcutsRoute(bus, this);
+            else
+                m_desktop = new KGlobalAccelRoute(bus, this);
+            connect(m_desktop, &ShortcutRoute::pressed, this, &ShortcutService::press);
+            connect(m_desktop, &ShortcutRoute::released, this, &ShortcutService::release);
+            connect(m_desktop, &ShortcutRoute::refused, this, &ShortcutService::refuse);
         }
         m_held.fill(false);
-        m_kde->apply(m_table);
+        m_desktop->apply(m_table);
         return;
     }
 #ifdef KAVRI_SHORTCUTS_X11
@@ -119,14 +131,17 @@ void ShortcutService::apply()
         connect(m_grabber.get(), &X11ShortcutGrabber::released, this, &ShortcutService::release);
     }
     m_held.fill(false);
-    const QVector<Shortcuts::Action> refused = m_grabber->grab(m_table);
-    for (Shortcuts::Action action : refused) {
-        const QString keys = m_table[action].toString(QKeySequence::PortableText);
-        qCWarning(lcShortcuts,
-                  "Kavri: the shortcut %s (%s) cannot be taken: another program holds that key "
-                  "combination, or no key gives it. The other shortcuts work.",
-                  qPrintable(Shortcuts::keyName(action)), qPrintable(keys));
-        emit shortcutTaken(keys);
-    }
+    for (Shortcuts::Action action : m_grabber->grab(m_table))
+        refuse(action);
 #endif
+}
+
+void ShortcutService::refuse(Shortcuts::Action action)
+{
+    const QString keys = m_table[action].toString(QKeySequence::PortableText);
+    qCWarning(lcShortcuts,
+              "Kavri: the shortcut %s (%s) cannot be taken: another program holds that key "
+              "combination, or no key gives it. The other shortcuts work.",
+              qPrintable(Shortcuts::keyName(action)), qPrintable(keys));
+    emit shortcutTaken(keys);
 }

@@ -10,7 +10,7 @@
 
 class PresenterState;
 class SettingsStore;
-class KGlobalAccelRoute;
+class ShortcutRoute;
 class X11ShortcutGrabber;
 
 // The keyboard shortcuts of one run: reads the table from the settings file, picks the route
@@ -18,8 +18,10 @@ class X11ShortcutGrabber;
 // the presenter state's calls (ShortcutDriver). Nothing is grabbed, and nothing said, while
 // no shortcut is bound. The routes:
 //   - an X server (not XWayland): the keys grabbed on the root window;
-//   - a Wayland session with KDE's shortcut service on the session bus (KDE Plasma): the
-//     actions registered there, with the table's keys as defaults;
+//   - a Wayland session whose desktop portal offers global shortcuts: the actions bound in a
+//     portal session, with the table's keys as the preferred ones;
+//   - a Wayland session with KDE's shortcut service on the session bus but no such portal
+//     (KDE Plasma): the actions registered there, with the table's keys as defaults;
 //   - any other session: none; the desktop's own shortcut settings can run `kavri --toggle`.
 // It says once on standard error which route it takes, when the first shortcut is bound.
 class ShortcutService final : public QObject
@@ -27,7 +29,7 @@ class ShortcutService final : public QObject
     Q_OBJECT
 
 public:
-    enum class Route { None, X11, KdeGlobalAccel };
+    enum class Route { None, X11, KdeGlobalAccel, Portal };
 
     // `store` and `state` must outlive the service. `platformName`: Qt's window-system
     // backend ("xcb", "wayland", "offscreen").
@@ -56,6 +58,7 @@ private:
     void chooseRoute();
     void press(Shortcuts::Action action);
     void release(Shortcuts::Action action);
+    void refuse(Shortcuts::Action action);
 
     SettingsStore &m_store;
     ShortcutDriver m_driver;
@@ -64,7 +67,7 @@ private:
     bool m_routeTold = false;
     Shortcuts::Table m_table;
     std::unique_ptr<X11ShortcutGrabber> m_grabber;
-    KGlobalAccelRoute *m_kde = nullptr; // a child
+    ShortcutRoute *m_desktop = nullptr; // a child: the KDE or the portal route
     // The actions whose key is down: a second press before the release is a repeat.
     std::array<bool, Shortcuts::ActionCount> m_held{};
 };

@@ -19,6 +19,14 @@ QString keyName(Action action)
     return QString::fromLatin1(settingKey(action).name).section(QLatin1Char('/'), -1);
 }
 
+std::optional<Action> actionNamed(const QString &name)
+{
+    for (int a = 0; a < ActionCount; ++a)
+        if (keyName(Action(a)) == name)
+            return Action(a);
+    return std::nullopt;
+}
+
 std::optional<QKeySequence> parse(const QString &text)
 {
     const QString trimmed = text.trimmed();

@@ -29,6 +29,8 @@ using Table = std::array<QKeySequence, ActionCount>;
 const SettingKey<StoredText> &settingKey(Action action);
 // The action's key in the [Shortcuts] group ("showWhileHeld").
 QString keyName(Action action);
+// The action whose key name that is.
+std::optional<Action> actionNamed(const QString &name);
 
 // One key combination (modifiers and one key) from portable text. An empty text gives an
 // empty sequence; text that is no such combination (an unknown key name, modifiers alone,

@@ -1,7 +1,10 @@
 #include "common/pixels.h"
 #include "common/sessionbus.h"
+#include "common/settingsfixture.h"
 #include "desktopsession.h"
 #include "kavrirun.h"
+#include "presenter/presenterstate.h"
+#include "shortcuts/shortcutservice.h"
 
 #include <QColor>
 #include <QDBusConnection>
@@ -47,6 +50,24 @@ using KavriTest::isRed;
 bool isDark(QRgb c)
 {
     return luminance(c) < 60;
+}
+// Whether `display` may grab Meta and `key` on the root window: no other client holds it.
+bool g_refused = false;
+bool grabbable(Display *display, KeySym key)
+{
+    XSync(display, False);
+    g_refused = false;
+    const XErrorHandler previous = XSetErrorHandler([](Display *, XErrorEvent *) {
+        g_refused = true;
+        return 0;
+    });
+    const int code = XKeysymToKeycode(display, key);
+    XGrabKey(display, code, Mod4Mask, DefaultRootWindow(display), False, GrabModeAsync,
+             GrabModeAsync);
+    XUngrabKey(display, code, Mod4Mask, DefaultRootWindow(display));
+    XSync(display, False);
+    XSetErrorHandler(previous);
+    return !g_refused;
 }
 
 } // namespace
@@ -574,7 +595,28 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(watch.shown, (QList<bool>{true, false, true}));
         QVERIFY(run->isRunning());
+        QVERIFY(!grabbable(other, XK_F8));
         endCleanly(*run);
+        // The keys are given back at the end, and when a shortcut is changed (as the shortcuts
+        // page does): the old combination is free for others, the new one is taken.
+        QVERIFY(grabbable(other, XK_F8));
+        KavriTest::SettingsFixture settings;
+        QVERIFY(settings.reset() && settings.write("[Shortcuts]\nshowWhileHeld=Meta+F8\n"));
+        const auto store = settings.store();
+        PresenterState state(*store);
+        const QByteArray display = qgetenv("DISPLAY"), wayland = qgetenv("WAYLAND_DISPLAY");
+        const auto restore = qScopeGuard([&] {
+            qputenv("DISPLAY", display);
+            qputenv("WAYLAND_DISPLAY", wayland);
+        });
+        qputenv("DISPLAY", m_desktop->display().toLocal8Bit());
+        qunsetenv("WAYLAND_DISPLAY");
+        ShortcutService service(*store, state, QStringLiteral("xcb"));
+        service.start();
+        QVERIFY(!grabbable(other, XK_F8));
+        service.bind(Shortcuts::ShowWhileHeld, QKeySequence(QStringLiteral("Meta+F7")));
+        QVERIFY(grabbable(other, XK_F8));
+        QVERIFY(!grabbable(other, XK_F7));
     }
 
     // The tray menu's "EXIT" ends the program with status 0 through its normal teardown; the

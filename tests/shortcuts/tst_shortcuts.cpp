@@ -23,7 +23,7 @@ public slots:
     Q_SCRIPTABLE QList<int> setShortcut(const QStringList &id, const QList<int> &k, uint)
     {
         keys.insert(id.value(1), k);
-        return k;
+        return id.value(1) == "sizeUp" ? QList<int>{0} : k; // held by another component
     }
     Q_SCRIPTABLE bool unregister(const QString &component, const QString &action)
     {
@@ -123,8 +123,8 @@ private slots:
     }
 
     // On a Wayland session with KDE's shortcut service the bound actions are registered with
-    // their keys as defaults, the unbound ones unregistered; a press shows and a release
-    // hides, a repeated press changes nothing.
+    // their keys as defaults, the unbound ones unregistered, a key KDE gives to none told; a
+    // press shows and a release hides, a repeated press changes nothing.
     void kdeShortcutService()
     {
         FakeKGlobalAccel fake;
@@ -137,16 +137,20 @@ private slots:
         });
         qputenv("WAYLAND_DISPLAY", "wayland-kavri-test");
         const auto unset = qScopeGuard([] { qunsetenv("WAYLAND_DISPLAY"); });
-        QVERIFY(m_settings.write("[Shortcuts]\nshowWhileHeld=Meta+F8\ntoggle=\n"));
+        QVERIFY(m_settings.write("[Shortcuts]\nshowWhileHeld=Meta+F8\ntoggle=\nsizeUp=Meta+Up\n"));
         const auto store = m_settings.store();
         PresenterState state(*store);
         QSignalSpy shown(&state, &PresenterState::shownChanged);
         ShortcutService service(*store, state, "wayland");
         QTest::ignoreMessage(QtInfoMsg,
                              "Kavri: shortcuts: KDE global shortcuts (org.kde.kglobalaccel)");
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Kavri: the shortcut sizeUp "
+                                                              "\\(Meta\\+Up\\) cannot be taken"));
+        QSignalSpy taken(&service, &ShortcutService::shortcutTaken);
         service.start();
         QCOMPARE(service.route(), ShortcutService::Route::KdeGlobalAccel);
-        QCOMPARE(fake.registered, QStringList{"kavri/showWhileHeld/Kavri/showWhileHeld"});
+        QCOMPARE(taken, QList<QVariantList>{{"Meta+Up"}});
+        QCOMPARE(fake.registered.first(), "kavri/showWhileHeld/Kavri/showWhileHeld");
         QCOMPARE(fake.keys.value("showWhileHeld"),
                  QList<int>{int(Qt::MetaModifier) | int(Qt::Key_F8)});
         QVERIFY(fake.unregistered.contains("kavri/toggle"));

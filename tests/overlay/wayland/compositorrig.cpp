@@ -702,6 +702,7 @@ bool CompositorRig::startKWin()
         return false;
     }
     m_session.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+    m_kwinEnv = env;
     m_session.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("KDE"));
     m_session.insert(QStringLiteral("KDE_SESSION_VERSION"), QStringLiteral("5"));
     m_session.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
@@ -769,6 +770,54 @@ bool CompositorRig::pressKey(char letter)
             return false;
     }
     return true;
+}
+
+bool CompositorRig::keyEvent(uint code, bool down)
+{
+    return m_kind == Kind::KWin &&
+           pointerCommand("key " + QByteArray::number(code) + (down ? " 1" : " 0"));
+}
+
+bool CompositorRig::startPortal()
+{
+    // Debian keeps KDE's part under the architecture's library folder.
+    QString backend = QStringLiteral("/usr/libexec/xdg-desktop-portal-kde");
+    for (const QString &arch : QDir(QStringLiteral("/usr/lib")).entryList(QDir::Dirs))
+        if (QFileInfo::exists("/usr/lib/" + arch + "/libexec/xdg-desktop-portal-kde"))
+            backend = "/usr/lib/" + arch + "/libexec/xdg-desktop-portal-kde";
+    const QString frontend = QStringLiteral("/usr/libexec/xdg-desktop-portal");
+    if (m_kind != Kind::KWin || !QFileInfo::exists(backend) || !QFileInfo::exists(frontend)) {
+        m_why = QStringLiteral("xdg-desktop-portal or xdg-desktop-portal-kde is not installed");
+        m_missing = true;
+        return false;
+    }
+    QProcessEnvironment env = m_kwinEnv;
+    for (const QString &name : m_session.keys())
+        env.insert(name, m_session.value(name));
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    QDBusConnection bus(m_bus);
+    // KDE's part first: the portal looks for it when it starts.
+    for (const auto &[program, name] :
+         {std::pair<QString, QString>{backend, "org.freedesktop.impl.portal.desktop.kde"},
+          std::pair<QString, QString>{frontend, "org.freedesktop.portal.Desktop"}}) {
+        auto process = std::make_unique<QProcess>();
+        if (!launch(*process, program, {}, env))
+            return false;
+        m_portal.push_back(process.get());
+        m_processes.push_back(std::move(process));
+        if (!waitFor([&] { return bus.interface()->isServiceRegistered(name).value(); }, 15000)) {
+            m_why = program + QStringLiteral(" took no name on the session bus");
+            return false;
+        }
+    }
+    return true;
+}
+
+void CompositorRig::stopPortal()
+{
+    for (auto it = m_portal.rbegin(); it != m_portal.rend(); ++it)
+        KavriTest::stopProcess(**it, 5000);
+    m_portal.clear();
 }
 
 QImage CompositorRig::screenshot()

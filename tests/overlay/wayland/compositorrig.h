@@ -44,6 +44,13 @@ public:
     bool movePointer(const QPoint &to);
     bool click();               // where the pointer is
     bool pressKey(char letter); // a lower-case letter
+    // KWin: one Linux key code down or up, to hold a key or a combination.
+    bool keyEvent(uint code, bool down);
+    // KWin: the desktop portal with KDE's part of it in this session (until then, and after
+    // stopPortal(), the portal is missing there). False, with why(), when it is not installed
+    // or does not come up.
+    bool startPortal();
+    void stopPortal();
     QImage screenshot();
     // What must be gone once the rig is: the compositor's XWayland lock file, every process
     // of sway's user, every process and mount of the session (by its runtime folder).
@@ -97,4 +104,7 @@ private:
     QString m_remoteDesktop;       // mutter: the remote desktop session's object path
     QString m_stream;              // mutter: its screen cast stream's object path
     quint32 m_node = 0;            // mutter: that stream's PipeWire node
+    // KWin: the environment of its session's programs, and the portal's programs once started
+    QProcessEnvironment m_kwinEnv;
+    std::vector<QProcess *> m_portal;
 };

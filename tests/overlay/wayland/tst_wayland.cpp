@@ -308,6 +308,46 @@ class TestWayland : public QObject
         return lens && dark < points / 3;
     }
 
+    // KWin: with showWhileHeld stored, Meta+Alt+F8 held through the compositor's fake input shows
+    // the spotlight over the presentation, and letting it go clears it. `route`: the words of
+    // the start-up line for the way the keys reach Kavri.
+    bool shortcutHolds(const QByteArray &route)
+    {
+        KavriRun::Options options;
+        options.session = m_rig->session();
+        KavriRun run(options.session.value(QStringLiteral("DISPLAY")), m_kavriRuntime.path(),
+                     options);
+        const QByteArray settings = QByteArray(Settings).replace("m_curMode=0", "m_curMode=1") +
+                                    "\n[Shortcuts]\nshowWhileHeld=Meta+Alt+F8\n";
+        QFile ini(QDir(run.workDir()).filePath(QStringLiteral("Kavri.ini")));
+        if (!ini.open(QIODevice::WriteOnly) || ini.write(settings) != settings.size() ||
+            (ini.close(), !run.start()) || !run.waitForDongleLog("opened", 15000))
+            return false;
+        QTest::qWait(5000); // the windows come up, and the route binds the keys
+        m_rig->movePointer(QPoint(320, 200));
+        const bool presented = startPresentation();
+        const QImage plain = m_rig->screenshot();
+        const QPoint away(320, 330);
+        auto dark = [&](const QImage &s) {
+            return luminance(s.pixel(away)) < luminance(plain.pixel(away)) * 2 / 3;
+        };
+        // Left Meta, left Alt, F8 (KWin's own Meta+F8 shows its desktop grid); the modifiers are
+        // let go first, as people do.
+        bool shown = true, cleared = true;
+        for (const uint key : {125, 56, 66})
+            shown = m_rig->keyEvent(key, true) && shown;
+        shown = shown && waitForScreen(dark, QStringLiteral("shortcut-held"));
+        for (const uint key : {125, 56, 66})
+            cleared = m_rig->keyEvent(key, false) && cleared;
+        cleared = cleared && waitForScreen([&](const QImage &s) { return !dark(s); }, "let-go");
+        const bool said = run.output().contains("Kavri: shortcuts: " + route + "\n");
+        qInfo("  shortcut: shown %d, cleared %d; Kavri said: %s", shown, cleared,
+              run.output().trimmed().constData());
+        m_presentation->kill();
+        m_presentation->waitForFinished(3000);
+        return run.terminate() && presented && said && shown && cleared;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -378,12 +418,29 @@ private slots:
             m_presentation->waitForFinished(3000);
             QVERIFY(run.terminate());
         }
+        // KWin: by the desktop portal, which Kavri prefers where it offers global shortcuts
+        // (first: KDE's part of it files the keys under the name KDE's own service is given
+        // next), then by KDE's shortcut service where the portal is missing.
+        bool shortcuts = true;
+        if (kind == CompositorRig::Kind::KWin) {
+            m_label = name + QStringLiteral("-shortcuts");
+            if (m_rig->startPortal())
+                shortcuts = shortcutHolds("the desktop portal's global shortcuts "
+                                          "(org.freedesktop.portal.GlobalShortcuts)");
+            else
+                shortcuts = m_rig->missing();
+            qInfo() << "  the desktop portal:" << (m_rig->why().isEmpty() ? "up" : m_rig->why());
+            m_rig->stopPortal();
+            shortcuts = shortcutHolds("KDE global shortcuts (org.kde.kglobalaccel)") && shortcuts;
+        }
         // The machine as it was: no lock file of the compositor's XWayland, no process of
         // sway's user.
         const CompositorRig::Trace trace = m_rig->trace();
         m_rig.reset();
         const QString left = CompositorRig::leftoversOf(trace);
         QVERIFY2(left.isEmpty(), qPrintable(name + " left behind: " + left));
+        QVERIFY2(shortcuts, "a shortcut held through KWin's fake input did not show and then "
+                            "clear the effect");
         for (int c = 0; c < CheckCount; ++c)
             QVERIFY2(met[c] == Starts,
                      qPrintable(QStringLiteral("%1: goal %2 held in %3 of %4 starts")
