@@ -3,7 +3,7 @@
 #include "overlay/capture/framepicture.h"
 
 #ifdef KAVRI_CAPTURE_PIPEWIRE
-#include "overlay/capture/pipewireframegrabber.h"
+#include "overlay/capture/pipewirestream.h"
 #endif
 
 #include <QDBusConnection>
@@ -209,8 +209,8 @@ void MutterScreenCastCapture::onStreamAdded(uint node)
         return;
     m_steps.stream = m_clock.elapsed();
     const quint64 request = m_request;
-    m_grabber = new PipeWireFrameGrabber(this);
-    connect(m_grabber, &PipeWireFrameGrabber::frame, this, [this, request](const QImage &frame) {
+    m_grabber = new PipeWireStream(this);
+    connect(m_grabber, &PipeWireStream::frame, this, [this, request](const QImage &frame) {
         if (request != m_request)
             return;
         m_steps.frame = m_clock.elapsed();
@@ -225,12 +225,12 @@ void MutterScreenCastCapture::onStreamAdded(uint node)
         picture.setDevicePixelRatio(double(frame.width()) / screen->geometry().width());
         emit captured(screen, picture);
     });
-    connect(m_grabber, &PipeWireFrameGrabber::failed, this, [this, request](const QString &why) {
+    connect(m_grabber, &PipeWireStream::failed, this, [this, request](const QString &why) {
         if (request == m_request)
             fail(why, false);
     });
     QString why;
-    if (!m_grabber->start(node, &why))
+    if (!m_grabber->start(node, -1, &why))
         fail(why, true);
 #else
     Q_UNUSED(node)
@@ -255,7 +255,8 @@ void MutterScreenCastCapture::stopSession()
     m_timeout->stop();
 #ifdef KAVRI_CAPTURE_PIPEWIRE
     if (m_grabber) {
-        // Possibly inside the grabber's own signal: it stops its thread when deleted.
+        // Possibly inside the stream's own signal: it is freed once that has returned.
+        m_grabber->stop();
         m_grabber->disconnect(this);
         m_grabber->deleteLater();
         m_grabber = nullptr;
