@@ -1,6 +1,7 @@
 #include "overlay/capture/mutterscreencastcapture.h"
 #include "overlay/capture/dbuserrors.h"
 #include "overlay/capture/framepicture.h"
+#include "overlay/capture/mutterdbus.h"
 
 #ifdef KAVRI_CAPTURE_PIPEWIRE
 #include "overlay/capture/pipewirestream.h"
@@ -15,37 +16,7 @@
 #include <QGuiApplication>
 #include <QTimer>
 
-namespace {
-const QString Service = QStringLiteral("org.gnome.Mutter.ScreenCast");
-const QString ServicePath = QStringLiteral("/org/gnome/Mutter/ScreenCast");
-const QString SessionInterface = QStringLiteral("org.gnome.Mutter.ScreenCast.Session");
-const QString StreamInterface = QStringLiteral("org.gnome.Mutter.ScreenCast.Stream");
-
-// Recording properties: the pointer is left out of the picture (the magnifier draws its own).
-QVariantMap hiddenPointer()
-{
-    QVariantMap properties;
-    properties.insert(QStringLiteral("cursor-mode"), QVariant::fromValue(uint(0)));
-    return properties;
-}
-
-// Calls `method` and hands the reply to `then` unless the request was replaced meanwhile.
-template <typename Reply, typename Then>
-void callAsync(QObject *owner, const QDBusMessage &call, const quint64 *current, quint64 request,
-               Then then)
-{
-    auto *watcher =
-        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), owner);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, owner,
-                     [current, request, then](QDBusPendingCallWatcher *w) {
-                         w->deleteLater();
-                         if (*current != request)
-                             return;
-                         Reply reply = *w;
-                         then(reply);
-                     });
-}
-} // namespace
+using namespace MutterDBus;
 
 MutterScreenCastCapture::MutterScreenCastCapture(QObject *parent) : m_timeout(new QTimer(this))
 {
@@ -101,10 +72,8 @@ void MutterScreenCastCapture::capture(QScreen *screen)
                 const QDBusPendingReply<QDBusObjectPath> r = *w;
                 if (request != m_request) {
                     // A session made for a request replaced meanwhile: nobody else will end it.
-                    if (!r.isError()) {
-                        QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
-                            Service, r.value().path(), SessionInterface, QStringLiteral("Stop")));
-                    }
+                    if (!r.isError())
+                        MutterDBus::stopSession(r.value().path());
                     return;
                 }
                 if (r.isError()) {
@@ -271,9 +240,8 @@ void MutterScreenCastCapture::stopSession()
         bus.disconnect(Service, m_streamPath, StreamInterface,
                        QStringLiteral("PipeWireStreamAdded"), this, SLOT(onStreamAdded(uint)));
     }
-    // Nobody waits for the answer; the session ends whether or not it had started.
-    bus.asyncCall(QDBusMessage::createMethodCall(Service, m_sessionPath, SessionInterface,
-                                                 QStringLiteral("Stop")));
+    // The session ends whether or not it had started.
+    MutterDBus::stopSession(m_sessionPath);
     m_sessionPath.clear();
     m_streamPath.clear();
 }
