@@ -3,6 +3,7 @@
 #include "overlay/capture/dbuserrors.h"
 #include "overlay/capture/mutterdbus.h"
 #include "overlay/capture/pipewirestream.h"
+#include "overlay/overlaylog.h"
 
 #include <QDBusObjectPath>
 #include <QDBusPendingReply>
@@ -15,7 +16,15 @@ MutterWindowCast::MutterWindowCast(QObject *parent)
 {
     m_timeout->setSingleShot(true);
     connect(m_timeout, &QTimer::timeout, this, [this] {
-        fail(QStringLiteral("the window cast gave no frame within %1 ms").arg(m_timeoutMs));
+        // Now and then a new cast's stream stays paused (seen right after another cast of
+        // the same window ended): a second one is made before the cast counts as failed.
+        if (!m_castAgain) {
+            fail(QStringLiteral("the window cast gave no frame within %1 ms").arg(m_timeoutMs));
+            return;
+        }
+        qCInfo(lcOverlayCapture, "live lens: the window cast gave no frame; cast again");
+        start();
+        m_castAgain = false;
     });
     connect(m_stream, &PipeWireStream::frame, this, [this](const QImage &picture) {
         m_timeout->stop();
@@ -33,6 +42,7 @@ void MutterWindowCast::start()
 {
     stop();
     m_running = true;
+    m_castAgain = true;
     const quint64 request = ++m_request;
     m_timeout->start(m_timeoutMs);
     QDBusMessage create = QDBusMessage::createMethodCall(Service, ServicePath, Service,

@@ -28,7 +28,8 @@ public:
     void stop();
     bool isRunning() const { return m_running; }
 
-    // How long the session may take from start() to its first frame.
+    // How long the session may take from start() to its first frame (twice: a cast that
+    // gives none is made once more).
     void setTimeout(int milliseconds) { m_timeoutMs = milliseconds; }
 
 signals:
@@ -50,7 +51,8 @@ private:
     quint64 m_request = 0;
     QString m_sessionPath;
     QString m_streamPath;
-    int m_timeoutMs = 5000;
+    int m_timeoutMs = 3000;
+    bool m_castAgain = true; // a cast that gave no frame in time is made once more
     QTimer *m_timeout = nullptr;
     PipeWireStream *m_stream = nullptr;
 };
