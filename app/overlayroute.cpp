@@ -21,6 +21,7 @@ Choice choose(const SessionOffer &offer)
     switch (choice.overlay) {
     case Overlay::X11:
         choice.captures << CaptureRoute::X11;
+        choice.live = Live::X11;
         break;
     case Overlay::LayerShell:
         if (offer.screencopy)
@@ -29,6 +30,9 @@ Choice choose(const SessionOffer &offer)
         break;
     case Overlay::XWayland:
         choice.captures << offer.busRoutes;
+        // The same service and PipeWire as GNOME's screen cast of the monitor.
+        if (offer.busRoutes.contains(CaptureRoute::GnomeScreencast))
+            choice.live = Live::GnomeWindowCast;
         break;
     case Overlay::Unsupported:
         break;
@@ -58,7 +62,22 @@ QString Choice::line() const
             ? QStringLiteral("magnifier off (the session offers no way to capture the screen)")
             : QStringLiteral("magnifier capture: ") +
                   captureRouteNames(captures).join(QLatin1String(", then "));
-    return QStringLiteral("Kavri: overlay: ") + where + QStringLiteral("; ") + lens;
+    QString live;
+    switch (this->live) {
+    case Live::None:
+        live = QStringLiteral("none");
+        break;
+    case Live::X11:
+        live = QStringLiteral("x11 (with a compositing manager)");
+        break;
+    case Live::GnomeWindowCast:
+        live = QStringLiteral("gnome-window-cast");
+        break;
+    }
+    if (captures.isEmpty())
+        return QStringLiteral("Kavri: overlay: ") + where + QStringLiteral("; ") + lens;
+    return QStringLiteral("Kavri: overlay: ") + where + QStringLiteral("; ") + lens +
+           QStringLiteral("; live lens: ") + live;
 }
 
 Choice setUp(ScreenWidget *overlay, const OverlayPlatform &platform)

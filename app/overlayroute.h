@@ -19,6 +19,12 @@ class ScreenWidget;
 namespace OverlayRoute {
 
 enum class Overlay { X11, XWayland, LayerShell, Unsupported };
+// Where the lens's live picture comes from; elsewhere it shows the picture of the key press.
+enum class Live {
+    None,
+    X11,             // the X server, where a compositing manager runs
+    GnomeWindowCast, // GNOME's cast of the focused window (XWayland)
+};
 
 using SessionOffer = ::SessionOffer;
 
@@ -27,6 +33,7 @@ struct Choice
     Overlay overlay = Overlay::X11;
     // Capture routes to try in order.
     QList<CaptureRoute> captures;
+    Live live = Live::None;
 
     // The one line printed on standard error at start.
     QString line() const;

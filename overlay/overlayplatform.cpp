@@ -3,6 +3,9 @@
 #include "overlay/capture/capturechain.h"
 #include "overlay/capture/captureprobe.h"
 #include "overlay/capture/kwinscreenshotcapture.h"
+#ifdef KAVRI_CAPTURE_PIPEWIRE
+#include "overlay/capture/mutterlivesource.h"
+#endif
 #include "overlay/capture/mutterscreencastcapture.h"
 #include "overlay/capture/portalscreenshotcapture.h"
 #include "overlay/livesource.h"
@@ -120,6 +123,12 @@ std::unique_ptr<LayerOverlay> OverlayPlatform::takeLayerOverlay()
 
 std::unique_ptr<LiveSource> OverlayPlatform::makeLiveSource() const
 {
+#ifdef KAVRI_CAPTURE_PIPEWIRE
+    // XWayland: the X server sees only X windows. GNOME casts the window beneath; elsewhere
+    // the cast is missing and the lens keeps the picture of the key press.
+    if (m_xcb && !m_waylandGlobals.isEmpty())
+        return std::make_unique<MutterLiveSource>();
+#endif
 #ifdef KAVRI_CAPTURE_X11LIVE
     if (m_x11)
         return std::make_unique<X11LiveSource>(m_x11);

@@ -13,6 +13,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -957,3 +961,31 @@ QString CompositorRig::leftoversOf(const Trace &trace)
 }
 
 #include "compositorrig.moc"
+
+QStringList CompositorRig::screenCasts()
+{
+    QStringList casts;
+    if (!m_bus.isEmpty()) {
+        QVariant xml;
+        callMutter(QStringLiteral("/org/gnome/Mutter/ScreenCast/Session"),
+                   QStringLiteral("org.freedesktop.DBus.Introspectable"), "Introspect", {}, &xml);
+        const QRegularExpression node(QStringLiteral("<node name=\"([^\"]+)\""));
+        for (auto m = node.globalMatch(xml.toString()); m.hasNext();)
+            casts << QStringLiteral("mutter session ") + m.next().captured(1);
+    }
+    QProcessEnvironment env = m_tools;
+    env.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), m_session.value("PIPEWIRE_RUNTIME_DIR"));
+    QProcess dump;
+    dump.setProcessEnvironment(env);
+    dump.start(QStringLiteral("pw-dump"), QStringList());
+    dump.waitForFinished(10000);
+    for (const QJsonValue &object : QJsonDocument::fromJson(dump.readAllStandardOutput()).array()) {
+        const QJsonObject props = object[QLatin1String("info")][QLatin1String("props")].toObject();
+        if (props[QLatin1String("media.class")].toString().contains(QLatin1String("Video")) ||
+            props[QLatin1String("media.type")].toString() == QLatin1String("Video"))
+            casts << QStringLiteral("PipeWire node ") +
+                         props[QLatin1String("node.name")].toString();
+    }
+    casts.sort();
+    return casts;
+}

@@ -65,6 +65,10 @@ public:
     Trace trace() const;
     static QString leftoversOf(const Trace &trace);
 
+    // The screen casts running, one line each: mutter's screen cast sessions and PipeWire's
+    // video nodes. Once a program's cast has ended the list is what it was before.
+    QStringList screenCasts();
+
     // The X windows of a process that XWayland shows, with their places ("none" without):
     // for the reader of a failed check, and to know that a program's windows are up.
     QByteArray visibleXWindows(qint64 pid);

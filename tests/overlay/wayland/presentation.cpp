@@ -2,11 +2,13 @@
 // a known picture (each quarter of the screen a checker of its own two light colours, 40 px
 // squares) and prints on stdout where the pointer is over it ("at x y"), every press, release
 // and key it gets, when the pointer enters or leaves it and when it gains or loses the keyboard.
+// The key b starts a block at Block changing its colour every 100 ms (a video beneath the lens).
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
@@ -22,6 +24,11 @@ void say(const QString &line)
 
 class Presentation final : public QWidget
 {
+public:
+    static constexpr QRect Block{1000, 160, 80, 80};
+    // Never red, nor the checker's colours.
+    static constexpr QRgb BlockColours[4] = {0xff0000c0, 0xff008000, 0xffc000c0, 0xff804000};
+
 protected:
     void paintEvent(QPaintEvent *) override
     {
@@ -36,12 +43,25 @@ protected:
                 const int quarter = (x >= width() / 2 ? 1 : 0) + (y >= height() / 2 ? 2 : 0);
                 p.fillRect(x, y, 40, 40, colours[quarter][(x / 40 + y / 40) % 2]);
             }
-        say(QStringLiteral("painted %1 %2").arg(width()).arg(height()));
+        if (m_blinks)
+            p.fillRect(Block, QColor(BlockColours[m_blinks % 4]));
+        else
+            say(QStringLiteral("painted %1 %2").arg(width()).arg(height()));
     }
     void mouseMoveEvent(QMouseEvent *e) override { report("at", e->pos()); }
     void mousePressEvent(QMouseEvent *e) override { report("press", e->pos()); }
     void mouseReleaseEvent(QMouseEvent *e) override { report("release", e->pos()); }
-    void keyPressEvent(QKeyEvent *e) override { say("key " + e->text()); }
+    void keyPressEvent(QKeyEvent *e) override
+    {
+        say("key " + e->text());
+        if (e->text() == QLatin1String("b") && !m_blink.isActive()) {
+            connect(&m_blink, &QTimer::timeout, this, [this] {
+                ++m_blinks;
+                update(Block);
+            });
+            m_blink.start(100);
+        }
+    }
     // Where the pointer and the keyboard are, for the reader of a failed check.
     bool event(QEvent *e) override
     {
@@ -59,6 +79,9 @@ protected:
     }
 
 private:
+    QTimer m_blink;
+    int m_blinks = 0;
+
     static void report(const char *what, const QPoint &at)
     {
         say(QStringLiteral("%1 %2 %3").arg(QLatin1String(what)).arg(at.x()).arg(at.y()));

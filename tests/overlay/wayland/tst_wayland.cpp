@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -20,7 +21,9 @@
 //   goal 2: the spotlight and the laser dot follow the pointer over the presentation, and
 //           keys still reach it; once the effect key is let go, clicks reach it again;
 //   goal 3: the magnifier's lens shows the presentation enlarged; where the program said at
-//           start that the magnifier is off, it offers no magnifier mode instead.
+//           start that the magnifier is off, it offers no magnifier mode instead. On GNOME the
+//           lens follows a block changing colour beneath it and leaves no cast running once
+//           let go; elsewhere it keeps the picture of the key press.
 // Each goal holds on every start. The counts are printed as a table, a column per compositor;
 // `tst_wayland goals:<compositor>` runs one compositor.
 // KAVRI_WAYLAND_SHOTS=<folder> keeps the screenshots of every failed check there.
@@ -44,6 +47,7 @@ enum Check {
     KeysDuringEffect,
     ClickAfterRelease,
     Magnifier,
+    LiveLens,
     CheckCount
 };
 const char *const CheckNames[CheckCount] = {"1: clicks reach the presentation, nothing shown",
@@ -52,7 +56,8 @@ const char *const CheckNames[CheckCount] = {"1: clicks reach the presentation, n
                                             "2: the laser dot follows the pointer",
                                             "2: keys reach it while an effect is shown",
                                             "2: a click reaches it after the release",
-                                            "3: magnifier shows it (no dark disc)"};
+                                            "3: magnifier shows it (no dark disc)",
+                                            "3: lens live on GNOME, no cast left after"};
 using Results = std::array<bool, CheckCount>;
 
 } // namespace
@@ -63,6 +68,7 @@ class TestWayland : public QObject
 
     QTemporaryDir m_kavriRuntime; // the single-instance lock of every Kavri the suite starts
     std::unique_ptr<CompositorRig> m_rig;
+    CompositorRig::Kind m_kind = CompositorRig::Kind::Sway;
     std::unique_ptr<QProcess> m_presentation;
     QTemporaryDir m_presentationDir;
     QString m_label; // compositor and start, for the kept screenshots
@@ -348,6 +354,76 @@ class TestWayland : public QObject
         return run.terminate() && presented && said && shown && cleared;
     }
 
+    // The presentation's block changes colour every 100 ms beneath the lens held beside it.
+    // Every screenshot from the first that shows the lens for 2 s must show it whole (the
+    // presentation enlarged, nothing of the overlay's own drawing), the block in several
+    // colours where the lens is live, in one where it keeps the picture of the key press; no
+    // cast is left once the lens is let go.
+    bool lensFollowsTheBlock(KavriRun &run)
+    {
+        const bool live =
+            m_kind == CompositorRig::Kind::Mutter || m_kind == CompositorRig::Kind::GnomeShell;
+        const QRect block(1000, 160, 80, 80); // the presentation's
+        const QPoint centre = block.bottomRight() + QPoint(11, 11);
+        // Without a picture there is no lens to be live, nor one to keep the key press's.
+        if (run.output().contains("magnifier off")) {
+            qInfo("  live lens: magnifier off");
+            return !live;
+        }
+        if (!selectMode(run, "3"))
+            return false;
+        m_rig->movePointer(centre);
+        if (!keyReaches('b'))
+            return false;
+        const QImage plain = m_rig->screenshot();
+        const QStringList casts = m_rig->screenCasts();
+        run.press("hold effect");
+        QSet<QRgb> colours;
+        QStringList during;
+        int shots = 0, lensShots = 0, traces = 0;
+        QElapsedTimer t, held;
+        t.start();
+        QImage shot;
+        while (t.elapsed() < 6000 && (!held.isValid() || held.elapsed() < 2000)) {
+            shot = m_rig->screenshot();
+            int points = 0, enlarged = 0;
+            for (int dy = -100; dy <= 100; dy += 7)
+                for (int dx = -100; dx <= 100; dx += 7) {
+                    const QPoint d(dx, dy), source = centre + d / 2;
+                    if (dx * dx + dy * dy > 100 * 100 ||
+                        (dx >= -2 && dy >= -2 && dx < 20 && dy < 26) ||
+                        block.adjusted(-3, -3, 3, 3).contains(source))
+                        continue; // outside the lens' inner part, under the cursor, the block
+                    ++points;
+                    enlarged += near(shot.pixel(centre + d), plain.pixel(source), 30) ? 1 : 0;
+                }
+            ++shots;
+            if (enlarged <= points * 9 / 10) {
+                traces += held.isValid() ? 1 : 0;
+                continue;
+            }
+            if (!held.isValid()) {
+                held.start();
+                during = m_rig->screenCasts();
+            }
+            ++lensShots;
+            colours << (shot.pixel(centre + QPoint(-50, -50)) & 0xf0f0f0u);
+        }
+        run.press("release");
+        QStringList left;
+        for (int i = 0; i < 30 && (left = m_rig->screenCasts()) != casts; ++i)
+            QTest::qWait(100);
+        const bool ok = lensShots >= 3 && traces == 0 &&
+                        (live ? colours.size() >= 3 : colours.size() == 1) && left == casts &&
+                        live == (during != casts);
+        qInfo() << "  live lens:" << shots << "shots," << lensShots << "with the lens," << traces
+                << "spoilt," << colours.size() << "colours of the block; casts before" << casts
+                << "while held" << during << "after" << left;
+        if (!ok)
+            keep(shot, QStringLiteral("live-lens"));
+        return ok;
+    }
+
 private slots:
     void initTestCase()
     {
@@ -369,6 +445,7 @@ private slots:
         QFETCH(CompositorRig::Kind, kind);
         const QString name = QTest::currentDataTag();
         m_rig = std::make_unique<CompositorRig>(kind);
+        m_kind = kind;
         if (!m_rig->start()) {
             if (m_rig->missing())
                 QSKIP(qPrintable(name + ": " + m_rig->why()));
@@ -407,6 +484,7 @@ private slots:
             nothingShownLetsInputThrough(run, r);
             effectsFollowThePointer(run, r);
             r[Magnifier] = magnifierShowsTheScreen(run, r[ClickAfterRelease]);
+            r[LiveLens] = lensFollowsTheBlock(run);
             QString line;
             for (int c = 0; c < CheckCount; ++c) {
                 met[c] += r[c] ? 1 : 0;
