@@ -248,6 +248,11 @@ private slots:
         const QRegion changed = FramePlanner::repaintRegion(lens, lensMoved, 0, laptop, false);
         QVERIFY(changed.contains(QPoint(300, 300)) && changed.contains(QPoint(500, 300)));
         QVERIFY(!changed.contains(QPoint(400, 300 + 60)));
+        // Pressed from nothing, the lens waits for its picture: nothing to repaint yet.
+        in.mode = ModeMagnifier;
+        in.lens.waitsForPicture = true;
+        QVERIFY(FramePlanner::repaintRegion(none, FramePlanner::plan(in), 0, laptop, false)
+                    .isEmpty());
     }
 };
 
