@@ -12,6 +12,7 @@ namespace OverlayRoute {
 Choice choose(const SessionOffer &offer)
 {
     Choice choice;
+    choice.liveLens = offer.liveLens;
     if (offer.layerOverlay)
         choice.overlay = Overlay::LayerShell;
     else if (offer.xcb)
@@ -58,7 +59,9 @@ QString Choice::line() const
             ? QStringLiteral("magnifier off (the session offers no way to capture the screen)")
             : QStringLiteral("magnifier capture: ") +
                   captureRouteNames(captures).join(QLatin1String(", then "));
-    return QStringLiteral("Kavri: overlay: ") + where + QStringLiteral("; ") + lens;
+    const QString live =
+        liveLens.isEmpty() ? QString() : QStringLiteral("; live lens: ") + liveLens;
+    return QStringLiteral("Kavri: overlay: ") + where + QStringLiteral("; ") + lens + live;
 }
 
 Choice setUp(ScreenWidget *overlay, const OverlayPlatform &platform)

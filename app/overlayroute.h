@@ -27,6 +27,8 @@ struct Choice
     Overlay overlay = Overlay::X11;
     // Capture routes to try in order.
     QList<CaptureRoute> captures;
+    // How the lens is kept live; empty where the line says nothing of it.
+    QString liveLens;
 
     // The one line printed on standard error at start.
     QString line() const;

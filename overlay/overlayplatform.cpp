@@ -20,6 +20,9 @@
 #ifdef KAVRI_OVERLAY_WAYLAND
 #include "overlay/wayland/waylandclient.h"
 #endif
+#ifdef KAVRI_LIVE_KWIN
+#include "overlay/wayland/kwinlivesource.h"
+#endif
 #ifdef KAVRI_DISPLAY_XCB
 #include "overlay/x11/x11displayprobe.h"
 #endif
@@ -83,6 +86,7 @@ SessionOffer OverlayPlatform::offer(bool layerOverlay) const
     offer.wayland = !m_waylandGlobals.isEmpty();
     offer.layerOverlay = layerOverlay;
     offer.screencopy = m_waylandGlobals.contains(QStringLiteral("zwlr_screencopy_manager_v1"));
+    offer.liveLens = liveLensRoute();
     if (offer.wayland) {
         offer.busRoutes = recommendedCaptureRoutes(probeCaptureOffer(),
                                                    MutterScreenCastCapture::builtWithPipeWire());
@@ -120,11 +124,27 @@ std::unique_ptr<LayerOverlay> OverlayPlatform::takeLayerOverlay()
 
 std::unique_ptr<LiveSource> OverlayPlatform::makeLiveSource() const
 {
+#ifdef KAVRI_LIVE_KWIN
+    if (std::unique_ptr<LiveSource> kwin = KWinLiveSource::open(m_waylandGlobals))
+        return kwin;
+#endif
 #ifdef KAVRI_CAPTURE_X11LIVE
     if (m_x11)
         return std::make_unique<X11LiveSource>(m_x11);
 #endif
     return std::make_unique<NoLiveSource>();
+}
+
+QString OverlayPlatform::liveLensRoute() const
+{
+#ifdef KAVRI_LIVE_KWIN
+    if (KWinLiveSource::refusedBy(m_waylandGlobals))
+        return QStringLiteral("none (KWin grants its window list and screen cast only to Kavri "
+                              "installed with its desktop file)");
+    if (m_waylandGlobals.contains(QStringLiteral("zkde_screencast_unstable_v1")))
+        return QStringLiteral("KWin's screen cast of the window under the lens");
+#endif
+    return QString();
 }
 
 std::unique_ptr<ScreenCapture> OverlayPlatform::makeCapture(CaptureRoute route, LayerOverlay *layer)

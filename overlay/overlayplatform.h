@@ -24,6 +24,7 @@ struct SessionOffer
     bool layerOverlay = false;     // the overlay's own layer-shell connection is up
     bool screencopy = false;       // the compositor offers zwlr_screencopy_manager_v1
     QList<CaptureRoute> busRoutes; // capture routes of the session bus, best first
+    QString liveLens;              // how the lens is kept live, for the start-up line; empty: not said
 };
 
 // Which session the overlay runs in, asked once at start (detect()) by whoever builds the
@@ -80,6 +81,8 @@ public:
     QStringList waylandGlobals() const { return m_waylandGlobals; }
 
 private:
+    QString liveLensRoute() const;
+
     bool m_xcb = false;
     QStringList m_waylandGlobals;
     std::shared_ptr<X11Connection> m_x11;
