@@ -45,6 +45,8 @@ public:
     bool click();               // where the pointer is
     bool pressKey(char letter); // a lower-case letter
     QImage screenshot();
+    // The PipeWire video nodes of the session (KWin only): media class and name of each.
+    QStringList videoStreams();
     // What must be gone once the rig is: the compositor's XWayland lock file, every process
     // of sway's user, every process and mount of the session (by its runtime folder).
     // leftoversOf() is empty when nothing is left.

@@ -2,14 +2,18 @@
 // a known picture (each quarter of the screen a checker of its own two light colours, 40 px
 // squares) and prints on stdout where the pointer is over it ("at x y"), every press, release
 // and key it gets, when the pointer enters or leaves it and when it gains or loses the keyboard.
+// With the argument --changing-block, the 80 px block centred on (300, 600) takes the next
+// colour of Presentation::BlockColours every 100 ms.
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
+#include <iterator>
 #include <utility>
 
 namespace {
@@ -22,8 +26,19 @@ void say(const QString &line)
 
 class Presentation final : public QWidget
 {
+public:
+    // Dark and saturated, unlike the checker's light colours.
+    static constexpr QRgb BlockColours[] = {0x0000a0, 0x006e00, 0x7800a0, 0x784600, 0x000000};
+    static constexpr QRect Block{260, 560, 80, 80};
+
+    void changeBlock()
+    {
+        m_block = (m_block + 1) % int(std::size(BlockColours));
+        update(Block);
+    }
+
 protected:
-    void paintEvent(QPaintEvent *) override
+    void paintEvent(QPaintEvent *e) override
     {
         // Light, and never red: the spotlight darkens it and the laser dot is red.
         static const QColor colours[4][2] = {{{80, 160, 255}, {200, 230, 255}},
@@ -36,7 +51,10 @@ protected:
                 const int quarter = (x >= width() / 2 ? 1 : 0) + (y >= height() / 2 ? 2 : 0);
                 p.fillRect(x, y, 40, 40, colours[quarter][(x / 40 + y / 40) % 2]);
             }
-        say(QStringLiteral("painted %1 %2").arg(width()).arg(height()));
+        if (m_block >= 0)
+            p.fillRect(Block, QColor(BlockColours[m_block]));
+        if (m_block < 0 || e->rect() != Block)
+            say(QStringLiteral("painted %1 %2").arg(width()).arg(height()));
     }
     void mouseMoveEvent(QMouseEvent *e) override { report("at", e->pos()); }
     void mousePressEvent(QMouseEvent *e) override { report("press", e->pos()); }
@@ -59,6 +77,7 @@ protected:
     }
 
 private:
+    int m_block = -1; // none
     static void report(const char *what, const QPoint &at)
     {
         say(QStringLiteral("%1 %2 %3").arg(QLatin1String(what)).arg(at.x()).arg(at.y()));
@@ -73,6 +92,12 @@ int main(int argc, char **argv)
     Presentation window;
     window.setMouseTracking(true);
     window.setWindowTitle(QStringLiteral("presentation"));
+    QTimer blink;
+    if (app.arguments().contains(QStringLiteral("--changing-block"))) {
+        window.changeBlock();
+        QObject::connect(&blink, &QTimer::timeout, &window, &Presentation::changeBlock);
+        blink.start(100);
+    }
     window.showFullScreen();
     return app.exec();
 }

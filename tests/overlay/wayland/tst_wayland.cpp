@@ -83,7 +83,7 @@ class TestWayland : public QObject
             qInfo() << "  expected" << line << "; the presentation got" << m_presentationLog;
         return false;
     }
-    bool startPresentation()
+    bool startPresentation(const QStringList &arguments = {})
     {
         m_presentation = std::make_unique<QProcess>();
         m_presentationLog.clear();
@@ -92,7 +92,8 @@ class TestWayland : public QObject
         env.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_presentationDir.path());
         m_presentation->setProcessEnvironment(env);
         m_presentation->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        return KavriTest::startTied(*m_presentation, QStringLiteral(KAVRI_PRESENTATION), {}) &&
+        return KavriTest::startTied(*m_presentation, QStringLiteral(KAVRI_PRESENTATION),
+                                    arguments) &&
                waitForLog("painted 1280 800", 10000);
     }
     void keep(const QImage &shot, const QString &what)
@@ -390,6 +391,107 @@ private slots:
                                     .arg(name, CheckNames[c])
                                     .arg(met[c])
                                     .arg(Starts)));
+    }
+
+    // The lens follows what changes beneath it: over 2 s of held lens the block that the
+    // presentation recolours every 100 ms shows in several colours, enlarged; elsewhere in
+    // the lens the presentation shows enlarged, with nothing of Kavri's own drawing. The
+    // window's screen cast runs only while the lens is held.
+    void liveLens_data()
+    {
+        QTest::addColumn<CompositorRig::Kind>("kind");
+        QTest::addRow("kwin") << CompositorRig::Kind::KWin;
+    }
+    void liveLens()
+    {
+        QFETCH(CompositorRig::Kind, kind);
+        m_label = QTest::currentDataTag() + QStringLiteral("-live");
+        m_rig = std::make_unique<CompositorRig>(kind);
+        if (!m_rig->start()) {
+            if (m_rig->missing())
+                QSKIP(qPrintable(m_label + ": " + m_rig->why()));
+            QFAIL(qPrintable(m_label + ": " + m_rig->why()));
+        }
+        const CompositorRig::Trace trace = m_rig->trace();
+        {
+            KavriRun::Options options;
+            options.session = m_rig->session();
+            KavriRun run(options.session.value(QStringLiteral("DISPLAY")), m_kavriRuntime.path(),
+                         options);
+            QFile ini(QDir(run.workDir()).filePath(QStringLiteral("Kavri.ini")));
+            QVERIFY(ini.open(QIODevice::WriteOnly) && ini.write(Settings) == Settings.size());
+            ini.close();
+            QVERIFY(run.start());
+            QVERIFY2(run.waitForDongleLog("opened", 15000), run.output().constData());
+            QTest::qWait(3000);
+            QVERIFY(startPresentation({QStringLiteral("--changing-block")}));
+            QVERIFY2(run.output().contains("live lens: KWin's screen cast"),
+                     run.output().constData());
+            const QPoint centre(300, 600);
+            QVERIFY(selectMode(run, "3"));
+            QVERIFY(pointerArrives(centre));
+            const QImage plain = m_rig->screenshot();
+            const QStringList before = m_rig->videoStreams();
+            run.press("hold effect");
+            QTest::qWait(500);
+            const QRgb palette[] = {0x0000a0, 0x006e00, 0x7800a0, 0x784600, 0x000000};
+            QSet<int> seen;
+            int shots = 0, points = 0, traces = 0;
+            QElapsedTimer held;
+            held.start();
+            while (held.elapsed() < 2000) {
+                const QImage shot = m_rig->screenshot();
+                ++shots;
+                for (int dy = -100; dy <= 100; dy += 7)
+                    for (int dx = -100; dx <= 100; dx += 7) {
+                        if (dx * dx + dy * dy > 100 * 100 ||
+                            (dx >= -2 && dy >= -2 && dx < 20 && dy < 26))
+                            continue; // outside the lens' inner part, or under the cursor
+                        const int edge = std::max(std::abs(dx), std::abs(dy));
+                        if (edge > 72 && edge < 88)
+                            continue; // the block's enlarged edge
+                        const QRgb c = shot.pixel(centre + QPoint(dx, dy));
+                        ++points;
+                        if (edge > 80) {
+                            traces += near(c, plain.pixel(centre + QPoint(dx, dy) / 2), 30) ? 0 : 1;
+                            continue;
+                        }
+                        const auto colour = std::find_if(
+                            std::begin(palette), std::end(palette),
+                            [c](QRgb p) { return near(c, p | 0xff000000, 30); });
+                        if (colour == std::end(palette))
+                            ++traces;
+                        else if (dx == -51 && dy == -51)
+                            seen << int(colour - std::begin(palette));
+                    }
+                if (traces && shots == 1)
+                    keep(shot, QStringLiteral("traces"));
+            }
+            const QStringList during = m_rig->videoStreams();
+            run.press("release");
+            QStringList after = m_rig->videoStreams();
+            for (QElapsedTimer t; !after.isEmpty() && (!t.isValid() || t.elapsed() < 3000);
+                 after = m_rig->videoStreams())
+                t.isValid() ? QTest::qWait(100) : t.start();
+            qInfo().noquote() << QStringLiteral(
+                                     "  live lens: %1 shots in 2 s, %2 block colours, %3 of %4 "
+                                     "points neither the presentation nor the block")
+                                     .arg(shots)
+                                     .arg(seen.size())
+                                     .arg(traces)
+                                     .arg(points)
+                              << "; video streams before, while held, after:" << before
+                              << during << after;
+            m_presentation->kill();
+            m_presentation->waitForFinished(3000);
+            QVERIFY(run.terminate());
+            QVERIFY(seen.size() >= 3);
+            QCOMPARE(traces, 0);
+            QVERIFY(before.isEmpty() && !during.isEmpty() && after.isEmpty());
+        }
+        m_rig.reset();
+        const QString left = CompositorRig::leftoversOf(trace);
+        QVERIFY2(left.isEmpty(), qPrintable(m_label + " left behind: " + left));
     }
 
     void cleanupTestCase()
