@@ -12,7 +12,6 @@ namespace OverlayRoute {
 Choice choose(const SessionOffer &offer)
 {
     Choice choice;
-    choice.liveLens = offer.liveLens;
     if (offer.layerOverlay)
         choice.overlay = Overlay::LayerShell;
     else if (offer.xcb)
@@ -22,14 +21,22 @@ Choice choose(const SessionOffer &offer)
     switch (choice.overlay) {
     case Overlay::X11:
         choice.captures << CaptureRoute::X11;
+        choice.live = Live::X11;
         break;
     case Overlay::LayerShell:
         if (offer.screencopy)
             choice.captures << CaptureRoute::WlrScreencopy;
         choice.captures << offer.busRoutes;
+        if (offer.kwinWindowCast)
+            choice.live = Live::KWinWindowCast;
+        else if (offer.kwinRefused)
+            choice.live = Live::KWinRefused;
         break;
     case Overlay::XWayland:
         choice.captures << offer.busRoutes;
+        // The same service and PipeWire as GNOME's screen cast of the monitor.
+        if (offer.busRoutes.contains(CaptureRoute::GnomeScreencast))
+            choice.live = Live::GnomeWindowCast;
         break;
     case Overlay::Unsupported:
         break;
@@ -59,9 +66,29 @@ QString Choice::line() const
             ? QStringLiteral("magnifier off (the session offers no way to capture the screen)")
             : QStringLiteral("magnifier capture: ") +
                   captureRouteNames(captures).join(QLatin1String(", then "));
-    const QString live =
-        liveLens.isEmpty() ? QString() : QStringLiteral("; live lens: ") + liveLens;
-    return QStringLiteral("Kavri: overlay: ") + where + QStringLiteral("; ") + lens + live;
+    QString live;
+    switch (this->live) {
+    case Live::None:
+        live = QStringLiteral("none");
+        break;
+    case Live::X11:
+        live = QStringLiteral("x11 (with a compositing manager)");
+        break;
+    case Live::GnomeWindowCast:
+        live = QStringLiteral("gnome-window-cast");
+        break;
+    case Live::KWinWindowCast:
+        live = QStringLiteral("kwin-window-cast");
+        break;
+    case Live::KWinRefused:
+        live = QStringLiteral("none (KWin grants its window list and screen cast only to Kavri "
+                              "installed with its desktop file)");
+        break;
+    }
+    if (captures.isEmpty())
+        return QStringLiteral("Kavri: overlay: ") + where + QStringLiteral("; ") + lens;
+    return QStringLiteral("Kavri: overlay: ") + where + QStringLiteral("; ") + lens +
+           QStringLiteral("; live lens: ") + live;
 }
 
 Choice setUp(ScreenWidget *overlay, const OverlayPlatform &platform)

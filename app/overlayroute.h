@@ -19,6 +19,14 @@ class ScreenWidget;
 namespace OverlayRoute {
 
 enum class Overlay { X11, XWayland, LayerShell, Unsupported };
+// Where the lens's live picture comes from; elsewhere it shows the picture of the key press.
+enum class Live {
+    None,
+    X11,             // the X server, where a compositing manager runs
+    GnomeWindowCast, // GNOME's cast of the focused window (XWayland)
+    KWinWindowCast,  // KWin's cast of the window under the lens (layer-shell)
+    KWinRefused,     // KWin withholds its window list and screen cast from this program
+};
 
 using SessionOffer = ::SessionOffer;
 
@@ -27,8 +35,7 @@ struct Choice
     Overlay overlay = Overlay::X11;
     // Capture routes to try in order.
     QList<CaptureRoute> captures;
-    // How the lens is kept live; empty where the line says nothing of it.
-    QString liveLens;
+    Live live = Live::None;
 
     // The one line printed on standard error at start.
     QString line() const;

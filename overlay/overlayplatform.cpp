@@ -3,6 +3,9 @@
 #include "overlay/capture/capturechain.h"
 #include "overlay/capture/captureprobe.h"
 #include "overlay/capture/kwinscreenshotcapture.h"
+#ifdef KAVRI_CAPTURE_PIPEWIRE
+#include "overlay/capture/mutterlivesource.h"
+#endif
 #include "overlay/capture/mutterscreencastcapture.h"
 #include "overlay/capture/portalscreenshotcapture.h"
 #include "overlay/livesource.h"
@@ -86,7 +89,10 @@ SessionOffer OverlayPlatform::offer(bool layerOverlay) const
     offer.wayland = !m_waylandGlobals.isEmpty();
     offer.layerOverlay = layerOverlay;
     offer.screencopy = m_waylandGlobals.contains(QStringLiteral("zwlr_screencopy_manager_v1"));
-    offer.liveLens = liveLensRoute();
+#ifdef KAVRI_LIVE_KWIN
+    offer.kwinWindowCast = KWinLiveSource::offeredBy(m_waylandGlobals);
+    offer.kwinRefused = KWinLiveSource::refusedBy(m_waylandGlobals);
+#endif
     if (offer.wayland) {
         offer.busRoutes = recommendedCaptureRoutes(probeCaptureOffer(),
                                                    MutterScreenCastCapture::builtWithPipeWire());
@@ -127,24 +133,21 @@ std::unique_ptr<LiveSource> OverlayPlatform::makeLiveSource() const
 #ifdef KAVRI_LIVE_KWIN
     if (std::unique_ptr<LiveSource> kwin = KWinLiveSource::open(m_waylandGlobals))
         return kwin;
+    // Where KWin withholds it there is no window cast of GNOME's either.
+    if (KWinLiveSource::refusedBy(m_waylandGlobals))
+        return std::make_unique<NoLiveSource>();
+#endif
+#ifdef KAVRI_CAPTURE_PIPEWIRE
+    // XWayland: the X server sees only X windows. GNOME casts the window beneath; elsewhere
+    // the cast is missing and the lens keeps the picture of the key press.
+    if (m_xcb && !m_waylandGlobals.isEmpty())
+        return std::make_unique<MutterLiveSource>();
 #endif
 #ifdef KAVRI_CAPTURE_X11LIVE
     if (m_x11)
         return std::make_unique<X11LiveSource>(m_x11);
 #endif
     return std::make_unique<NoLiveSource>();
-}
-
-QString OverlayPlatform::liveLensRoute() const
-{
-#ifdef KAVRI_LIVE_KWIN
-    if (KWinLiveSource::refusedBy(m_waylandGlobals))
-        return QStringLiteral("none (KWin grants its window list and screen cast only to Kavri "
-                              "installed with its desktop file)");
-    if (m_waylandGlobals.contains(QStringLiteral("zkde_screencast_unstable_v1")))
-        return QStringLiteral("KWin's screen cast of the window under the lens");
-#endif
-    return QString();
 }
 
 std::unique_ptr<ScreenCapture> OverlayPlatform::makeCapture(CaptureRoute route, LayerOverlay *layer)

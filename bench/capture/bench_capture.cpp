@@ -13,7 +13,7 @@
 #include "overlay/overlayplatform.h"
 
 #ifdef KAVRI_CAPTURE_PIPEWIRE
-#include "overlay/capture/pipewireframegrabber.h"
+#include "overlay/capture/pipewirestream.h"
 
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -122,8 +122,7 @@ int keepOpen(QApplication &app, int count)
     while (!waiter.node && wait.elapsed() < 3000)
         app.processEvents(QEventLoop::AllEvents, 50);
 
-    PipeWireFrameGrabber grabber;
-    grabber.setContinuous(true);
+    PipeWireStream grabber;
     std::vector<qint64> times;
     QElapsedTimer clock;
     bool waiting = false;
@@ -134,7 +133,7 @@ int keepOpen(QApplication &app, int count)
         clock.start();
         waiting = true;
     };
-    QObject::connect(&grabber, &PipeWireFrameGrabber::frame, &app, [&](const QImage &frame) {
+    QObject::connect(&grabber, &PipeWireStream::frame, &app, [&](const QImage &frame) {
         ++frames;
         if (!waiting)
             return;
@@ -150,12 +149,12 @@ int keepOpen(QApplication &app, int count)
         else
             QTimer::singleShot(100, &app, request);
     });
-    QObject::connect(&grabber, &PipeWireFrameGrabber::failed, &app, [&](const QString &why) {
+    QObject::connect(&grabber, &PipeWireStream::failed, &app, [&](const QString &why) {
         std::printf("stream failed: %s\n", qPrintable(why));
         app.quit();
     });
     QString why;
-    if (!waiter.node || !grabber.start(waiter.node, &why)) {
+    if (!waiter.node || !grabber.start(waiter.node, -1, &why)) {
         std::printf("no stream: %s\n", qPrintable(why));
         return 1;
     }

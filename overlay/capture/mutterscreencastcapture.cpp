@@ -1,9 +1,10 @@
 #include "overlay/capture/mutterscreencastcapture.h"
 #include "overlay/capture/dbuserrors.h"
 #include "overlay/capture/framepicture.h"
+#include "overlay/capture/mutterdbus.h"
 
 #ifdef KAVRI_CAPTURE_PIPEWIRE
-#include "overlay/capture/pipewireframegrabber.h"
+#include "overlay/capture/pipewirestream.h"
 #endif
 
 #include <QDBusConnection>
@@ -15,37 +16,7 @@
 #include <QGuiApplication>
 #include <QTimer>
 
-namespace {
-const QString Service = QStringLiteral("org.gnome.Mutter.ScreenCast");
-const QString ServicePath = QStringLiteral("/org/gnome/Mutter/ScreenCast");
-const QString SessionInterface = QStringLiteral("org.gnome.Mutter.ScreenCast.Session");
-const QString StreamInterface = QStringLiteral("org.gnome.Mutter.ScreenCast.Stream");
-
-// Recording properties: the pointer is left out of the picture (the magnifier draws its own).
-QVariantMap hiddenPointer()
-{
-    QVariantMap properties;
-    properties.insert(QStringLiteral("cursor-mode"), QVariant::fromValue(uint(0)));
-    return properties;
-}
-
-// Calls `method` and hands the reply to `then` unless the request was replaced meanwhile.
-template <typename Reply, typename Then>
-void callAsync(QObject *owner, const QDBusMessage &call, const quint64 *current, quint64 request,
-               Then then)
-{
-    auto *watcher =
-        new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(call), owner);
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, owner,
-                     [current, request, then](QDBusPendingCallWatcher *w) {
-                         w->deleteLater();
-                         if (*current != request)
-                             return;
-                         Reply reply = *w;
-                         then(reply);
-                     });
-}
-} // namespace
+using namespace MutterDBus;
 
 MutterScreenCastCapture::MutterScreenCastCapture(QObject *parent) : m_timeout(new QTimer(this))
 {
@@ -101,10 +72,8 @@ void MutterScreenCastCapture::capture(QScreen *screen)
                 const QDBusPendingReply<QDBusObjectPath> r = *w;
                 if (request != m_request) {
                     // A session made for a request replaced meanwhile: nobody else will end it.
-                    if (!r.isError()) {
-                        QDBusConnection::sessionBus().asyncCall(QDBusMessage::createMethodCall(
-                            Service, r.value().path(), SessionInterface, QStringLiteral("Stop")));
-                    }
+                    if (!r.isError())
+                        MutterDBus::stopSession(r.value().path());
                     return;
                 }
                 if (r.isError()) {
@@ -209,8 +178,8 @@ void MutterScreenCastCapture::onStreamAdded(uint node)
         return;
     m_steps.stream = m_clock.elapsed();
     const quint64 request = m_request;
-    m_grabber = new PipeWireFrameGrabber(this);
-    connect(m_grabber, &PipeWireFrameGrabber::frame, this, [this, request](const QImage &frame) {
+    m_grabber = new PipeWireStream(this);
+    connect(m_grabber, &PipeWireStream::frame, this, [this, request](const QImage &frame) {
         if (request != m_request)
             return;
         m_steps.frame = m_clock.elapsed();
@@ -225,12 +194,12 @@ void MutterScreenCastCapture::onStreamAdded(uint node)
         picture.setDevicePixelRatio(double(frame.width()) / screen->geometry().width());
         emit captured(screen, picture);
     });
-    connect(m_grabber, &PipeWireFrameGrabber::failed, this, [this, request](const QString &why) {
+    connect(m_grabber, &PipeWireStream::failed, this, [this, request](const QString &why) {
         if (request == m_request)
             fail(why, false);
     });
     QString why;
-    if (!m_grabber->start(node, &why))
+    if (!m_grabber->start(node, -1, &why))
         fail(why, true);
 #else
     Q_UNUSED(node)
@@ -255,7 +224,8 @@ void MutterScreenCastCapture::stopSession()
     m_timeout->stop();
 #ifdef KAVRI_CAPTURE_PIPEWIRE
     if (m_grabber) {
-        // Possibly inside the grabber's own signal: it stops its thread when deleted.
+        // Possibly inside the stream's own signal: it is freed once that has returned.
+        m_grabber->stop();
         m_grabber->disconnect(this);
         m_grabber->deleteLater();
         m_grabber = nullptr;
@@ -270,9 +240,8 @@ void MutterScreenCastCapture::stopSession()
         bus.disconnect(Service, m_streamPath, StreamInterface,
                        QStringLiteral("PipeWireStreamAdded"), this, SLOT(onStreamAdded(uint)));
     }
-    // Nobody waits for the answer; the session ends whether or not it had started.
-    bus.asyncCall(QDBusMessage::createMethodCall(Service, m_sessionPath, SessionInterface,
-                                                 QStringLiteral("Stop")));
+    // The session ends whether or not it had started.
+    MutterDBus::stopSession(m_sessionPath);
     m_sessionPath.clear();
     m_streamPath.clear();
 }

@@ -5,7 +5,7 @@
 
 #include <QElapsedTimer>
 
-class PipeWireFrameGrabber;
+class PipeWireStream;
 class QTimer;
 
 // The screen through GNOME's own screen cast service (org.gnome.Mutter.ScreenCast) and
@@ -62,7 +62,7 @@ private:
     quint64 m_request = 0;
     int m_timeoutMs = 3000;
     QTimer *m_timeout = nullptr;
-    PipeWireFrameGrabber *m_grabber = nullptr;
+    PipeWireStream *m_grabber = nullptr;
     QElapsedTimer m_clock;
     Steps m_steps;
 };

@@ -21,17 +21,22 @@ const QString ScreenCast = QStringLiteral("zkde_screencast_unstable_v1");
 
 } // namespace
 
+bool KWinLiveSource::offeredBy(const QStringList &globals)
+{
+    return globals.contains(WindowList) && globals.contains(ScreenCast);
+}
+
 bool KWinLiveSource::refusedBy(const QStringList &globals)
 {
     const bool kwin = std::any_of(globals.begin(), globals.end(), [](const QString &g) {
         return g.startsWith(QLatin1String("org_kde_kwin_"));
     });
-    return kwin && !(globals.contains(WindowList) && globals.contains(ScreenCast));
+    return kwin && !offeredBy(globals);
 }
 
 std::unique_ptr<KWinLiveSource> KWinLiveSource::open(const QStringList &globals)
 {
-    if (!globals.contains(WindowList) || !globals.contains(ScreenCast))
+    if (!offeredBy(globals))
         return nullptr;
     std::unique_ptr<KWinLiveSource> source(new KWinLiveSource);
     source->m_client = WaylandClient::connectToDisplay();

@@ -29,6 +29,8 @@ public:
     // The source on a Wayland connection of its own, or null where the compositor does not
     // offer the two protocols (`globals`: what it offers this program).
     static std::unique_ptr<KWinLiveSource> open(const QStringList &globals);
+    // Whether `globals` hold both protocols.
+    static bool offeredBy(const QStringList &globals);
     // Whether `globals` are a KWin's that withholds the two from this program.
     static bool refusedBy(const QStringList &globals);
     ~KWinLiveSource() override;

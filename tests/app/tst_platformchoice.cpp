@@ -57,37 +57,43 @@ private slots:
         QTest::addColumn<OverlayRoute::SessionOffer>("offer");
         QTest::addColumn<int>("overlay");
         QTest::addColumn<QStringList>("captures");
+        QTest::addColumn<QString>("live"); // where some picture is captured
 
         const QList<CaptureRoute> gnomeBus{CaptureRoute::GnomeScreencast, CaptureRoute::Portal};
         OverlayRoute::SessionOffer x11;
         x11.xcb = true;
         x11.busRoutes = gnomeBus; // an X11 session of GNOME: the X server is read directly
-        QTest::newRow("x11") << x11 << int(Overlay::X11) << QStringList{"x11"};
+        QTest::newRow("x11") << x11 << int(Overlay::X11) << QStringList{"x11"}
+                             << QStringLiteral("x11 (with a compositing manager)");
         OverlayRoute::SessionOffer gnome;
         gnome.wayland = gnome.xcb = true;
         gnome.busRoutes = gnomeBus;
         QTest::newRow("gnome") << gnome << int(Overlay::XWayland)
-                               << QStringList{"gnome-screencast", "portal"};
+                               << QStringList{"gnome-screencast", "portal"}
+                               << QStringLiteral("gnome-window-cast");
         OverlayRoute::SessionOffer sway;
         sway.wayland = sway.xcb = sway.layerOverlay = sway.screencopy = true;
-        QTest::newRow("sway") << sway << int(Overlay::LayerShell) << QStringList{"wlr-screencopy"};
+        QTest::newRow("sway") << sway << int(Overlay::LayerShell) << QStringList{"wlr-screencopy"}
+                              << QStringLiteral("none");
         OverlayRoute::SessionOffer swayForced = sway;
         swayForced.layerOverlay = false; // KAVRI_OVERLAY_ROUTE=xwayland
         QTest::newRow("sway, xwayland forced")
-            << swayForced << int(Overlay::XWayland) << QStringList{};
+            << swayForced << int(Overlay::XWayland) << QStringList{} << QStringLiteral("none");
         OverlayRoute::SessionOffer swayNoXwayland = sway;
         swayNoXwayland.xcb = false;
         QTest::newRow("sway without xwayland")
-            << swayNoXwayland << int(Overlay::LayerShell) << QStringList{"wlr-screencopy"};
+            << swayNoXwayland << int(Overlay::LayerShell) << QStringList{"wlr-screencopy"}
+            << QStringLiteral("none");
         OverlayRoute::SessionOffer plasma = sway;
         plasma.screencopy = false;
         plasma.busRoutes = {CaptureRoute::KWinScreenshot, CaptureRoute::Portal};
         QTest::newRow("plasma") << plasma << int(Overlay::LayerShell)
-                                << QStringList{"kwin-screenshot", "portal"};
+                                << QStringList{"kwin-screenshot", "portal"}
+                                << QStringLiteral("none");
         OverlayRoute::SessionOffer bare;
         bare.wayland = true;
         QTest::newRow("wayland, no xwayland, no layer-shell")
-            << bare << int(Overlay::Unsupported) << QStringList{};
+            << bare << int(Overlay::Unsupported) << QStringList{} << QStringLiteral("none");
     }
     void route()
     {
@@ -102,6 +108,8 @@ private slots:
         QVERIFY(!line.contains(QLatin1Char('\n')));
         QCOMPARE(line.contains(QLatin1String("magnifier off")),
                  captures.isEmpty() && choice.overlay != OverlayRoute::Overlay::Unsupported);
+        QFETCH(QString, live);
+        QCOMPARE(line.contains("; live lens: " + live), !captures.isEmpty());
     }
 
     // The environment is what Qt reads when the application object is built.

@@ -1,5 +1,6 @@
 #include "overlay/capture/capturechain.h"
 #include "overlay/capture/captureprobe.h"
+#include "overlay/capture/castplacement.h"
 #include "overlay/capture/framepicture.h"
 #include "overlay/capture/kwinscreenshotcapture.h"
 #include "overlay/capture/mutterscreencastcapture.h"
@@ -13,6 +14,8 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusUnixFileDescriptor>
+#include <QPainter>
+#include <QRandomGenerator>
 #include <QtTest>
 
 #include <chrono>
@@ -1045,6 +1048,73 @@ private slots:
         QFETCH(int, which);
         QFETCH(QRect, part);
         QCOMPARE(FramePicture::screenPart(picture, screens, screens.at(which)), part);
+    }
+
+    // A window's frame is found in the picture of the key press, or given no place.
+    void castWindowIsPlacedOnTheScreen_data()
+    {
+        QTest::addColumn<QImage>("screen");
+        QTest::addColumn<QImage>("frame");
+        QTest::addColumn<QPoint>("at"); // (-1, -1): no place
+
+        QImage noise(640, 400, QImage::Format_RGB32);
+        QRandomGenerator random(7);
+        for (int y = 0; y < noise.height(); ++y)
+            for (int x = 0; x < noise.width(); ++x)
+                noise.setPixel(x, y, random.generate() | 0xff000000u);
+        const QRect window(300, 200, 200, 120);
+        QImage changed = noise.copy(window);
+        QPainter(&changed).fillRect(0, 0, 100, 60, Qt::magenta); // a quarter plays a video
+        QImage checker(640, 400, QImage::Format_RGB32);
+        for (int y = 0; y < 400; ++y)
+            for (int x = 0; x < 640; ++x)
+                checker.setPixel(x, y,
+                                 (x / 40 + y / 40) % 2 ? qRgb(80, 160, 255) : qRgb(200, 230, 255));
+        QImage plain(640, 400, QImage::Format_RGB32);
+        plain.fill(Qt::white);
+        QTest::newRow("the screen's size fills it, whatever it shows")
+            << noise << plain << QPoint(0, 0);
+        QTest::newRow("found where it lies") << noise << noise.copy(window) << window.topLeft();
+        QTest::newRow("found in the corner")
+            << noise << noise.copy(440, 280, 200, 120) << QPoint(440, 280);
+        QTest::newRow("found though a quarter changed since")
+            << noise << changed << window.topLeft();
+        QTest::newRow("not on the picture (came after it)")
+            << noise << plain.copy(window) << QPoint(-1, -1);
+        QTest::newRow("plain on plain: anywhere, so nowhere")
+            << plain << plain.copy(window) << QPoint(-1, -1);
+        QTest::newRow("a repeating pattern fits in several places")
+            << checker << checker.copy(window) << QPoint(-1, -1);
+        QTest::newRow("larger than the screen")
+            << noise.copy(0, 0, 320, 200) << noise.copy(0, 0, 330, 100) << QPoint(-1, -1);
+    }
+    void castWindowIsPlacedOnTheScreen()
+    {
+        QFETCH(QImage, screen);
+        QFETCH(QImage, frame);
+        QFETCH(QPoint, at);
+        const std::optional<QPoint> place = CastPlacement::place(frame, screen);
+        QCOMPARE(place.value_or(QPoint(-1, -1)), at);
+    }
+    // Where the lens reaches beyond the window, the picture of the key press shows.
+    void castFrameComesOverThePressPicture()
+    {
+        QImage press(100, 80, QImage::Format_RGB32);
+        press.fill(Qt::blue);
+        QImage frame(40, 30, QImage::Format_RGB32);
+        frame.fill(Qt::green);
+        frame.setDevicePixelRatio(2.0); // drawn pixel for pixel all the same
+        const QImage lens = CastPlacement::compose(press, QPoint(10, 10), frame, QPoint(50, 40),
+                                                   QRect(40, 30, 20, 20));
+        QCOMPARE(lens.size(), QSize(20, 20));
+        QCOMPARE(lens.pixel(0, 0), qRgb(0, 0, 255));
+        QCOMPARE(lens.pixel(10, 10), qRgb(0, 255, 0));
+        QCOMPARE(lens.pixel(19, 19), qRgb(0, 255, 0));
+        QCOMPARE(lens.pixel(9, 19), qRgb(0, 0, 255));
+        QCOMPARE(
+            CastPlacement::compose(press, QPoint(10, 10), frame, std::nullopt, QRect(0, 0, 20, 20))
+                .pixel(5, 5),
+            qRgb(0, 0, 0)); // beyond the press picture too
     }
 
     void screenDeviceRectKeepsItsCorner()

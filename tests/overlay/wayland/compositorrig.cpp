@@ -16,6 +16,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QtTest>
 
@@ -805,26 +806,6 @@ QImage CompositorRig::screenshot()
     return QImage(file);
 }
 
-QStringList CompositorRig::videoStreams()
-{
-    QProcess dump;
-    QProcessEnvironment env = m_tools;
-    env.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), m_runtime);
-    dump.setProcessEnvironment(env);
-    dump.start(QStringLiteral("pw-dump"), QStringList());
-    if (!dump.waitForFinished(10000) || dump.exitCode() != 0)
-        return {QStringLiteral("(pw-dump failed)")};
-    QStringList streams;
-    const QJsonArray objects = QJsonDocument::fromJson(dump.readAllStandardOutput()).array();
-    for (const QJsonValue &object : objects) {
-        const QJsonObject props = object[QLatin1String("info")][QLatin1String("props")].toObject();
-        const QString media = props[QLatin1String("media.class")].toString();
-        if (media.contains(QLatin1String("Video")))
-            streams << media + QLatin1Char(' ') + props[QLatin1String("node.name")].toString();
-    }
-    return streams;
-}
-
 // KWin writes the raw picture into a pipe it is handed, and answers with its size and format.
 QImage CompositorRig::kwinScreenshot()
 {
@@ -945,3 +926,31 @@ QString CompositorRig::leftoversOf(const Trace &trace)
 }
 
 #include "compositorrig.moc"
+
+QStringList CompositorRig::screenCasts()
+{
+    QStringList casts;
+    if (!m_bus.isEmpty()) {
+        QVariant xml;
+        callMutter(QStringLiteral("/org/gnome/Mutter/ScreenCast/Session"),
+                   QStringLiteral("org.freedesktop.DBus.Introspectable"), "Introspect", {}, &xml);
+        const QRegularExpression node(QStringLiteral("<node name=\"([^\"]+)\""));
+        for (auto m = node.globalMatch(xml.toString()); m.hasNext();)
+            casts << QStringLiteral("mutter session ") + m.next().captured(1);
+    }
+    QProcessEnvironment env = m_tools;
+    env.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), m_session.value("PIPEWIRE_RUNTIME_DIR"));
+    QProcess dump;
+    dump.setProcessEnvironment(env);
+    dump.start(QStringLiteral("pw-dump"), QStringList());
+    dump.waitForFinished(10000);
+    for (const QJsonValue &object : QJsonDocument::fromJson(dump.readAllStandardOutput()).array()) {
+        const QJsonObject props = object[QLatin1String("info")][QLatin1String("props")].toObject();
+        if (props[QLatin1String("media.class")].toString().contains(QLatin1String("Video")) ||
+            props[QLatin1String("media.type")].toString() == QLatin1String("Video"))
+            casts << QStringLiteral("PipeWire node ") +
+                         props[QLatin1String("node.name")].toString();
+    }
+    casts.sort();
+    return casts;
+}

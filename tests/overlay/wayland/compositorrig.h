@@ -45,8 +45,6 @@ public:
     bool click();               // where the pointer is
     bool pressKey(char letter); // a lower-case letter
     QImage screenshot();
-    // The PipeWire video nodes of the session (KWin only): media class and name of each.
-    QStringList videoStreams();
     // What must be gone once the rig is: the compositor's XWayland lock file, every process
     // of sway's user, every process and mount of the session (by its runtime folder).
     // leftoversOf() is empty when nothing is left.
@@ -59,6 +57,10 @@ public:
     };
     Trace trace() const;
     static QString leftoversOf(const Trace &trace);
+
+    // The screen casts running, one line each: mutter's screen cast sessions and PipeWire's
+    // video nodes. Once a program's cast has ended the list is what it was before.
+    QStringList screenCasts();
 
     // The X windows of a process that XWayland shows, with their places ("none" without):
     // for the reader of a failed check, and to know that a program's windows are up.

@@ -2,8 +2,7 @@
 // a known picture (each quarter of the screen a checker of its own two light colours, 40 px
 // squares) and prints on stdout where the pointer is over it ("at x y"), every press, release
 // and key it gets, when the pointer enters or leaves it and when it gains or loses the keyboard.
-// With the argument --changing-block, the 80 px block centred on (300, 600) takes the next
-// colour of Presentation::BlockColours every 100 ms.
+// The key b starts a block at Block changing its colour every 100 ms (a video beneath the lens).
 #include <QApplication>
 #include <QCursor>
 #include <QKeyEvent>
@@ -13,7 +12,6 @@
 #include <QWidget>
 
 #include <cstdio>
-#include <iterator>
 #include <utility>
 
 namespace {
@@ -27,18 +25,12 @@ void say(const QString &line)
 class Presentation final : public QWidget
 {
 public:
-    // Dark and saturated, unlike the checker's light colours.
-    static constexpr QRgb BlockColours[] = {0x0000a0, 0x006e00, 0x7800a0, 0x784600, 0x000000};
-    static constexpr QRect Block{260, 560, 80, 80};
-
-    void changeBlock()
-    {
-        m_block = (m_block + 1) % int(std::size(BlockColours));
-        update(Block);
-    }
+    static constexpr QRect Block{1000, 160, 80, 80};
+    // Never red, nor the checker's colours.
+    static constexpr QRgb BlockColours[4] = {0xff0000c0, 0xff008000, 0xffc000c0, 0xff804000};
 
 protected:
-    void paintEvent(QPaintEvent *e) override
+    void paintEvent(QPaintEvent *) override
     {
         // Light, and never red: the spotlight darkens it and the laser dot is red.
         static const QColor colours[4][2] = {{{80, 160, 255}, {200, 230, 255}},
@@ -51,15 +43,25 @@ protected:
                 const int quarter = (x >= width() / 2 ? 1 : 0) + (y >= height() / 2 ? 2 : 0);
                 p.fillRect(x, y, 40, 40, colours[quarter][(x / 40 + y / 40) % 2]);
             }
-        if (m_block >= 0)
-            p.fillRect(Block, QColor(BlockColours[m_block]));
-        if (m_block < 0 || e->rect() != Block)
+        if (m_blinks)
+            p.fillRect(Block, QColor(BlockColours[m_blinks % 4]));
+        else
             say(QStringLiteral("painted %1 %2").arg(width()).arg(height()));
     }
     void mouseMoveEvent(QMouseEvent *e) override { report("at", e->pos()); }
     void mousePressEvent(QMouseEvent *e) override { report("press", e->pos()); }
     void mouseReleaseEvent(QMouseEvent *e) override { report("release", e->pos()); }
-    void keyPressEvent(QKeyEvent *e) override { say("key " + e->text()); }
+    void keyPressEvent(QKeyEvent *e) override
+    {
+        say("key " + e->text());
+        if (e->text() == QLatin1String("b") && !m_blink.isActive()) {
+            connect(&m_blink, &QTimer::timeout, this, [this] {
+                ++m_blinks;
+                update(Block);
+            });
+            m_blink.start(100);
+        }
+    }
     // Where the pointer and the keyboard are, for the reader of a failed check.
     bool event(QEvent *e) override
     {
@@ -77,7 +79,9 @@ protected:
     }
 
 private:
-    int m_block = -1; // none
+    QTimer m_blink;
+    int m_blinks = 0;
+
     static void report(const char *what, const QPoint &at)
     {
         say(QStringLiteral("%1 %2 %3").arg(QLatin1String(what)).arg(at.x()).arg(at.y()));
@@ -92,12 +96,6 @@ int main(int argc, char **argv)
     Presentation window;
     window.setMouseTracking(true);
     window.setWindowTitle(QStringLiteral("presentation"));
-    QTimer blink;
-    if (app.arguments().contains(QStringLiteral("--changing-block"))) {
-        window.changeBlock();
-        QObject::connect(&blink, &QTimer::timeout, &window, &Presentation::changeBlock);
-        blink.start(100);
-    }
     window.showFullScreen();
     return app.exec();
 }

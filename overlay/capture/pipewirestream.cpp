@@ -1,4 +1,4 @@
-#include "overlay/capture/pipewireframegrabber.h"
+#include "overlay/capture/pipewirestream.h"
 #include "overlay/capture/framepicture.h"
 
 #include <QMetaObject>
@@ -10,6 +10,8 @@
 
 #include <mutex>
 #include <thread>
+
+#include <unistd.h>
 
 namespace {
 std::once_flag pipewireInitialised;
@@ -36,10 +38,11 @@ bool layoutOf(spa_video_format format, FramePicture::PixelLayout *layout)
 } // namespace
 
 // Everything the PipeWire thread touches. Members after `loop` are used on that thread only,
-// or under its lock.
-struct PipeWireFrameGrabber::Loop
+// or under its lock; `pending` and `posted` under `handover`.
+struct PipeWireStream::Loop
 {
-    PipeWireFrameGrabber *owner = nullptr;
+    PipeWireStream *owner = nullptr;
+    std::weak_ptr<Loop> self;
     pw_thread_loop *loop = nullptr;
     pw_context *context = nullptr;
     pw_core *core = nullptr;
@@ -48,7 +51,10 @@ struct PipeWireFrameGrabber::Loop
     spa_hook streamListener{};
     spa_video_info_raw format{};
     bool done = false;
-    bool continuous = false;
+
+    std::mutex handover;
+    QImage pending;
+    bool posted = false;
 
     void destroy()
     {
@@ -66,15 +72,34 @@ struct PipeWireFrameGrabber::Loop
     {
         if (done)
             return;
-        done = !continuous || picture.isNull();
-        PipeWireFrameGrabber *target = owner;
+        PipeWireStream *target = owner;
+        std::weak_ptr<Loop> from = self;
         if (picture.isNull()) {
+            done = true;
             QMetaObject::invokeMethod(
-                target, [target, why] { emit target->failed(why); }, Qt::QueuedConnection);
-        } else {
-            QMetaObject::invokeMethod(
-                target, [target, picture] { emit target->frame(picture); }, Qt::QueuedConnection);
+                target,
+                [target, from, why] {
+                    if (!from.expired() && from.lock() == target->m_loop) {
+                        target->stop();
+                        emit target->failed(why);
+                    }
+                },
+                Qt::QueuedConnection);
+            return;
         }
+        // The Qt thread is told once until it has taken the frame; later ones replace it.
+        std::lock_guard<std::mutex> lock(handover);
+        pending = picture;
+        if (posted)
+            return;
+        posted = true;
+        QMetaObject::invokeMethod(
+            target,
+            [target, from] {
+                if (!from.expired() && from.lock() == target->m_loop)
+                    target->deliver();
+            },
+            Qt::QueuedConnection);
     }
 
     static void onCoreError(void *data, uint32_t id, int, int res, const char *message)
@@ -159,66 +184,101 @@ struct PipeWireFrameGrabber::Loop
         }
         const qsizetype offset = d.chunk->offset % qMax<uint32_t>(d.maxsize, 1);
         const auto *bytes = static_cast<const uchar *>(d.data) + offset;
-        const QSize size(int(format.size.width), int(format.size.height));
-        QImage picture = FramePicture::fromRaw(bytes, qsizetype(d.maxsize) - offset, size,
-                                               d.chunk->stride, layout);
-        if (picture.isNull())
-            return;
+        qsizetype length = qsizetype(d.maxsize) - offset;
+        QRect area(0, 0, int(format.size.width), int(format.size.height));
+        // Only the part the stream says holds the picture (a window's within a frame of its
+        // largest size) is converted.
         const auto *crop = static_cast<const spa_meta_region *>(
             spa_buffer_find_meta_data(buffer, SPA_META_VideoCrop, sizeof(spa_meta_region)));
-        if (crop && spa_meta_region_is_valid(crop)) {
-            const QRect area(crop->region.position.x, crop->region.position.y,
+        if (crop && spa_meta_region_is_valid(crop) && d.chunk->stride > 0) {
+            const QRect part(crop->region.position.x, crop->region.position.y,
                              int(crop->region.size.width), int(crop->region.size.height));
-            if (area != picture.rect() && picture.rect().contains(area))
-                picture = picture.copy(area);
+            if (area.contains(part)) {
+                const qsizetype skip = qsizetype(part.y()) * d.chunk->stride + part.x() * 4;
+                bytes += skip;
+                length -= skip;
+                area = part;
+            }
         }
+        const QImage picture =
+            FramePicture::fromRaw(bytes, length, area.size(), d.chunk->stride, layout);
+        if (picture.isNull())
+            return;
         report(picture, QString());
     }
 };
 
-PipeWireFrameGrabber::PipeWireFrameGrabber(QObject *parent) : QObject(parent) {}
+PipeWireStream::PipeWireStream(QObject *parent) : QObject(parent) {}
 
-PipeWireFrameGrabber::~PipeWireFrameGrabber()
+PipeWireStream::~PipeWireStream()
 {
-    if (!m_loop || !m_loop->loop)
-        return;
-    // Callbacks run under the loop's lock, so none reports after this.
-    pw_thread_loop_lock(m_loop->loop);
-    m_loop->done = true;
-    pw_thread_loop_unlock(m_loop->loop);
-    // Stopping the thread and freeing the stream take some 15-30 ms: not on the Qt thread.
-    std::thread([loop = std::move(m_loop)] { loop->destroy(); }).detach();
+    stop();
 }
 
-bool PipeWireFrameGrabber::start(quint32 node, QString *why)
+void PipeWireStream::deliver()
 {
+    QImage picture;
+    {
+        std::lock_guard<std::mutex> lock(m_loop->handover);
+        picture = std::move(m_loop->pending);
+        m_loop->pending = QImage();
+        m_loop->posted = false;
+    }
+    if (!picture.isNull())
+        emit frame(picture);
+}
+
+void PipeWireStream::stop()
+{
+    if (!m_loop)
+        return;
+    std::shared_ptr<Loop> loop = std::move(m_loop);
+    if (!loop->loop)
+        return;
+    // Callbacks run under the loop's lock, so none reports after this.
+    pw_thread_loop_lock(loop->loop);
+    loop->done = true;
+    pw_thread_loop_unlock(loop->loop);
+    // Stopping the thread and freeing the stream take some 15-30 ms: not on the Qt thread.
+    std::thread([loop = std::move(loop)] { loop->destroy(); }).detach();
+}
+
+bool PipeWireStream::start(quint32 node, int fd, QString *why)
+{
+    stop();
     std::call_once(pipewireInitialised, [] { pw_init(nullptr, nullptr); });
-    m_loop = std::make_unique<Loop>();
+    m_loop = std::make_shared<Loop>();
     Loop &l = *m_loop;
     l.owner = this;
-    l.continuous = m_continuous;
+    l.self = m_loop;
+    auto fail = [&](const QString &reason) {
+        *why = reason;
+        if (fd >= 0)
+            ::close(fd);
+        stop();
+        return false;
+    };
     l.loop = pw_thread_loop_new("kavri-capture", nullptr);
     if (!l.loop) {
-        *why = QStringLiteral("cannot make a PipeWire loop");
-        return false;
+        m_loop.reset();
+        return fail(QStringLiteral("cannot make a PipeWire loop"));
     }
     l.context = pw_context_new(pw_thread_loop_get_loop(l.loop), nullptr, 0);
-    if (!l.context) {
-        *why = QStringLiteral("cannot make a PipeWire context");
-        return false;
-    }
-    if (pw_thread_loop_start(l.loop) < 0) {
-        *why = QStringLiteral("cannot start the PipeWire thread");
-        return false;
-    }
+    if (!l.context)
+        return fail(QStringLiteral("cannot make a PipeWire context"));
+    if (pw_thread_loop_start(l.loop) < 0)
+        return fail(QStringLiteral("cannot start the PipeWire thread"));
 
     pw_thread_loop_lock(l.loop);
-    l.core = pw_context_connect(l.context, nullptr, 0);
+    // The context owns the remote's descriptor from here on, connected or not.
+    l.core = fd >= 0 ? pw_context_connect_fd(l.context, fd, nullptr, 0)
+                     : pw_context_connect(l.context, nullptr, 0);
+    fd = -1;
     if (!l.core) {
+        const int error = errno;
         pw_thread_loop_unlock(l.loop);
-        *why = QStringLiteral("cannot reach the PipeWire daemon: %1")
-                   .arg(QString::fromLocal8Bit(strerror(errno)));
-        return false;
+        return fail(QStringLiteral("cannot reach the PipeWire daemon: %1")
+                        .arg(QString::fromLocal8Bit(strerror(error))));
     }
     static const pw_core_events coreEvents = [] {
         pw_core_events e{};
@@ -265,10 +325,9 @@ bool PipeWireFrameGrabber::start(quint32 node, QString *why)
         params, 1);
     pw_thread_loop_unlock(l.loop);
     if (connected < 0) {
-        *why = QStringLiteral("cannot connect to PipeWire node %1: %2")
-                   .arg(node)
-                   .arg(QString::fromLocal8Bit(strerror(-connected)));
-        return false;
+        return fail(QStringLiteral("cannot connect to PipeWire node %1: %2")
+                        .arg(node)
+                        .arg(QString::fromLocal8Bit(strerror(-connected))));
     }
     return true;
 }
