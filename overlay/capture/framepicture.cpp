@@ -5,10 +5,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 namespace FramePicture {
 
-QImage fromRaw(const uchar *data, qsizetype bytes, QSize size, int stride, PixelLayout layout)
+QImage fromRaw(const uchar *data, qsizetype bytes, QSize size, int stride, PixelLayout layout,
+               QImage *reuse)
 {
     if (!data || size.isEmpty())
         return QImage();
@@ -17,18 +19,36 @@ QImage fromRaw(const uchar *data, qsizetype bytes, QSize size, int stride, Pixel
     if (step < rowBytes || step * (size.height() - 1) + rowBytes > bytes)
         return QImage();
 
-    QImage image(size, QImage::Format_RGB32);
+    // The picture handed back last time is written again once nobody else holds it: a frame
+    // of a stream is megabytes, fresh pages for each would cost more than the copy.
+    QImage image;
+    if (reuse && reuse->size() == size && reuse->format() == QImage::Format_RGB32 &&
+        reuse->isDetached())
+        image = std::move(*reuse);
+    else
+        image = QImage(size, QImage::Format_RGB32);
     if (image.isNull())
         return image;
+    // In memory, a little-endian RGB32 pixel is BGRx: those rows are copied as words.
+    const bool words = Q_BYTE_ORDER == Q_LITTLE_ENDIAN &&
+                       (layout == PixelLayout::BGRx || layout == PixelLayout::BGRA);
     const bool redFirst = layout == PixelLayout::RGBx || layout == PixelLayout::RGBA;
     for (int y = 0; y < size.height(); ++y) {
         const int sourceRow = stride < 0 ? size.height() - 1 - y : y;
         const uchar *in = data + step * sourceRow;
         auto *out = reinterpret_cast<QRgb *>(image.scanLine(y));
+        if (words) {
+            std::memcpy(out, in, size_t(rowBytes));
+            for (int x = 0; x < size.width(); ++x)
+                out[x] |= 0xff000000u;
+            continue;
+        }
         for (int x = 0; x < size.width(); ++x, in += 4) {
             out[x] = redFirst ? qRgb(in[0], in[1], in[2]) : qRgb(in[2], in[1], in[0]);
         }
     }
+    if (reuse)
+        *reuse = image;
     return image;
 }
 

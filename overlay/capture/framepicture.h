@@ -21,8 +21,11 @@ enum class PixelLayout { BGRx, BGRA, RGBx, RGBA };
 // The frame of `size` pixels whose rows start `stride` bytes apart at `data` (`bytes` long).
 // A negative stride means the rows are stored bottom row first, |stride| bytes apart. The
 // result is Format_RGB32 with every pixel opaque, top row first; null when the layout does
-// not fit in `bytes` or the stride is shorter than a row.
-QImage fromRaw(const uchar *data, qsizetype bytes, QSize size, int stride, PixelLayout layout);
+// not fit in `bytes` or the stride is shorter than a row. With `reuse`, the picture it holds
+// is written over where nobody else holds it and has the size, and `reuse` then holds the new
+// picture too.
+QImage fromRaw(const uchar *data, qsizetype bytes, QSize size, int stride, PixelLayout layout,
+               QImage *reuse = nullptr);
 
 // The rectangle of `picture` (pixels) showing the screen whose device rectangle is `screen`,
 // when the picture shows the whole desktop made of the `screens` device rectangles. A picture

@@ -51,6 +51,7 @@ struct PipeWireStream::Loop
     spa_hook streamListener{};
     spa_video_info_raw format{};
     bool done = false;
+    QImage pool[3]; // the pictures frames are written into
 
     std::mutex handover;
     QImage pending;
@@ -200,8 +201,16 @@ struct PipeWireStream::Loop
                 area = part;
             }
         }
+        // The Qt thread holds the frame it shows and maybe one on its way: a third is free.
+        QImage *slot = &pool[0];
+        for (QImage &kept : pool) {
+            if (kept.isNull() || (kept.isDetached() && kept.size() == area.size())) {
+                slot = &kept;
+                break;
+            }
+        }
         const QImage picture =
-            FramePicture::fromRaw(bytes, length, area.size(), d.chunk->stride, layout);
+            FramePicture::fromRaw(bytes, length, area.size(), d.chunk->stride, layout, slot);
         if (picture.isNull())
             return;
         report(picture, QString());
