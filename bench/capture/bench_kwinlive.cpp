@@ -88,8 +88,8 @@ int main(int argc, char **argv)
     app.exec();
     const double elapsed = clock.isValid() ? clock.elapsed() / 1000.0 : 0.0;
     source->stop();
-    if (!live || elapsed <= 0) {
-        std::printf("no live lens here\n");
+    if (!live || elapsed <= 0 || pictures == 0) {
+        std::printf("no live lens here%s\n", live ? " (no picture came)" : "");
         return 1;
     }
     std::printf("screen %dx%d: lens held %.1f s, %.1f pictures/s, %.1f %% of one core\n",

@@ -44,4 +44,4 @@ pids+=($!)
 sleep 2
 echo "uptime: $(uptime)"
 echo "window beneath changing at $fps fps"
-"$build/bench/capture/bench_kwinlive" --seconds "$seconds" 2>/dev/null
+"$build/bench/capture/bench_kwinlive" --seconds "$seconds" 2>"$work/bench.log" || { cat "$work/bench.log"; false; }
