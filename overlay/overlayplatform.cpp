@@ -140,7 +140,9 @@ std::unique_ptr<LiveSource> OverlayPlatform::makeLiveSource() const
 #ifdef KAVRI_CAPTURE_PIPEWIRE
     // XWayland: the X server sees only X windows. GNOME casts the window beneath; elsewhere
     // the cast is missing and the lens keeps the picture of the key press.
-    if (m_xcb && !m_waylandGlobals.isEmpty())
+    // (GNOME offers no layer-shell: where it is offered the overlay draws on layer surfaces.)
+    if (m_xcb && !m_waylandGlobals.isEmpty() &&
+        !m_waylandGlobals.contains(QStringLiteral("zwlr_layer_shell_v1")))
         return std::make_unique<MutterLiveSource>();
 #endif
 #ifdef KAVRI_CAPTURE_X11LIVE
