@@ -2,6 +2,7 @@
 // that changes at a given rate, and how many pictures a second it makes. Run inside a KWin
 // session that grants the screen cast (kwinlive_cpu.sh starts one):
 //   bench_kwinlive --changer FPS      a full-screen window changing colour FPS times a second
+//                                    (0: drawn once)
 //   bench_kwinlive [--seconds N]      the lens held at the screen's middle (radius 50, x2)
 // Counts the process's CPU (user + system): the PipeWire thread reading the frames and the
 // main thread placing them in the lens's picture. Not the overlay's drawing of the lens.
@@ -58,7 +59,8 @@ int main(int argc, char **argv)
         Changer window;
         QTimer tick;
         QObject::connect(&tick, &QTimer::timeout, &window, &Changer::step);
-        tick.start(1000 / qMax(1, args.value(2).toInt()));
+        if (args.value(2).toInt() > 0) // 0: drawn once
+            tick.start(1000 / args.value(2).toInt());
         window.showFullScreen();
         return app.exec();
     }
@@ -68,10 +70,12 @@ int main(int argc, char **argv)
     QScreen *screen = QGuiApplication::primaryScreen();
     const QPoint middle(screen->geometry().width() / 2, screen->geometry().height() / 2);
     int pictures = 0;
+    int total = 0; // the first included
     bool live = false;
     // As the overlay does: each new picture plans a frame, which follows the lens again.
     QObject::connect(source.get(), &LiveSource::refreshed, &app, [&] {
         ++pictures;
+        ++total;
         source->follow(screen, nullptr, {}, middle, 50, 2.0);
     });
     QElapsedTimer clock;
@@ -88,7 +92,7 @@ int main(int argc, char **argv)
     app.exec();
     const double elapsed = clock.isValid() ? clock.elapsed() / 1000.0 : 0.0;
     source->stop();
-    if (!live || elapsed <= 0 || pictures == 0) {
+    if (!live || elapsed <= 0 || total == 0) {
         std::printf("no live lens here%s\n", live ? " (no picture came)" : "");
         return 1;
     }

@@ -31,6 +31,21 @@ const zkde_screencast_stream_unstable_v1_listener StreamListener = {
 
 } // namespace
 
+namespace {
+
+// KWin sends a first frame once the stream is linked, also of a window that stays still.
+constexpr int FirstFrameWaitMs = 3000;
+
+} // namespace
+
+KWinWindowCast::KWinWindowCast()
+{
+    m_firstFrame.setSingleShot(true);
+    m_firstFrame.setInterval(FirstFrameWaitMs);
+    connect(&m_firstFrame, &QTimer::timeout, this,
+            [this] { fail(QStringLiteral("no picture came from the screen cast")); });
+}
+
 std::unique_ptr<KWinWindowCast> KWinWindowCast::bind(WaylandClient *client)
 {
     auto *manager = static_cast<zkde_screencast_unstable_v1 *>(
@@ -71,6 +86,7 @@ void KWinWindowCast::start(const QString &uuid)
 
 void KWinWindowCast::stop()
 {
+    m_firstFrame.stop();
     if (m_pipeWire) {
         m_pipeWire->disconnect(this);
         m_pipeWire->stop();
@@ -88,11 +104,17 @@ void KWinWindowCast::stop()
 void KWinWindowCast::created(uint32_t node)
 {
     m_pipeWire = std::make_unique<PipeWireStream>();
-    connect(m_pipeWire.get(), &PipeWireStream::frame, this, &KWinWindowCast::frame);
+    connect(m_pipeWire.get(), &PipeWireStream::frame, this, [this](const QImage &picture) {
+        m_firstFrame.stop();
+        emit frame(picture);
+    });
     connect(m_pipeWire.get(), &PipeWireStream::failed, this, &KWinWindowCast::fail);
     QString why;
-    if (!m_pipeWire->start(node, -1, &why))
+    if (!m_pipeWire->start(node, -1, &why)) {
         fail(why);
+        return;
+    }
+    m_firstFrame.start();
 }
 
 void KWinWindowCast::fail(const QString &why)

@@ -3,6 +3,7 @@
 #include <QImage>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <memory>
 
@@ -36,13 +37,13 @@ public:
 signals:
     // A frame of the window's contents, in the window's logical size on KWin 5.
     void frame(const QImage &picture);
-    // KWin refused the recording, or its stream broke: no frame follows.
+    // KWin refused the recording, its stream broke, or no first frame came: no frame follows.
     void failed(const QString &why);
     // The window went away: no frame follows.
     void closed();
 
 private:
-    KWinWindowCast() = default;
+    KWinWindowCast();
     void created(uint32_t node);
     void fail(const QString &why);
     void end();
@@ -53,6 +54,9 @@ private:
     QString m_uuid;
     quint64 m_generation = 0; // of the recording asked for last
     std::unique_ptr<PipeWireStream> m_pipeWire;
+    // Now and then (a few in a hundred casts on the headless KWin here) the stream is never
+    // linked: without a first frame in time, the recording counts as failed.
+    QTimer m_firstFrame;
 
     friend struct KWinWindowCastListeners;
 };
