@@ -27,6 +27,10 @@ Choice choose(const SessionOffer &offer)
         if (offer.screencopy)
             choice.captures << CaptureRoute::WlrScreencopy;
         choice.captures << offer.busRoutes;
+        if (offer.kwinWindowCast)
+            choice.live = Live::KWinWindowCast;
+        else if (offer.kwinRefused)
+            choice.live = Live::KWinRefused;
         break;
     case Overlay::XWayland:
         choice.captures << offer.busRoutes;
@@ -72,6 +76,13 @@ QString Choice::line() const
         break;
     case Live::GnomeWindowCast:
         live = QStringLiteral("gnome-window-cast");
+        break;
+    case Live::KWinWindowCast:
+        live = QStringLiteral("kwin-window-cast");
+        break;
+    case Live::KWinRefused:
+        live = QStringLiteral("none (KWin grants its window list and screen cast only to Kavri "
+                              "installed with its desktop file)");
         break;
     }
     if (captures.isEmpty())

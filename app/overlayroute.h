@@ -24,6 +24,8 @@ enum class Live {
     None,
     X11,             // the X server, where a compositing manager runs
     GnomeWindowCast, // GNOME's cast of the focused window (XWayland)
+    KWinWindowCast,  // KWin's cast of the window under the lens (layer-shell)
+    KWinRefused,     // KWin withholds its window list and screen cast from this program
 };
 
 using SessionOffer = ::SessionOffer;

@@ -366,7 +366,7 @@ void OverlayController::planFrame(Repaint repaint, bool now)
     m_frame.scaleRate = plan.scaleRate;
     m_frame.capture = plan.showsPicture ? m_lens.picture() : QPixmap();
     m_frame.captureOrigin = plan.showsPicture ? m_lens.pictureOrigin() : QPoint();
-    // The live picture is read only while the lens shows in the overlay windows.
+    // The live picture is read only while the lens is shown.
     const bool live = followLive(plan);
     m_frame.live = live ? m_lens.livePicture() : QImage();
     m_frame.liveOrigin = live ? m_lens.liveOrigin() : QPoint();
@@ -399,8 +399,7 @@ void OverlayController::planFrame(Repaint repaint, bool now)
 
 bool OverlayController::followLive(const FramePlanner::Plan &plan)
 {
-    const bool lensShown = m_backend == m_windows.get() && plan.mode == ModeMagnifier &&
-                           plan.showsPicture && m_frame.screen;
+    const bool lensShown = plan.mode == ModeMagnifier && plan.showsPicture && m_frame.screen;
     if (!lensShown) {
         m_lens.stopLive();
         return false;

@@ -23,6 +23,9 @@
 #ifdef KAVRI_OVERLAY_WAYLAND
 #include "overlay/wayland/waylandclient.h"
 #endif
+#ifdef KAVRI_LIVE_KWIN
+#include "overlay/wayland/kwinlivesource.h"
+#endif
 #ifdef KAVRI_DISPLAY_XCB
 #include "overlay/x11/x11displayprobe.h"
 #endif
@@ -86,6 +89,10 @@ SessionOffer OverlayPlatform::offer(bool layerOverlay) const
     offer.wayland = !m_waylandGlobals.isEmpty();
     offer.layerOverlay = layerOverlay;
     offer.screencopy = m_waylandGlobals.contains(QStringLiteral("zwlr_screencopy_manager_v1"));
+#ifdef KAVRI_LIVE_KWIN
+    offer.kwinWindowCast = KWinLiveSource::offeredBy(m_waylandGlobals);
+    offer.kwinRefused = KWinLiveSource::refusedBy(m_waylandGlobals);
+#endif
     if (offer.wayland) {
         offer.busRoutes = recommendedCaptureRoutes(probeCaptureOffer(),
                                                    MutterScreenCastCapture::builtWithPipeWire());
@@ -123,10 +130,19 @@ std::unique_ptr<LayerOverlay> OverlayPlatform::takeLayerOverlay()
 
 std::unique_ptr<LiveSource> OverlayPlatform::makeLiveSource() const
 {
+#ifdef KAVRI_LIVE_KWIN
+    if (std::unique_ptr<LiveSource> kwin = KWinLiveSource::open(m_waylandGlobals))
+        return kwin;
+    // Where KWin withholds it there is no window cast of GNOME's either.
+    if (KWinLiveSource::refusedBy(m_waylandGlobals))
+        return std::make_unique<NoLiveSource>();
+#endif
 #ifdef KAVRI_CAPTURE_PIPEWIRE
     // XWayland: the X server sees only X windows. GNOME casts the window beneath; elsewhere
     // the cast is missing and the lens keeps the picture of the key press.
-    if (m_xcb && !m_waylandGlobals.isEmpty())
+    // (GNOME offers no layer-shell: where it is offered the overlay draws on layer surfaces.)
+    if (m_xcb && !m_waylandGlobals.isEmpty() &&
+        !m_waylandGlobals.contains(QStringLiteral("zwlr_layer_shell_v1")))
         return std::make_unique<MutterLiveSource>();
 #endif
 #ifdef KAVRI_CAPTURE_X11LIVE

@@ -24,6 +24,8 @@ struct SessionOffer
     bool layerOverlay = false;     // the overlay's own layer-shell connection is up
     bool screencopy = false;       // the compositor offers zwlr_screencopy_manager_v1
     QList<CaptureRoute> busRoutes; // capture routes of the session bus, best first
+    bool kwinWindowCast = false;   // KWin offers its window list and screen cast (live lens)
+    bool kwinRefused = false;      // KWin withholds both from this program
 };
 
 // Which session the overlay runs in, asked once at start (detect()) by whoever builds the

@@ -1,6 +1,6 @@
 # Installs the build under a scratch prefix and checks the menu entry it gets there: Exec names
 # the installed program by its absolute path, which is how KWin finds the entry (and lets the
-# program take screenshots without asking). Run with -DBUILD=<build folder> -DSCRATCH=<folder>.
+# program take screenshots without asking, and record the window under the lens). Run with -DBUILD=<build folder> -DSCRATCH=<folder>.
 file(REMOVE_RECURSE "${SCRATCH}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${SCRATCH}/usr"
                 RESULT_VARIABLE result OUTPUT_QUIET)
@@ -13,10 +13,14 @@ elseif(NOT EXISTS "${entry}")
 else()
   file(STRINGS "${entry}" exec REGEX "^Exec=")
   file(STRINGS "${entry}" restricted REGEX "^X-KDE-DBUS-Restricted-Interfaces=")
+  file(STRINGS "${entry}" wayland REGEX "^X-KDE-Wayland-Interfaces=")
   if(NOT exec STREQUAL "Exec=${SCRATCH}/usr/bin/kavri" OR NOT EXISTS "${SCRATCH}/usr/bin/kavri")
     set(failure "the entry says '${exec}', the program is ${SCRATCH}/usr/bin/kavri")
   elseif(NOT restricted MATCHES "(=|;)org\\.kde\\.KWin\\.ScreenShot2(;|$)")
     set(failure "the entry does not name KWin's screenshot interface: '${restricted}'")
+  elseif(NOT wayland MATCHES "(=|,)zkde_screencast_unstable_v1(,|$)" OR
+         NOT wayland MATCHES "(=|,)org_kde_plasma_window_management(,|$)")
+    set(failure "the entry does not name KWin's screen cast and window list: '${wayland}'")
   elseif(VALIDATE)
     execute_process(COMMAND "${VALIDATE}" "${entry}" RESULT_VARIABLE valid
                     OUTPUT_VARIABLE said ERROR_VARIABLE said)

@@ -26,7 +26,7 @@ void LayerBackend::followScreens(QScreen *)
 void LayerBackend::show(const Shown &shown)
 {
     if (m_started)
-        m_overlay->present(shown.frame, shown.onlyPointerMoved);
+        m_overlay->present(shown.frame, shown.onlyPointerMoved, shown.pictureRefreshed);
 }
 
 void LayerBackend::hide()

@@ -96,7 +96,7 @@ struct LayerOverlay::Private
     void dropLayerSurface(Surface *s);
     void sendInputRegion(Surface *s);
     Surface *surfaceOf(const wl_surface *surface) const;
-    void plan(Surface *s, bool onlyPointerMoved);
+    void plan(Surface *s, bool onlyPointerMoved, bool pictureRefreshed);
     void schedule(Surface *s);
     void draw(Surface *s);
     ShmBuffer *freeBuffer(Surface *s);
@@ -183,7 +183,7 @@ void LayerOverlay::Private::addSurface(WaylandOutput *output)
     s->scale = output->scale;
     Surface *added = s.get();
     surfaces.push_back(std::move(s));
-    plan(added, false);
+    plan(added, false, false);
     client->flush();
 }
 
@@ -321,7 +321,7 @@ void LayerOverlay::Private::onFrameDone(void *data, wl_callback *callback, uint3
         s->owner->draw(s);
 }
 
-void LayerOverlay::Private::plan(Surface *s, bool onlyPointerMoved)
+void LayerOverlay::Private::plan(Surface *s, bool onlyPointerMoved, bool pictureRefreshed)
 {
     const WaylandOutput *target = client->outputFor(frame.screen);
     const bool effect = s->output == target && modeTraits(frame.mode).drawing != Drawing::Clear;
@@ -337,6 +337,9 @@ void LayerOverlay::Private::plan(Surface *s, bool onlyPointerMoved)
                s->radius == frame.radius) {
         s->damage += OverlayGeometry::pointerMoveRegion(frame.mode, s->pointer, frame.pointer,
                                                         frame.radius, area);
+        if (pictureRefreshed)
+            s->damage += OverlayGeometry::effectBounds(frame.mode, frame.pointer, frame.radius) &
+                         area;
     } else {
         s->damage += area;
     }
@@ -486,7 +489,8 @@ LayerOverlay::LayerOverlay(std::unique_ptr<Private> p) : d(std::move(p)) {}
 
 LayerOverlay::~LayerOverlay() = default;
 
-void LayerOverlay::present(const OverlayFrame &frame, bool onlyPointerMoved)
+void LayerOverlay::present(const OverlayFrame &frame, bool onlyPointerMoved,
+                           bool pictureRefreshed)
 {
     if (!d->client->isAlive())
         return;
@@ -495,7 +499,7 @@ void LayerOverlay::present(const OverlayFrame &frame, bool onlyPointerMoved)
         d->followedMotionAt = d->motionAt;
     d->motionAt = -1;
     for (const auto &s : d->surfaces)
-        d->plan(s.get(), onlyPointerMoved);
+        d->plan(s.get(), onlyPointerMoved, pictureRefreshed);
     for (const auto &s : d->surfaces)
         d->schedule(s.get());
 }

@@ -31,10 +31,11 @@ public:
     ~LayerOverlay() override;
 
     // Shows `frame`: its effect on the output of frame.screen, nothing on the others. With
-    // `onlyPointerMoved` only the effect's old and new place are drawn again. Drawn at the
+    // `onlyPointerMoved` only the effect's old and new place are drawn again, and with
+    // `pictureRefreshed` (the lens's live picture changed) the effect's place too. Drawn at the
     // output's next frame (a surface being mapped: once the compositor has answered with its
     // size); a surface that shows nothing any more is unmapped at once.
-    void present(const OverlayFrame &frame, bool onlyPointerMoved);
+    void present(const OverlayFrame &frame, bool onlyPointerMoved, bool pictureRefreshed = false);
 
     // Where the pointer was last seen over one of the surfaces, in global logical
     // coordinates of Qt's screens; none before it ever was.

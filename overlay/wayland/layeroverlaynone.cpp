@@ -11,7 +11,7 @@ LayerOverlay::LayerOverlay(std::unique_ptr<Private> p) : d(std::move(p)) {}
 
 LayerOverlay::~LayerOverlay() = default;
 
-void LayerOverlay::present(const OverlayFrame &, bool) {}
+void LayerOverlay::present(const OverlayFrame &, bool, bool) {}
 
 std::optional<QPoint> LayerOverlay::pointerPosition() const
 {

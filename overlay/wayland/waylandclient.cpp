@@ -236,6 +236,7 @@ void WaylandClient::addGlobal(uint32_t name, const char *interface, uint32_t ver
     const QString iface = QString::fromUtf8(interface);
     if (!m_globals.contains(iface))
         m_globals << iface;
+    m_offered.push_back({name, QByteArray(interface), version});
     if (iface == QLatin1String(wl_compositor_interface.name) && !m_compositor) {
         // Version 3 has set_buffer_scale.
         m_compositor = bind<wl_compositor>(m_registry, name, &wl_compositor_interface, version, 4);
@@ -272,6 +273,19 @@ void WaylandClient::addGlobal(uint32_t name, const char *interface, uint32_t ver
     }
 }
 
+void *WaylandClient::bindGlobal(const wl_interface *interface, uint32_t wanted, uint32_t *version)
+{
+    const auto it = std::find_if(m_offered.begin(), m_offered.end(), [interface](const Offered &o) {
+        return o.interface == interface->name;
+    });
+    if (m_dead || it == m_offered.end())
+        return nullptr;
+    const uint32_t bound = std::min(it->version, wanted);
+    if (version)
+        *version = bound;
+    return wl_registry_bind(m_registry, it->name, interface, bound);
+}
+
 void WaylandClient::addXdgOutput(WaylandOutput *output)
 {
     if (!m_xdgOutputManager || output->xdgOutput)
@@ -284,6 +298,9 @@ void WaylandClient::removeGlobal(uint32_t name)
 {
     const auto it = std::find_if(m_outputs.begin(), m_outputs.end(),
                                  [name](const auto &output) { return output->globalName == name; });
+    m_offered.erase(std::remove_if(m_offered.begin(), m_offered.end(),
+                                   [name](const Offered &o) { return o.name == name; }),
+                    m_offered.end());
     if (it == m_outputs.end())
         return;
     emit outputRemoving(it->get());

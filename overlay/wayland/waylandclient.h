@@ -17,6 +17,7 @@ class WaylandClient;
 class QSocketNotifier;
 struct wl_compositor;
 struct wl_display;
+struct wl_interface;
 struct wl_output;
 struct wl_pointer;
 struct wl_registry;
@@ -75,6 +76,10 @@ public:
     zwlr_screencopy_manager_v1 *screencopy() const { return m_screencopy; }
     uint32_t screencopyVersion() const { return m_screencopyVersion; }
     const QStringList &globals() const { return m_globals; }
+    // Binds the global `interface`, at most at version `wanted`, for a protocol the overlay
+    // itself does not use; null where the compositor offers it to no one or not to this
+    // client. `version` (if given) is set to the version bound.
+    void *bindGlobal(const wl_interface *interface, uint32_t wanted, uint32_t *version = nullptr);
     const std::vector<std::unique_ptr<WaylandOutput>> &outputs() const { return m_outputs; }
 
     // The output showing Qt's `screen`: the one of the same name, else of the same geometry,
@@ -132,6 +137,13 @@ private:
     zwlr_virtual_pointer_manager_v1 *m_virtualPointerManager = nullptr;
     zwlr_virtual_pointer_v1 *m_virtualPointer = nullptr;
     QStringList m_globals;
+    struct Offered
+    {
+        uint32_t name;
+        QByteArray interface;
+        uint32_t version;
+    };
+    std::vector<Offered> m_offered;
     std::vector<std::unique_ptr<WaylandOutput>> m_outputs;
     std::unique_ptr<QSocketNotifier> m_readNotifier;
     std::unique_ptr<QSocketNotifier> m_writeNotifier;

@@ -87,9 +87,16 @@ private slots:
         OverlayRoute::SessionOffer plasma = sway;
         plasma.screencopy = false;
         plasma.busRoutes = {CaptureRoute::KWinScreenshot, CaptureRoute::Portal};
+        plasma.kwinRefused = true; // not installed: KWin withholds its window cast
         QTest::newRow("plasma") << plasma << int(Overlay::LayerShell)
                                 << QStringList{"kwin-screenshot", "portal"}
-                                << QStringLiteral("none");
+                                << QStringLiteral("none (KWin grants");
+        OverlayRoute::SessionOffer plasmaInstalled = plasma;
+        plasmaInstalled.kwinRefused = false;
+        plasmaInstalled.kwinWindowCast = true;
+        QTest::newRow("plasma, installed") << plasmaInstalled << int(Overlay::LayerShell)
+                                           << QStringList{"kwin-screenshot", "portal"}
+                                           << QStringLiteral("kwin-window-cast");
         OverlayRoute::SessionOffer bare;
         bare.wayland = true;
         QTest::newRow("wayland, no xwayland, no layer-shell")

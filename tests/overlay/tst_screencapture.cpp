@@ -6,6 +6,7 @@
 #include "overlay/capture/mutterscreencastcapture.h"
 #include "overlay/capture/portalscreenshotcapture.h"
 #include "overlay/capture/screenshotfile.h"
+#include "overlay/wayland/windowplacement.h"
 
 #include "common/childprocess.h"
 
@@ -1115,6 +1116,47 @@ private slots:
             CastPlacement::compose(press, QPoint(10, 10), frame, std::nullopt, QRect(0, 0, 20, 20))
                 .pixel(5, 5),
             qRgb(0, 0, 0)); // beyond the press picture too
+    }
+
+    // On KWin: the window under the lens, and what of it shows, from KWin's window list.
+    void kwinWindowUnderTheLens_data()
+    {
+        QTest::addColumn<QList<QRect>>("stack"); // bottom to top
+        QTest::addColumn<QList<int>>("kinds");   // 0 a window, 1 the overlay's, 2 minimized
+        QTest::addColumn<int>("picked");
+        QTest::addColumn<QRegion>("visible");
+        const QRect screen(0, 0, 1280, 800), small(100, 100, 400, 300), right(300, 0, 400, 300);
+        QTest::newRow("the topmost there") << QList<QRect>{screen, small} << QList<int>{0, 0} << 1
+                                           << QRegion(small);
+        QTest::newRow("the overlay's left out, beneath not cut")
+            << QList<QRect>{screen, small} << QList<int>{0, 1} << 0 << QRegion(screen);
+        QTest::newRow("a minimized one left out")
+            << QList<QRect>{screen, small} << QList<int>{0, 2} << 0 << QRegion(screen);
+        QTest::newRow("cut by the window above")
+            << QList<QRect>{screen, right} << QList<int>{0, 0} << 0
+            << (QRegion(screen) - QRegion(right));
+        QTest::newRow("none there") << QList<QRect>{right} << QList<int>{0} << -1 << QRegion();
+    }
+    void kwinWindowUnderTheLens()
+    {
+        QFETCH(QList<QRect>, stack);
+        QFETCH(QList<int>, kinds);
+        QFETCH(int, picked);
+        QFETCH(QRegion, visible);
+        std::vector<WindowPlacement::Window> windows;
+        for (int i = 0; i < stack.size(); ++i)
+            windows.push_back({QString::number(i), stack[i], kinds[i] == 1 ? 7u : 8u, kinds[i] != 2});
+        const WindowPlacement::Pick pick = WindowPlacement::windowAt(windows, QPoint(200, 200), 7);
+        QCOMPARE(pick.index, picked);
+        QCOMPARE(pick.visible, visible);
+    }
+    // The screen cast records the window without its decoration.
+    void kwinFrameSitsInsideTheDecoration()
+    {
+        const QRect window(100, 100, 420, 330);
+        QCOMPARE(WindowPlacement::frameRect(window, window.size()), window);
+        QCOMPARE(WindowPlacement::frameRect(window, QSize(400, 300)), QRect(110, 120, 400, 300));
+        QCOMPARE(WindowPlacement::frameRect(window, QSize()), QRect());
     }
 
     void screenDeviceRectKeepsItsCorner()

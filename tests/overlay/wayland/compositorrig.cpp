@@ -77,7 +77,9 @@ bool writeDesktopFile(const QString &file, const QString &program, const QByteAr
            desktop.write("[Desktop Entry]\nType=Application\nName=" + name +
                          "\nExec=" + (exec.contains(' ') ? '"' + exec + '"' : exec) +
                          "\nNoDisplay=true\n"
-                         "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n") > 0;
+                         "X-KDE-DBUS-Restricted-Interfaces=org.kde.KWin.ScreenShot2\n"
+                         "X-KDE-Wayland-Interfaces=zkde_screencast_unstable_v1,"
+                         "org_kde_plasma_window_management\n") > 0;
 }
 
 // The PipeWire node of the screen cast stream arrives as a D-Bus signal after Start.
@@ -689,6 +691,17 @@ bool CompositorRig::startKWin()
         m_why = QStringLiteral("dbus-daemon did not come up");
         return false;
     }
+    // PipeWire, for the screen casts KWin makes (Kavri's live lens).
+    for (const char *program : {"pipewire", "wireplumber"}) {
+        auto process = std::make_unique<QProcess>();
+        if (!launch(*process, QLatin1String(program), {}, env))
+            return false;
+        m_processes.push_back(std::move(process));
+        if (!waitFor([&] { return QFile::exists(m_runtime + "/pipewire-0"); }, 10000)) {
+            m_why = QStringLiteral("pipewire did not come up");
+            return false;
+        }
+    }
     auto compositor = std::make_unique<QProcess>();
     if (!launch(*compositor, kwin,
                 {"--virtual", "--xwayland", "--width", "1280", "--height", "800", "--socket",
@@ -709,6 +722,7 @@ bool CompositorRig::startKWin()
     m_kwinEnv = env;
     m_session.insert(QStringLiteral("XDG_CURRENT_DESKTOP"), QStringLiteral("KDE"));
     m_session.insert(QStringLiteral("KDE_SESSION_VERSION"), QStringLiteral("5"));
+    m_session.insert(QStringLiteral("PIPEWIRE_RUNTIME_DIR"), m_runtime);
     m_session.insert(QStringLiteral("XDG_SESSION_TYPE"), QStringLiteral("wayland"));
     m_session.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress);
     m_tools.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
