@@ -49,4 +49,19 @@ inline void stopSession(const QString &path)
         QDBusMessage::createMethodCall(Service, path, SessionInterface, QStringLiteral("Stop")));
 }
 
+// Ends the session at `sessionPath` and stops telling `owner` of it: its slots
+// onSessionClosed() and, where `streamPath` is set, onStreamAdded(uint) are disconnected.
+inline void endSession(QObject *owner, const QString &sessionPath, const QString &streamPath)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    bus.disconnect(Service, sessionPath, SessionInterface, QStringLiteral("Closed"), owner,
+                   SLOT(onSessionClosed()));
+    if (!streamPath.isEmpty()) {
+        bus.disconnect(Service, streamPath, StreamInterface, QStringLiteral("PipeWireStreamAdded"),
+                       owner, SLOT(onStreamAdded(uint)));
+    }
+    // The session ends whether or not it had started.
+    stopSession(sessionPath);
+}
+
 } // namespace MutterDBus

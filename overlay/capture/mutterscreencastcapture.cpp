@@ -233,15 +233,7 @@ void MutterScreenCastCapture::stopSession()
 #endif
     if (m_sessionPath.isEmpty())
         return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.disconnect(Service, m_sessionPath, SessionInterface, QStringLiteral("Closed"), this,
-                   SLOT(onSessionClosed()));
-    if (!m_streamPath.isEmpty()) {
-        bus.disconnect(Service, m_streamPath, StreamInterface,
-                       QStringLiteral("PipeWireStreamAdded"), this, SLOT(onStreamAdded(uint)));
-    }
-    // The session ends whether or not it had started.
-    MutterDBus::stopSession(m_sessionPath);
+    MutterDBus::endSession(this, m_sessionPath, m_streamPath);
     m_sessionPath.clear();
     m_streamPath.clear();
 }

@@ -136,15 +136,7 @@ void MutterWindowCast::stop()
     m_stream->stop();
     if (m_sessionPath.isEmpty())
         return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    bus.disconnect(Service, m_sessionPath, SessionInterface, QStringLiteral("Closed"), this,
-                   SLOT(onSessionClosed()));
-    if (!m_streamPath.isEmpty()) {
-        bus.disconnect(Service, m_streamPath, StreamInterface,
-                       QStringLiteral("PipeWireStreamAdded"), this, SLOT(onStreamAdded(uint)));
-    }
-    // The session ends whether or not it had started.
-    stopSession(m_sessionPath);
+    endSession(this, m_sessionPath, m_streamPath);
     m_sessionPath.clear();
     m_streamPath.clear();
 }
